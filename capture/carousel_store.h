@@ -1,0 +1,105 @@
+// The carousel store: every DSM-CC message a capture kept, per programme and PID, and the per-programme
+// index that the pages build over it after the capture.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dsmcc/messages.h"
+#include "tables/sitables.h"
+
+// A section object and its decoded message. In a PidRecord the pair is owned (freed together when the
+// record goes); everywhere else (the programme index) a StoredMessage is a non-owning copy.
+struct StoredMessage {
+  sitables::DsmCC* section = nullptr;
+  DsmccMessage* message = nullptr;
+
+  const CDownloadServerInitiate* dsi() const { return static_cast<const CDownloadServerInitiate*>(message); }
+  const CDownloadInfoIndication* dii() const { return static_cast<const CDownloadInfoIndication*>(message); }
+  const DownloadDataBlock* ddb() const { return static_cast<const DownloadDataBlock*>(message); }
+};
+
+// The blocks of one module by the 8-bit section_number of the sections that carried them.
+using ModuleBlockMap = std::map<int32_t, StoredMessage>;
+// downloadId -> moduleId -> blocks.
+using DownloadBlockMap = std::map<int32_t, std::map<int32_t, ModuleBlockMap>>;
+
+struct PidRecord {
+  PidRecord() = default;
+  ~PidRecord();  // frees every owned section and message
+  PidRecord(const PidRecord&) = delete;
+  PidRecord& operator=(const PidRecord&) = delete;
+
+  DownloadBlockMap ddb;                                      // downloadId, moduleId, section_number
+  std::map<int32_t, StoredMessage> dsi;                      // table_id_extension
+  std::map<int32_t, std::map<int32_t, StoredMessage>> dii;  // downloadId, table_id_extension
+};
+
+// One file message: its content is a view into the module image that holds it.
+struct FileRecord {
+  uint32_t content_length = 0;
+  ByteView content;
+};
+
+struct Binding {
+  ObjectLocationRef ref;
+  std::string id;
+  std::string kind;
+};
+
+struct DirectoryRecord {
+  std::vector<Binding> directories;
+  std::vector<Binding> files;
+};
+
+struct ObjectCarousel {
+  ObjectLocationRef root;
+  uint32_t carouselId = 0;
+  std::map<ObjectLocationRef, FileRecord> files;
+  std::map<uint32_t, Bytes> modules;  // moduleId -> image (owned; FileRecords view into it)
+  std::map<ObjectLocationRef, DirectoryRecord> directories;
+};
+
+struct ProgramRecord {
+  std::map<int32_t, std::unique_ptr<PidRecord>> pids;
+  // The programme index, built after a capture over all PIDs of the programme (non-owning copies).
+  std::map<int32_t, std::map<int32_t, StoredMessage>> dii_by_download;  // downloadId, table_id_extension
+  std::map<int32_t, StoredMessage> gateway_dsis;                        // carouselId
+  DownloadBlockMap ddb_by_download;
+  std::map<int32_t, ObjectCarousel> object_carousels;  // downloadId (owned)
+};
+
+// (programme_number, pid)
+using ProgramPid = std::pair<uint32_t, uint32_t>;
+
+struct ProgramPidLess {
+  bool operator()(const ProgramPid& a, const ProgramPid& b) const {
+    auto pa = static_cast<int32_t>(a.first), pb = static_cast<int32_t>(b.first);
+    if (pa != pb) return pa < pb;
+    return static_cast<int32_t>(a.second) < static_cast<int32_t>(b.second);
+  }
+};
+
+struct CarouselStore {
+  std::map<int32_t, ProgramRecord> programs;
+  std::set<ProgramPid, ProgramPidLess> capture_pairs;
+  std::map<int32_t, std::set<uint32_t>> pid_map;  // "PID map"
+};
+
+// The three counters the progress window shows: the intake only increments them.
+struct CaptureCounters {
+  std::atomic<int32_t> dsi_count{0};
+  std::atomic<int32_t> dii_count{0};
+  std::atomic<int32_t> ddb_count{0};
+  void reset() {
+    dsi_count = 0;
+    dii_count = 0;
+    ddb_count = 0;
+  }
+};

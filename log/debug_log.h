@@ -1,0 +1,82 @@
+// The diagnostic log: one process-wide text log that every part of the analyzer writes through.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+class CDebugLog {
+ public:
+  // Options (second argument of init).
+  enum : uint32_t {
+    OPT_FILE = 0x01,         // the path given to init, as is
+    OPT_TEMP_DIR = 0x02,     // the name given to init, in $TMP (or $TEMP)
+    OPT_DATED_NAME = 0x04,   // init's argument is a directory; the name is the opening date and time
+    OPT_DELETE_EMPTY = 0x08, // delete at close a file that was created empty and got no line
+    OPT_APPEND = 0x10,       // append instead of truncate
+    OPT_DEBUGGER = 0x40,     // also send every line to the debugger output
+  };
+  // Prefixes (third argument of init), listed in the order they stand in a line.
+  enum : uint32_t {
+    PFX_LINE_NUMBER = 0x08,
+    PFX_TIME_OF_DAY = 0x01,
+    PFX_ELAPSED = 0x02,
+    PFX_LEVEL = 0x04,
+    PFX_INDENT = 0x100,
+  };
+
+  CDebugLog() = default;
+  ~CDebugLog();
+  CDebugLog(const CDebugLog&) = delete;
+  CDebugLog& operator=(const CDebugLog&) = delete;
+
+  // 0 opened; 1 the file could not be opened; 4 already open; 5 neither file nor debugger output; 6 options 0.
+  int init(const char* path, uint32_t options, uint32_t prefixes, int32_t threshold);
+  void set_level(int32_t threshold);
+  // printf-style; always 0.
+  int log(int32_t level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  // Filters, prefixes and writes one line; always 0.
+  int write_line(const char* text, int32_t level);
+  // 0 closed; 2 no open file.
+  int close();
+
+  // Read access for the host and the tests.
+  bool is_open() const;
+  int32_t line_count() const;
+  int32_t threshold() const;
+  uint32_t options() const;
+  uint32_t prefixes() const;
+  std::string file_path() const;
+
+ private:
+  // (implementation detail; see debug_log.cpp)
+  struct Impl;
+  mutable std::recursive_mutex mutex_;
+  FILE* file_ = nullptr;
+  uint32_t prefixes_ = 0;
+  int32_t threshold_ = 0;
+  uint32_t open_ = 0;
+  uint32_t options_ = 0;
+  int32_t line_count_ = 0;
+  time_t start_seconds_ = 0;
+  uint16_t start_millis_ = 0;
+  char file_path_[260] = {};
+  uint32_t created_empty_ = 0;
+  uint32_t file_output_ = 0;
+  char line_[1024] = {};
+  char message_[1024] = {};
+  char scratch_[1024] = {};
+};
+
+// The one log of the process.
+extern CDebugLog g_log;
+
+// The log file's path for a module path: the extension replaced by "txt" ("dsmcc.so" gives "dsmcc.txt",
+// a name without extension gets ".txt"); a path under 5 characters gives "orvex.txt".
+std::string log_path_for_module(const std::string& module_path);
+
+// The plug-in's start-up: the log beside the module that holds this code, opened with options 0x41,
+// prefixes 0x0F and threshold 0, then level 4, then "Starting DSMCC plugin" at level 2.
+void start_plugin_log();
