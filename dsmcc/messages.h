@@ -110,12 +110,16 @@ class CServiceGatewayInfo {
 // Decodes an IOP::IOR at the reader's position: appends each TAG_BIOP profile body to `profiles`
 // (when not null) and leaves `location` holding the last object location decoded. Logs as the gateway
 // decoding does. Stops where the bytes end, keeping what it read; returns false when it ran short.
+// `trace` false leaves out the level-4 lines (a binding's IOR inside a module is decoded silently);
+// a structure that runs past its bytes is logged either way.
 class ByteReader;
 bool parse_IOR(ByteReader& reader, bool big_endian, ObjectLocationRef& location,
-               std::vector<BiopProfileBody>* profiles);
+               std::vector<BiopProfileBody>* profiles, bool trace = true);
 
 // Fills `location` and `body` from a BIOP profile body; stops where the bytes end, keeping what it read.
-void parse_BIOP_ProfileBody(ByteView profile_data, ObjectLocationRef& location, BiopProfileBody& body);
+// `location` changes only once a whole object location has been read.
+void parse_BIOP_ProfileBody(ByteView profile_data, ObjectLocationRef& location, BiopProfileBody& body,
+                            bool trace = true);
 
 // The object location as trace lines: carousel id, module id, then the key as upper-case hex or "empty".
 void log_object_location(uint32_t carouselId, uint32_t moduleId, ByteView objectKey);

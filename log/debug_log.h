@@ -42,6 +42,11 @@ class CDebugLog {
   // 0 closed; 2 no open file.
   int close();
 
+  // The clock behind start_time and the time prefixes: whole seconds of the epoch and milliseconds.
+  // Tests pin it to fixed readings; null restores the system clock.
+  using ClockFn = void (*)(time_t& seconds, uint16_t& millis);
+  void set_clock(ClockFn clock);
+
   // Read access for the host and the tests.
   bool is_open() const;
   int32_t line_count() const;
@@ -68,6 +73,10 @@ class CDebugLog {
   char line_[1024] = {};
   char message_[1024] = {};
   char scratch_[1024] = {};
+  ClockFn clock_ = nullptr;
+  // Whether a debugger was attached at the last look, and when (monotonic seconds) that look was taken.
+  bool debugger_seen_ = false;
+  int64_t debugger_checked_at_ = -1;
 };
 
 // The one log of the process.
@@ -80,3 +89,12 @@ std::string log_path_for_module(const std::string& module_path);
 // The plug-in's start-up: the log beside the module that holds this code, opened with options 0x41,
 // prefixes 0x0F and threshold 0, then level 4, then "Starting DSMCC plugin" at level 2.
 void start_plugin_log();
+
+// The full path of the loaded module (executable or shared object) that holds the log's code; "" when
+// the system cannot say.
+std::string this_module_path();
+
+// The TracerPid value of a /proc/<pid>/status text; 0 when the line is absent or unreadable.
+long tracer_pid_from_status(const char* status_text);
+// True while a debugger (any tracer) is attached to this process.
+bool debugger_attached();

@@ -1,6 +1,11 @@
 // The section table library: one raw PSI/SI or DSM-CC section (bytes from table_id on) into a table
 // object. Parse rejects a section it cannot trust by throwing `error` with a text that says what and
 // where; a parsed object holds its own copy of the section bytes.
+//
+// Only the first 3 + section_length bytes are the section; whatever follows in the caller's buffer is
+// ignored. The CRC_32 is verified whenever section_syntax_indicator is 1. PMT and DSM-CC sections keep
+// the 8-byte long header and the trailing 4 bytes whatever the indicator says; with the indicator 0
+// those 4 bytes are a checksum that is not verified.
 #pragma once
 
 #include <cstddef>
@@ -24,9 +29,15 @@ uint32_t crc32_mpeg2(std::span<const uint8_t> bytes);
 
 class PsiTableBase {
  public:
+  PsiTableBase() = default;
+  PsiTableBase(const PsiTableBase&) = default;
+  PsiTableBase& operator=(const PsiTableBase&) = default;
+  PsiTableBase(PsiTableBase&&) = default;
+  PsiTableBase& operator=(PsiTableBase&&) = default;
   virtual ~PsiTableBase() = default;
 
-  // Parses one whole section; throws `error`. The flag is accepted and has no effect.
+  // Parses one whole section; throws `error`, after which the object is empty as if just built.
+  // The flag is accepted and has no effect.
   virtual void Parse(std::span<const uint8_t> section, bool flag = false);
   virtual std::string get_table_id_text() const;
 
@@ -54,8 +65,14 @@ class PsiTableBase {
   virtual bool is_valid_tablesid(uint32_t id) const = 0;
   virtual bool is_valid_syntax_indicator(uint32_t indicator) const;
   virtual bool is_valid_reserved_header() const { return true; }
+  // Tables whose syntax is always the long form, whatever section_syntax_indicator says.
+  virtual bool always_long_form() const { return false; }
 
   std::vector<uint8_t> bytes_;
+  size_t body_offset_ = 0;  // where the body handed to _parse starts in the section, for error texts
+
+ private:
+  void parse_section(std::span<const uint8_t> section);
 };
 
 // Tables 0x3B (DSI, DII) and 0x3C (DDB).
@@ -70,6 +87,7 @@ class DsmCC : public PsiTableBase {
  protected:
   bool is_valid_tablesid(uint32_t id) const override { return id == 0x3B || id == 0x3C; }
   bool is_valid_syntax_indicator(uint32_t) const override { return true; }
+  bool always_long_form() const override { return true; }
 };
 
 struct program_info {
@@ -79,6 +97,7 @@ struct program_info {
 
 class Pat : public PsiTableBase {
  public:
+  uint32_t transport_stream_id() const { return table_id_extension; }
   size_t get_program_info_size() const { return programs_.size(); }
   const program_info& get_program_info(size_t index) const { return programs_.at(index); }
   std::string get_table_id_text() const override { return "PAT"; }
@@ -148,8 +167,9 @@ struct DescriptorList {
   std::vector<DescriptorCarouselId> carousel_id;
 };
 
-// Parses a whole descriptor loop; throws `error` naming the descriptor that runs past the loop.
-DescriptorList parse_descriptor_loop(std::span<const uint8_t> loop);
+// Parses a whole descriptor loop; throws `error` naming the descriptor that runs past the loop or past
+// its own length. base_offset is where the loop starts in its section, so that texts give section offsets.
+DescriptorList parse_descriptor_loop(std::span<const uint8_t> loop, size_t base_offset = 0);
 
 class Cat : public PsiTableBase {
  public:
@@ -172,6 +192,7 @@ class PmtDVB : public PsiTableBase {
  public:
   explicit PmtDVB(int flags = -1) : flags_(flags) {}
   std::string get_table_id_text() const override { return "PMT"; }
+  int flags() const { return flags_; }
 
   uint32_t program_number() const { return table_id_extension; }
   uint32_t PCR_PID = 0;
@@ -183,6 +204,7 @@ class PmtDVB : public PsiTableBase {
   void _parse(std::span<const uint8_t> body) override;
   bool is_valid_tablesid(uint32_t id) const override { return id == 0x02; }
   bool is_valid_syntax_indicator(uint32_t) const override { return true; }
+  bool always_long_form() const override { return true; }
 
  private:
   int flags_;

@@ -1,0 +1,190 @@
+#include "capture/section_intake.h"
+
+#include <exception>
+#include <memory>
+#include <utility>
+
+#include "log/debug_log.h"
+
+namespace {
+
+constexpr uint32_t kUserNetworkTable = 0x3B;
+constexpr uint32_t kDownloadDataTable = 0x3C;
+constexpr uint32_t kMessageIdDSI = 0x1006;
+constexpr uint32_t kMessageIdDII = 0x1002;
+
+// The section object of one delivery, or null when the library rejects the bytes (logged).
+std::unique_ptr<sitables::DsmCC> parse_section(std::span<const uint8_t> bytes) {
+  auto section = std::make_unique<sitables::DsmCC>();
+  try {
+    section->Parse(bytes, false);
+  } catch (const sitables::error& e) {
+    g_log.log(2, "failed to parse dsm section: %s", e.text());
+    return nullptr;
+  }
+  return section;
+}
+
+}  // namespace
+
+void section_callback(void* context, uint32_t section_size, const uint8_t* section) {
+  // Nothing may escape into the host's delivery thread.
+  try {
+    auto* filter = static_cast<FilterContext*>(context);
+    if (!filter || !filter->owner) {
+      g_log.log(1, "section callback without a filter context");
+      return;
+    }
+    if (!section || section_size == 0) {
+      g_log.log(2, "empty section delivered on pid %#x", static_cast<unsigned>(filter->pid));
+      return;
+    }
+    filter->owner->dispatch_section(filter->pid, std::span<const uint8_t>(section, section_size));
+  } catch (const std::exception& e) {
+    g_log.log(1, "section intake failed: %s", e.what());
+  } catch (...) {
+    g_log.log(1, "section intake failed");
+  }
+}
+
+SectionIntake::SectionIntake(CarouselStore& store, CaptureCounters& counters)
+    : store_(store), counters_(counters) {}
+
+SectionIntake::~SectionIntake() = default;
+
+void SectionIntake::dispatch_section(uint32_t pid, std::span<const uint8_t> section) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (section.empty()) {
+    g_log.log(2, "empty section delivered on pid %#x", static_cast<unsigned>(pid));
+    return;
+  }
+  const uint32_t table_id = section[0];
+  if (table_id != kUserNetworkTable && table_id != kDownloadDataTable) {
+    g_log.log(4, "unsupported message");
+    return;
+  }
+  for (const auto& [program_number, record] : store_.programs) {
+    const auto pids = store_.pid_map.find(program_number);
+    if (pids == store_.pid_map.end()) {
+      g_log.log(2, "Unexpected PRG not in PID map (%#x)", static_cast<unsigned>(program_number));
+      continue;
+    }
+    if (!pids->second.contains(pid)) continue;
+    if (table_id == kUserNetworkTable)
+      _OnUserNetworkMessage(pid, section, program_number);
+    else
+      _OnDownloadDataMessage(pid, section, program_number);
+  }
+}
+
+void SectionIntake::_OnUserNetworkMessage(uint32_t pid, std::span<const uint8_t> bytes, int32_t program_number) {
+  g_log.log(4, "CDSMCCDlg::_OnUserNetworkMessage() pid=%#x", static_cast<unsigned>(pid));
+  auto section = parse_section(bytes);
+  if (!section) return;
+
+  g_log.log(4, "table_id_extension: %#x", static_cast<unsigned>(section->get_table_extension()));
+  g_log.log(4, "version_number: %#x", static_cast<unsigned>(section->version_number));
+  g_log.log(4, "section_number: %#x", static_cast<unsigned>(section->section_number));
+  g_log.log(4, "last_section_number: %#x", static_cast<unsigned>(section->last_section_number));
+  g_log.log(4, "current_next_indicator: %#x", static_cast<unsigned>(section->current_next_indicator));
+
+  if (section->section_number != 0 || section->version_number != 0 || section->last_section_number != 0) {
+    g_log.log(2, "invalid dsm section, section=%d version=%d last_section=%d",
+              static_cast<int>(section->section_number), static_cast<int>(section->version_number),
+              static_cast<int>(section->last_section_number));
+    return;
+  }
+
+  const std::span<const uint8_t> message = section->get_data();
+  if (message.size() < 4) {
+    g_log.log(2, "Unknown msg: message part of %zu bytes holds no messageId, pid=%#x", message.size(),
+              static_cast<unsigned>(pid));
+    return;
+  }
+  const uint32_t messageId = (static_cast<uint32_t>(message[2]) << 8) + message[3];
+
+  if (messageId == kMessageIdDSI) {
+    auto dsi = std::make_unique<CDownloadServerInitiate>();
+    if (!dsi->Parse(message)) {
+      g_log.log(1, "Failed to parse DSI");
+      return;
+    }
+    file_dsi(program_number, pid, std::move(section), std::move(dsi));
+  } else if (messageId == kMessageIdDII) {
+    auto dii = std::make_unique<CDownloadInfoIndication>();
+    if (!dii->Parse(message)) {
+      g_log.log(1, "Failed to parse DII");
+      return;
+    }
+    file_dii(program_number, pid, std::move(section), std::move(dii));
+  } else {
+    g_log.log(4, "Unknown msg: %#x", static_cast<unsigned>(messageId));
+  }
+}
+
+void SectionIntake::_OnDownloadDataMessage(uint32_t pid, std::span<const uint8_t> bytes, int32_t program_number) {
+  auto section = parse_section(bytes);
+  if (!section) return;
+  // No validity check here: a block's section_number is its position in the module.
+  auto ddb = std::make_unique<DownloadDataBlock>();
+  if (!ddb->Parse(section->get_data())) {
+    g_log.log(1, "Failed to parse DDD");
+    return;
+  }
+  file_ddb(program_number, pid, std::move(section), std::move(ddb));
+}
+
+PidRecord& SectionIntake::pid_record(int32_t program_number, uint32_t pid) {
+  auto& slot = store_.programs[program_number].pids[static_cast<int32_t>(pid)];
+  if (!slot) slot = std::make_unique<PidRecord>();
+  return *slot;
+}
+
+void SectionIntake::file_dsi(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
+                             std::unique_ptr<CDownloadServerInitiate> dsi) {
+  const auto key = static_cast<int32_t>(section->get_table_extension());
+  auto& dsis = pid_record(program_number, pid).dsi;
+  if (dsis.contains(key)) return;  // the first copy stays; repeats are the carousel's normal cycle
+  dsis.emplace(key, StoredMessage{section.release(), dsi.release()});
+  counters_.dsi_count.fetch_add(1);
+}
+
+void SectionIntake::file_dii(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
+                             std::unique_ptr<CDownloadInfoIndication> dii) {
+  const auto download = static_cast<int32_t>(dii->downloadId);
+  const auto key = static_cast<int32_t>(section->get_table_extension());
+  auto& diis = pid_record(program_number, pid).dii;
+  const bool new_download = !diis.contains(download);
+  auto& by_extension = diis[download];
+  if (by_extension.contains(key)) {
+    g_log.log(4, "DII already in tree");
+    return;
+  }
+  by_extension.emplace(key, StoredMessage{section.release(), dii.release()});
+  if (new_download) counters_.dii_count.fetch_add(1);
+}
+
+void SectionIntake::file_ddb(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
+                             std::unique_ptr<DownloadDataBlock> ddb) {
+  const auto download = static_cast<int32_t>(ddb->header.transactionId);
+  const auto module = static_cast<int32_t>(ddb->moduleId);
+  const auto number = static_cast<int32_t>(section->section_number);
+  auto& blocks = pid_record(program_number, pid).ddb[download][module];
+  if (blocks.contains(number)) return;  // the block first received stays
+  blocks.emplace(number, StoredMessage{section.release(), ddb.release()});
+  counters_.ddb_count.fetch_add(1);
+}
+
+void SectionIntake::clear_store() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Each PidRecord frees its sections and messages; the programme index only held copies of them.
+  store_.programs.clear();
+}
+
+void SectionIntake::start_programs() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [program_number, pids] : store_.pid_map) {
+    g_log.log(4, "Adding PRG (%d)", static_cast<int>(program_number));
+    store_.programs[program_number] = ProgramRecord{};
+  }
+}

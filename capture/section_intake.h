@@ -1,0 +1,67 @@
+// The section intake: the callback through which the host delivers DSM-CC sections during a capture,
+// the routing of each section to the captured programmes of its PID, its decoding and its filing in
+// the carousel store.
+//
+// The analysis dialog derives from SectionIntake; a FilterContext names it as the owner of one
+// installed section filter. The host may deliver from a thread of its own, so one lock serialises the
+// whole intake; the counters are atomics because the progress window reads them meanwhile.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <span>
+
+#include "capture/carousel_store.h"
+
+class SectionIntake;
+
+// One per installed section filter; handed to the host as the callback's context.
+struct FilterContext {
+  uint32_t pid = 0;
+  uint32_t handle = 0;  // the host's handle of the installed filter
+  SectionIntake* owner = nullptr;
+};
+
+// The section callback registered with every filter (SectionCallback of the host contract): `context`
+// is a FilterContext; `section_size` bounds the bytes at `section`, which begin with table_id.
+void section_callback(void* context, uint32_t section_size, const uint8_t* section);
+
+class SectionIntake {
+ public:
+  SectionIntake(CarouselStore& store, CaptureCounters& counters);
+  virtual ~SectionIntake();
+  SectionIntake(const SectionIntake&) = delete;
+  SectionIntake& operator=(const SectionIntake&) = delete;
+
+  // Dispatch by table_id: 0x3B to the control message handler, 0x3C to the download data handler,
+  // each once per captured programme whose PIDs include `pid`. Takes the intake lock.
+  void dispatch_section(uint32_t pid, std::span<const uint8_t> section);
+
+  // Frees every stored section and message and empties `programs`; the capture list stays.
+  void clear_store();
+
+  // Start's step: an empty ProgramRecord for every programme of the PID map, in ascending order.
+  void start_programs();
+
+  CarouselStore& store() { return store_; }
+  CaptureCounters& counters() { return counters_; }
+
+ protected:
+  // DSI and DII (table 0x3B) and DDB (table 0x3C) of one section for one programme. The caller holds
+  // the intake lock.
+  void _OnUserNetworkMessage(uint32_t pid, std::span<const uint8_t> section, int32_t program_number);
+  void _OnDownloadDataMessage(uint32_t pid, std::span<const uint8_t> section, int32_t program_number);
+
+ private:
+  PidRecord& pid_record(int32_t program_number, uint32_t pid);
+  void file_dsi(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
+                std::unique_ptr<CDownloadServerInitiate> dsi);
+  void file_dii(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
+                std::unique_ptr<CDownloadInfoIndication> dii);
+  void file_ddb(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
+                std::unique_ptr<DownloadDataBlock> ddb);
+
+  CarouselStore& store_;
+  CaptureCounters& counters_;
+  std::mutex mutex_;
+};

@@ -1,0 +1,160 @@
+#include "plugin/dsmcc_plugin.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "log/debug_log.h"
+#include "resources/resources.h"
+#include "ui/backend.h"
+
+namespace {
+
+// The text of a string resource, or "" when the module lacks it.
+const char* string_resource(int id) {
+  const char* text = resources::load_string(id);
+  return text ? text : "";
+}
+
+void show_string(int id) { ui::message_box(nullptr, string_resource(id), "DSMCC", ui::BOX_OK); }
+
+AnalysisRunner g_runner = nullptr;
+
+}  // namespace
+
+void run_analysis_dialog(OrvexFltMgr* filter_manager);  // analysis_runner.cpp
+
+void set_analysis_runner(AnalysisRunner runner) { g_runner = runner; }
+
+namespace module_state {
+namespace {
+std::atomic<long> g_objects{0};
+std::atomic<long> g_locks{0};
+}  // namespace
+void object_created() { ++g_objects; }
+void object_destroyed() { --g_objects; }
+void lock(bool on) {
+  if (on)
+    ++g_locks;
+  else if (g_locks > 0)
+    --g_locks;
+}
+long objects() { return g_objects; }
+long locks() { return g_locks; }
+}  // namespace module_state
+
+CDSMCCPlugin::CDSMCCPlugin() { module_state::object_created(); }
+
+CDSMCCPlugin::~CDSMCCPlugin() {
+  safe_release(driver_);
+  safe_release(filter_manager_);
+  module_state::object_destroyed();
+}
+
+HRESULT CDSMCCPlugin::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (iid == IID_IUnknown || iid == IID_IDSMCCPlugin)
+    *out = static_cast<IDSMCCPlugin*>(this);
+  else if (iid == IID_IHostPlugin)
+    *out = static_cast<IHostPlugin*>(this);
+  else if (iid == IID_IHostPluginSink)
+    *out = static_cast<IHostPluginSink*>(this);
+  else
+    return E_NOINTERFACE;
+  AddRef();
+  return S_OK;
+}
+
+uint32_t CDSMCCPlugin::AddRef() { return ++refs_; }
+
+uint32_t CDSMCCPlugin::Release() {
+  uint32_t left = --refs_;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT CDSMCCPlugin::StartPlugin(uint32_t, uint32_t, uint32_t) {
+  start_plugin_log();
+  return S_OK;
+}
+
+HRESULT CDSMCCPlugin::Reserved() { return S_OK; }
+
+HRESULT CDSMCCPlugin::GetName(char** name) {
+  if (!name) return E_POINTER;
+  static const char kName[] = "DSMCC";
+  auto* text = static_cast<char*>(task_alloc(sizeof kName));
+  if (!text) return E_OUTOFMEMORY;
+  std::memcpy(text, kName, sizeof kName);
+  *name = text;
+  return S_OK;
+}
+
+HRESULT CDSMCCPlugin::GetMenu(HostMenu** menu) {
+  if (!menu) return E_POINTER;
+  *menu = nullptr;
+  const resources::Menu* source = resources::find_menu(resources::MENU_PLUGIN);
+  if (!source) return E_FAIL;
+  auto* copy = new HostMenu;
+  copy->id = static_cast<uint32_t>(source->id);
+  for (const auto& item : source->items) copy->items.push_back({item.command, std::string(item.text)});
+  *menu = copy;
+  return S_OK;
+}
+
+HRESULT CDSMCCPlugin::OnCommand(uint32_t value, uint32_t command) {
+  g_log.log(4, "CDSMCCPlugin::OnCommand(%#x,%u)", value, command);
+  if (!filter_manager_) {
+    g_log.log(1, "OrvexFltMgr is NULL");
+    show_string(resources::STRING_FILTER_MANAGER_NULL);
+    return E_FAIL;
+  }
+  if (!driver_) {
+    g_log.log(1, "InitDriver is NULL");
+    show_string(resources::STRING_INIT_DRIVER_NULL);
+    return E_FAIL;
+  }
+  uint16_t tuner_type = 0;
+  HRESULT hr = driver_->GetTunerType(&tuner_type);
+  if (FAILED(hr)) {
+    g_log.log(1, "Failed GetTunerType (%#x)", static_cast<unsigned int>(hr));
+    return E_FAIL;
+  }
+  if (tuner_type == TUNER_ATSC || tuner_type == TUNER_ATSC_CABLE) {
+    show_string(resources::STRING_NO_ATSC);
+    return E_FAIL;
+  }
+  if (command == resources::COMMAND_ANALYZE) {
+    if (g_runner)
+      g_runner(filter_manager_);
+    else
+      run_analysis_dialog(filter_manager_);
+  }
+  return S_OK;
+}
+
+HRESULT CDSMCCPlugin::SetInterface(REFIID iid, IUnknown* host_object) {
+  g_log.log(4, "CDSMCCPlugin::SetInterface(REFIID,%#x)",
+            static_cast<unsigned int>(reinterpret_cast<uintptr_t>(host_object) & 0xFFFFFFFFu));
+  if (iid == IID_OrvexFltMgr) {
+    safe_release(filter_manager_);
+    if (!host_object) return E_POINTER;
+    void* out = nullptr;
+    HRESULT hr = host_object->QueryInterface(IID_OrvexFltMgr, &out);
+    filter_manager_ = SUCCEEDED(hr) ? static_cast<OrvexFltMgr*>(out) : nullptr;
+    return hr;
+  }
+  if (iid == IID_HostDriver) {
+    safe_release(driver_);
+    if (!host_object) return E_POINTER;
+    void* out = nullptr;
+    HRESULT hr = host_object->QueryInterface(IID_InitDriver, &out);
+    driver_ = SUCCEEDED(hr) ? static_cast<InitDriver*>(out) : nullptr;
+    return hr;
+  }
+  return S_OK;
+}
+
+HRESULT CDSMCCPlugin::Notify() { return S_OK; }
+HRESULT CDSMCCPlugin::Notify1(uint32_t) { return S_OK; }
+HRESULT CDSMCCPlugin::Notify2(uint32_t) { return S_OK; }

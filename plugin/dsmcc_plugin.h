@@ -1,0 +1,64 @@
+// The plug-in object that a host loads: it starts the log, names itself, offers its menu, takes the
+// host's interfaces and runs the analysis window for the menu's command.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "plugin/host_contract.h"
+
+// The plug-in's own interface: no methods besides the basic three.
+inline constexpr IID IID_IDSMCCPlugin = {0x3c5e9a10, 0x7b2d, 0x4f61, {0xa8, 0x44, 0x1d, 0x90, 0x6e, 0x52, 0xb3, 0x01}};
+inline constexpr CLSID CLSID_DSMCCPlugin = {0x3c5e9a11, 0x7b2d, 0x4f61, {0xa8, 0x44, 0x1d, 0x90, 0x6e, 0x52, 0xb3, 0x01}};
+inline constexpr IID LIBID_DSMCCLib = {0x3c5e9a12, 0x7b2d, 0x4f61, {0xa8, 0x44, 0x1d, 0x90, 0x6e, 0x52, 0xb3, 0x01}};
+
+class IDSMCCPlugin : public IUnknown {};
+
+// Runs the analysis window for command 0x8000; the default builds the dialog of this module. Tests
+// replace it to observe the checks in front of it without opening a window.
+using AnalysisRunner = void (*)(OrvexFltMgr* filter_manager);
+void set_analysis_runner(AnalysisRunner runner);
+
+class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPluginSink {
+ public:
+  CDSMCCPlugin();
+  CDSMCCPlugin(const CDSMCCPlugin&) = delete;
+  CDSMCCPlugin& operator=(const CDSMCCPlugin&) = delete;
+
+  // IUnknown (one implementation for the three interfaces)
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  uint32_t AddRef() override;
+  uint32_t Release() override;
+
+  // IHostPlugin
+  HRESULT StartPlugin(uint32_t a, uint32_t b, uint32_t c) override;
+  HRESULT Reserved() override;
+  HRESULT GetName(char** name) override;
+  HRESULT GetMenu(HostMenu** menu) override;
+  HRESULT OnCommand(uint32_t value, uint32_t command) override;
+  HRESULT SetInterface(REFIID iid, IUnknown* host_object) override;
+
+  // IHostPluginSink
+  HRESULT Notify() override;
+  HRESULT Notify1(uint32_t a) override;
+  HRESULT Notify2(uint32_t a) override;
+
+  OrvexFltMgr* filter_manager() const { return filter_manager_; }
+  InitDriver* driver() const { return driver_; }
+
+ private:
+  ~CDSMCCPlugin() override;
+
+  std::atomic<uint32_t> refs_{1};
+  OrvexFltMgr* filter_manager_ = nullptr;
+  InitDriver* driver_ = nullptr;
+};
+
+// Objects and locks alive in this module; it may be unloaded only when both are 0.
+namespace module_state {
+void object_created();
+void object_destroyed();
+void lock(bool on);
+long objects();
+long locks();
+}  // namespace module_state

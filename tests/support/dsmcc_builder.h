@@ -1,0 +1,272 @@
+// Builders of DSM-CC download messages and their sections, for test fixtures.
+//
+// Every builder writes the bytes as a broadcaster would, with each count and length derived from what
+// it holds. Each count and length can also be overridden (the std::optional members), so that a test
+// can state a field that disagrees with the bytes behind it. The builders know nothing of the decoders:
+// they hold their own copies of the layouts and tag values, so a wrong constant in the decoders shows.
+//
+// Typical use:
+//   testsupport::DsiSpec dsi;
+//   dsi.private_data = testsupport::build_service_gateway_info(
+//       testsupport::gateway_info(testsupport::gateway_profile(0x10, 1, {0x00, 0x01}, 0x0B, 0x80000002)));
+//   auto section = testsupport::dsi_section(dsi);          // table 0x3B, CRC included
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+// Tag values of the IOR and BIOP profile body.
+constexpr uint32_t kTagBiop = 0x49534F06;
+constexpr uint32_t kTagObjectLocation = 0x49534F50;
+constexpr uint32_t kTagConnBinder = 0x49534F40;
+constexpr uint32_t kTagLiteOptions = 0x49534F05;  // a profile tag that is not a BIOP profile
+
+// messageId values.
+constexpr uint16_t kMsgDII = 0x1002;
+constexpr uint16_t kMsgDDB = 0x1003;
+constexpr uint16_t kMsgDSI = 0x1006;
+
+// Appends fields to a byte vector; every multi-byte write names its byte order.
+class ByteWriter {
+ public:
+  ByteWriter& u8(uint32_t v);
+  ByteWriter& be16(uint32_t v);
+  ByteWriter& be24(uint32_t v);
+  ByteWriter& be32(uint32_t v);
+  ByteWriter& le16(uint32_t v);
+  ByteWriter& le32(uint32_t v);
+  ByteWriter& u16(uint32_t v, bool big_endian) { return big_endian ? be16(v) : le16(v); }
+  ByteWriter& u32(uint32_t v, bool big_endian) { return big_endian ? be32(v) : le32(v); }
+  ByteWriter& bytes(const std::vector<uint8_t>& b);
+  ByteWriter& text(std::string_view s);  // the characters only, no terminator
+  ByteWriter& fill(size_t count, uint8_t value);
+
+  // Rewrites a field already written (a length known only once what follows it is written).
+  void patch_be16(size_t offset, uint32_t v);
+  void patch_be32(size_t offset, uint32_t v);
+
+  size_t size() const { return out_.size(); }
+  const std::vector<uint8_t>& data() const { return out_; }
+  std::vector<uint8_t> take() { return std::move(out_); }
+
+ private:
+  std::vector<uint8_t> out_;
+};
+
+// ---- Message header ----------------------------------------------------------------------------
+
+// dsmccMessageHeader (DSI, DII) and dsmccDownloadDataHeader (DDB): 12 bytes and the adaptation header.
+struct MessageHeaderSpec {
+  uint8_t protocolDiscriminator = 0x11;
+  uint8_t dsmccType = 0x03;
+  uint16_t messageId = kMsgDSI;
+  uint32_t transactionId = 0;  // the downloadId of a DDB
+  uint8_t reserved = 0xFF;
+  std::vector<uint8_t> adaptation;             // adaptationLength is its size (at most 255)
+  std::optional<uint8_t> adaptationLength;     // overrides the size written
+  std::optional<uint16_t> messageLength;       // default: adaptation + body
+};
+
+// A header of the given messageId and transactionId, every other field as above.
+inline MessageHeaderSpec message_header(uint16_t messageId, uint32_t transactionId) {
+  MessageHeaderSpec h;
+  h.messageId = messageId;
+  h.transactionId = transactionId;
+  return h;
+}
+
+// The 12-byte header, the adaptation header and then `body`.
+std::vector<uint8_t> build_message(const MessageHeaderSpec& header, const std::vector<uint8_t>& body);
+
+// An adaptation header of `length` bytes: adaptationType 0x01 and padding.
+std::vector<uint8_t> adaptation_header(size_t length);
+
+// ---- BIOP profile body, IOR and ServiceGatewayInfo ----------------------------------------------
+
+// One DSM::Tap. The first tap of a ConnBinder is written in its fixed 17-byte form: id, use, assocTag,
+// selector_length (default 10), selector_type, transactionId, timeout; `selector` is not written.
+// Every other tap (further ConnBinder taps, download taps) is id, use, assocTag, selector_length
+// (default: the selector's size) and the selector bytes.
+struct TapSpec {
+  uint16_t id = 0;
+  uint16_t use = 0x0016;  // BIOP_DELIVERY_PARA_USE
+  uint16_t assocTag = 0;
+  std::optional<uint8_t> selector_length;
+  uint16_t selector_type = 0x0001;
+  uint32_t transactionId = 0;
+  uint32_t timeout = 0xFFFFFFFF;
+  std::vector<uint8_t> selector;
+};
+
+struct LiteComponentSpec {
+  uint32_t componentId_tag = 0;
+  std::vector<uint8_t> data;
+  std::optional<uint8_t> component_data_length;  // default: data size
+};
+
+// A BIOP profile body: byte order, lite_component_count, BIOP::ObjectLocation, DSM::ConnBinder with
+// its taps, then further lite components. Multi-byte fields follow byte_order (0 big-endian).
+struct BiopProfileSpec {
+  uint8_t byte_order = 0;
+  std::optional<uint8_t> lite_component_count;  // default: 2 + lite_components
+
+  uint32_t location_tag = kTagObjectLocation;
+  std::optional<uint8_t> location_component_data_length;  // default: 9 + key size
+  uint32_t carouselId = 0;
+  uint16_t moduleId = 0;
+  uint8_t version_major = 1;
+  uint8_t version_minor = 0;
+  std::vector<uint8_t> objectKey;
+  std::optional<uint8_t> objectKey_length;  // default: key size
+
+  bool with_conn_binder = true;  // false ends the body behind the object key
+  uint32_t binder_tag = kTagConnBinder;
+  std::optional<uint8_t> binder_component_data_length;  // default: 1 + tap bytes
+  std::optional<uint8_t> taps_count;                    // default: taps size
+  std::vector<TapSpec> taps;
+
+  std::vector<LiteComponentSpec> lite_components;
+};
+
+std::vector<uint8_t> build_biop_profile_body(const BiopProfileSpec& spec);
+
+// The usual gateway profile: object location (version 1.0) and one BIOP_DELIVERY_PARA_USE tap with
+// selector type 1, the DII's transactionId and timeout 0xFFFFFFFF.
+BiopProfileSpec gateway_profile(uint32_t carouselId, uint16_t moduleId, std::vector<uint8_t> objectKey,
+                                uint16_t assocTag, uint32_t transactionId);
+
+struct TaggedProfileSpec {
+  uint32_t profileId_tag = kTagBiop;
+  std::vector<uint8_t> data;
+  std::optional<uint32_t> profile_data_length;  // default: data size
+};
+
+// A TAG_BIOP tagged profile holding the body of `spec`.
+TaggedProfileSpec biop_profile(const BiopProfileSpec& spec);
+
+// IOP::IOR: type_id_length, type_id, alignment gap, taggedProfiles_count and the profiles. The 32-bit
+// fields follow big_endian; a profile's data is written as given.
+struct IorSpec {
+  bool big_endian = true;
+  std::vector<uint8_t> type_id = {'s', 'r', 'g', 0};
+  std::optional<uint32_t> type_id_length;       // default: type_id size
+  uint8_t gap_byte = 0xFF;                      // filler of the alignment gap
+  std::optional<uint32_t> taggedProfiles_count;  // default: profiles size
+  std::vector<TaggedProfileSpec> profiles;
+};
+
+// The bytes of the gap behind a type_id of `type_id_length` bytes: 4 - (length mod 4), or none.
+size_t ior_alignment_gap(uint32_t type_id_length);
+
+std::vector<uint8_t> build_ior(const IorSpec& spec);
+
+struct ServiceContextSpec {
+  uint32_t context_id = 0;
+  std::vector<uint8_t> data;
+};
+
+// ServiceGatewayInfo: the IOR, the download taps, the service contexts and the user info.
+struct ServiceGatewayInfoSpec {
+  IorSpec ior;
+  std::vector<TapSpec> download_taps;  // each written in the id, use, assocTag, selector form
+  std::optional<uint8_t> downloadTaps_count;
+  std::vector<ServiceContextSpec> service_contexts;
+  std::optional<uint8_t> serviceContextList_count;
+  std::vector<uint8_t> user_info;
+  std::optional<uint16_t> userInfoLength;
+};
+
+// A ServiceGatewayInfo whose IOR ("srg", big-endian) holds the one BIOP profile of `profile`.
+ServiceGatewayInfoSpec gateway_info(const BiopProfileSpec& profile);
+
+std::vector<uint8_t> build_service_gateway_info(const ServiceGatewayInfoSpec& spec);
+
+// ---- DSI, DII, DDB -----------------------------------------------------------------------------
+
+// DownloadServerInitiate.
+struct DsiSpec {
+  MessageHeaderSpec header = message_header(kMsgDSI, 0x80000000);
+  std::vector<uint8_t> serverId = std::vector<uint8_t>(20, 0xFF);  // written as given (20 bytes)
+  std::vector<uint8_t> compatibility_descriptor;  // the descriptor's bytes behind its length
+  std::optional<uint16_t> compatibilityDescriptorLength;
+  std::vector<uint8_t> private_data;  // usually build_service_gateway_info(...)
+  std::optional<uint16_t> privateDataLength;
+};
+
+std::vector<uint8_t> build_dsi(const DsiSpec& spec);
+
+// One module entry of a DII.
+struct ModuleSpec {
+  uint16_t moduleId = 0;
+  uint32_t moduleSize = 0;
+  uint8_t moduleVersion = 0;
+  std::vector<uint8_t> moduleInfo;
+  std::optional<uint8_t> moduleInfoLength;  // default: moduleInfo size
+};
+
+// DownloadInfoIndication.
+struct DiiSpec {
+  MessageHeaderSpec header = message_header(kMsgDII, 0x80000002);
+  uint32_t downloadId = 0;
+  uint16_t blockSize = 4066;
+  uint8_t windowSize = 0;
+  uint8_t ackPeriod = 0;
+  uint32_t tCDownloadWindow = 0;
+  uint32_t tCDownloadScenario = 0;
+  std::vector<uint8_t> compatibility_descriptor;
+  std::optional<uint16_t> compatibilityDescriptorLength;
+  std::vector<ModuleSpec> modules;
+  std::optional<uint16_t> numberOfModules;  // default: modules size
+  std::vector<uint8_t> private_data;
+  std::optional<uint16_t> privateDataLength;
+};
+
+std::vector<uint8_t> build_dii(const DiiSpec& spec);
+
+// DownloadDataBlock. The header's transactionId is the downloadId.
+struct DdbSpec {
+  MessageHeaderSpec header = message_header(kMsgDDB, 0);
+  uint16_t moduleId = 0;
+  uint8_t moduleVersion = 0;
+  uint8_t reserved = 0xFF;
+  uint16_t blockNumber = 0;
+  std::vector<uint8_t> blockData;
+};
+
+std::vector<uint8_t> build_ddb(const DdbSpec& spec);
+
+// A DDB of `downloadId` carrying `data` as block `blockNumber` of module `moduleId`.
+DdbSpec block(uint32_t downloadId, uint16_t moduleId, uint16_t blockNumber, std::vector<uint8_t> data,
+              uint8_t moduleVersion = 0);
+
+// ---- Sections ----------------------------------------------------------------------------------
+
+// The long DSM-CC section header around a message, and the CRC_32 behind it. Unset fields take the
+// message's usual values in the *_section helpers: table 0x3B and the low 16 bits of transactionId
+// for DSI and DII, table 0x3C and the moduleId for a DDB; build_section uses 0x3B and 0.
+struct SectionSpec {
+  std::optional<uint8_t> table_id;
+  std::optional<uint16_t> table_id_extension;
+  bool section_syntax_indicator = true;
+  bool private_indicator = false;
+  std::optional<uint16_t> section_length;  // default: 9 + message size (the header rest and the CRC)
+  uint8_t version_number = 0;
+  bool current_next_indicator = true;
+  uint8_t section_number = 0;
+  uint8_t last_section_number = 0;
+  bool bad_crc = false;  // writes a CRC_32 that does not match
+};
+
+std::vector<uint8_t> build_section(const std::vector<uint8_t>& message, const SectionSpec& section = {});
+
+std::vector<uint8_t> dsi_section(const DsiSpec& dsi, SectionSpec section = {});
+std::vector<uint8_t> dii_section(const DiiSpec& dii, SectionSpec section = {});
+std::vector<uint8_t> ddb_section(const DdbSpec& ddb, SectionSpec section = {});
+
+}  // namespace testsupport

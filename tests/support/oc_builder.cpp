@@ -1,0 +1,317 @@
+#include "tests/support/oc_builder.h"
+
+#include <zlib.h>
+
+#include <stdexcept>
+
+namespace testsupport {
+
+namespace {
+
+uint8_t u8_of(size_t v) { return static_cast<uint8_t>(v & 0xFF); }
+
+ByteVec key_of(uint32_t n) {
+  return {u8_of(n >> 24), u8_of(n >> 16), u8_of(n >> 8), u8_of(n)};
+}
+
+// BIOP::ModuleInfo of a DII module entry: time-outs, one BIOP_OBJECT_USE tap and, for a compressed
+// module, a compressed_module_descriptor with the original size.
+ByteVec module_info(bool compressed, size_t original_size) {
+  ByteWriter w;
+  w.be32(0xFFFFFFFF).be32(0xFFFFFFFF).be32(0);  // moduleTimeOut, blockTimeOut, minBlockTime
+  w.u8(1).be16(0).be16(0x0017).be16(0x000B).u8(0);  // taps_count, tap: id, use, assocTag, selector_length
+  ByteWriter user;
+  if (compressed) user.u8(0x09).u8(5).u8(0x08).be32(static_cast<uint32_t>(original_size));
+  w.u8(u8_of(user.size())).bytes(user.data());
+  return w.take();
+}
+
+}  // namespace
+
+ByteVec text_bytes(const std::string& text) { return ByteVec(text.begin(), text.end()); }
+
+ByteVec pattern_bytes(size_t size, uint8_t seed) {
+  ByteVec out(size);
+  for (size_t i = 0; i < size; ++i) out[i] = u8_of(seed + i * 7 + (i >> 8));
+  return out;
+}
+
+ByteVec zlib_compress(const ByteVec& data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  ByteVec out(size);
+  if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_BEST_COMPRESSION) != Z_OK) {
+    throw std::runtime_error("zlib_compress: compress2 failed");
+  }
+  out.resize(size);
+  return out;
+}
+
+// ---- BIOP messages -------------------------------------------------------------------------------
+
+ByteVec build_biop_message(const BiopMessageSpec& s) {
+  const bool be = s.byte_order == 0;
+  ByteWriter rest;  // everything behind message_size
+  rest.u8(u8_of(s.objectKey.size())).bytes(s.objectKey);
+  if (s.kind_length_in_byte_order) {
+    rest.u32(4, be);
+  } else {
+    rest.be32(4);
+  }
+  rest.text(s.kind).u8(0);
+  rest.u16(static_cast<uint32_t>(s.objectInfo.size()), be).bytes(s.objectInfo);
+  rest.u8(u8_of(s.service_contexts.size()));
+  for (const auto& context : s.service_contexts) {
+    rest.u32(context.context_id, be).u16(static_cast<uint32_t>(context.data.size()), be).bytes(context.data);
+  }
+  rest.u32(static_cast<uint32_t>(s.body.size()), be).bytes(s.body);
+
+  ByteWriter w;
+  w.bytes(s.magic).u8(s.version_major).u8(s.version_minor).u8(s.byte_order).u8(s.message_type);
+  w.u32(s.message_size.value_or(static_cast<uint32_t>(rest.size())), be);
+  w.bytes(rest.data());
+  return w.take();
+}
+
+IorSpec binding_ior(const std::string& kind, uint32_t carouselId, uint16_t moduleId,
+                    std::vector<uint8_t> objectKey, bool big_endian, uint8_t profile_byte_order) {
+  BiopProfileSpec profile = gateway_profile(carouselId, moduleId, std::move(objectKey), 0x000B, 0x80000002);
+  profile.byte_order = profile_byte_order;
+  profile.taps.front().use = 0x0017;  // BIOP_OBJECT_USE
+  profile.taps.front().selector_length = 0;
+  IorSpec ior;
+  ior.big_endian = big_endian;
+  ior.type_id = text_bytes(kind);
+  ior.type_id.push_back(0);
+  ior.profiles.push_back(biop_profile(profile));
+  return ior;
+}
+
+BindingSpec binding(const std::string& id, const std::string& kind, uint32_t carouselId, uint16_t moduleId,
+                    std::vector<uint8_t> objectKey, bool big_endian) {
+  BindingSpec b;
+  b.components.push_back({id, kind});
+  b.ior = binding_ior(kind, carouselId, moduleId, std::move(objectKey), big_endian);
+  return b;
+}
+
+ByteVec directory_body(const std::vector<BindingSpec>& bindings, bool big_endian) {
+  ByteWriter w;
+  w.u16(static_cast<uint32_t>(bindings.size()), big_endian);
+  for (const auto& b : bindings) {
+    w.u8(u8_of(b.components.size()));
+    for (const auto& [id, kind] : b.components) {
+      w.u8(u8_of(id.size() + 1)).text(id).u8(0);
+      w.u8(u8_of(kind.size() + 1)).text(kind).u8(0);
+    }
+    w.u8(b.bindingType);
+    w.bytes(build_ior(b.ior));
+    w.u16(static_cast<uint32_t>(b.objectInfo.size()), big_endian).bytes(b.objectInfo);
+  }
+  return w.take();
+}
+
+ByteVec directory_message(std::vector<uint8_t> objectKey, const std::vector<BindingSpec>& bindings,
+                          bool big_endian, const std::string& kind) {
+  BiopMessageSpec m;
+  m.byte_order = big_endian ? 0 : 1;
+  m.objectKey = std::move(objectKey);
+  m.kind = kind;
+  m.body = directory_body(bindings, big_endian);
+  return build_biop_message(m);
+}
+
+ByteVec file_message(std::vector<uint8_t> objectKey, const ByteVec& content, bool big_endian) {
+  BiopMessageSpec m;
+  m.byte_order = big_endian ? 0 : 1;
+  m.objectKey = std::move(objectKey);
+  m.kind = "fil";
+  ByteWriter info;  // DSM::File::ContentSize, 64 bits
+  if (big_endian) {
+    info.be32(0).be32(static_cast<uint32_t>(content.size()));
+  } else {
+    info.le32(static_cast<uint32_t>(content.size())).le32(0);
+  }
+  m.objectInfo = info.take();
+  ByteWriter body;
+  body.u32(static_cast<uint32_t>(content.size()), big_endian).bytes(content);
+  m.body = body.take();
+  return build_biop_message(m);
+}
+
+ByteVec stream_message(std::vector<uint8_t> objectKey, const std::string& kind, bool big_endian) {
+  BiopMessageSpec m;
+  m.byte_order = big_endian ? 0 : 1;
+  m.objectKey = std::move(objectKey);
+  m.kind = kind;
+  // DSM::Stream::Info: aDescription (empty), duration, audio/video/data flags; then one tap.
+  ByteWriter info;
+  info.u8(0).u32(0, big_endian).u32(0, big_endian).u8(0).u8(1).u8(0);
+  m.objectInfo = info.take();
+  ByteWriter body;
+  body.u8(1).u16(0, big_endian).u16(0x0018, big_endian).u16(0x000C, big_endian).u8(0);
+  m.body = body.take();
+  return build_biop_message(m);
+}
+
+// ---- Modules and sections ------------------------------------------------------------------------
+
+std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, const ByteVec& image,
+                                     size_t block_size, uint8_t moduleVersion) {
+  if (block_size == 0) throw std::invalid_argument("module_sections: block_size 0");
+  size_t count = image.empty() ? 1 : (image.size() + block_size - 1) / block_size;
+  if (count > 256) throw std::invalid_argument("module_sections: more than 256 blocks");
+  std::vector<ByteVec> out;
+  for (size_t i = 0; i < count; ++i) {
+    size_t begin = i * block_size;
+    size_t end = std::min(image.size(), begin + block_size);
+    ByteVec data(image.begin() + static_cast<std::ptrdiff_t>(std::min(begin, image.size())),
+                 image.begin() + static_cast<std::ptrdiff_t>(end));
+    SectionSpec section;
+    section.section_number = u8_of(i);
+    section.last_section_number = u8_of(count - 1);
+    out.push_back(ddb_section(block(downloadId, moduleId, static_cast<uint16_t>(i), std::move(data), moduleVersion),
+                              section));
+  }
+  return out;
+}
+
+// ---- OcCarousel ----------------------------------------------------------------------------------
+
+OcCarousel::OcCarousel(uint32_t carouselId, uint16_t gateway_module) : carouselId_(carouselId) {
+  objects_.push_back(Node{Kind::gateway, gateway_module, key_of(next_key_++), {}, false, {}});
+}
+
+std::string OcCarousel::kind_text(Kind kind) {
+  switch (kind) {
+    case Kind::gateway: return "srg";
+    case Kind::directory: return "dir";
+    case Kind::file: return "fil";
+    case Kind::stream: return "str";
+    case Kind::stream_event: return "ste";
+  }
+  return "";
+}
+
+OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, Kind kind, uint16_t moduleId,
+                                   ByteVec content) {
+  Object object = objects_.size();
+  objects_.push_back(Node{kind, moduleId, key_of(next_key_++), std::move(content), false, {}});
+  bind(parent, name, object);
+  return object;
+}
+
+OcCarousel::Object OcCarousel::add_directory(Object parent, const std::string& name, uint16_t moduleId) {
+  return add(parent, name, Kind::directory, moduleId, {});
+}
+
+OcCarousel::Object OcCarousel::add_file(Object parent, const std::string& name, ByteVec content,
+                                        uint16_t moduleId) {
+  return add(parent, name, Kind::file, moduleId, std::move(content));
+}
+
+OcCarousel::Object OcCarousel::add_stream(Object parent, const std::string& name, uint16_t moduleId,
+                                          bool event) {
+  return add(parent, name, event ? Kind::stream_event : Kind::stream, moduleId, {});
+}
+
+void OcCarousel::bind(Object parent, const std::string& name, Object child, std::optional<uint32_t> carouselId) {
+  const Node& target = objects_.at(child);
+  std::string kind = kind_text(target.kind);
+  if (target.kind == Kind::gateway) kind = "dir";  // a binding names the gateway as a directory
+  objects_.at(parent).children.push_back(
+      Child{name, kind, carouselId.value_or(carouselId_), target.moduleId, target.key});
+}
+
+void OcCarousel::bind_missing(Object parent, const std::string& name, const std::string& kind,
+                              uint16_t moduleId, std::vector<uint8_t> objectKey) {
+  objects_.at(parent).children.push_back(Child{name, kind, carouselId_, moduleId, std::move(objectKey)});
+}
+
+void OcCarousel::set_little_endian(Object object, bool little_endian) {
+  objects_.at(object).little_endian = little_endian;
+}
+
+void OcCarousel::set_compressed(uint16_t moduleId, bool compressed) { compressed_[moduleId] = compressed; }
+
+ByteVec OcCarousel::message(const Node& node) const {
+  const bool be = !node.little_endian;
+  switch (node.kind) {
+    case Kind::gateway:
+    case Kind::directory: {
+      std::vector<BindingSpec> bindings;
+      for (const Child& c : node.children) {
+        BindingSpec b = binding(c.name, c.kind, c.carouselId, c.moduleId, c.key, be);
+        bindings.push_back(std::move(b));
+      }
+      return directory_message(node.key, bindings, be, kind_text(node.kind));
+    }
+    case Kind::file:
+      return file_message(node.key, node.content, be);
+    case Kind::stream:
+    case Kind::stream_event:
+      return stream_message(node.key, kind_text(node.kind), be);
+  }
+  return {};
+}
+
+std::map<uint16_t, ByteVec> OcCarousel::plain_module_images() const {
+  std::map<uint16_t, ByteVec> images;
+  for (const Node& node : objects_) {
+    ByteVec m = message(node);
+    ByteVec& image = images[node.moduleId];
+    image.insert(image.end(), m.begin(), m.end());
+  }
+  return images;
+}
+
+std::map<uint16_t, ByteVec> OcCarousel::module_images() const {
+  std::map<uint16_t, ByteVec> images = plain_module_images();
+  for (auto& [moduleId, image] : images) {
+    auto found = compressed_.find(moduleId);
+    if (found != compressed_.end() && found->second) image = zlib_compress(image);
+  }
+  return images;
+}
+
+ByteVec OcCarousel::dsi_section() const {
+  const Node& gw = objects_.front();
+  BiopProfileSpec profile =
+      gateway_profile(carouselId_, gw.moduleId, empty_gateway_key_ ? ByteVec{} : gw.key, 0x000B, 0x80000002);
+  DsiSpec dsi;
+  dsi.private_data = build_service_gateway_info(gateway_info(profile));
+  return testsupport::dsi_section(dsi);
+}
+
+ByteVec OcCarousel::dii_section() const {
+  DiiSpec dii;
+  dii.downloadId = carouselId_;
+  std::map<uint16_t, ByteVec> plain = plain_module_images();
+  for (const auto& [moduleId, image] : module_images()) {
+    auto found = compressed_.find(moduleId);
+    bool compressed = found != compressed_.end() && found->second;
+    ModuleSpec m;
+    m.moduleId = moduleId;
+    m.moduleSize = static_cast<uint32_t>(image.size());
+    m.moduleInfo = module_info(compressed, plain[moduleId].size());
+    dii.modules.push_back(std::move(m));
+  }
+  return testsupport::dii_section(dii);
+}
+
+std::vector<ByteVec> OcCarousel::ddb_sections(size_t block_size) const {
+  std::vector<ByteVec> out;
+  for (const auto& [moduleId, image] : module_images()) {
+    for (auto& s : module_sections(carouselId_, moduleId, image, block_size)) out.push_back(std::move(s));
+  }
+  return out;
+}
+
+std::vector<ByteVec> OcCarousel::sections(size_t block_size) const {
+  std::vector<ByteVec> out;
+  out.push_back(dsi_section());
+  out.push_back(dii_section());
+  for (auto& s : ddb_sections(block_size)) out.push_back(std::move(s));
+  return out;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,170 @@
+// Builders of object carousels for test fixtures: BIOP object messages in either byte order, bindings
+// with their IORs, module images (optionally zlib-compressed) and the DSI, DII and DDB sections that
+// carry a whole carousel.
+//
+// Two levels:
+//   - message builders (build_biop_message and the *_message helpers) for tests that lay out a module
+//     image byte by byte;
+//   - OcCarousel, which describes a small carousel as a tree (gateway, directories, files, stream
+//     objects, extra bindings) and hands out its module images and sections.
+//
+// Typical use:
+//   testsupport::OcCarousel oc(0x10);                        // carouselId = downloadId 0x10
+//   auto dir = oc.add_directory(oc.gateway(), "apps", 1);     // in module 1
+//   oc.add_file(dir, "index.html", testsupport::text_bytes("<html/>"), 1);
+//   auto sections = oc.sections();                            // DSI, DII, then the DDBs
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/dsmcc_builder.h"
+
+namespace testsupport {
+
+using ByteVec = std::vector<uint8_t>;
+
+ByteVec text_bytes(const std::string& text);
+// `size` bytes of a repeating, easily recognised pattern that starts at `seed`.
+ByteVec pattern_bytes(size_t size, uint8_t seed = 0);
+// A zlib stream (header 78 9C) of `data`.
+ByteVec zlib_compress(const ByteVec& data);
+
+// ---- BIOP messages -------------------------------------------------------------------------------
+
+struct BiopMessageSpec {
+  std::vector<uint8_t> magic = {'B', 'I', 'O', 'P'};
+  uint8_t version_major = 0x01;
+  uint8_t version_minor = 0x00;
+  uint8_t byte_order = 0;  // 0 big-endian; anything else little-endian
+  uint8_t message_type = 0;
+  std::optional<uint32_t> message_size;  // default: the bytes behind the field
+  std::vector<uint8_t> objectKey;
+  std::string kind = "fil";  // written as its characters and a zero byte
+  // objectKind_length: 4, written as 00 00 00 04 (as every carousel sends it) unless
+  // kind_length_in_byte_order asks for the message's byte order.
+  bool kind_length_in_byte_order = false;
+  std::vector<uint8_t> objectInfo;
+  std::vector<ServiceContextSpec> service_contexts;
+  std::vector<uint8_t> body;  // behind messageBody_length, which is its size
+};
+
+ByteVec build_biop_message(const BiopMessageSpec& spec);
+
+// The IOR of a binding to {carouselId, moduleId, objectKey}: type_id = the kind with a zero byte, one
+// BIOP profile with an object location and a ConnBinder, 32-bit fields in the given byte order. The
+// profile body has its own byte order (0 big-endian).
+IorSpec binding_ior(const std::string& kind, uint32_t carouselId, uint16_t moduleId,
+                    std::vector<uint8_t> objectKey, bool big_endian = true, uint8_t profile_byte_order = 0);
+
+struct BindingSpec {
+  // Name components: (id, kind) each written with a terminating zero byte; usually one.
+  std::vector<std::pair<std::string, std::string>> components;
+  uint8_t bindingType = 0x01;  // nobject
+  IorSpec ior;
+  std::vector<uint8_t> objectInfo;
+};
+
+BindingSpec binding(const std::string& id, const std::string& kind, uint32_t carouselId, uint16_t moduleId,
+                    std::vector<uint8_t> objectKey, bool big_endian = true);
+
+// Body of a directory or service gateway message: bindings_count and the bindings, in the message's
+// byte order (the IORs keep the byte order they were built with).
+ByteVec directory_body(const std::vector<BindingSpec>& bindings, bool big_endian = true);
+
+// Whole messages. kind "dir" or "srg" for directories; "str" or "ste" for stream objects.
+ByteVec directory_message(std::vector<uint8_t> objectKey, const std::vector<BindingSpec>& bindings,
+                          bool big_endian = true, const std::string& kind = "dir");
+// A file message: objectInfo with the 64-bit content size, content_length and the content.
+ByteVec file_message(std::vector<uint8_t> objectKey, const ByteVec& content, bool big_endian = true);
+// A stream or stream event object with a small body that the analyzer steps over.
+ByteVec stream_message(std::vector<uint8_t> objectKey, const std::string& kind = "str", bool big_endian = true);
+
+// ---- Modules and sections ------------------------------------------------------------------------
+
+// The DDB sections of one module image cut into blocks of block_size bytes: section_number and
+// blockNumber count from 0, last_section_number is the last block's number, table_id_extension is the
+// moduleId. An empty image gives one empty block.
+std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, const ByteVec& image,
+                                     size_t block_size = 4066, uint8_t moduleVersion = 0);
+
+// ---- A carousel described as a tree --------------------------------------------------------------
+
+class OcCarousel {
+ public:
+  enum class Kind { gateway, directory, file, stream, stream_event };
+  using Object = size_t;
+
+  // carouselId is used as the downloadId of the DII and DDBs and as the carouselId of every object
+  // location, as DVB carousels do. The gateway lies in gateway_module under the key 00 00 00 01.
+  explicit OcCarousel(uint32_t carouselId, uint16_t gateway_module = 1);
+
+  Object gateway() const { return 0; }
+  // Each new object gets the next 4-byte key and is bound from `parent` under `name`.
+  Object add_directory(Object parent, const std::string& name, uint16_t moduleId);
+  Object add_file(Object parent, const std::string& name, ByteVec content, uint16_t moduleId);
+  Object add_stream(Object parent, const std::string& name, uint16_t moduleId, bool event = false);
+  // A further binding of an existing object (a second parent, or a loop back to an ancestor). A
+  // carouselId override makes the binding's object location name another carousel id.
+  void bind(Object parent, const std::string& name, Object child,
+            std::optional<uint32_t> carouselId = std::nullopt);
+  // A binding to an object that no message of the carousel describes.
+  void bind_missing(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId,
+                    std::vector<uint8_t> objectKey);
+
+  // Writes the object's message (and the IORs of its bindings) little-endian.
+  void set_little_endian(Object object, bool little_endian = true);
+  // The gateway's object location in the DSI names an empty key (no root directory to resolve).
+  void set_empty_gateway_key(bool empty = true) { empty_gateway_key_ = empty; }
+  // Sends the module as a zlib stream.
+  void set_compressed(uint16_t moduleId, bool compressed = true);
+
+  const std::vector<uint8_t>& key(Object object) const { return objects_.at(object).key; }
+  uint32_t carouselId() const { return carouselId_; }
+
+  // The image of each module as the carousel sends it (compressed where asked), by moduleId; the
+  // messages of a module in the order their objects were added.
+  std::map<uint16_t, ByteVec> module_images() const;
+  // The same before compression.
+  std::map<uint16_t, ByteVec> plain_module_images() const;
+
+  ByteVec dsi_section() const;
+  ByteVec dii_section() const;
+  // The DDB sections of every module, modules in ascending moduleId.
+  std::vector<ByteVec> ddb_sections(size_t block_size = 4066) const;
+  // DSI, DII, then every DDB.
+  std::vector<ByteVec> sections(size_t block_size = 4066) const;
+
+ private:
+  struct Child {
+    std::string name;
+    std::string kind;
+    uint32_t carouselId;
+    uint16_t moduleId;
+    std::vector<uint8_t> key;
+  };
+  struct Node {
+    Kind kind;
+    uint16_t moduleId;
+    std::vector<uint8_t> key;
+    ByteVec content;
+    bool little_endian = false;
+    std::vector<Child> children;
+  };
+
+  Object add(Object parent, const std::string& name, Kind kind, uint16_t moduleId, ByteVec content);
+  ByteVec message(const Node& node) const;
+  static std::string kind_text(Kind kind);
+
+  uint32_t carouselId_;
+  std::vector<Node> objects_;
+  std::map<uint16_t, bool> compressed_;
+  bool empty_gateway_key_ = false;
+  uint32_t next_key_ = 1;
+};
+
+}  // namespace testsupport

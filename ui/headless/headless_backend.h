@@ -1,0 +1,44 @@
+// The headless backend: windows live in memory only, modal loops run the thread's posted work and
+// timers on the calling thread, and message boxes are printed on stderr. The command-line program and
+// the tests run every dialog through it; it is the backend in use unless a program sets another.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ui/backend.h"
+
+namespace ui::headless {
+
+struct ShownMessageBox {
+  std::string text;
+  std::string caption;
+  uint32_t type = 0;
+  int result = 0;
+};
+
+class HeadlessBackend : public Backend {
+ public:
+  void attach(Dialog& window) override;
+  void detach(Dialog& window) override;
+  void run_modal_loop(Dialog& window) override;
+  void wake() override;
+  // Prints "caption: text" on stderr and answers as a user who takes the first button would
+  // (RESULT_OK, or RESULT_YES for a yes/no box).
+  int message_box(Dialog* parent, std::string_view text, std::string_view caption, uint32_t type) override;
+
+  // Every message box shown so far, oldest first (for tests and for the program's exit status).
+  std::vector<ShownMessageBox> shown_message_boxes() const;
+  void clear_message_boxes();
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<ShownMessageBox> shown_;
+};
+
+// The process's headless backend.
+HeadlessBackend& instance();
+
+}  // namespace ui::headless
