@@ -58,20 +58,17 @@ class PacketFramer {
   template <typename OnPacket, typename OnEvent>
   size_t frame(std::span<const uint8_t> data, bool final, OnPacket&& on_packet, OnEvent&& on_event);
 
-  // The packet period of the first bytes of a stream, without framing: 0 when there is no run of
-  // sync bytes 188, 192 or 204 bytes apart.
-  static size_t detect_period(std::span<const uint8_t> data) noexcept {
-    const SyncSearch s = find_sync(data, 0, true, 0);
-    return s.found ? s.period : 0;
-  }
-
- private:
+  // Where the first believable run of packets starts in `data`, and its period. With `final` false a
+  // search that runs out of data before it can decide says so (need_more) instead of guessing.
   struct SyncSearch {
     bool found = false;
     bool need_more = false;  // the search stopped at `position` for want of data
     size_t position = 0;
     size_t period = 0;
   };
+  static SyncSearch probe(std::span<const uint8_t> data, bool final) noexcept { return find_sync(data, 0, final, 0); }
+
+ private:
 
   // How many sync bytes follow q at `period` steps, up to SYNC_CONFIRMATIONS, stopping at the first
   // miss; `reached_end` says whether the data ran out first.

@@ -21,8 +21,6 @@ AnalysisRunner g_runner = nullptr;
 
 }  // namespace
 
-void run_analysis_dialog(OrvexFltMgr* filter_manager);  // analysis_runner.cpp
-
 void set_analysis_runner(AnalysisRunner runner) { g_runner = runner; }
 
 namespace module_state {
@@ -125,10 +123,7 @@ HRESULT CDSMCCPlugin::OnCommand(uint32_t value, uint32_t command) {
     return E_FAIL;
   }
   if (command == resources::COMMAND_ANALYZE) {
-    if (g_runner)
-      g_runner(filter_manager_);
-    else
-      run_analysis_dialog(filter_manager_);
+    if (g_runner) g_runner(filter_manager_);
   }
   return S_OK;
 }

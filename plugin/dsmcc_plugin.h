@@ -14,8 +14,8 @@ inline constexpr IID LIBID_DSMCCLib = {0x3c5e9a12, 0x7b2d, 0x4f61, {0xa8, 0x44, 
 
 class IDSMCCPlugin : public IUnknown {};
 
-// Runs the analysis window for command 0x8000; the default builds the dialog of this module. Tests
-// replace it to observe the checks in front of it without opening a window.
+// Runs the analysis window for command 0x8000. The module installs the one that builds its analysis
+// dialog when it is loaded; tests install their own to observe the checks in front of it.
 using AnalysisRunner = void (*)(OrvexFltMgr* filter_manager);
 void set_analysis_runner(AnalysisRunner runner);
 

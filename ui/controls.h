@@ -262,6 +262,10 @@ class TabControl : public Control {
   bool click(int index);
 
  private:
+  friend class Dialog;
+  // A page that goes away leaves its tab without a page.
+  void forget_page(const Dialog* page);
+
   struct Tab {
     std::string text;
     Dialog* page = nullptr;

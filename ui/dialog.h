@@ -36,8 +36,8 @@ class Dialog {
  public:
   using Handler = std::function<void()>;
 
-  // From the module's layout with this id; a missing layout gives an empty window of size 0 with
-  // caption "" (and a level-1 log line), so that a wrong id shows instead of crashing.
+  // From the module's layout with this id; an unknown id gives an empty window of size 0 without
+  // controls, whose control lookups then answer null.
   explicit Dialog(int template_id, Dialog* parent = nullptr);
   explicit Dialog(const resources::DialogTemplate& layout, Dialog* parent = nullptr);
   Dialog(const Dialog&) = delete;
@@ -111,7 +111,7 @@ class Dialog {
   void command(int control_id, Notify code = Notify::clicked);
   // Enter: clicks the default button, or OnOK() when there is none.
   void press_enter();
-  // The close box and Escape: on_close(), which calls OnCancel() unless overridden.
+  // The close box and Escape: on_close().
   void close();
 
   // ---- timers: on_timer(id) runs on the window's thread every interval_ms while the thread's loop has
@@ -139,12 +139,13 @@ class Dialog {
   // Default reactions of ID_OK and ID_CANCEL: end the modal loop with that result.
   virtual void OnOK() { end_dialog(RESULT_OK); }
   virtual void OnCancel() { end_dialog(RESULT_CANCEL); }
-  virtual void on_close() { OnCancel(); }
+  // The close box and Escape: a click on ID_CANCEL (its handler, or else OnCancel()).
+  virtual void on_close();
   virtual void on_timer(uint32_t id) { (void)id; }
 
  private:
   friend struct detail::ThreadQueue;
-  friend class ModalRun;
+  friend void answer_quit(Dialog& window);
   void build(const resources::DialogTemplate& layout);
   void bind_to_current_thread();
   std::shared_ptr<detail::ThreadQueue> queue() const;
@@ -163,6 +164,7 @@ class Dialog {
   bool attached_ = false;
   bool running_modal_ = false;
   bool ended_ = false;
+  bool quit_pending_ = false;
   int result_ = 0;
   std::vector<std::unique_ptr<Control>> controls_;
   std::vector<Dialog*> children_;

@@ -1,6 +1,7 @@
 #include "ui/message_loop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "ui/backend.h"
@@ -318,7 +319,7 @@ uint32_t wait_pumping_messages(std::span<Waitable* const> handles) {
       }
       if (alive) ThreadQueue::fire(window, id);
     }
-    if (!due.empty()) continue;  // the handlers may have posted work
+    // Work that the handlers posted runs in the next round, after the handles have been looked at.
 
     for (size_t i = 0; i < handles.size(); ++i)
       if (handles[i]->state_->try_acquire()) return static_cast<uint32_t>(i);

@@ -73,7 +73,7 @@ size_t LogCapture::find(int level, const std::string& text, size_t from) const {
 
 RecordingSink::Node RecordingSink::add(Node parent, std::string text) {
   Node id = nodes_.size() + 1;  // 0 stands for "no parent"
-  nodes_.push_back(Entry{parent, std::move(text), {}});
+  nodes_.push_back(Entry{parent, std::move(text), {}, {}});
   if (parent == 0) {
     top_.push_back(id);
   } else {
@@ -95,12 +95,17 @@ RecordingSink::Node RecordingSink::carousel_node(Node programme, uint32_t carous
 }
 
 RecordingSink::Node RecordingSink::directory_node(Node parent, const std::string& id) {
-  return add(parent, "dir " + id);
+  Node node = add(parent, "dir " + id);
+  nodes_.at(node - 1).path = nodes_.at(parent - 1).path + "/" + id;
+  paths.push_back("dir " + nodes_.at(node - 1).path);
+  return node;
 }
 
 RecordingSink::Node RecordingSink::file_node(Node parent, const std::string& id, const FileRecord* file) {
   files.push_back(file);
-  return add(parent, "fil " + id + (file ? " " + std::to_string(file->content_length) : " n/a"));
+  std::string size = file ? std::to_string(file->content_length) : "n/a";
+  paths.push_back("fil " + size + " " + nodes_.at(parent - 1).path + "/" + id);
+  return add(parent, "fil " + id + " " + size);
 }
 
 std::string RecordingSink::outline() const {

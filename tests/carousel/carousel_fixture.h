@@ -65,6 +65,9 @@ class RecordingSink : public ObjectCarouselSink {
   size_t node_count() const { return nodes_.size(); }
   // The file records reported, in order (null for files not available).
   std::vector<const FileRecord*> files;
+  // One line per directory and file below a carousel, in walk order: "dir /a/b" and "fil SIZE /a/b/f"
+  // (or "fil n/a /a/b/f"), paths from the carousel node.
+  std::vector<std::string> paths;
 
  private:
   Node add(Node parent, std::string text);
@@ -72,6 +75,7 @@ class RecordingSink : public ObjectCarouselSink {
     Node parent;
     std::string text;
     std::vector<Node> children;
+    std::string path;
   };
   std::vector<Entry> nodes_;
   std::vector<Node> top_;

@@ -17,6 +17,9 @@ struct HeaderCase {
   bool tried;  // whether zlib is asked at all (it may still fail)
 };
 
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
+
 // Only the divisible-by-31 test decides whether an image goes to zlib.
 class ZlibHeaderTest : public testing::TestWithParam<HeaderCase> {};
 
@@ -39,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // Not a deflate method at all, but 0x0000 is divisible by 31.
                     HeaderCase{"TwoZeroBytes", {0x00, 0x00, 0x12, 0x34}, true},
                     HeaderCase{"Header789DFailsTheTest", {0x78, 0x9D, 0x01}, false}),
-    [](const testing::TestParamInfo<HeaderCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<HeaderCase>& p) { return std::string(p.param.name); });
 
 TEST(Inflate, OutputOverManySteps) {
   // 50000 bytes come out in 8192-byte steps; the result must be the whole original in order.

@@ -50,6 +50,9 @@ struct CountCase {
   std::vector<uint8_t> image_seeds;  // the blocks whose data make the image, in image order
 };
 
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
+
 class ModuleCounts : public testing::TestWithParam<CountCase> {};
 
 TEST_P(ModuleCounts, CountsCompletenessAndImage) {
@@ -84,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         CountCase{"SingleBlock", {{0, 0, 10}}, 1, 1, true, {10}},
         // The lowest section_number present decides the expected count, not the first to arrive.
         CountCase{"ExpectedFromLowestSection", {{2, 4, 30}, {1, 3, 20}}, 2, 4, false, {}}),
-    [](const testing::TestParamInfo<CountCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<CountCase>& p) { return std::string(p.param.name); });
 
 TEST(ModuleCounts, AbsentModuleCountsZero) {
   EXPECT_EQ(module_received_count(nullptr), 0);

@@ -132,6 +132,9 @@ struct PrefixCase {
   const char* expected;
 };
 
+// Short parameter names, so that the registered test names stay readable.
+void PrintTo(const PrefixCase& c, std::ostream* os) { *os << "bits_" << std::hex << c.prefixes << "_level_" << std::dec << c.level; }
+
 class PrefixEach : public LogTest, public ::testing::WithParamInterface<PrefixCase> {};
 
 TEST_P(PrefixEach, FormatsOnePrefix) {
@@ -160,21 +163,26 @@ INSTANTIATE_TEST_SUITE_P(Prefixes, PrefixEach,
                                            PrefixCase{0x0F0 & ~0x008u, 3, "x\n"},
                                            PrefixCase{0x200, 3, "x\n"}));
 
-class MillisPadding : public LogTest, public ::testing::WithParamInterface<std::pair<uint16_t, const char*>> {};
+struct MillisCase {
+  uint16_t millis;
+  const char* shown;
+};
+void PrintTo(const MillisCase& c, std::ostream* os) { *os << "ms_" << c.millis; }
+
+class MillisPadding : public LogTest, public ::testing::WithParamInterface<MillisCase> {};
 
 TEST_P(MillisPadding, PadsWithSpacesNotZeros) {
   CDebugLog log;
   ASSERT_EQ(open(log, "m.txt", 0x01, 0x01, 4), 0);
-  g_millis = GetParam().first;
+  g_millis = GetParam().millis;
   log.log(1, "m");
   log.close();
-  EXPECT_EQ(read_text(path("m.txt")), std::string("Jan 05 13:04:05.") + GetParam().second + " - m\n");
+  EXPECT_EQ(read_text(path("m.txt")), std::string("Jan 05 13:04:05.") + GetParam().shown + " - m\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Millis, MillisPadding,
-                         ::testing::Values(std::make_pair(uint16_t{0}, "  0"), std::make_pair(uint16_t{7}, "  7"),
-                                           std::make_pair(uint16_t{45}, " 45"),
-                                           std::make_pair(uint16_t{999}, "999")));
+                         ::testing::Values(MillisCase{0, "  0"}, MillisCase{7, "  7"}, MillisCase{45, " 45"},
+                                           MillisCase{999, "999"}));
 
 TEST_F(LogTest, TimeOfDayUsesEnglishMonthAndTwoDigitFields) {
   CDebugLog log;
@@ -558,6 +566,8 @@ struct ModulePathCase {
   const char* module;
   const char* log;
 };
+
+void PrintTo(const ModulePathCase& c, std::ostream* os) { *os << "module_" << c.module; }
 
 class LogPathForModule : public ::testing::TestWithParam<ModulePathCase> {};
 

@@ -1,0 +1,93 @@
+// The analysis window "DSMCC": the capture list of programme/PID pairs, the "MUX DSMCC streams" list
+// that a PSI scan fills, Start, and the three pages (Section, Data Carousel, Object Carousel) that are
+// rebuilt from the carousel store when a capture ends.
+//
+// The dialog is the section intake's owner: every installed filter's FilterContext names it, and the
+// store, the counters and the pages belong to it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "capture/carousel_store.h"
+#include "capture/section_intake.h"
+#include "plugin/host_contract.h"
+#include "psiscan/psi_scan_result.h"
+#include "ui/ui.h"
+
+class CDataCarouselDlg;
+class CObjectCarouselDlg;
+class CSectionDlg;
+
+// "Prg 0x%04x PID 0x%04x": the text of a pair in both lists.
+std::string pair_text(uint32_t program_number, uint32_t pid);
+// Reads a list text back with the pattern "Prg (0x[a-f0-9]{4,4}) PID (0x[a-f0-9]{4,4})"; false when the
+// whole text does not match.
+bool parse_pair_text(std::string_view text, uint32_t& program_number, uint32_t& pid);
+// A number typed into an edit field: a "0x" prefix means hexadecimal, a leading "0" octal, else decimal;
+// conversion stops at the first character that does not fit, and a text with no digits gives 0.
+uint32_t auto_base_value(const std::string& text);
+
+class CDSMCCDlg : public ui::Dialog, public SectionIntake {
+ public:
+  // Queries the host object for the filter manager and that for ISectionFilter; either may stay null.
+  CDSMCCDlg(IUnknown* filter_manager_host_object, ui::Dialog* parent = nullptr);
+  ~CDSMCCDlg() override;
+
+  // Fills the MUX list from a finished PSI scan (appends; a rescan empties the list first).
+  void init_psi_list(const PsiScanResult& result);
+  // Empties the MUX list and runs a new PSI scan.
+  void rescan();
+  // Add: the pair typed into the PID and Prg No edits.
+  void add_from_edits();
+  // Remove: the selected capture entries, from the highest position down.
+  void remove_selected();
+  // MUX Add: the selected MUX entries, in ascending position; then the MUX selection is cleared.
+  void add_selected_mux_entries();
+  // Start: a whole capture, from emptying the store to rebuilding the pages.
+  void Start();
+
+  // Adds one pair to the capture list, capture_pairs and the PID map; a pair already there changes
+  // nothing. False when a number does not fit the list's text form (above 0xFFFF).
+  bool add_pair(uint32_t program_number, uint32_t pid);
+
+  OrvexFltMgr* filter_manager() const { return m_filter_manager; }
+  ISectionFilter* section_filter() const { return m_section_filter; }
+  CSectionDlg* section_page() const { return m_section_page.get(); }
+  CDataCarouselDlg* data_page() const { return m_data_page.get(); }
+  CObjectCarouselDlg* object_page() const { return m_object_page.get(); }
+  // The installed filters of the running capture (empty outside Start).
+  const std::set<FilterContext*>& installed_filters() const { return m_filters; }
+
+ protected:
+  bool OnInitDialog() override;
+
+ private:
+  void bind_controls();
+  void run_psi_scan();
+  void install_filters();
+  void remove_filters();
+
+  ui::Button* m_start = nullptr;
+  ui::Edit* m_pid_edit = nullptr;
+  ui::Button* m_ok = nullptr;
+  ui::TabControl* m_tabs = nullptr;
+  OrvexFltMgr* m_filter_manager = nullptr;
+  ISectionFilter* m_section_filter = nullptr;
+  std::unique_ptr<CDataCarouselDlg> m_data_page;
+  std::unique_ptr<CObjectCarouselDlg> m_object_page;
+  std::unique_ptr<CSectionDlg> m_section_page;
+  CaptureCounters m_counters;
+  std::set<FilterContext*> m_filters;
+  CarouselStore m_store;
+  ui::ListBox* m_capture_list = nullptr;
+  ui::Button* m_add = nullptr;
+  ui::Button* m_remove = nullptr;
+  ui::ListBox* m_mux_list = nullptr;
+  ui::Button* m_rescan = nullptr;
+  ui::Button* m_mux_add = nullptr;
+  ui::Edit* m_prg_edit = nullptr;
+};

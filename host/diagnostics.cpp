@@ -1,0 +1,36 @@
+#include "host/diagnostics.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace host {
+
+void Diagnostics::set_handler(Handler handler) {
+  std::lock_guard lock(mutex_);
+  handler_ = std::move(handler);
+  reported_.fill(0);
+}
+
+bool Diagnostics::wanted() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<bool>(handler_);
+}
+
+void Diagnostics::report(DiagnosticKind kind, const char* format, ...) {
+  std::lock_guard lock(mutex_);
+  if (!handler_) return;
+  uint32_t& seen = reported_[static_cast<size_t>(kind)];
+  if (seen > PER_KIND_LIMIT) return;
+  if (seen++ == PER_KIND_LIMIT) {
+    handler_("(further messages of this kind are not shown; the statistics count them all)");
+    return;
+  }
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  handler_(text);
+}
+
+}  // namespace host

@@ -1,0 +1,180 @@
+// The host's filter manager: the one object a plug-in gets for section filters (ISectionFilter) and
+// for PSI/SI tables (ISISection), and the machinery behind it.
+//
+// Threads. Every section callback runs on the host's one delivery thread, so the callbacks of a
+// capture never run at once. For a file the delivery thread reads the file from its start once, at
+// full speed, when the capture begins; for a live source a reader thread takes in what arrives and
+// the delivery thread demultiplexes it. PSI requests on a file read the file from its start with a
+// reader of their own, on the calling thread, so a PSI scan and a capture never disturb one another;
+// on a live source they listen to the live demultiplexer.
+//
+// Removal. RemoveSectionFilter returns only when the filter's callback is not running and will not
+// be called again: a filter is checked under the lock just before each call, and a removal from
+// another thread waits while that filter's callback runs. From inside a callback (the delivery
+// thread) it does not wait, since the only callback that could be running is the caller's own.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "host/demux.h"
+#include "host/diagnostics.h"
+#include "host/source.h"
+#include "plugin/host_contract.h"
+
+namespace host {
+
+class PsiCollector;
+
+// What the host has seen of the capture's input (a PSI pass over a file is not counted). Updated as
+// the input is read, block by block.
+struct Statistics {
+  uint64_t packets = 0;
+  uint64_t bytes = 0;
+  uint64_t sections_delivered = 0;  // callback calls
+  uint64_t cc_errors = 0;
+  uint64_t tei_drops = 0;
+  uint64_t sync_losses = 0;
+  uint64_t duplicates = 0;
+  uint64_t torn_packets = 0;
+  uint64_t skipped_bytes = 0;
+  uint64_t malformed_packets = 0;
+  uint64_t dropped_sections = 0;  // partial sections given up
+  uint64_t input_overruns = 0;    // datagrams lost because the delivery thread fell behind
+  bool input_ended = false;       // the file or pipe was read to its end
+};
+
+// The longest match/mask a filter may have.
+inline constexpr uint32_t MAX_FILTER_LENGTH = 16;
+
+class SectionFilterManager final : public OrvexFltMgr,
+                                   public ISectionFilter,
+                                   public ISISection,
+                                   private SectionSink {
+ public:
+  // A new object holding one reference, which the caller owns.
+  static SectionFilterManager* create() { return new SectionFilterManager(); }
+
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  uint32_t AddRef() override;
+  uint32_t Release() override;
+
+  HRESULT AddSectionFilter(uint32_t pid, const uint8_t* match, const uint8_t* mask, uint32_t length,
+                           SectionCallback callback, void* context, uint32_t* handle) override;
+  HRESULT RemoveSectionFilter(uint32_t handle) override;
+
+  HRESULT Reserved1() override { return E_FAIL; }
+  // Fails when the call was cancelled or nothing can be read; a request that got nothing by the
+  // timeout or the end of the input has count 0 and the call succeeds.
+  HRESULT RequestSections(uint32_t count, const SectionRequest* requests, uint32_t timeout_seconds,
+                          SectionReply* replies) override;
+  HRESULT Reserved3() override { return E_FAIL; }
+  // Makes every RequestSections in progress return promptly with a failure. When none is in
+  // progress, a request that starts within the next second is cancelled instead: a scan between
+  // two of its requests should not wait out its next one.
+  HRESULT CancelRequest() override;
+
+  // The embedding program's side; see host/host.h.
+  void attach(std::shared_ptr<Source> source);
+  bool begin_capture();
+  void set_auto_begin(std::chrono::milliseconds quiet);
+  void set_end_of_input_handler(std::function<void()> handler);
+  void set_diagnostic_handler(Diagnostics::Handler handler) { diagnostics_.set_handler(std::move(handler)); }
+  void stop();
+  Statistics statistics() const;
+  size_t filter_count() const;
+
+ private:
+  struct Filter {
+    uint16_t pid;
+    uint32_t length;
+    std::array<uint8_t, MAX_FILTER_LENGTH> match;
+    std::array<uint8_t, MAX_FILTER_LENGTH> mask;
+    SectionCallback callback;
+    void* context;
+  };
+  struct PublishedStats {
+    std::atomic<uint64_t> packets{0}, bytes{0}, cc_errors{0}, tei_drops{0}, sync_losses{0}, duplicates{0},
+        torn_packets{0}, skipped_bytes{0}, malformed_packets{0}, dropped_sections{0}, input_overruns{0};
+  };
+
+  SectionFilterManager();
+  ~SectionFilterManager() override;
+
+  void on_section(uint16_t pid, std::span<const uint8_t> section) override;
+  static bool matches(const Filter& f, std::span<const uint8_t> section) noexcept;
+  bool on_delivery_thread() const noexcept;
+  void ensure_delivery_thread();
+  void delivery_main();
+  bool wait_for_begin();
+  void run_capture_file_pass(const FileSource& file);
+  void run_live_pump(LiveSource& live);
+  void reader_main(LiveSource& live);
+  void publish(const PacketFramer& framer, uint64_t bytes);
+  void report_sync(const SyncEvent& e);
+  void report_demux(const DemuxEvent& e);
+  bool psi_file_pass(const FileSource& file, PsiCollector& collector,
+                     std::chrono::steady_clock::time_point deadline, uint64_t serial);
+  HRESULT psi_live(PsiCollector& collector, std::chrono::steady_clock::time_point deadline, uint64_t serial);
+  bool stop_requested() const noexcept { return stopping_.load(std::memory_order_acquire); }
+
+  std::atomic<uint32_t> refs_{1};
+  Diagnostics diagnostics_;
+  std::shared_ptr<Source> source_;
+  Demux demux_;  // the capture's; for a live source also the PSI requests'
+
+  // Filters. The delivery thread copies what it needs under the lock and calls without it.
+  mutable std::mutex filters_mutex_;
+  std::condition_variable callback_done_;
+  std::unordered_map<uint32_t, Filter> filters_;
+  std::unordered_map<uint16_t, std::vector<uint32_t>> filters_by_pid_;
+  uint32_t next_handle_ = 1;
+  uint32_t running_handle_ = 0;
+  std::vector<uint32_t> matching_;  // delivery thread's scratch list
+  std::atomic<uint64_t> sections_delivered_{0};
+
+  // Threads and the capture's course.
+  std::mutex control_mutex_;
+  std::condition_variable control_cv_;
+  std::thread delivery_thread_;
+  std::thread reader_thread_;
+  std::atomic<std::thread::id> delivery_id_{};
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> input_ended_{false};
+  bool begin_requested_ = false;
+  bool begun_ = false;
+  std::chrono::milliseconds auto_begin_{0};
+  bool filter_added_ = false;
+  std::chrono::steady_clock::time_point last_filter_change_{};
+  std::function<void()> end_handler_;
+
+  // Blocks of a live source, from the reader thread to the delivery thread. An empty block marks the
+  // end of the input.
+  std::mutex queue_mutex_;
+  std::condition_variable queue_cv_;
+  std::vector<std::vector<uint8_t>> queue_;
+  size_t queue_head_ = 0;
+
+  // PSI requests.
+  std::mutex psi_mutex_;
+  std::condition_variable psi_cv_;
+  std::vector<PsiCollector*> live_collectors_;
+  std::atomic<size_t> live_collector_count_{0};
+  uint64_t cancel_serial_ = 0;
+  std::atomic<uint64_t> cancel_serial_seen_{0};  // mirror of cancel_serial_ for lock-free checks
+  int active_requests_ = 0;
+  std::chrono::steady_clock::time_point pending_cancel_until_{};
+
+  PublishedStats stats_;
+};
+
+}  // namespace host

@@ -1,0 +1,525 @@
+// The ServiceGatewayInfo, IOR and BIOP profile body decoders.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dsmcc/messages.h"
+#include "tables/byte_reader.h"
+#include "tables/sitables.h"
+#include "tests/dsmcc/log_capture.h"
+#include "tests/support/dsmcc_builder.h"
+#include "tests/support/streams.h"
+#include "tests/support/ts_builder.h"
+
+namespace ts = testsupport;
+using testlog::LogCapture;
+
+namespace {
+
+ByteView view(const std::vector<uint8_t>& v) { return ByteView(v.data(), v.size()); }
+
+std::vector<uint8_t> cut(const std::vector<uint8_t>& v, size_t n) {
+  return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+// A profile with every part: object location, a ConnBinder of two taps and one further lite component.
+ts::BiopProfileSpec full_profile(uint8_t byte_order = 0) {
+  ts::BiopProfileSpec p = ts::gateway_profile(0x01020304, 0x0506, {0xAB, 0x01}, 0x0B0C, 0x80000004);
+  p.byte_order = byte_order;
+  p.version_major = 1;
+  p.version_minor = 0;
+  p.taps[0].id = 0x0102;
+  p.taps[0].timeout = 0x11223344;
+  ts::TapSpec second;
+  second.id = 0x0003;
+  second.use = 0x0017;
+  second.assocTag = 0x0D0E;
+  second.selector = {0x00, 0x01, 0xAA};
+  p.taps.push_back(second);
+  p.lite_components.push_back({.componentId_tag = 0x49534F10, .data = {1, 2, 3}});
+  return p;
+}
+
+struct ProfileResult {
+  ObjectLocationRef location;
+  BiopProfileBody body;
+};
+
+ProfileResult decode_profile(const std::vector<uint8_t>& data) {
+  ProfileResult r;
+  parse_BIOP_ProfileBody(view(data), r.location, r.body);
+  return r;
+}
+
+uint32_t decode_gateway(const std::vector<uint8_t>& bytes, CServiceGatewayInfo& gateway) {
+  uint32_t length = static_cast<uint32_t>(bytes.size());
+  EXPECT_TRUE(gateway.parse(view(bytes), length));
+  return length;
+}
+
+}  // namespace
+
+// ---- BIOP profile body -------------------------------------------------------------------------
+
+TEST(BiopProfileBody, DecodesEveryPartInBothByteOrders) {
+  for (uint8_t order : std::vector<uint8_t>{0x00, 0x01, 0xFF}) {
+    SCOPED_TRACE(static_cast<int>(order));
+    const ts::BiopProfileSpec spec = full_profile(order);
+    const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+    const BiopProfileBody& b = r.body;
+
+    EXPECT_EQ(b.profile_data_byte_order, order);
+    EXPECT_EQ(b.lite_component_count, 3u);
+    EXPECT_EQ(b.location_componentId_tag, 0x49534F50u);
+    EXPECT_EQ(b.location_component_data_length, 11u);
+    EXPECT_EQ(b.carouselId, 0x01020304u);
+    EXPECT_EQ(b.moduleId, 0x0506u);
+    EXPECT_EQ(b.version_major, 1u);
+    EXPECT_EQ(b.version_minor, 0u);
+    EXPECT_EQ(b.objectKey_length, 2u);
+    EXPECT_EQ(b.objectKey, (Bytes{0xAB, 0x01}));
+    EXPECT_EQ(b.binder_componentId_tag, 0x49534F40u);
+    EXPECT_EQ(b.binder_component_data_length, 1u + 17u + 10u);
+    EXPECT_EQ(b.taps_count, 2u);
+    ASSERT_EQ(b.taps.size(), 2u);
+    EXPECT_EQ(b.taps[0].id, 0x0102u);
+    EXPECT_EQ(b.taps[0].use, 0x0016u);
+    EXPECT_EQ(b.taps[0].assocTag, 0x0B0Cu);
+    EXPECT_EQ(b.taps[0].selector_length, 10u);
+    EXPECT_EQ(b.taps[0].selector_type, 1u);
+    EXPECT_EQ(b.taps[0].transactionId, 0x80000004u);
+    EXPECT_EQ(b.taps[0].timeout, 0x11223344u);
+    EXPECT_TRUE(b.taps[0].selector.empty());
+    EXPECT_EQ(b.taps[1].id, 3u);
+    EXPECT_EQ(b.taps[1].use, 0x0017u);
+    EXPECT_EQ(b.taps[1].assocTag, 0x0D0Eu);
+    EXPECT_EQ(b.taps[1].selector_length, 3u);
+    EXPECT_EQ(b.taps[1].selector, (Bytes{0x00, 0x01, 0xAA}));
+    ASSERT_EQ(b.liteComponents.size(), 1u);
+    EXPECT_EQ(b.liteComponents[0].componentId_tag, 0x49534F10u);
+    EXPECT_EQ(b.liteComponents[0].component_data_length, 3u);
+    EXPECT_EQ(b.liteComponents[0].data, (Bytes{1, 2, 3}));
+
+    EXPECT_EQ(r.location.carouselId, 0x01020304u);
+    EXPECT_EQ(r.location.moduleId, 0x0506u);
+    EXPECT_EQ(r.location.objectKey, (Bytes{0xAB, 0x01}));
+  }
+}
+
+TEST(BiopProfileBody, TraceLinesInOrder) {
+  LogCapture log;
+  ts::BiopProfileSpec spec = ts::gateway_profile(0x10, 0x0001, {0x00, 0x01}, 0x0B, 0x80000002);
+  decode_profile(ts::build_biop_profile_body(spec));
+  const std::vector<std::string> expected = {
+      "parse_BIOP_ProfileBody()", "lite_component_count=2", "component_data_length=11", "version_major: 0x1 (1) ",
+      "version_minor: 0 (0) ",    "carousel_id: 0x10 (16)", "module_id: 0x1 (1)",        "objectkey:",
+      "0001",                     "component_data_length=18", "taps_count=1"};
+  EXPECT_EQ(log.texts(), expected);
+  for (const auto& line : log.lines()) EXPECT_EQ(line.level, 4) << line.text;
+}
+
+TEST(BiopProfileBody, FurtherTapsCarryTheirOwnSelectors) {
+  ts::BiopProfileSpec spec = ts::gateway_profile(1, 2, {3}, 4, 5);
+  ts::TapSpec t2;
+  t2.id = 2;
+  t2.selector = {0x00, 0x02, 0x10, 0x20};
+  ts::TapSpec t3;
+  t3.id = 3;
+  t3.selector = {};
+  spec.taps = {spec.taps[0], t2, t3};
+  spec.lite_components.push_back({.componentId_tag = 0x11111111, .data = {0x77}});
+  const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+  ASSERT_EQ(r.body.taps.size(), 3u);
+  EXPECT_EQ(r.body.taps[1].selector, (Bytes{0x00, 0x02, 0x10, 0x20}));
+  EXPECT_EQ(r.body.taps[1].selector_type, 2u) << "a further tap's selector_type is its selector's first 16 bits";
+  EXPECT_EQ(r.body.taps[1].transactionId, 0u);
+  EXPECT_EQ(r.body.taps[1].timeout, 0u);
+  EXPECT_TRUE(r.body.taps[2].selector.empty());
+  EXPECT_EQ(r.body.taps[2].id, 3u);
+  ASSERT_EQ(r.body.liteComponents.size(), 1u) << "read directly behind the last tap";
+  EXPECT_EQ(r.body.liteComponents[0].componentId_tag, 0x11111111u);
+  EXPECT_EQ(r.body.liteComponents[0].data, (Bytes{0x77}));
+}
+
+TEST(BiopProfileBody, FirstTapIsSeventeenBytesWhateverItsSelectorLengthSays) {
+  ts::BiopProfileSpec spec = ts::gateway_profile(1, 2, {3}, 4, 0x80000006);
+  spec.taps[0].selector_length = 0;
+  spec.lite_components.push_back({.componentId_tag = 0x22222222, .data = {0x01, 0x02}});
+  const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+  ASSERT_EQ(r.body.taps.size(), 1u);
+  EXPECT_EQ(r.body.taps[0].selector_length, 0u);
+  EXPECT_EQ(r.body.taps[0].transactionId, 0x80000006u);
+  EXPECT_EQ(r.body.taps[0].timeout, 0xFFFFFFFFu);
+  ASSERT_EQ(r.body.liteComponents.size(), 1u);
+  EXPECT_EQ(r.body.liteComponents[0].componentId_tag, 0x22222222u);
+}
+
+TEST(BiopProfileBody, BinderWithoutTapsReadsNone) {
+  ts::BiopProfileSpec spec = ts::gateway_profile(1, 2, {3}, 4, 5);
+  spec.taps.clear();
+  spec.lite_components.push_back({.componentId_tag = 0x33333333, .data = {0x09}});
+  const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+  EXPECT_EQ(r.body.taps_count, 0u);
+  EXPECT_TRUE(r.body.taps.empty());
+  ASSERT_EQ(r.body.liteComponents.size(), 1u);
+  EXPECT_EQ(r.body.liteComponents[0].componentId_tag, 0x33333333u);
+}
+
+struct LiteCountCase {
+  uint8_t lite_component_count;
+  size_t components_written;
+  size_t expected;
+};
+
+class LiteComponentCountTest : public ::testing::TestWithParam<LiteCountCase> {};
+
+TEST_P(LiteComponentCountTest, ReadsCountMinusTwoFurtherComponents) {
+  const auto& c = GetParam();
+  ts::BiopProfileSpec spec = ts::gateway_profile(1, 2, {3}, 4, 5);
+  for (size_t i = 0; i < c.components_written; ++i)
+    spec.lite_components.push_back(
+        {.componentId_tag = static_cast<uint32_t>(0x49534F00 + i), .data = std::vector<uint8_t>(i + 1, 0x5A)});
+  spec.lite_component_count = c.lite_component_count;
+  const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+  ASSERT_EQ(r.body.liteComponents.size(), c.expected);
+  for (size_t i = 0; i < c.expected; ++i) {
+    EXPECT_EQ(r.body.liteComponents[i].componentId_tag, 0x49534F00 + i);
+    EXPECT_EQ(r.body.liteComponents[i].data.size(), i + 1);
+  }
+  EXPECT_EQ(r.body.taps.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, LiteComponentCountTest,
+                         ::testing::Values(LiteCountCase{0, 0, 0}, LiteCountCase{1, 0, 0}, LiteCountCase{2, 0, 0},
+                                           LiteCountCase{2, 1, 0}, LiteCountCase{3, 1, 1}, LiteCountCase{4, 2, 2}));
+
+TEST(BiopProfileBody, UnexpectedComponentTagsEndTheBodySilently) {
+  {
+    LogCapture log;
+    ts::BiopProfileSpec spec = ts::gateway_profile(0x10, 1, {0x01}, 2, 3);
+    spec.location_tag = 0x49534F40;  // a ConnBinder where the object location belongs
+    ProfileResult r;
+    r.location = {.carouselId = 99, .moduleId = 98, .objectKey = {0x42}};
+    parse_BIOP_ProfileBody(view(ts::build_biop_profile_body(spec)), r.location, r.body);
+    EXPECT_EQ(r.body.location_componentId_tag, 0x49534F40u);
+    EXPECT_EQ(r.body.carouselId, 0u);
+    EXPECT_TRUE(r.body.objectKey.empty());
+    EXPECT_TRUE(r.body.taps.empty());
+    EXPECT_EQ(r.location.carouselId, 99u) << "the caller's location is left as it was";
+    EXPECT_EQ(r.location.objectKey, (Bytes{0x42}));
+    EXPECT_EQ(log.count_containing("ends early"), 0u);
+  }
+  {
+    LogCapture log;
+    ts::BiopProfileSpec spec = ts::gateway_profile(0x10, 1, {0x01}, 2, 3);
+    spec.binder_tag = 0x49534F50;
+    const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+    EXPECT_EQ(r.body.carouselId, 0x10u);
+    EXPECT_EQ(r.location.carouselId, 0x10u);
+    EXPECT_EQ(r.location.objectKey, (Bytes{0x01}));
+    EXPECT_EQ(r.body.binder_componentId_tag, 0x49534F50u);
+    EXPECT_EQ(r.body.taps_count, 0u);
+    EXPECT_TRUE(r.body.taps.empty());
+    EXPECT_EQ(log.count_containing("ends early"), 0u);
+    EXPECT_EQ(log.count_containing("taps_count"), 0u);
+  }
+}
+
+TEST(BiopProfileBody, StopsWhereTheBytesEndKeepingWhatItRead) {
+  const auto data = ts::build_biop_profile_body(full_profile());
+  ASSERT_EQ(data.size(), 59u);
+  // 0 byte order, 1 count, 2 location tag, 6 length, 7 carouselId, 11 moduleId, 13/14 version, 15 key length,
+  // 16 key (2), 18 binder tag, 22 length, 23 taps_count, 24 first tap (17), 41 second tap (10), 51 lite tag,
+  // 55 length, 56 data (3).
+  struct Row {
+    size_t length;
+    uint32_t carouselId;
+    size_t key;
+    size_t taps;
+    size_t lite;
+    bool location_set;
+  };
+  const std::vector<Row> rows = {{0, 0, 0, 0, 0, false},          {2, 0, 0, 0, 0, false},
+                                 {7, 0, 0, 0, 0, false},          {11, 0x01020304, 0, 0, 0, false},
+                                 {17, 0x01020304, 0, 0, 0, false}, {18, 0x01020304, 2, 0, 0, true},
+                                 {24, 0x01020304, 2, 0, 0, true}, {40, 0x01020304, 2, 0, 0, true},
+                                 {41, 0x01020304, 2, 1, 0, true}, {50, 0x01020304, 2, 1, 0, true},
+                                 {51, 0x01020304, 2, 2, 0, true}, {56, 0x01020304, 2, 2, 0, true},
+                                 {58, 0x01020304, 2, 2, 0, true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.length);
+    LogCapture log;
+    const auto part = cut(data, row.length);
+    ProfileResult r;
+    parse_BIOP_ProfileBody(view(part), r.location, r.body);
+    EXPECT_EQ(r.body.carouselId, row.carouselId);
+    EXPECT_EQ(r.body.objectKey.size(), row.key);
+    EXPECT_EQ(r.body.taps.size(), row.taps);
+    EXPECT_EQ(r.body.liteComponents.size(), row.lite);
+    EXPECT_EQ(r.location.carouselId, row.location_set ? 0x01020304u : 0u);
+    EXPECT_EQ(log.count_containing("BIOP profile body ends early"), 1u) << log.dump();
+  }
+}
+
+// ---- Object location log -----------------------------------------------------------------------
+
+TEST(ObjectLocationLog, KeyIsUpperCaseHexOrEmpty) {
+  struct Row {
+    Bytes key;
+    const char* text;
+  };
+  const std::vector<Row> rows = {{{0xAB, 0x01}, "AB01"}, {{}, "empty"}, {{0x00, 0x0F, 0xF0}, "000FF0"}};
+  for (const Row& row : rows) {
+    LogCapture log;
+    log_object_location(0xFFFFFFFF, 0x0102, ByteView(row.key.data(), row.key.size()));
+    const std::vector<std::string> expected = {"carousel_id: 0xffffffff (-1)", "module_id: 0x102 (258)", "objectkey:",
+                                               row.text};
+    EXPECT_EQ(log.texts(), expected);
+    for (const auto& line : log.lines()) EXPECT_EQ(line.level, 4);
+  }
+}
+
+// ---- IOR ---------------------------------------------------------------------------------------
+
+struct GapCase {
+  std::vector<uint8_t> type_id;
+  size_t gap;
+};
+
+class IorAlignmentTest : public ::testing::TestWithParam<GapCase> {};
+
+TEST_P(IorAlignmentTest, StepsOverTheGapBehindTheTypeId) {
+  const auto& c = GetParam();
+  ts::ServiceGatewayInfoSpec spec = ts::gateway_info(ts::gateway_profile(0x21, 3, {0x05, 0x06}, 7, 0x80000008));
+  spec.ior.type_id = c.type_id;
+  spec.ior.gap_byte = 0xEE;  // not zero, so that reading the gap as a count shows
+  spec.user_info = {0x01};
+  const auto bytes = ts::build_service_gateway_info(spec);
+  EXPECT_EQ(ts::ior_alignment_gap(static_cast<uint32_t>(c.type_id.size())), c.gap);
+  // The builder's layout: the gap's filler, then a count of 1.
+  for (size_t i = 0; i < c.gap; ++i) ASSERT_EQ(bytes[4 + c.type_id.size() + i], 0xEE);
+  const size_t count_at = 4 + c.type_id.size() + c.gap;
+  ASSERT_EQ(bytes[count_at + 3], 1);
+
+  LogCapture log;
+  CServiceGatewayInfo gateway;
+  EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
+  ASSERT_EQ(gateway.profiles.size(), 1u);
+  EXPECT_EQ(gateway.profiles[0].carouselId, 0x21u);
+  EXPECT_EQ(gateway.profiles[0].objectKey, (Bytes{0x05, 0x06}));
+  EXPECT_EQ(gateway.userInfoLength, 1u);
+  EXPECT_TRUE(log.has(4, "taggedProfiles_count=1")) << log.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(TypeIdLengths, IorAlignmentTest,
+                         ::testing::Values(GapCase{{'s', 'r', 'g', 0}, 0}, GapCase{{'a', 'b', 'c', 'd', 0}, 3},
+                                           GapCase{{'a', 'b', 'c', 'd', 'e', 0}, 2},
+                                           GapCase{{'a', 'b', 'c', 'd', 'e', 'f', 0}, 1},
+                                           GapCase{{'a', 'b', 'c', 'd', 'e', 'f', 'g', 0}, 0}, GapCase{{'x'}, 3},
+                                           GapCase{{}, 0}));
+
+TEST(Ior, KeepsOnlyBiopProfilesInIorOrder) {
+  LogCapture log;
+  ts::ServiceGatewayInfoSpec spec;
+  spec.ior.profiles.push_back({.profileId_tag = ts::kTagLiteOptions, .data = {1, 2, 3, 4, 5}});
+  spec.ior.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x31, 1, {0x01}, 2, 3)));
+  spec.ior.profiles.push_back({.profileId_tag = 0x00000001, .data = {}});
+  spec.ior.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x32, 2, {0x02}, 2, 3)));
+  const auto bytes = ts::build_service_gateway_info(spec);
+  CServiceGatewayInfo gateway;
+  EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
+  ASSERT_EQ(gateway.profiles.size(), 2u);
+  EXPECT_EQ(gateway.profiles[0].carouselId, 0x31u);
+  EXPECT_EQ(gateway.profiles[0].profileId_tag, 0x49534F06u);
+  EXPECT_EQ(gateway.profiles[0].profile_data_length, ts::build_biop_profile_body(ts::gateway_profile(0x31, 1, {0x01}, 2, 3)).size());
+  EXPECT_EQ(gateway.profiles[1].carouselId, 0x32u);
+  EXPECT_TRUE(log.has(4, "taggedProfiles_count=4"));
+  EXPECT_TRUE(log.has(4, "profileId_tag=1230196485"));
+  EXPECT_EQ(log.count(4, "profileId_tag=1230196486"), 2u);
+  EXPECT_TRUE(log.has(4, "profile_data_length=5"));
+  EXPECT_EQ(log.count(4, "parse_BIOP_ProfileBody()"), 2u) << "other tags are stepped over, not decoded";
+}
+
+TEST(Ior, ProfileCountBelowOneEndsTheIorBehindTheCount) {
+  for (uint32_t count : {0u, 0xFFFFFFFFu, 0x80000000u}) {
+    LogCapture log;
+    ts::ServiceGatewayInfoSpec spec;
+    spec.ior.taggedProfiles_count = count;
+    spec.service_contexts.push_back({.context_id = 1, .data = {0, 0, 0, 0}});
+    spec.user_info = {0xAA, 0xBB};
+    const auto bytes = ts::build_service_gateway_info(spec);
+    CServiceGatewayInfo gateway;
+    EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size()) << count;
+    EXPECT_TRUE(gateway.profiles.empty());
+    EXPECT_EQ(gateway.serviceContextList_count, 1u);
+    EXPECT_EQ(gateway.userInfoLength, 2u);
+    EXPECT_TRUE(log.has(4, "taggedProfiles_count=" + std::to_string(static_cast<int32_t>(count)))) << log.dump();
+  }
+}
+
+TEST(Ior, ReadsBindingIorsInEitherByteOrderAndStopsBehindThem) {
+  for (bool big_endian : {true, false}) {
+    ts::IorSpec spec;
+    spec.big_endian = big_endian;
+    spec.type_id = {'d', 'i', 'r', 0};
+    spec.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x41, 0x0102, {0x09, 0x08, 0x07}, 1, 2)));
+    ts::BiopProfileSpec little = ts::gateway_profile(0x42, 0x0304, {0x0A}, 1, 2);
+    little.byte_order = 1;
+    spec.profiles.push_back(ts::biop_profile(little));
+    auto bytes = ts::build_ior(spec);
+    const size_t ior_size = bytes.size();
+    bytes.push_back(0x5C);  // whatever follows the IOR
+
+    ByteReader reader(view(bytes));
+    ObjectLocationRef location;
+    std::vector<BiopProfileBody> profiles;
+    EXPECT_TRUE(parse_IOR(reader, big_endian, location, &profiles));
+    EXPECT_EQ(reader.position(), ior_size);
+    ASSERT_EQ(profiles.size(), 2u);
+    EXPECT_EQ(profiles[0].moduleId, 0x0102u);
+    EXPECT_EQ(profiles[1].moduleId, 0x0304u);
+    EXPECT_EQ(location.carouselId, 0x42u) << "the last object location decoded wins";
+    EXPECT_EQ(location.moduleId, 0x0304u);
+    EXPECT_EQ(location.objectKey, (Bytes{0x0A}));
+  }
+}
+
+TEST(Ior, SilentModeWritesNoTraceAndWorksWithoutAProfileList) {
+  LogCapture log;
+  ts::IorSpec spec;
+  spec.big_endian = false;
+  spec.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x51, 6, {0x01, 0x02}, 1, 2)));
+  const auto bytes = ts::build_ior(spec);
+  ByteReader reader(view(bytes));
+  ObjectLocationRef location;
+  EXPECT_TRUE(parse_IOR(reader, false, location, nullptr, false));
+  EXPECT_EQ(location.moduleId, 6u);
+  EXPECT_EQ(location.objectKey, (Bytes{0x01, 0x02}));
+  EXPECT_TRUE(log.lines().empty()) << log.dump();
+}
+
+TEST(Ior, ProfileLongerThanTheBytesIsDecodedAsFarAsItGoes) {
+  LogCapture log;
+  ts::IorSpec spec;
+  ts::TaggedProfileSpec profile = ts::biop_profile(ts::gateway_profile(0x61, 7, {0x01}, 1, 2));
+  profile.profile_data_length = static_cast<uint32_t>(profile.data.size() + 100);
+  spec.profiles.push_back(profile);
+  const auto bytes = ts::build_ior(spec);
+  ByteReader reader(view(bytes));
+  ObjectLocationRef location;
+  std::vector<BiopProfileBody> profiles;
+  EXPECT_FALSE(parse_IOR(reader, true, location, &profiles));
+  ASSERT_EQ(profiles.size(), 1u);
+  EXPECT_EQ(profiles[0].taps.size(), 1u);
+  EXPECT_EQ(location.carouselId, 0x61u);
+  EXPECT_EQ(log.count_containing("IOP::IOR ends early"), 1u) << log.dump();
+}
+
+// ---- ServiceGatewayInfo ------------------------------------------------------------------------
+
+TEST(ServiceGatewayInfo, StepsOverTapsAndContextsToTheUserInfo) {
+  struct Row {
+    size_t download_taps;
+    std::vector<size_t> contexts;  // context_data_length of each
+    size_t user_info;
+  };
+  const std::vector<Row> rows = {{0, {}, 0}, {0, {4}, 3}, {2, {0, 7}, 1}, {1, {}, 300}};
+  for (const Row& row : rows) {
+    LogCapture log;
+    ts::ServiceGatewayInfoSpec spec = ts::gateway_info(ts::gateway_profile(1, 2, {3}, 4, 5));
+    for (size_t i = 0; i < row.download_taps; ++i) {
+      ts::TapSpec t;
+      t.selector = std::vector<uint8_t>(i + 2, 0x01);
+      spec.download_taps.push_back(t);
+    }
+    for (size_t n : row.contexts) spec.service_contexts.push_back({.context_id = 0x12345678, .data = std::vector<uint8_t>(n, 0x02)});
+    spec.user_info = std::vector<uint8_t>(row.user_info, 0x03);
+    const auto bytes = ts::build_service_gateway_info(spec);
+
+    CServiceGatewayInfo gateway;
+    EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
+    EXPECT_EQ(gateway.downloadTaps_count, row.download_taps);
+    EXPECT_EQ(gateway.serviceContextList_count, row.contexts.size());
+    EXPECT_EQ(gateway.userInfoLength, row.user_info);
+    EXPECT_TRUE(log.has(4, "downloadTaps_count=" + std::to_string(row.download_taps)));
+    EXPECT_TRUE(log.has(4, "serviceContextList_count=" + std::to_string(row.contexts.size())));
+    EXPECT_TRUE(log.has(4, "userInfoLength=" + std::to_string(row.user_info)));
+    const auto lines = log.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].level, 4);
+    EXPECT_EQ(lines[0].text.rfind("CServiceGatewayInfo::parse(", 0), 0u);
+    const std::string tail = "," + std::to_string(bytes.size()) + ")";
+    EXPECT_EQ(lines[0].text.substr(lines[0].text.size() - tail.size()), tail);
+  }
+}
+
+TEST(ServiceGatewayInfo, StopsAtEveryFieldBoundaryKeepingWhatItRead) {
+  ts::ServiceGatewayInfoSpec spec = ts::gateway_info(full_profile());
+  ts::TapSpec download_tap;
+  download_tap.selector = {0x01, 0x02};
+  spec.download_taps.push_back(download_tap);
+  spec.service_contexts.push_back({.context_id = 7, .data = {1, 2, 3, 4}});
+  spec.user_info = {9, 9, 9};
+  const auto bytes = ts::build_service_gateway_info(spec);
+  // IOR: 0 type_id_length, 4 "srg", 8 count, 12 tag, 16 length, 20 profile data (59 bytes) up to 79;
+  // 79 downloadTaps_count, 80 tap (9), 89 serviceContextList_count, 90 context (10), 100 userInfoLength,
+  // 102 userInfo (3), 105 end.
+  ASSERT_EQ(bytes.size(), 105u);
+  struct Row {
+    size_t length;
+    size_t profiles;
+    size_t taps;
+    uint32_t downloadTaps_count;
+    uint32_t serviceContextList_count;
+    uint32_t userInfoLength;
+    uint32_t occupied;
+    size_t stop_lines;  // the IOR's, and the profile body's when the cut falls inside it
+  };
+  const std::vector<Row> rows = {
+      {0, 0, 0, 0, 0, 0, 0, 1},       {3, 0, 0, 0, 0, 0, 0, 1},       {4, 0, 0, 0, 0, 0, 4, 1},
+      {8, 0, 0, 0, 0, 0, 8, 1},       {12, 0, 0, 0, 0, 0, 12, 1},     {16, 0, 0, 0, 0, 0, 16, 1},
+      {20, 1, 0, 0, 0, 0, 20, 2},     {20 + 41, 1, 1, 0, 0, 0, 20, 2}, {20 + 51, 1, 2, 0, 0, 0, 20, 2},
+      {79, 1, 2, 0, 0, 0, 79, 1},     {80, 1, 2, 1, 0, 0, 80, 1},     {88, 1, 2, 1, 0, 0, 87, 1},
+      {89, 1, 2, 1, 0, 0, 89, 1},     {90, 1, 2, 1, 1, 0, 90, 1},     {100, 1, 2, 1, 1, 0, 100, 1},
+      {102, 1, 2, 1, 1, 3, 102, 1},   {104, 1, 2, 1, 1, 3, 102, 1},   {105, 1, 2, 1, 1, 3, 105, 0}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.length);
+    LogCapture log;
+    const auto part = cut(bytes, row.length);
+    CServiceGatewayInfo gateway;
+    uint32_t length = static_cast<uint32_t>(part.size());
+    EXPECT_TRUE(gateway.parse(view(part), length));
+    EXPECT_EQ(length, row.occupied);
+    ASSERT_EQ(gateway.profiles.size(), row.profiles);
+    if (row.profiles) EXPECT_EQ(gateway.profiles[0].taps.size(), row.taps);
+    EXPECT_EQ(gateway.downloadTaps_count, row.downloadTaps_count);
+    EXPECT_EQ(gateway.serviceContextList_count, row.serviceContextList_count);
+    EXPECT_EQ(gateway.userInfoLength, row.userInfoLength);
+    EXPECT_EQ(log.count_containing("ends early"), row.stop_lines) << log.dump();
+  }
+}
+
+TEST(ServiceGatewayInfo, DataCarouselGroupInfoDecodesWithinItsPrivateData) {
+  REQUIRE_STREAM(path, "synthetic-dc-dsi-groupinfo.ts");
+  const auto stream = ts::read_file(path);
+  const auto sections = ts::extract_sections(stream, 188, 0x00C8);
+  ASSERT_EQ(sections.size(), 1u);
+  sitables::DsmCC section;
+  section.Parse(sections[0], false);
+  // Copy the message into a buffer of its own size: the sanitizer build then sees any read past it.
+  const auto message_span = section.get_data();
+  const std::vector<uint8_t> message(message_span.begin(), message_span.end());
+
+  LogCapture log;
+  CDownloadServerInitiate dsi;
+  ASSERT_TRUE(dsi.Parse(view(message)));
+  EXPECT_EQ(dsi.header.transactionId, 0x80000000u);
+  EXPECT_EQ(dsi.privateDataLength, 82u);
+  EXPECT_TRUE(dsi.gatewayParsed);
+  EXPECT_TRUE(dsi.gateway.profiles.empty());
+  // The GroupInfoIndication's first four bytes (NumberOfGroups 2, then the first GroupId's upper half) read
+  // as a type_id_length of 0x28000, far beyond the 82 bytes.
+  EXPECT_TRUE(log.has(3, "ServiceGatewayInfo length mismatch (82/4)")) << log.dump();
+  EXPECT_EQ(log.count_containing("IOP::IOR ends early"), 1u);
+}
