@@ -77,7 +77,8 @@ void SectionIntake::dispatch_section(uint32_t pid, std::span<const uint8_t> sect
   }
 }
 
-void SectionIntake::_OnUserNetworkMessage(uint32_t pid, std::span<const uint8_t> bytes, int32_t program_number) {
+void SectionIntake::_OnUserNetworkMessage(uint32_t pid, std::span<const uint8_t> bytes,
+                                          int32_t program_number) {
   g_log.log(4, "CDSMCCDlg::_OnUserNetworkMessage() pid=%#x", static_cast<unsigned>(pid));
   auto section = parse_section(bytes);
   if (!section) return;
@@ -122,7 +123,8 @@ void SectionIntake::_OnUserNetworkMessage(uint32_t pid, std::span<const uint8_t>
   }
 }
 
-void SectionIntake::_OnDownloadDataMessage(uint32_t pid, std::span<const uint8_t> bytes, int32_t program_number) {
+void SectionIntake::_OnDownloadDataMessage(uint32_t pid, std::span<const uint8_t> bytes,
+                                           int32_t program_number) {
   auto section = parse_section(bytes);
   if (!section) return;
   // No validity check here: a block's section_number is its position in the module.

@@ -184,6 +184,10 @@ bool CServiceGatewayInfo::parse(ByteView data, uint32_t& length) {
   g_log.log(4, "CServiceGatewayInfo::parse(%#x,%d)",
             static_cast<unsigned>(reinterpret_cast<uintptr_t>(data.data()) & 0xFFFFFFFFu),
             static_cast<int>(length));
+  profiles.clear();
+  downloadTaps_count = 0;
+  serviceContextList_count = 0;
+  userInfoLength = 0;
   ByteReader r(data);
   auto done = [&]() {
     length = static_cast<uint32_t>(r.position());

@@ -3,9 +3,10 @@
 // One ByteReader runs over the whole message, so a field that runs past the end is reported with its
 // offset from the message start. A DSI, DII or DDB whose counts or lengths do not fit its bytes is
 // rejected as a whole: the store keeps complete messages only.
+#include "dsmcc/messages.h"
+
 #include <algorithm>
 
-#include "dsmcc/messages.h"
 #include "log/debug_log.h"
 #include "tables/byte_reader.h"
 

@@ -27,7 +27,7 @@ struct DsmccMessageHeader {
   uint32_t transactionId = 0;  // the downloadId for a DDB
   uint32_t adaptationLength = 0;
   uint32_t messageLength = 0;
-  ByteView adaptation;  // the adaptation header (adaptationLength bytes)
+  ByteView adaptation;     // the adaptation header (adaptationLength bytes)
   size_t body_offset = 0;  // offset of the body from the message start (12 + adaptationLength)
 };
 

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -116,9 +117,10 @@ class SectionFilterManager final : public OrvexFltMgr,
   void ensure_delivery_thread();
   void delivery_main();
   bool wait_for_begin();
-  void run_capture_file_pass(const FileSource& file);
-  void run_live_pump(LiveSource& live);
+  bool run_capture_file_pass(const FileSource& file);
+  bool run_live_pump(LiveSource& live);
   void reader_main(LiveSource& live);
+  void push_block(std::vector<uint8_t> block, bool may_drop, uint64_t datagrams);
   void publish(const PacketFramer& framer, uint64_t bytes);
   void report_sync(const SyncEvent& e);
   void report_demux(const DemuxEvent& e);
@@ -145,13 +147,11 @@ class SectionFilterManager final : public OrvexFltMgr,
   // Threads and the capture's course.
   std::mutex control_mutex_;
   std::condition_variable control_cv_;
-  std::thread delivery_thread_;
-  std::thread reader_thread_;
+  std::thread delivery_thread_;  // holds a reference to this object while it runs
   std::atomic<std::thread::id> delivery_id_{};
   std::atomic<bool> stopping_{false};
   std::atomic<bool> input_ended_{false};
   bool begin_requested_ = false;
-  bool begun_ = false;
   std::chrono::milliseconds auto_begin_{0};
   bool filter_added_ = false;
   std::chrono::steady_clock::time_point last_filter_change_{};
@@ -161,8 +161,7 @@ class SectionFilterManager final : public OrvexFltMgr,
   // end of the input.
   std::mutex queue_mutex_;
   std::condition_variable queue_cv_;
-  std::vector<std::vector<uint8_t>> queue_;
-  size_t queue_head_ = 0;
+  std::deque<std::vector<uint8_t>> queue_;
 
   // PSI requests.
   std::mutex psi_mutex_;

@@ -5,7 +5,8 @@
 // the sync byte one period further on is there too (or the data ends first), so a packet torn short by
 // a cut in the capture is recognised by the sync byte of its successor inside it, and dropped. After
 // garbage the framer looks for a position with sync bytes at several consecutive periods before it
-// trusts it again.
+// trusts it again: four further sync bytes at one period before the first packet of a stream, two
+// once the stream's period is known.
 #pragma once
 
 #include <array>
@@ -113,7 +114,10 @@ class PacketFramer {
         bool reached_end = false;
         const size_t seen = confirmations(data, q, period, reached_end);
         const bool lone_ok = period == preferred || (period == TS_PACKET_SIZE && data.size() - q == TS_PACKET_SIZE);
-        if (seen == SYNC_CONFIRMATIONS || (final && reached_end && (seen > 0 || lone_ok))) {
+        // Once the stream has shown its period, three packets in a row at it are enough: a run of
+        // good packets between two stretches of damage is kept.
+        const bool known_period_run = period == preferred && seen >= 2;
+        if (seen == SYNC_CONFIRMATIONS || known_period_run || (final && reached_end && (seen > 0 || lone_ok))) {
           result.found = true;
           result.position = q;
           result.period = period;
@@ -133,8 +137,9 @@ class PacketFramer {
 
   bool synced_ = false;
   bool ever_synced_ = false;
-  bool in_loss_ = false;  // a loss was counted and packets have not been found again since
   size_t period_ = 0;
+  uint64_t gap_ = 0;        // bytes dropped since the last packet, not yet judged
+  uint64_t gap_start_ = 0;  // stream offset where that gap began
   uint64_t offset_ = 0;
   FramerCounters counters_;
 };
@@ -143,21 +148,25 @@ template <typename OnPacket, typename OnEvent>
 size_t PacketFramer::frame(std::span<const uint8_t> data, bool final, OnPacket&& on_packet, OnEvent&& on_event) {
   const size_t n = data.size();
   size_t i = 0;
-  // Drops the bytes up to q. The timestamp or parity bytes that a 192- or 204-byte stream puts
-  // between packets are expected there; anything more is garbage, and the first garbage after good
-  // packets is a loss of sync.
+  // Bytes between packets are gathered into a gap, which may span calls; it is judged once the next
+  // packet is found. The stamp or parity bytes that a 192- or 204-byte stream puts between packets
+  // are expected there; anything more is garbage, and garbage after good packets is a loss of sync.
   auto drop_until = [&](size_t q) {
-    const size_t skipped = q - i;
-    const size_t allowance = period_ > TS_PACKET_SIZE ? period_ - TS_PACKET_SIZE : 0;
-    if (skipped > allowance) {
-      counters_.skipped_bytes += skipped - allowance;
-      if (ever_synced_ && !in_loss_) {
-        ++counters_.sync_losses;
-        in_loss_ = true;
-        on_event(SyncEvent{SyncEvent::sync_lost, offset_ + i, offset_ + q});
-      }
+    if (q > i) {
+      if (gap_ == 0) gap_start_ = offset_ + i;
+      gap_ += q - i;
     }
     i = q;
+  };
+  auto settle_gap = [&](size_t allowance) {
+    if (gap_ > allowance) {
+      counters_.skipped_bytes += gap_ - allowance;
+      if (ever_synced_) {
+        ++counters_.sync_losses;
+        on_event(SyncEvent{SyncEvent::sync_lost, gap_start_, offset_ + i});
+      }
+    }
+    gap_ = 0;
   };
   auto emit = [&](size_t at) {
     on_packet(std::span<const uint8_t, TS_PACKET_SIZE>(data.data() + at, TS_PACKET_SIZE));
@@ -165,6 +174,21 @@ size_t PacketFramer::frame(std::span<const uint8_t> data, bool final, OnPacket&&
   auto finish = [&](size_t used) {
     offset_ += used;
     return used;
+  };
+  auto end_of_data = [&]() {
+    // What is left cannot start a packet: a last packet cut short, or garbage.
+    if (n > i) {
+      if (data[i] == TS_SYNC_BYTE && gap_ == 0) {
+        ++counters_.torn_packets;
+        counters_.skipped_bytes += n - i;
+        on_event(SyncEvent{SyncEvent::torn_packet, offset_ + i, offset_ + n});
+        i = n;
+      } else {
+        drop_until(n);
+      }
+    }
+    settle_gap(0);
+    return finish(n);
   };
 
   for (;;) {
@@ -175,33 +199,21 @@ size_t PacketFramer::frame(std::span<const uint8_t> data, bool final, OnPacket&&
           drop_until(s.position);
           return finish(i);
         }
-        // Nothing believable is left: a last packet cut short by the end of the data, or garbage.
-        if (n > i) {
-          if (data[i] == TS_SYNC_BYTE) {
-            ++counters_.torn_packets;
-            counters_.skipped_bytes += n - i;
-            on_event(SyncEvent{SyncEvent::torn_packet, offset_ + i, offset_ + n});
-          } else {
-            drop_until(n);
-          }
-        }
+        if (final) return end_of_data();
+        // No sync byte that could start a packet anywhere: all of it is garbage.
+        drop_until(n);
         return finish(n);
       }
       period_ = s.period;
       drop_until(s.position);
+      settle_gap(period_ - TS_PACKET_SIZE);
       synced_ = true;
       ever_synced_ = true;
-      in_loss_ = false;
     }
 
     if (n - i < TS_PACKET_SIZE) {
       if (!final) return finish(i);
-      if (n > i) {
-        ++counters_.torn_packets;
-        counters_.skipped_bytes += n - i;
-        on_event(SyncEvent{SyncEvent::torn_packet, offset_ + i, offset_ + n});
-      }
-      return finish(n);
+      return end_of_data();
     }
     if (data[i] != TS_SYNC_BYTE) {
       synced_ = false;

@@ -58,6 +58,9 @@ std::string temp_directory() {
   return "/tmp";
 }
 
+// The address that dladdr() looks up: internal, so no other binary's definition can stand in for it.
+void module_anchor() {}
+
 }  // namespace
 
 CDebugLog::~CDebugLog() { close(); }
@@ -124,10 +127,14 @@ int CDebugLog::log(int32_t level, const char* format, ...) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   // The same filter as write_line, tested early so that a dropped line costs no formatting.
   if (open_ != 1 || threshold_ < 0 || level > threshold_) return 0;
-  va_list args;
-  va_start(args, format);
-  vsnprintf(message_, sizeof message_, format ? format : "", args);
-  va_end(args);
+  if (format) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message_, sizeof message_, format, args);
+    va_end(args);
+  } else {
+    message_[0] = '\0';
+  }
   return write_line(message_, level);
 }
 
@@ -250,7 +257,7 @@ std::string log_path_for_module(const std::string& module_path) {
 std::string this_module_path() {
   Dl_info info{};
   link_map* map = nullptr;
-  if (dladdr1(reinterpret_cast<void*>(&this_module_path), &info, reinterpret_cast<void**>(&map),
+  if (dladdr1(reinterpret_cast<void*>(&module_anchor), &info, reinterpret_cast<void**>(&map),
               RTLD_DL_LINKMAP) == 0) {
     return "";
   }

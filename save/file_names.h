@@ -11,7 +11,8 @@
 //   - the whole name "." becomes "%2E" and ".." becomes "%2E%2E";
 //   - the empty id becomes "%00" (an id is cut at its first zero byte, so no id holds one).
 // XX is two upper-case hexadecimal digits. Everything else, other UTF-8 text included, is kept as sent,
-// so an ordinary name is written unchanged and every escaped name decodes back to its id.
+// so an ordinary name is written unchanged and every name that was not cut (below) decodes back to
+// its id.
 //
 // A name longer than kMaxEscapedName bytes once escaped is cut there (never inside an escape or a
 // UTF-8 sequence), which keeps it within the file system's limit of 255 bytes with room for a suffix.

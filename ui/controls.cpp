@@ -231,8 +231,10 @@ TreeNode* TreeView::find_child(const TreeNode* parent, std::string_view text) co
   return nullptr;
 }
 
-void TreeView::delete_all() {
-  // Deep trees are taken apart level by level rather than by recursive destructors.
+TreeView::~TreeView() { release_nodes(); }
+
+void TreeView::release_nodes() {
+  // Deep trees are taken apart node by node rather than by recursive destructors.
   std::vector<std::unique_ptr<TreeNode>> pending = std::move(top_);
   top_.clear();
   while (!pending.empty()) {
@@ -241,6 +243,10 @@ void TreeView::delete_all() {
     for (auto& child : node->children_) pending.push_back(std::move(child));
   }
   node_count_ = 0;
+}
+
+void TreeView::delete_all() {
+  release_nodes();
   changed(Change::content);
 }
 

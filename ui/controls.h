@@ -211,6 +211,7 @@ class TreeNode {
 class TreeView : public Control {
  public:
   using Control::Control;
+  ~TreeView() override;
 
   // Appends a node behind the existing children of parent (null: at the top level).
   TreeNode* insert(TreeNode* parent, std::string_view text, int image = 0, int selected_image = 0);
@@ -230,6 +231,8 @@ class TreeView : public Control {
   const ImageList& image_list() const { return images_; }
 
  private:
+  void release_nodes();
+
   std::vector<std::unique_ptr<TreeNode>> top_;
   size_t node_count_ = 0;
   ImageList images_{resources::ICON_SIZE, resources::ICON_SIZE, 0, 0};

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ui/backend.h"
+#include "ui/message_loop.h"
 #include "ui/thread_queue.h"
 
 namespace ui {

@@ -17,7 +17,9 @@ using testlog::LogCapture;
 
 namespace {
 
-ByteView view(const std::vector<uint8_t>& v) { return ByteView(v.data(), v.size()); }
+ByteView view(const std::vector<uint8_t>& v) {
+  return ByteView(v.data(), v.size());
+}
 
 std::vector<uint8_t> cut(const std::vector<uint8_t>& v, size_t n) {
   return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n));
@@ -37,7 +39,7 @@ ts::BiopProfileSpec full_profile(uint8_t byte_order = 0) {
   second.assocTag = 0x0D0E;
   second.selector = {0x00, 0x01, 0xAA};
   p.taps.push_back(second);
-  p.lite_components.push_back({.componentId_tag = 0x49534F10, .data = {1, 2, 3}});
+  p.lite_components.push_back(ts::lite_component(0x49534F10, {1, 2, 3}));
   return p;
 }
 
@@ -111,10 +113,17 @@ TEST(BiopProfileBody, TraceLinesInOrder) {
   LogCapture log;
   ts::BiopProfileSpec spec = ts::gateway_profile(0x10, 0x0001, {0x00, 0x01}, 0x0B, 0x80000002);
   decode_profile(ts::build_biop_profile_body(spec));
-  const std::vector<std::string> expected = {
-      "parse_BIOP_ProfileBody()", "lite_component_count=2", "component_data_length=11", "version_major: 0x1 (1) ",
-      "version_minor: 0 (0) ",    "carousel_id: 0x10 (16)", "module_id: 0x1 (1)",        "objectkey:",
-      "0001",                     "component_data_length=18", "taps_count=1"};
+  const std::vector<std::string> expected = {"parse_BIOP_ProfileBody()",
+                                             "lite_component_count=2",
+                                             "component_data_length=11",
+                                             "version_major: 0x1 (1) ",
+                                             "version_minor: 0 (0) ",
+                                             "carousel_id: 0x10 (16)",
+                                             "module_id: 0x1 (1)",
+                                             "objectkey:",
+                                             "0001",
+                                             "component_data_length=18",
+                                             "taps_count=1"};
   EXPECT_EQ(log.texts(), expected);
   for (const auto& line : log.lines()) EXPECT_EQ(line.level, 4) << line.text;
 }
@@ -128,11 +137,12 @@ TEST(BiopProfileBody, FurtherTapsCarryTheirOwnSelectors) {
   t3.id = 3;
   t3.selector = {};
   spec.taps = {spec.taps[0], t2, t3};
-  spec.lite_components.push_back({.componentId_tag = 0x11111111, .data = {0x77}});
+  spec.lite_components.push_back(ts::lite_component(0x11111111, {0x77}));
   const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
   ASSERT_EQ(r.body.taps.size(), 3u);
   EXPECT_EQ(r.body.taps[1].selector, (Bytes{0x00, 0x02, 0x10, 0x20}));
-  EXPECT_EQ(r.body.taps[1].selector_type, 2u) << "a further tap's selector_type is its selector's first 16 bits";
+  EXPECT_EQ(r.body.taps[1].selector_type, 2u)
+      << "a further tap's selector_type is its selector's first 16 bits";
   EXPECT_EQ(r.body.taps[1].transactionId, 0u);
   EXPECT_EQ(r.body.taps[1].timeout, 0u);
   EXPECT_TRUE(r.body.taps[2].selector.empty());
@@ -145,7 +155,7 @@ TEST(BiopProfileBody, FurtherTapsCarryTheirOwnSelectors) {
 TEST(BiopProfileBody, FirstTapIsSeventeenBytesWhateverItsSelectorLengthSays) {
   ts::BiopProfileSpec spec = ts::gateway_profile(1, 2, {3}, 4, 0x80000006);
   spec.taps[0].selector_length = 0;
-  spec.lite_components.push_back({.componentId_tag = 0x22222222, .data = {0x01, 0x02}});
+  spec.lite_components.push_back(ts::lite_component(0x22222222, {0x01, 0x02}));
   const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
   ASSERT_EQ(r.body.taps.size(), 1u);
   EXPECT_EQ(r.body.taps[0].selector_length, 0u);
@@ -158,7 +168,7 @@ TEST(BiopProfileBody, FirstTapIsSeventeenBytesWhateverItsSelectorLengthSays) {
 TEST(BiopProfileBody, BinderWithoutTapsReadsNone) {
   ts::BiopProfileSpec spec = ts::gateway_profile(1, 2, {3}, 4, 5);
   spec.taps.clear();
-  spec.lite_components.push_back({.componentId_tag = 0x33333333, .data = {0x09}});
+  spec.lite_components.push_back(ts::lite_component(0x33333333, {0x09}));
   const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
   EXPECT_EQ(r.body.taps_count, 0u);
   EXPECT_TRUE(r.body.taps.empty());
@@ -172,6 +182,10 @@ struct LiteCountCase {
   size_t expected;
 };
 
+void PrintTo(const LiteCountCase& c, std::ostream* os) {
+  *os << "count " << int{c.lite_component_count} << ", " << c.components_written << " written";
+}
+
 class LiteComponentCountTest : public ::testing::TestWithParam<LiteCountCase> {};
 
 TEST_P(LiteComponentCountTest, ReadsCountMinusTwoFurtherComponents) {
@@ -179,7 +193,7 @@ TEST_P(LiteComponentCountTest, ReadsCountMinusTwoFurtherComponents) {
   ts::BiopProfileSpec spec = ts::gateway_profile(1, 2, {3}, 4, 5);
   for (size_t i = 0; i < c.components_written; ++i)
     spec.lite_components.push_back(
-        {.componentId_tag = static_cast<uint32_t>(0x49534F00 + i), .data = std::vector<uint8_t>(i + 1, 0x5A)});
+        ts::lite_component(static_cast<uint32_t>(0x49534F00 + i), std::vector<uint8_t>(i + 1, 0x5A)));
   spec.lite_component_count = c.lite_component_count;
   const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
   ASSERT_EQ(r.body.liteComponents.size(), c.expected);
@@ -191,8 +205,9 @@ TEST_P(LiteComponentCountTest, ReadsCountMinusTwoFurtherComponents) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, LiteComponentCountTest,
-                         ::testing::Values(LiteCountCase{0, 0, 0}, LiteCountCase{1, 0, 0}, LiteCountCase{2, 0, 0},
-                                           LiteCountCase{2, 1, 0}, LiteCountCase{3, 1, 1}, LiteCountCase{4, 2, 2}));
+                         ::testing::Values(LiteCountCase{0, 0, 0}, LiteCountCase{1, 0, 0},
+                                           LiteCountCase{2, 0, 0}, LiteCountCase{2, 1, 0},
+                                           LiteCountCase{3, 1, 1}, LiteCountCase{4, 2, 2}));
 
 TEST(BiopProfileBody, UnexpectedComponentTagsEndTheBodySilently) {
   {
@@ -240,13 +255,12 @@ TEST(BiopProfileBody, StopsWhereTheBytesEndKeepingWhatItRead) {
     size_t lite;
     bool location_set;
   };
-  const std::vector<Row> rows = {{0, 0, 0, 0, 0, false},          {2, 0, 0, 0, 0, false},
-                                 {7, 0, 0, 0, 0, false},          {11, 0x01020304, 0, 0, 0, false},
-                                 {17, 0x01020304, 0, 0, 0, false}, {18, 0x01020304, 2, 0, 0, true},
-                                 {24, 0x01020304, 2, 0, 0, true}, {40, 0x01020304, 2, 0, 0, true},
-                                 {41, 0x01020304, 2, 1, 0, true}, {50, 0x01020304, 2, 1, 0, true},
-                                 {51, 0x01020304, 2, 2, 0, true}, {56, 0x01020304, 2, 2, 0, true},
-                                 {58, 0x01020304, 2, 2, 0, true}};
+  const std::vector<Row> rows = {
+      {0, 0, 0, 0, 0, false},           {2, 0, 0, 0, 0, false},           {7, 0, 0, 0, 0, false},
+      {11, 0x01020304, 0, 0, 0, false}, {17, 0x01020304, 0, 0, 0, false}, {18, 0x01020304, 2, 0, 0, true},
+      {24, 0x01020304, 2, 0, 0, true},  {40, 0x01020304, 2, 0, 0, true},  {41, 0x01020304, 2, 1, 0, true},
+      {50, 0x01020304, 2, 1, 0, true},  {51, 0x01020304, 2, 2, 0, true},  {56, 0x01020304, 2, 2, 0, true},
+      {58, 0x01020304, 2, 2, 0, true}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.length);
     LogCapture log;
@@ -273,8 +287,8 @@ TEST(ObjectLocationLog, KeyIsUpperCaseHexOrEmpty) {
   for (const Row& row : rows) {
     LogCapture log;
     log_object_location(0xFFFFFFFF, 0x0102, ByteView(row.key.data(), row.key.size()));
-    const std::vector<std::string> expected = {"carousel_id: 0xffffffff (-1)", "module_id: 0x102 (258)", "objectkey:",
-                                               row.text};
+    const std::vector<std::string> expected = {"carousel_id: 0xffffffff (-1)", "module_id: 0x102 (258)",
+                                               "objectkey:", row.text};
     EXPECT_EQ(log.texts(), expected);
     for (const auto& line : log.lines()) EXPECT_EQ(line.level, 4);
   }
@@ -287,11 +301,16 @@ struct GapCase {
   size_t gap;
 };
 
+void PrintTo(const GapCase& c, std::ostream* os) {
+  *os << "type_id_length " << c.type_id.size();
+}
+
 class IorAlignmentTest : public ::testing::TestWithParam<GapCase> {};
 
 TEST_P(IorAlignmentTest, StepsOverTheGapBehindTheTypeId) {
   const auto& c = GetParam();
-  ts::ServiceGatewayInfoSpec spec = ts::gateway_info(ts::gateway_profile(0x21, 3, {0x05, 0x06}, 7, 0x80000008));
+  ts::ServiceGatewayInfoSpec spec =
+      ts::gateway_info(ts::gateway_profile(0x21, 3, {0x05, 0x06}, 7, 0x80000008));
   spec.ior.type_id = c.type_id;
   spec.ior.gap_byte = 0xEE;  // not zero, so that reading the gap as a count shows
   spec.user_info = {0x01};
@@ -312,19 +331,18 @@ TEST_P(IorAlignmentTest, StepsOverTheGapBehindTheTypeId) {
   EXPECT_TRUE(log.has(4, "taggedProfiles_count=1")) << log.dump();
 }
 
-INSTANTIATE_TEST_SUITE_P(TypeIdLengths, IorAlignmentTest,
-                         ::testing::Values(GapCase{{'s', 'r', 'g', 0}, 0}, GapCase{{'a', 'b', 'c', 'd', 0}, 3},
-                                           GapCase{{'a', 'b', 'c', 'd', 'e', 0}, 2},
-                                           GapCase{{'a', 'b', 'c', 'd', 'e', 'f', 0}, 1},
-                                           GapCase{{'a', 'b', 'c', 'd', 'e', 'f', 'g', 0}, 0}, GapCase{{'x'}, 3},
-                                           GapCase{{}, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    TypeIdLengths, IorAlignmentTest,
+    ::testing::Values(GapCase{{'s', 'r', 'g', 0}, 0}, GapCase{{'a', 'b', 'c', 'd', 0}, 3},
+                      GapCase{{'a', 'b', 'c', 'd', 'e', 0}, 2}, GapCase{{'a', 'b', 'c', 'd', 'e', 'f', 0}, 1},
+                      GapCase{{'a', 'b', 'c', 'd', 'e', 'f', 'g', 0}, 0}, GapCase{{'x'}, 3}, GapCase{{}, 0}));
 
 TEST(Ior, KeepsOnlyBiopProfilesInIorOrder) {
   LogCapture log;
   ts::ServiceGatewayInfoSpec spec;
-  spec.ior.profiles.push_back({.profileId_tag = ts::kTagLiteOptions, .data = {1, 2, 3, 4, 5}});
+  spec.ior.profiles.push_back(ts::tagged_profile(ts::kTagLiteOptions, {1, 2, 3, 4, 5}));
   spec.ior.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x31, 1, {0x01}, 2, 3)));
-  spec.ior.profiles.push_back({.profileId_tag = 0x00000001, .data = {}});
+  spec.ior.profiles.push_back(ts::tagged_profile(0x00000001, {}));
   spec.ior.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x32, 2, {0x02}, 2, 3)));
   const auto bytes = ts::build_service_gateway_info(spec);
   CServiceGatewayInfo gateway;
@@ -332,7 +350,8 @@ TEST(Ior, KeepsOnlyBiopProfilesInIorOrder) {
   ASSERT_EQ(gateway.profiles.size(), 2u);
   EXPECT_EQ(gateway.profiles[0].carouselId, 0x31u);
   EXPECT_EQ(gateway.profiles[0].profileId_tag, 0x49534F06u);
-  EXPECT_EQ(gateway.profiles[0].profile_data_length, ts::build_biop_profile_body(ts::gateway_profile(0x31, 1, {0x01}, 2, 3)).size());
+  EXPECT_EQ(gateway.profiles[0].profile_data_length,
+            ts::build_biop_profile_body(ts::gateway_profile(0x31, 1, {0x01}, 2, 3)).size());
   EXPECT_EQ(gateway.profiles[1].carouselId, 0x32u);
   EXPECT_TRUE(log.has(4, "taggedProfiles_count=4"));
   EXPECT_TRUE(log.has(4, "profileId_tag=1230196485"));
@@ -354,7 +373,8 @@ TEST(Ior, ProfileCountBelowOneEndsTheIorBehindTheCount) {
     EXPECT_TRUE(gateway.profiles.empty());
     EXPECT_EQ(gateway.serviceContextList_count, 1u);
     EXPECT_EQ(gateway.userInfoLength, 2u);
-    EXPECT_TRUE(log.has(4, "taggedProfiles_count=" + std::to_string(static_cast<int32_t>(count)))) << log.dump();
+    EXPECT_TRUE(log.has(4, "taggedProfiles_count=" + std::to_string(static_cast<int32_t>(count))))
+        << log.dump();
   }
 }
 
@@ -433,7 +453,8 @@ TEST(ServiceGatewayInfo, StepsOverTapsAndContextsToTheUserInfo) {
       t.selector = std::vector<uint8_t>(i + 2, 0x01);
       spec.download_taps.push_back(t);
     }
-    for (size_t n : row.contexts) spec.service_contexts.push_back({.context_id = 0x12345678, .data = std::vector<uint8_t>(n, 0x02)});
+    for (size_t n : row.contexts)
+      spec.service_contexts.push_back({.context_id = 0x12345678, .data = std::vector<uint8_t>(n, 0x02)});
     spec.user_info = std::vector<uint8_t>(row.user_info, 0x03);
     const auto bytes = ts::build_service_gateway_info(spec);
 
@@ -477,12 +498,12 @@ TEST(ServiceGatewayInfo, StopsAtEveryFieldBoundaryKeepingWhatItRead) {
     size_t stop_lines;  // the IOR's, and the profile body's when the cut falls inside it
   };
   const std::vector<Row> rows = {
-      {0, 0, 0, 0, 0, 0, 0, 1},       {3, 0, 0, 0, 0, 0, 0, 1},       {4, 0, 0, 0, 0, 0, 4, 1},
-      {8, 0, 0, 0, 0, 0, 8, 1},       {12, 0, 0, 0, 0, 0, 12, 1},     {16, 0, 0, 0, 0, 0, 16, 1},
-      {20, 1, 0, 0, 0, 0, 20, 2},     {20 + 41, 1, 1, 0, 0, 0, 20, 2}, {20 + 51, 1, 2, 0, 0, 0, 20, 2},
-      {79, 1, 2, 0, 0, 0, 79, 1},     {80, 1, 2, 1, 0, 0, 80, 1},     {88, 1, 2, 1, 0, 0, 87, 1},
-      {89, 1, 2, 1, 0, 0, 89, 1},     {90, 1, 2, 1, 1, 0, 90, 1},     {100, 1, 2, 1, 1, 0, 100, 1},
-      {102, 1, 2, 1, 1, 3, 102, 1},   {104, 1, 2, 1, 1, 3, 102, 1},   {105, 1, 2, 1, 1, 3, 105, 0}};
+      {0, 0, 0, 0, 0, 0, 0, 1},     {3, 0, 0, 0, 0, 0, 0, 1},        {4, 0, 0, 0, 0, 0, 4, 1},
+      {8, 0, 0, 0, 0, 0, 8, 1},     {12, 0, 0, 0, 0, 0, 12, 1},      {16, 0, 0, 0, 0, 0, 16, 1},
+      {20, 1, 0, 0, 0, 0, 20, 2},   {20 + 41, 1, 1, 0, 0, 0, 20, 2}, {20 + 51, 1, 2, 0, 0, 0, 20, 2},
+      {79, 1, 2, 0, 0, 0, 79, 1},   {80, 1, 2, 1, 0, 0, 80, 1},      {88, 1, 2, 1, 0, 0, 87, 1},
+      {89, 1, 2, 1, 0, 0, 89, 1},   {90, 1, 2, 1, 1, 0, 90, 1},      {100, 1, 2, 1, 1, 0, 100, 1},
+      {102, 1, 2, 1, 1, 3, 102, 1}, {104, 1, 2, 1, 1, 3, 102, 1},    {105, 1, 2, 1, 1, 3, 105, 0}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.length);
     LogCapture log;
@@ -492,7 +513,9 @@ TEST(ServiceGatewayInfo, StopsAtEveryFieldBoundaryKeepingWhatItRead) {
     EXPECT_TRUE(gateway.parse(view(part), length));
     EXPECT_EQ(length, row.occupied);
     ASSERT_EQ(gateway.profiles.size(), row.profiles);
-    if (row.profiles) EXPECT_EQ(gateway.profiles[0].taps.size(), row.taps);
+    if (row.profiles) {
+      EXPECT_EQ(gateway.profiles[0].taps.size(), row.taps);
+    }
     EXPECT_EQ(gateway.downloadTaps_count, row.downloadTaps_count);
     EXPECT_EQ(gateway.serviceContextList_count, row.serviceContextList_count);
     EXPECT_EQ(gateway.userInfoLength, row.userInfoLength);

@@ -2,6 +2,7 @@
 // cut short at every field boundary.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,9 @@ using testlog::LogCapture;
 
 namespace {
 
-ByteView view(const std::vector<uint8_t>& v) { return ByteView(v.data(), v.size()); }
+ByteView view(const std::vector<uint8_t>& v) {
+  return ByteView(v.data(), v.size());
+}
 
 std::vector<uint8_t> cut(const std::vector<uint8_t>& v, size_t n) {
   return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n));
@@ -29,8 +32,8 @@ ts::DsiSpec sample_dsi() {
   ts::DsiSpec dsi;
   dsi.header.transactionId = 0x80000002;
   for (size_t i = 0; i < dsi.serverId.size(); ++i) dsi.serverId[i] = static_cast<uint8_t>(0xA0 + i);
-  dsi.private_data =
-      ts::build_service_gateway_info(ts::gateway_info(ts::gateway_profile(0x10, 0x0001, {0x00, 0x01}, 0x0B, 0x80000004)));
+  dsi.private_data = ts::build_service_gateway_info(
+      ts::gateway_info(ts::gateway_profile(0x10, 0x0001, {0x00, 0x01}, 0x0B, 0x80000004)));
   return dsi;
 }
 
@@ -43,8 +46,7 @@ ts::DiiSpec sample_dii() {
   dii.ackPeriod = 4;
   dii.tCDownloadWindow = 0x01020304;
   dii.tCDownloadScenario = 0x05060708;
-  dii.modules = {{.moduleId = 1, .moduleSize = 5000, .moduleVersion = 2, .moduleInfo = {0xAA, 0xBB, 0xCC}},
-                 {.moduleId = 2, .moduleSize = 7, .moduleVersion = 0, .moduleInfo = {}}};
+  dii.modules = {ts::module_entry(1, 5000, 2, {0xAA, 0xBB, 0xCC}), ts::module_entry(2, 7, 0)};
   dii.private_data = {0x11, 0x22};
   return dii;
 }
@@ -61,6 +63,10 @@ struct HeaderCase {
   size_t body;
 };
 
+void PrintTo(const HeaderCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class MessageHeaderTest : public ::testing::TestWithParam<HeaderCase> {};
 
 TEST_P(MessageHeaderTest, BothVariantsDecodeTheSameLayout) {
@@ -74,7 +80,8 @@ TEST_P(MessageHeaderTest, BothVariantsDecodeTheSameLayout) {
 
   for (bool data_variant : {false, true}) {
     DsmccMessageHeader h;
-    const bool ok = data_variant ? parse_download_data_header(view(message), h) : parse_message_header(view(message), h);
+    const bool ok =
+        data_variant ? parse_download_data_header(view(message), h) : parse_message_header(view(message), h);
     ASSERT_TRUE(ok) << c.name;
     EXPECT_EQ(h.protocolDiscriminator, 0x11u);
     EXPECT_EQ(h.dsmccType, 0x03u);
@@ -97,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, MessageHeaderTest,
                                            HeaderCase{"dii_with_adaptation", 0x1002, 0x80010003, 4, 3},
                                            HeaderCase{"ddb_top_bit_id", 0x1003, 0xFFFFFFFE, 0, 0},
                                            HeaderCase{"long_adaptation", 0x1006, 0x00000001, 255, 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& tpi) { return std::string(tpi.param.name); });
 
 TEST(MessageHeader, ReservedByteOtherThanFFIsRejectedQuietlyOrLoudly) {
   for (uint8_t reserved : std::vector<uint8_t>{0x00, 0xFE, 0x7F}) {
@@ -227,9 +234,8 @@ TEST(DownloadInfoIndication, ModuleInfoLengthsZeroAnd255StepToTheNextEntry) {
   ts::DiiSpec spec = sample_dii();
   std::vector<uint8_t> long_info(255);
   for (size_t i = 0; i < long_info.size(); ++i) long_info[i] = static_cast<uint8_t>(i);
-  spec.modules = {{.moduleId = 7, .moduleSize = 1, .moduleVersion = 1, .moduleInfo = {}},
-                  {.moduleId = 8, .moduleSize = 2, .moduleVersion = 2, .moduleInfo = long_info},
-                  {.moduleId = 9, .moduleSize = 3, .moduleVersion = 3, .moduleInfo = {0x42}}};
+  spec.modules = {ts::module_entry(7, 1, 1), ts::module_entry(8, 2, 2, long_info),
+                  ts::module_entry(9, 3, 3, {0x42})};
   const auto message = ts::build_dii(spec);
   CDownloadInfoIndication dii;
   ASSERT_TRUE(dii.Parse(view(message)));
@@ -323,6 +329,10 @@ struct DdbReservedCase {
   const char* line;
 };
 
+void PrintTo(const DdbReservedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class DdbReservedTest : public ::testing::TestWithParam<DdbReservedCase> {};
 
 TEST_P(DdbReservedTest, RejectedWithItsLineAndOffset) {
@@ -341,12 +351,13 @@ TEST_P(DdbReservedTest, RejectedWithItsLineAndOffset) {
 INSTANTIATE_TEST_SUITE_P(
     ReservedBytes, DdbReservedTest,
     ::testing::Values(
-        DdbReservedCase{"block_fe", 0, 0xFF, 0xFE, "DownloadDataBlock unexpected reserved value: 0xfe, offset 12"},
+        DdbReservedCase{"block_fe", 0, 0xFF, 0xFE,
+                        "DownloadDataBlock unexpected reserved value: 0xfe, offset 12"},
         DdbReservedCase{"block_00_after_adaptation", 4, 0xFF, 0x00,
                         "DownloadDataBlock unexpected reserved value: 0, offset 16"},
         DdbReservedCase{"header_00", 0, 0x00, 0xFF, "DownloadDataHeader unexpected reserved value: 0"},
         DdbReservedCase{"header_first", 0, 0x80, 0x00, "DownloadDataHeader unexpected reserved value: 0x80"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tpi) { return std::string(tpi.param.name); });
 
 // ---- Truncation --------------------------------------------------------------------------------
 
@@ -357,8 +368,8 @@ struct Cut {
 };
 
 // Every decoder answers false for a message cut short, and a failure line names where it ran out.
-void expect_rejected_at_every_cut(const char* what, const std::vector<uint8_t>& message, const std::vector<Cut>& cuts,
-                                  bool (*decode)(ByteView)) {
+void expect_rejected_at_every_cut(const char* what, const std::vector<uint8_t>& message,
+                                  const std::vector<Cut>& cuts, bool (*decode)(ByteView)) {
   for (const Cut& c : cuts) {
     SCOPED_TRACE(std::string(what) + " cut at " + std::to_string(c.length));
     ASSERT_LT(c.length, message.size());
@@ -383,8 +394,8 @@ TEST(Truncation, DsiIsRejectedAtEveryFieldBoundary) {
   const auto message = ts::build_dsi(spec);
   const size_t p = spec.private_data.size();
   ASSERT_EQ(message.size(), 36 + p);
-  const std::vector<Cut> cuts = {{0, 0},   {1, 1},   {2, 2},   {3, 2},   {4, 4},   {7, 4},
-                                 {8, 8},   {9, 9},   {10, 10}, {11, 10}, {12, 12}, {31, 12},
+  const std::vector<Cut> cuts = {{0, 0},   {1, 1},   {2, 2},   {3, 2},   {4, 4},          {7, 4},
+                                 {8, 8},   {9, 9},   {10, 10}, {11, 10}, {12, 12},        {31, 12},
                                  {32, 32}, {33, 32}, {34, 34}, {36, 36}, {36 + p - 1, 36}};
   expect_rejected_at_every_cut("DSI", message, cuts, [](ByteView m) {
     CDownloadServerInitiate dsi;
@@ -394,9 +405,9 @@ TEST(Truncation, DsiIsRejectedAtEveryFieldBoundary) {
 
 TEST(Truncation, DiiIsRejectedAtEveryFieldBoundary) {
   const auto message = ts::build_dii(sample_dii());
-  // body 12: downloadId, 16 blockSize, 18 windowSize, 19 ackPeriod, 20 tCDownloadWindow, 24 tCDownloadScenario,
-  // 28 compatibilityDescriptorLength, 30 numberOfModules, 32 first entry (11 bytes), 43 second entry (8 bytes),
-  // 51 privateDataLength, 53 privateData (2 bytes).
+  // body 12: downloadId, 16 blockSize, 18 windowSize, 19 ackPeriod, 20 tCDownloadWindow, 24
+  // tCDownloadScenario, 28 compatibilityDescriptorLength, 30 numberOfModules, 32 first entry (11 bytes), 43
+  // second entry (8 bytes), 51 privateDataLength, 53 privateData (2 bytes).
   ASSERT_EQ(message.size(), 55u);
   const std::vector<Cut> cuts = {{0, 0},   {8, 8},   {12, 12}, {14, 12}, {16, 16}, {18, 18}, {19, 19},
                                  {20, 20}, {24, 24}, {28, 28}, {30, 30}, {32, 32}, {34, 32}, {38, 32},

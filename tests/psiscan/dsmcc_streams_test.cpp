@@ -31,6 +31,8 @@ struct SelectionCase {
   bool listed;
 };
 
+void PrintTo(const SelectionCase& c, std::ostream* os) { *os << c.name; }
+
 class StreamSelection : public ::testing::TestWithParam<SelectionCase> {};
 
 TEST_P(StreamSelection, ListsOnlyCarouselStreams) {
@@ -74,7 +76,7 @@ const SelectionCase kSelectionCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, StreamSelection, ::testing::ValuesIn(kSelectionCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<SelectionCase>& p) { return std::string(p.param.name); });
 
 TEST(StreamSelectionOrder, ProgrammesAscendingStreamsInPmtOrderSharedPidOncePerProgramme) {
   const Bytes carousel = carousel_id_descriptor(0x3d);

@@ -6,8 +6,12 @@ namespace testsupport {
 
 namespace {
 
-uint8_t u8_of(size_t v) { return static_cast<uint8_t>(v & 0xFF); }
-uint16_t u16_of(size_t v) { return static_cast<uint16_t>(v & 0xFFFF); }
+uint8_t u8_of(size_t v) {
+  return static_cast<uint8_t>(v & 0xFF);
+}
+uint16_t u16_of(size_t v) {
+  return static_cast<uint16_t>(v & 0xFFFF);
+}
 
 }  // namespace
 
@@ -18,11 +22,21 @@ ByteWriter& ByteWriter::u8(uint32_t v) {
   return *this;
 }
 
-ByteWriter& ByteWriter::be16(uint32_t v) { return u8(v >> 8).u8(v); }
-ByteWriter& ByteWriter::be24(uint32_t v) { return u8(v >> 16).u8(v >> 8).u8(v); }
-ByteWriter& ByteWriter::be32(uint32_t v) { return u8(v >> 24).u8(v >> 16).u8(v >> 8).u8(v); }
-ByteWriter& ByteWriter::le16(uint32_t v) { return u8(v).u8(v >> 8); }
-ByteWriter& ByteWriter::le32(uint32_t v) { return u8(v).u8(v >> 8).u8(v >> 16).u8(v >> 24); }
+ByteWriter& ByteWriter::be16(uint32_t v) {
+  return u8(v >> 8).u8(v);
+}
+ByteWriter& ByteWriter::be24(uint32_t v) {
+  return u8(v >> 16).u8(v >> 8).u8(v);
+}
+ByteWriter& ByteWriter::be32(uint32_t v) {
+  return u8(v >> 24).u8(v >> 16).u8(v >> 8).u8(v);
+}
+ByteWriter& ByteWriter::le16(uint32_t v) {
+  return u8(v).u8(v >> 8);
+}
+ByteWriter& ByteWriter::le32(uint32_t v) {
+  return u8(v).u8(v >> 8).u8(v >> 16).u8(v >> 24);
+}
 
 ByteWriter& ByteWriter::bytes(const std::vector<uint8_t>& b) {
   out_.insert(out_.end(), b.begin(), b.end());

@@ -68,9 +68,9 @@ struct MessageHeaderSpec {
   uint16_t messageId = kMsgDSI;
   uint32_t transactionId = 0;  // the downloadId of a DDB
   uint8_t reserved = 0xFF;
-  std::vector<uint8_t> adaptation;             // adaptationLength is its size (at most 255)
-  std::optional<uint8_t> adaptationLength;     // overrides the size written
-  std::optional<uint16_t> messageLength;       // default: adaptation + body
+  std::vector<uint8_t> adaptation;          // adaptationLength is its size (at most 255)
+  std::optional<uint8_t> adaptationLength;  // overrides the size written
+  std::optional<uint16_t> messageLength;    // default: adaptation + body
 };
 
 // A header of the given messageId and transactionId, every other field as above.
@@ -110,6 +110,13 @@ struct LiteComponentSpec {
   std::optional<uint8_t> component_data_length;  // default: data size
 };
 
+inline LiteComponentSpec lite_component(uint32_t componentId_tag, std::vector<uint8_t> data) {
+  LiteComponentSpec c;
+  c.componentId_tag = componentId_tag;
+  c.data = std::move(data);
+  return c;
+}
+
 // A BIOP profile body: byte order, lite_component_count, BIOP::ObjectLocation, DSM::ConnBinder with
 // its taps, then further lite components. Multi-byte fields follow byte_order (0 big-endian).
 struct BiopProfileSpec {
@@ -147,6 +154,13 @@ struct TaggedProfileSpec {
   std::optional<uint32_t> profile_data_length;  // default: data size
 };
 
+inline TaggedProfileSpec tagged_profile(uint32_t profileId_tag, std::vector<uint8_t> data) {
+  TaggedProfileSpec t;
+  t.profileId_tag = profileId_tag;
+  t.data = std::move(data);
+  return t;
+}
+
 // A TAG_BIOP tagged profile holding the body of `spec`.
 TaggedProfileSpec biop_profile(const BiopProfileSpec& spec);
 
@@ -155,8 +169,8 @@ TaggedProfileSpec biop_profile(const BiopProfileSpec& spec);
 struct IorSpec {
   bool big_endian = true;
   std::vector<uint8_t> type_id = {'s', 'r', 'g', 0};
-  std::optional<uint32_t> type_id_length;       // default: type_id size
-  uint8_t gap_byte = 0xFF;                      // filler of the alignment gap
+  std::optional<uint32_t> type_id_length;        // default: type_id size
+  uint8_t gap_byte = 0xFF;                       // filler of the alignment gap
   std::optional<uint32_t> taggedProfiles_count;  // default: profiles size
   std::vector<TaggedProfileSpec> profiles;
 };
@@ -193,7 +207,7 @@ std::vector<uint8_t> build_service_gateway_info(const ServiceGatewayInfoSpec& sp
 struct DsiSpec {
   MessageHeaderSpec header = message_header(kMsgDSI, 0x80000000);
   std::vector<uint8_t> serverId = std::vector<uint8_t>(20, 0xFF);  // written as given (20 bytes)
-  std::vector<uint8_t> compatibility_descriptor;  // the descriptor's bytes behind its length
+  std::vector<uint8_t> compatibility_descriptor;                   // the descriptor's bytes behind its length
   std::optional<uint16_t> compatibilityDescriptorLength;
   std::vector<uint8_t> private_data;  // usually build_service_gateway_info(...)
   std::optional<uint16_t> privateDataLength;
@@ -209,6 +223,16 @@ struct ModuleSpec {
   std::vector<uint8_t> moduleInfo;
   std::optional<uint8_t> moduleInfoLength;  // default: moduleInfo size
 };
+
+inline ModuleSpec module_entry(uint16_t moduleId, uint32_t moduleSize, uint8_t moduleVersion,
+                               std::vector<uint8_t> moduleInfo = {}) {
+  ModuleSpec m;
+  m.moduleId = moduleId;
+  m.moduleSize = moduleSize;
+  m.moduleVersion = moduleVersion;
+  m.moduleInfo = std::move(moduleInfo);
+  return m;
+}
 
 // DownloadInfoIndication.
 struct DiiSpec {

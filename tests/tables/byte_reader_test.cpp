@@ -33,7 +33,7 @@ const ReadCase kReads[] = {
     {"u16_little", 2, [](ByteReader& r) { return r.u16(false); }, 0x0201},
     {"u32_big", 4, [](ByteReader& r) { return r.u32(true); }, 0x01020304},
     {"u32_little", 4, [](ByteReader& r) { return r.u32(false); }, 0x04030201},
-    {"bytes3", 3, [](ByteReader& r) { auto v = r.bytes(3); return v.empty() ? 0 : uint64_t{v[0]} << 16 | v[1] << 8 | v[2]; },
+    {"bytes3", 3, [](ByteReader& r) { auto v = r.bytes(3); return v.empty() ? 0 : uint64_t{v[0]} << 16 | uint64_t{v[1]} << 8 | v[2]; },
      0x010203},
     {"skip5", 5, [](ByteReader& r) { return r.skip(5) ? 1 : 0; }, 1},
     {"sub4", 4, [](ByteReader& r) { auto s = r.sub(4); return s.ok() ? s.be32() : 0; }, 0x01020304},

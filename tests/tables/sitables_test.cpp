@@ -551,8 +551,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PmtDVB, EsInfoLongerThanTheSectionIsRejected) {
   // ES_info_length claims more than the section holds; the descriptor inside would fit its own length.
   Bytes pmt_bytes = ts::pmt_section(1, 0x100, {}, {{0x0B, 0x200, ts::stream_identifier_descriptor(1)}});
-  pmt_bytes[16] = 0xF0;
-  pmt_bytes[17] = 0x04;  // ES_info_length 4, 3 bytes left
+  pmt_bytes[15] = 0xF0;
+  pmt_bytes[16] = 0x04;  // ES_info_length 4, 3 bytes left
   ts::fix_crc(pmt_bytes);
   sitables::PmtDVB pmt(-1);
   EXPECT_EQ(parse_error(pmt, pmt_bytes),

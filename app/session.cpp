@@ -1,0 +1,321 @@
+#include "app/session.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "app/pid_finder.h"
+#include "app/save_hook.h"
+#include "capture/dsmcc_dlg.h"
+#include "host/host.h"
+#include "plugin/dsmcc_plugin.h"
+#include "resources/resources.h"
+#include "ui/headless/tree_render.h"
+#include "ui/ui.h"
+
+namespace app {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace r = resources;
+
+// Ctrl-C during a capture ends it as Cancel in the progress window would; a second Ctrl-C ends the
+// program at once.
+std::atomic<int> g_interrupts{0};
+
+extern "C" void on_interrupt(int) {
+  if (g_interrupts.fetch_add(1) >= 1) _exit(130);
+}
+
+class InterruptScope {
+ public:
+  InterruptScope() {
+    g_interrupts = 0;
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous_);
+  }
+  ~InterruptScope() { sigaction(SIGINT, &previous_, nullptr); }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+// Decides when a running capture ends (end of input, --duration, Ctrl-C), then closes the progress
+// window with Cancel; meanwhile shows the counters on a terminal.
+class CaptureController {
+ public:
+  void input_ended() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    input_ended_ = true;
+    cv_.notify_all();
+  }
+
+  void start(CDSMCCDlg* dialog, ui::Dialog* progress, std::optional<double> duration, bool show_counters) {
+    dialog_ = dialog;
+    progress_ = progress;
+    duration_ = duration;
+    show_counters_ = show_counters;
+    interrupts_.emplace();
+    thread_ = std::thread([this] { run(); });
+  }
+
+  void join() {
+    if (thread_.joinable()) thread_.join();
+    interrupts_.reset();
+  }
+
+ private:
+  void run() {
+    const Clock::time_point started = Clock::now();
+    const Clock::time_point deadline =
+        duration_ ? started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*duration_))
+                  : Clock::time_point::max();
+    Clock::time_point next_show = started + std::chrono::milliseconds(200);
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      while (!input_ended_ && g_interrupts.load() == 0 && Clock::now() < deadline) {
+        // Short steps, so that Ctrl-C, which only sets a flag, is seen promptly.
+        cv_.wait_until(lock, std::min({deadline, Clock::now() + std::chrono::milliseconds(50), next_show}));
+        if (show_counters_ && Clock::now() >= next_show) {
+          show_counters(false);
+          next_show += std::chrono::milliseconds(200);
+        }
+      }
+    }
+    if (show_counters_) show_counters(true);
+    // The window belongs to the dialog's thread: the click is done there. The progress window ends only
+    // through this one post, so it is still there when the post runs.
+    ui::Dialog* progress = progress_;
+    dialog_->post([progress] { progress->button(r::ID_CANCEL)->click(); });
+  }
+
+  void show_counters(bool last) {
+    const CaptureCounters& c = dialog_->counters();
+    std::fprintf(stderr, "\rDownloadServerInitiate: %d  DownloadIndicationInfo: %d  DownloadDataBlock: %d%s",
+                 static_cast<int>(c.dsi_count.load()), static_cast<int>(c.dii_count.load()),
+                 static_cast<int>(c.ddb_count.load()), last ? "\n" : "");
+    std::fflush(stderr);
+  }
+
+  CDSMCCDlg* dialog_ = nullptr;
+  ui::Dialog* progress_ = nullptr;
+  std::optional<double> duration_;
+  bool show_counters_ = false;
+  std::optional<InterruptScope> interrupts_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool input_ended_ = false;
+};
+
+struct Session {
+  const Options* options = nullptr;
+  host::Host* host = nullptr;
+  CDSMCCDlg* dialog = nullptr;
+  CaptureController controller;
+  std::string output;
+  int status = 0;
+  bool dialog_ran = false;
+};
+
+Session* g_session = nullptr;
+
+std::vector<std::string> list_texts(const ui::ListBox& list) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list.count(); ++i) out.push_back(list.text_at(i));
+  return out;
+}
+
+void type_pair(CDSMCCDlg& dialog, const std::string& program_text, const std::string& pid_text) {
+  dialog.edit(r::ANALYSIS_PRG_EDIT)->set_text(program_text);
+  dialog.edit(r::ANALYSIS_PID_EDIT)->set_text(pid_text);
+  dialog.button(r::ANALYSIS_ADD)->click();
+}
+
+// The PSI lists no DSM-CC stream: name the PIDs that carry DSM-CC sections and the --pair to use.
+// Returns those PIDs.
+std::vector<uint32_t> report_unlisted_carousels(const std::string& source, bool capturing) {
+  std::fprintf(stderr, "dsmcc: the PSI of %s lists no DSM-CC stream\n", source.c_str());
+  const PidFinding finding = find_dsmcc_pids(source);
+  if (!finding.error.empty()) {
+    std::fprintf(stderr, "dsmcc: cannot search %s for DSM-CC PIDs: %s\n", source.c_str(), finding.error.c_str());
+    return {};
+  }
+  if (!finding.searched) {
+    std::fprintf(stderr, "dsmcc: a live source is not searched for DSM-CC PIDs; name them with --pair PRG:PID\n");
+    return {};
+  }
+  if (finding.pids.empty()) {
+    std::fprintf(stderr, "dsmcc: no PID of %s carries DSM-CC sections (tables 0x3B/0x3C)\n", source.c_str());
+    return {};
+  }
+  for (uint32_t pid : finding.pids)
+    std::fprintf(stderr,
+                 "dsmcc: PID 0x%04x carries DSM-CC sections (tables 0x3B/0x3C); capture it with --pair PRG:0x%04x,"
+                 " e.g. --pair 1:0x%04x\n",
+                 pid, pid, pid);
+  if (capturing) {
+    std::string list;
+    for (uint32_t pid : finding.pids) {
+      char text[16];
+      std::snprintf(text, sizeof text, "%s0x%04x", list.empty() ? "" : ", ", pid);
+      list += text;
+    }
+    std::fprintf(stderr, "dsmcc: capturing %s under programme 1 (programme number assumed: no PMT names it)\n",
+                 list.c_str());
+  }
+  return finding.pids;
+}
+
+void on_analysis_window(CDSMCCDlg& dialog) {
+  Session& s = *g_session;
+  const Options& o = *s.options;
+  const std::vector<std::string> mux = list_texts(*dialog.list_box(r::ANALYSIS_MUX_LIST));
+
+  if (o.command == Command::scan) {
+    for (const std::string& entry : mux) s.output += entry + "\n";
+    if (mux.empty()) report_unlisted_carousels(o.source, false);
+    dialog.button(r::ID_OK)->click();
+    return;
+  }
+
+  for (const PairArg& pair : o.pairs) type_pair(dialog, pair.program_text, pair.pid_text);
+  if (o.all) {
+    ui::ListBox& list = *dialog.list_box(r::ANALYSIS_MUX_LIST);
+    if (list.count() > 0) {
+      list.set_sel(-1, true);
+      dialog.button(r::ANALYSIS_MUX_ADD)->click();
+    } else if (o.pairs.empty()) {
+      for (uint32_t pid : report_unlisted_carousels(o.source, true)) {
+        char pid_text[16];
+        std::snprintf(pid_text, sizeof pid_text, "0x%04x", pid);
+        type_pair(dialog, "1", pid_text);
+      }
+    }
+  }
+
+  dialog.button(r::ANALYSIS_START)->click();
+  s.controller.join();
+
+  std::vector<Page> pages = o.pages;
+  if (pages.empty()) pages = {Page::section, Page::data, Page::object};
+  s.output = render_pages(dialog, pages, o.json);
+
+  if (o.save_dir) {
+    if (SaveHook hook = save_hook()) {
+      s.status = hook(dialog.store(), SaveRequest{*o.save_dir, o.force});
+    } else {
+      std::fprintf(stderr, "dsmcc: --save is not available in this build; nothing was written to %s\n",
+                   o.save_dir->c_str());
+    }
+  }
+  dialog.button(r::ID_OK)->click();
+}
+
+void on_progress_window(ui::Dialog& progress) {
+  Session& s = *g_session;
+  s.controller.start(s.dialog, &progress, s.options->duration_seconds, ::isatty(2) == 1);
+  s.host->begin_capture();
+}
+
+void on_window(ui::Dialog& window) {
+  if (!g_session) return;
+  switch (window.template_id()) {
+    case r::DIALOG_ANALYSIS:
+      if (auto* dialog = dynamic_cast<CDSMCCDlg*>(&window)) on_analysis_window(*dialog);
+      break;
+    case r::DIALOG_SCANNING:
+      on_progress_window(window);
+      break;
+    default:
+      break;
+  }
+}
+
+// The plug-in's analysis command, as the module installs it, with the dialog kept for the hooks.
+void run_analysis_dialog(OrvexFltMgr* filter_manager) {
+  CDSMCCDlg dialog(filter_manager, nullptr);
+  g_session->dialog = &dialog;
+  g_session->dialog_ran = true;
+  dialog.run_modal();
+  g_session->dialog = nullptr;
+}
+
+}  // namespace
+
+std::string render_pages(const CDSMCCDlg& dialog, const std::vector<Page>& pages, bool json) {
+  const ui::TabControl* tabs = dialog.tabs(r::ANALYSIS_TABS);
+  std::string out = json ? "{" : "";
+  bool first = true;
+  for (Page page : pages) {
+    const ui::Dialog* window = tabs ? tabs->page(static_cast<int>(page)) : nullptr;
+    const ui::TreeView* tree = window ? window->tree(r::PAGE_TREE) : nullptr;
+    if (json) {
+      if (!first) out += ",";
+      out += ui::headless::json_string(page_title(page));
+      out += ":";
+      out += tree ? ui::headless::render_json(*tree) : "[]";
+    } else {
+      if (!first) out += "\n";
+      if (tree) out += ui::headless::render_text(*tree);
+    }
+    first = false;
+  }
+  if (json) out += "}\n";
+  return out;
+}
+
+int run_session(const Options& options) {
+  auto* plugin = new CDSMCCPlugin();
+  plugin->StartPlugin(0, 0, 0);
+
+  host::Host host;
+  if (std::string error = host.open(options.source); !error.empty()) {
+    std::fprintf(stderr, "dsmcc: %s\n", error.c_str());
+    plugin->Release();
+    return 2;
+  }
+  if (options.tuner_type) host.set_tuner_type(*options.tuner_type);
+  host.set_diagnostic_handler([](const std::string& message) {
+    std::fprintf(stderr, "dsmcc: %s\n", message.c_str());
+  });
+
+  Session session;
+  session.options = &options;
+  session.host = &host;
+  g_session = &session;
+  host.set_end_of_input_handler([&session] { session.controller.input_ended(); });
+
+  plugin->SetInterface(IID_OrvexFltMgr, host.filter_manager());
+  plugin->SetInterface(IID_HostDriver, host.driver());
+  set_analysis_runner(&run_analysis_dialog);
+  ui::AutomationHook previous = ui::set_automation(on_window);
+  const HRESULT hr = plugin->OnCommand(0, r::COMMAND_ANALYZE);
+  ui::set_automation(previous);
+  set_analysis_runner(nullptr);
+  plugin->Release();
+  host.stop();
+  g_session = nullptr;
+
+  if (FAILED(hr) || !session.dialog_ran) {
+    std::fprintf(stderr, "dsmcc: the analyzer refused to run on %s\n", options.source.c_str());
+    return 2;
+  }
+  std::fwrite(session.output.data(), 1, session.output.size(), stdout);
+  std::fflush(stdout);
+  return session.status;
+}
+
+}  // namespace app

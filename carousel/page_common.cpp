@@ -1,0 +1,21 @@
+#include "carousel/page_common.h"
+
+#include "log/debug_log.h"
+#include "resources/resources.h"
+
+namespace carousel_pages {
+
+ui::ImageList page_images() {
+  ui::ImageList images(resources::ICON_SIZE, resources::ICON_SIZE, 3, 10);
+  for (int id : {resources::ICON_CLOSED_FOLDER, resources::ICON_OPEN_FOLDER, resources::ICON_DATA_DRUM}) {
+    if (images.add(resources::find_icon(id)) < 0) g_log.log(1, "carousel page: icon %d missing", id);
+  }
+  return images;
+}
+
+void set_up_tree(ui::TreeView& tree, const ui::ImageList& images) {
+  tree.add_style(resources::TREE_HAS_LINES | resources::TREE_HAS_BUTTONS);
+  tree.set_image_list(images);
+}
+
+}  // namespace carousel_pages

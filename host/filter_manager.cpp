@@ -1,0 +1,614 @@
+#include "host/filter_manager.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "host/file_pass.h"
+#include "host/psi_collector.h"
+#include "tables/byte_reader.h"
+
+namespace host {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t PIPE_BLOCK_SIZE = 1 << 20;
+constexpr size_t PIPE_QUEUE_LIMIT = 16;          // blocks; the reader waits beyond this
+constexpr size_t UDP_BLOCK_SIZE = 256 * 1024;    // datagrams gathered into one block
+constexpr size_t UDP_QUEUE_LIMIT = 64;           // blocks; datagrams are dropped beyond this
+constexpr size_t MAX_DATAGRAM_PAYLOAD = 65536;
+constexpr auto PENDING_CANCEL_WINDOW = std::chrono::seconds(1);
+
+// Hands the sections of a PSI pass to its collector.
+class CollectorSink final : public SectionSink {
+ public:
+  explicit CollectorSink(PsiCollector& collector) : collector_(collector) {}
+  void on_section(uint16_t pid, std::span<const uint8_t> section) override { collector_.offer(pid, section); }
+
+ private:
+  PsiCollector& collector_;
+};
+
+unsigned long long ull(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+}  // namespace
+
+SectionFilterManager::SectionFilterManager() : demux_(*this) {
+  demux_.set_event_handler([this](const DemuxEvent& e) { report_demux(e); });
+}
+
+SectionFilterManager::~SectionFilterManager() { stop(); }
+
+HRESULT SectionFilterManager::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_OrvexFltMgr) {
+    *out = static_cast<OrvexFltMgr*>(this);
+  } else if (iid == IID_ISectionFilter) {
+    *out = static_cast<ISectionFilter*>(this);
+  } else if (iid == IID_ISISection) {
+    *out = static_cast<ISISection*>(this);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+uint32_t SectionFilterManager::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+uint32_t SectionFilterManager::Release() {
+  const uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (left == 0) delete this;
+  return left;
+}
+
+// --- filters -----------------------------------------------------------------------------------
+
+HRESULT SectionFilterManager::AddSectionFilter(uint32_t pid, const uint8_t* match, const uint8_t* mask,
+                                               uint32_t length, SectionCallback callback, void* context,
+                                               uint32_t* handle) {
+  if (!callback || !handle || (length > 0 && (!match || !mask))) return E_POINTER;
+  if (pid >= PID_COUNT || length > MAX_FILTER_LENGTH) return E_FAIL;
+  Filter f{static_cast<uint16_t>(pid), length, {}, {}, callback, context};
+  for (uint32_t i = 0; i < length; ++i) {
+    f.match[i] = match[i];
+    f.mask[i] = mask[i];
+  }
+  uint32_t new_handle = 0;
+  {
+    std::lock_guard lock(filters_mutex_);
+    new_handle = next_handle_++;
+    if (next_handle_ == 0) next_handle_ = 1;
+    filters_.emplace(new_handle, f);
+    filters_by_pid_[f.pid].push_back(new_handle);
+    demux_.subscribe(f.pid);
+  }
+  bool start = false;
+  {
+    std::lock_guard lock(control_mutex_);
+    filter_added_ = true;
+    last_filter_change_ = Clock::now();
+    start = auto_begin_.count() > 0 || (source_ && source_->live());
+  }
+  control_cv_.notify_all();
+  if (start) ensure_delivery_thread();
+  *handle = new_handle;
+  return S_OK;
+}
+
+HRESULT SectionFilterManager::RemoveSectionFilter(uint32_t handle) {
+  {
+    std::unique_lock lock(filters_mutex_);
+    const auto it = filters_.find(handle);
+    if (it == filters_.end()) return E_FAIL;
+    const uint16_t pid = it->second.pid;
+    filters_.erase(it);
+    auto& list = filters_by_pid_[pid];
+    list.erase(std::remove(list.begin(), list.end(), handle), list.end());
+    if (list.empty()) filters_by_pid_.erase(pid);
+    demux_.unsubscribe(pid);
+    // From inside a callback the running one is the caller's own: waiting for it would never end.
+    if (!on_delivery_thread()) callback_done_.wait(lock, [&] { return running_handle_ != handle; });
+  }
+  {
+    std::lock_guard lock(control_mutex_);
+    last_filter_change_ = Clock::now();
+  }
+  control_cv_.notify_all();
+  return S_OK;
+}
+
+size_t SectionFilterManager::filter_count() const {
+  std::lock_guard lock(filters_mutex_);
+  return filters_.size();
+}
+
+bool SectionFilterManager::matches(const Filter& f, std::span<const uint8_t> section) noexcept {
+  if (section.size() < f.length) return false;
+  for (uint32_t i = 0; i < f.length; ++i) {
+    if (((section[i] ^ f.match[i]) & f.mask[i]) != 0) return false;
+  }
+  return true;
+}
+
+void SectionFilterManager::on_section(uint16_t pid, std::span<const uint8_t> section) {
+  if (live_collector_count_.load(std::memory_order_acquire) > 0) {
+    std::lock_guard lock(psi_mutex_);
+    bool finished = false;
+    for (PsiCollector* c : live_collectors_) finished = (c->offer(pid, section) && c->complete()) || finished;
+    if (finished) psi_cv_.notify_all();
+  }
+
+  std::unique_lock lock(filters_mutex_);
+  const auto by_pid = filters_by_pid_.find(pid);
+  if (by_pid == filters_by_pid_.end()) return;
+  matching_.clear();
+  for (const uint32_t h : by_pid->second) {
+    const auto f = filters_.find(h);
+    if (f != filters_.end() && matches(f->second, section)) matching_.push_back(h);
+  }
+  const auto size = static_cast<uint32_t>(section.size());
+  for (size_t k = 0; k < matching_.size(); ++k) {
+    // Looked up again: an earlier callback of this section may have removed it.
+    const auto f = filters_.find(matching_[k]);
+    if (f == filters_.end()) continue;
+    const SectionCallback callback = f->second.callback;
+    void* const context = f->second.context;
+    running_handle_ = matching_[k];
+    lock.unlock();
+    callback(context, size, section.data());
+    sections_delivered_.fetch_add(1, std::memory_order_relaxed);
+    lock.lock();
+    running_handle_ = 0;
+    callback_done_.notify_all();
+  }
+}
+
+// --- the capture's course ------------------------------------------------------------------------
+
+void SectionFilterManager::attach(std::shared_ptr<Source> source) {
+  std::lock_guard lock(control_mutex_);
+  source_ = std::move(source);
+}
+
+bool SectionFilterManager::on_delivery_thread() const noexcept {
+  return delivery_id_.load(std::memory_order_acquire) == std::this_thread::get_id();
+}
+
+void SectionFilterManager::ensure_delivery_thread() {
+  std::lock_guard lock(control_mutex_);
+  if (delivery_thread_.joinable() || stop_requested() || !source_) return;
+  AddRef();
+  delivery_thread_ = std::thread([this] { delivery_main(); });
+}
+
+bool SectionFilterManager::begin_capture() {
+  {
+    std::lock_guard lock(control_mutex_);
+    if (!source_ || begin_requested_ || stop_requested()) return false;
+    begin_requested_ = true;
+  }
+  control_cv_.notify_all();
+  ensure_delivery_thread();
+  return true;
+}
+
+void SectionFilterManager::set_auto_begin(std::chrono::milliseconds quiet) {
+  bool start = false;
+  {
+    std::lock_guard lock(control_mutex_);
+    auto_begin_ = quiet;
+    start = quiet.count() > 0 && filter_added_;
+  }
+  control_cv_.notify_all();
+  if (start) ensure_delivery_thread();
+}
+
+void SectionFilterManager::set_end_of_input_handler(std::function<void()> handler) {
+  std::lock_guard lock(control_mutex_);
+  end_handler_ = std::move(handler);
+}
+
+bool SectionFilterManager::wait_for_begin() {
+  std::unique_lock lock(control_mutex_);
+  for (;;) {
+    if (stop_requested()) return false;
+    if (begin_requested_) break;
+    if (auto_begin_.count() > 0 && filter_added_) {
+      const auto due = last_filter_change_ + auto_begin_;
+      if (Clock::now() >= due) break;
+      control_cv_.wait_until(lock, due);
+    } else {
+      control_cv_.wait(lock);
+    }
+  }
+  begin_requested_ = true;
+  return true;
+}
+
+void SectionFilterManager::delivery_main() {
+  delivery_id_.store(std::this_thread::get_id(), std::memory_order_release);
+  std::shared_ptr<Source> source;
+  {
+    std::lock_guard lock(control_mutex_);
+    source = source_;
+  }
+  bool ended = false;
+  if (source->live()) {
+    ended = run_live_pump(static_cast<LiveSource&>(*source));
+  } else if (wait_for_begin()) {
+    ended = run_capture_file_pass(static_cast<const FileSource&>(*source));
+  }
+  if (ended) {
+    {
+      std::lock_guard lock(psi_mutex_);
+      input_ended_.store(true, std::memory_order_release);
+    }
+    psi_cv_.notify_all();
+    std::function<void()> handler;
+    {
+      std::lock_guard lock(control_mutex_);
+      handler = end_handler_;
+    }
+    if (handler && !stop_requested()) handler();
+  }
+  delivery_id_.store(std::thread::id{}, std::memory_order_release);
+  Release();  // may delete this object: nothing may follow
+}
+
+bool SectionFilterManager::run_capture_file_pass(const FileSource& file) {
+  PacketFramer framer;
+  uint64_t bytes = 0;
+  FilePassHooks hooks;
+  hooks.keep_going = [this] { return !stop_requested(); };
+  hooks.after_block = [&](uint64_t block) {
+    bytes += block;
+    publish(framer, bytes);
+  };
+  hooks.on_sync = [this](const SyncEvent& e) { report_sync(e); };
+  std::string error;
+  if (!run_file_pass(file, framer, demux_, hooks, error)) {
+    diagnostics_.report(DiagnosticKind::input_error, "%s", error.c_str());
+  }
+  publish(framer, bytes);
+  return !stop_requested();
+}
+
+void SectionFilterManager::push_block(std::vector<uint8_t> block, bool may_drop, uint64_t datagrams) {
+  std::unique_lock lock(queue_mutex_);
+  if (may_drop) {
+    if (queue_.size() >= UDP_QUEUE_LIMIT && !block.empty()) {
+      stats_.input_overruns.fetch_add(datagrams, std::memory_order_relaxed);
+      lock.unlock();
+      diagnostics_.report(DiagnosticKind::input_overrun,
+                          "input overrun: %llu datagrams dropped because the section callbacks fall behind",
+                          ull(datagrams));
+      return;
+    }
+  } else {
+    queue_cv_.wait(lock, [&] { return stop_requested() || queue_.size() < PIPE_QUEUE_LIMIT; });
+    if (stop_requested()) return;
+  }
+  queue_.push_back(std::move(block));
+  queue_cv_.notify_all();
+}
+
+void SectionFilterManager::reader_main(LiveSource& live) {
+  if (live.datagrams()) {
+    std::vector<uint8_t> datagram(MAX_DATAGRAM_PAYLOAD);
+    for (;;) {
+      // Gather what has arrived into one block: one hand-over per burst, not per datagram.
+      std::vector<uint8_t> block;
+      block.reserve(UDP_BLOCK_SIZE + MAX_DATAGRAM_PAYLOAD + 2);
+      uint64_t count = 0;
+      bool wait = true;
+      while (block.size() < UDP_BLOCK_SIZE) {
+        const auto r = live.read(datagram, wait);
+        if (r.status == LiveSource::ReadStatus::interrupted) return;
+        if (r.status == LiveSource::ReadStatus::error) {
+          diagnostics_.report(DiagnosticKind::input_error, "%s", r.error.c_str());
+          if (!wait) break;
+          if (!block.empty()) push_block(std::move(block), true, count);
+          push_block({}, false, 0);  // the socket is unusable: the input ends here
+          return;
+        }
+        if (r.status != LiveSource::ReadStatus::data || r.size == 0) break;
+        block.push_back(static_cast<uint8_t>(r.size >> 8));
+        block.push_back(static_cast<uint8_t>(r.size & 0xFF));
+        block.insert(block.end(), datagram.begin(), datagram.begin() + static_cast<std::ptrdiff_t>(r.size));
+        ++count;
+        wait = false;
+      }
+      if (!block.empty()) push_block(std::move(block), true, count);
+    }
+  }
+  for (;;) {
+    std::vector<uint8_t> block(PIPE_BLOCK_SIZE);
+    const auto r = live.read(block, true);
+    if (r.status == LiveSource::ReadStatus::interrupted) return;
+    if (r.status == LiveSource::ReadStatus::data) {
+      if (r.size == 0) continue;
+      block.resize(r.size);
+      push_block(std::move(block), false, 0);
+      continue;
+    }
+    if (r.status == LiveSource::ReadStatus::error) {
+      diagnostics_.report(DiagnosticKind::input_error, "%s", r.error.c_str());
+    }
+    push_block({}, false, 0);  // the end of the input
+    return;
+  }
+}
+
+bool SectionFilterManager::run_live_pump(LiveSource& live) {
+  std::thread reader([this, &live] { reader_main(live); });
+  PacketFramer framer;
+  std::vector<uint8_t> carry;  // a pipe's bytes held back by the framer
+  uint64_t bytes = 0;
+  auto on_packet = [this](std::span<const uint8_t, TS_PACKET_SIZE> packet) { demux_.feed(packet); };
+  auto on_sync = [this](const SyncEvent& e) { report_sync(e); };
+  bool ended = false;
+  for (;;) {
+    std::vector<uint8_t> block;
+    {
+      std::unique_lock lock(queue_mutex_);
+      queue_cv_.wait(lock, [&] { return stop_requested() || !queue_.empty(); });
+      if (stop_requested()) break;
+      block = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    queue_cv_.notify_all();
+    if (block.empty()) {
+      framer.frame(carry, true, on_packet, on_sync);
+      carry.clear();
+      ended = true;
+      break;
+    }
+    if (live.datagrams()) {
+      ByteReader r(block);
+      while (!r.at_end()) {
+        const uint16_t length = r.be16();
+        const auto payload = r.bytes(length);
+        if (!r.ok()) break;
+        bytes += length;
+        framer.begin_unit();
+        framer.frame(payload, true, on_packet, on_sync);
+      }
+    } else {
+      bytes += block.size();
+      carry.insert(carry.end(), block.begin(), block.end());
+      const size_t used = framer.frame(carry, false, on_packet, on_sync);
+      carry.erase(carry.begin(), carry.begin() + static_cast<std::ptrdiff_t>(used));
+    }
+    publish(framer, bytes);
+  }
+  publish(framer, bytes);
+  live.interrupt();
+  {
+    std::lock_guard lock(queue_mutex_);
+  }
+  queue_cv_.notify_all();
+  reader.join();
+  return ended;
+}
+
+void SectionFilterManager::stop() {
+  std::shared_ptr<Source> source;
+  {
+    std::lock_guard lock(control_mutex_);
+    stopping_.store(true, std::memory_order_release);
+    source = source_;
+  }
+  control_cv_.notify_all();
+  {
+    std::lock_guard lock(queue_mutex_);
+  }
+  queue_cv_.notify_all();
+  {
+    std::lock_guard lock(psi_mutex_);
+  }
+  psi_cv_.notify_all();
+  if (source && source->live()) static_cast<LiveSource&>(*source).interrupt();
+  std::thread delivery;
+  {
+    std::lock_guard lock(control_mutex_);
+    delivery = std::move(delivery_thread_);
+  }
+  if (!delivery.joinable()) return;
+  // Stopped from the delivery thread itself (a callback, the end-of-input handler, or its last
+  // Release): it cannot wait for itself; it holds a reference and ends on its own.
+  if (delivery.get_id() == std::this_thread::get_id()) {
+    delivery.detach();
+  } else {
+    delivery.join();
+  }
+}
+
+// --- statistics and diagnostics -------------------------------------------------------------------
+
+void SectionFilterManager::publish(const PacketFramer& framer, uint64_t bytes) {
+  const DemuxCounters& d = demux_.counters();
+  const FramerCounters& f = framer.counters();
+  constexpr auto order = std::memory_order_relaxed;
+  stats_.packets.store(d.packets, order);
+  stats_.bytes.store(bytes, order);
+  stats_.cc_errors.store(d.cc_errors, order);
+  stats_.tei_drops.store(d.tei_drops, order);
+  stats_.duplicates.store(d.duplicates, order);
+  stats_.malformed_packets.store(d.malformed_packets, order);
+  stats_.dropped_sections.store(d.dropped_sections, order);
+  stats_.sync_losses.store(f.sync_losses, order);
+  stats_.torn_packets.store(f.torn_packets, order);
+  stats_.skipped_bytes.store(f.skipped_bytes, order);
+}
+
+Statistics SectionFilterManager::statistics() const {
+  constexpr auto order = std::memory_order_relaxed;
+  Statistics s;
+  s.packets = stats_.packets.load(order);
+  s.bytes = stats_.bytes.load(order);
+  s.sections_delivered = sections_delivered_.load(order);
+  s.cc_errors = stats_.cc_errors.load(order);
+  s.tei_drops = stats_.tei_drops.load(order);
+  s.sync_losses = stats_.sync_losses.load(order);
+  s.duplicates = stats_.duplicates.load(order);
+  s.torn_packets = stats_.torn_packets.load(order);
+  s.skipped_bytes = stats_.skipped_bytes.load(order);
+  s.malformed_packets = stats_.malformed_packets.load(order);
+  s.dropped_sections = stats_.dropped_sections.load(order);
+  s.input_overruns = stats_.input_overruns.load(order);
+  s.input_ended = input_ended_.load(std::memory_order_acquire);
+  return s;
+}
+
+void SectionFilterManager::report_sync(const SyncEvent& e) {
+  if (e.kind == SyncEvent::torn_packet) {
+    diagnostics_.report(DiagnosticKind::torn_packet, "packet at byte %llu is cut short (%llu bytes); dropped",
+                        ull(e.lost_at), ull(e.found_at - e.lost_at));
+  } else {
+    diagnostics_.report(DiagnosticKind::sync, "sync byte missing at byte %llu; packets found again at byte %llu",
+                        ull(e.lost_at), ull(e.found_at));
+  }
+}
+
+void SectionFilterManager::report_demux(const DemuxEvent& e) {
+  const char* dropped = e.partial_dropped ? "; the partial section was dropped" : "";
+  const unsigned pid = e.pid;
+  switch (e.kind) {
+    case DemuxEvent::continuity:
+      diagnostics_.report(DiagnosticKind::continuity, "PID 0x%04x: continuity_counter %u where %u was expected%s", pid,
+                          unsigned{e.got_cc}, unsigned{e.expected_cc}, dropped);
+      break;
+    case DemuxEvent::transport_error:
+      diagnostics_.report(DiagnosticKind::transport_error,
+                          "PID 0x%04x: packet with transport_error_indicator dropped%s", pid, dropped);
+      break;
+    case DemuxEvent::bad_adaptation:
+      diagnostics_.report(DiagnosticKind::malformed_packet,
+                          "PID 0x%04x: adaptation_field_length runs past the packet; packet dropped%s", pid, dropped);
+      break;
+    case DemuxEvent::bad_pointer:
+      diagnostics_.report(DiagnosticKind::malformed_packet,
+                          "PID 0x%04x: pointer_field runs past the packet; packet dropped%s", pid, dropped);
+      break;
+    case DemuxEvent::bad_section_length:
+      diagnostics_.report(DiagnosticKind::section_length,
+                          "PID 0x%04x: section_length above 4093; the section was dropped", pid);
+      break;
+    case DemuxEvent::section_cut:
+      diagnostics_.report(DiagnosticKind::section_cut,
+                          "PID 0x%04x: a section was cut short by the start of the next one and dropped", pid);
+      break;
+  }
+}
+
+// --- PSI requests -------------------------------------------------------------------------------
+
+HRESULT SectionFilterManager::RequestSections(uint32_t count, const SectionRequest* requests,
+                                              uint32_t timeout_seconds, SectionReply* replies) {
+  if (count > MAX_SECTION_REQUESTS) return E_FAIL;
+  if (count > 0 && (!requests || !replies)) return E_POINTER;
+  if (count == 0) return S_OK;
+  PsiCollector::clear_replies(count, replies);
+
+  std::shared_ptr<Source> source;
+  {
+    std::lock_guard lock(control_mutex_);
+    source = source_;
+  }
+  if (!source || stop_requested()) return E_FAIL;
+
+  uint64_t serial = 0;
+  {
+    std::lock_guard lock(psi_mutex_);
+    if (Clock::now() < pending_cancel_until_) {
+      pending_cancel_until_ = {};
+      return E_FAIL;
+    }
+    ++active_requests_;
+    serial = cancel_serial_;
+  }
+  PsiCollector collector(std::span<const SectionRequest>(requests, count));
+  const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
+  HRESULT status = S_OK;
+  if (source->live()) {
+    status = psi_live(collector, deadline, serial);
+  } else {
+    psi_file_pass(static_cast<const FileSource&>(*source), collector, deadline, serial);
+  }
+  bool cancelled = false;
+  {
+    std::lock_guard lock(psi_mutex_);
+    --active_requests_;
+    cancelled = cancel_serial_ != serial;
+  }
+  if (collector.crc_failures() > 0) {
+    diagnostics_.report(DiagnosticKind::psi_crc, "%llu PSI sections failed their CRC-32 check and were ignored",
+                        ull(collector.crc_failures()));
+  }
+  if (cancelled || FAILED(status)) return E_FAIL;
+  if (!collector.fill_replies(replies)) return E_OUTOFMEMORY;
+  return S_OK;
+}
+
+HRESULT SectionFilterManager::CancelRequest() {
+  {
+    std::lock_guard lock(psi_mutex_);
+    if (active_requests_ > 0) {
+      ++cancel_serial_;
+      cancel_serial_seen_.store(cancel_serial_, std::memory_order_release);
+    } else {
+      pending_cancel_until_ = Clock::now() + PENDING_CANCEL_WINDOW;
+    }
+  }
+  psi_cv_.notify_all();
+  return S_OK;
+}
+
+bool SectionFilterManager::psi_file_pass(const FileSource& file, PsiCollector& collector, Clock::time_point deadline,
+                                         uint64_t serial) {
+  CollectorSink sink(collector);
+  auto demux = std::make_unique<Demux>(sink);
+  for (const uint16_t pid : collector.pids()) demux->subscribe(pid);
+  PacketFramer framer;
+  FilePassHooks hooks;
+  hooks.keep_going = [&] {
+    return !collector.complete() && cancel_serial_seen_.load(std::memory_order_acquire) == serial &&
+           !stop_requested() && Clock::now() < deadline;
+  };
+  std::string error;
+  if (!run_file_pass(file, framer, *demux, hooks, error)) {
+    diagnostics_.report(DiagnosticKind::input_error, "%s", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+HRESULT SectionFilterManager::psi_live(PsiCollector& collector, Clock::time_point deadline, uint64_t serial) {
+  // The live demultiplexer runs on the delivery thread: waiting on it from there would never end.
+  if (on_delivery_thread()) return E_FAIL;
+  const std::vector<uint16_t> pids = collector.pids();
+  {
+    std::lock_guard lock(psi_mutex_);
+    live_collectors_.push_back(&collector);
+    live_collector_count_.store(live_collectors_.size(), std::memory_order_release);
+  }
+  for (const uint16_t pid : pids) demux_.subscribe(pid);
+  ensure_delivery_thread();
+  {
+    std::unique_lock lock(psi_mutex_);
+    psi_cv_.wait_until(lock, deadline, [&] {
+      return collector.complete() || cancel_serial_ != serial || input_ended_.load(std::memory_order_acquire) ||
+             stop_requested();
+    });
+    live_collectors_.erase(std::remove(live_collectors_.begin(), live_collectors_.end(), &collector),
+                           live_collectors_.end());
+    live_collector_count_.store(live_collectors_.size(), std::memory_order_release);
+  }
+  for (const uint16_t pid : pids) demux_.unsubscribe(pid);
+  return S_OK;
+}
+
+}  // namespace host

@@ -1,0 +1,299 @@
+#include "inspector/section_dlg.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+#include "log/debug_log.h"
+#include "resources/resources.h"
+
+namespace {
+
+// One node text from a printf format. Arguments are cast at the call to what each conversion names:
+// "%#x" and "%u" unsigned int, "%d" int, "%lu" unsigned long.
+__attribute__((format(printf, 1, 2))) std::string text(const char* format, ...) {
+  char buffer[256];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (n < 0) return {};
+  if (static_cast<size_t>(n) < sizeof buffer) return std::string(buffer, static_cast<size_t>(n));
+  std::string longer(static_cast<size_t>(n) + 1, '\0');
+  va_start(args, format);
+  std::vsnprintf(longer.data(), longer.size(), format, args);
+  va_end(args);
+  longer.resize(static_cast<size_t>(n));
+  return longer;
+}
+
+unsigned x(uint32_t v) { return static_cast<unsigned>(v); }
+int d(uint32_t v) { return static_cast<int>(v); }
+unsigned long lu(uint32_t v) { return static_cast<unsigned long>(v); }
+
+// A recorded length may claim more than the bytes that were kept; the page shows what is there.
+ByteView first_bytes(ByteView bytes, uint32_t length) { return bytes.first(std::min<size_t>(bytes.size(), length)); }
+
+}  // namespace
+
+std::vector<std::string> hex_dump_lines(ByteView bytes) {
+  std::vector<std::string> lines;
+  constexpr size_t per_line = 8;
+  for (size_t offset = 0; offset < bytes.size(); offset += per_line) {
+    const ByteView line_bytes = bytes.subspan(offset, std::min(per_line, bytes.size() - offset));
+    char piece[16];
+    std::snprintf(piece, sizeof piece, "%04x: ", static_cast<unsigned>(offset));
+    std::string line = piece;
+    for (uint8_t b : line_bytes) {
+      std::snprintf(piece, sizeof piece, "%02x ", static_cast<unsigned>(b));
+      line += piece;
+    }
+    line += "; ";
+    // Printable in the "C" locale is exactly 0x20 to 0x7E, whatever locale the process runs in.
+    for (uint8_t b : line_bytes) {
+      const bool printable = b >= 0x20 && b <= 0x7E;
+      std::snprintf(piece, sizeof piece, "%c", printable ? static_cast<int>(b) : '.');
+      line += piece;
+    }
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+CSectionDlg::CSectionDlg(CarouselStore* store, ui::Dialog* parent)
+    : ui::Dialog(resources::DIALOG_SECTION_PAGE, parent), m_store(store), m_tree(tree(resources::PAGE_TREE)) {
+  if (!m_tree) {
+    // Only a damaged layout table gets here; the page still works, with its tree filling it.
+    m_tree = static_cast<ui::TreeView*>(&create_control(
+        resources::ControlKind::tree_view, resources::PAGE_TREE, {0, 0, width(), height()}, {},
+        resources::TREE_HAS_LINES | resources::TREE_HAS_BUTTONS | resources::TREE_LINES_AT_ROOT));
+  }
+}
+
+ui::TreeNode* CSectionDlg::add(ui::TreeNode* parent, const std::string& node_text) {
+  return m_tree->insert(parent, node_text);
+}
+
+ui::TreeNode* CSectionDlg::find_or_add(ui::TreeNode* parent, const std::string& node_text) {
+  // Every child here is made through this call, so texts are unique among siblings and the newest
+  // child, the one the store's key order asks for again, is as good a first look as any.
+  if (parent && parent->child_count() > 0) {
+    ui::TreeNode* last = parent->child(parent->child_count() - 1);
+    if (last->text() == node_text) return last;
+  }
+  if (ui::TreeNode* found = m_tree->find_child(parent, node_text)) return found;
+  return add(parent, node_text);
+}
+
+void CSectionDlg::Reset() {
+  m_tree->delete_all();
+  m_root = m_tree->insert(nullptr, "data carousel sections");
+}
+
+void CSectionDlg::Fill() {
+  if (!m_root) Reset();
+  if (m_store) {
+    for (const auto& [program_number, program] : m_store->programs) add_program(program_number, program);
+  }
+  m_tree->expand(m_root);
+}
+
+void CSectionDlg::add_program(int32_t program_number, const ProgramRecord& program) {
+  const auto n = static_cast<uint32_t>(program_number);
+  ui::TreeNode* node = add(m_root, text("Program Number 0x%04x (%u)", x(n), x(n)));
+  for (const auto& [pid, record] : program.pids) {
+    if (record) add_pid(node, pid, *record);
+  }
+}
+
+void CSectionDlg::add_pid(ui::TreeNode* program_node, int32_t pid, const PidRecord& record) {
+  ui::TreeNode* node = add(program_node, text("PID 0x%04x", x(static_cast<uint32_t>(pid))));
+  ui::TreeNode* dsi_group = add(node, "Download Server Initiate");
+  ui::TreeNode* dii_group = add(node, "Download Info Indication");
+  ui::TreeNode* ddb_group = add(node, "Data Download Block");
+  add_ddb_group(ddb_group, record);
+  add_dsi_group(dsi_group, record);
+  add_dii_group(dii_group, record);
+}
+
+void CSectionDlg::add_ddb_group(ui::TreeNode* group, const PidRecord& record) {
+  for (const auto& [download_id, modules] : record.ddb) {
+    const auto id = static_cast<uint32_t>(download_id);
+    ui::TreeNode* download_node = find_or_add(group, text("downloadid %#x (%d)", x(id), d(id)));
+    for (const auto& [module_id, blocks] : modules) {
+      for (const auto& [section_number, stored] : blocks) {
+        if (!stored.section || !stored.message) {
+          g_log.log(2, "section page: block %d of module %#x without section or message", section_number,
+                    x(static_cast<uint32_t>(module_id)));
+          continue;
+        }
+        const DownloadDataBlock& ddb = *stored.ddb();
+        ui::TreeNode* module_node =
+            find_or_add(download_node, text("module id %#x (%d)", x(ddb.moduleId), d(ddb.moduleId)));
+        const uint32_t number = stored.section->section_number;
+        ui::TreeNode* section_node = add(module_node, text("section %#x (%d)", x(number), d(number)));
+        add_section_header(section_node, *stored.section);
+        add_ddb(section_node, ddb);
+      }
+    }
+  }
+}
+
+void CSectionDlg::add_dsi_group(ui::TreeNode* group, const PidRecord& record) {
+  for (const auto& [extension, stored] : record.dsi) {
+    if (!stored.section || !stored.message) continue;
+    const uint32_t tide = stored.section->table_id_extension;
+    ui::TreeNode* node = add(group, text("transaction id %#x (%d)", x(tide), d(tide)));
+    add_section_header(node, *stored.section);
+    add_dsi(node, *stored.dsi());
+  }
+}
+
+void CSectionDlg::add_dii_group(ui::TreeNode* group, const PidRecord& record) {
+  for (const auto& [download_id, by_extension] : record.dii) {
+    const auto id = static_cast<uint32_t>(download_id);
+    ui::TreeNode* download_node = add(group, text("download id %#x (%d)", x(id), d(id)));
+    for (const auto& [extension, stored] : by_extension) {
+      if (!stored.section || !stored.message) continue;
+      ui::TreeNode* node = add(download_node, text("0x%04x", x(stored.section->table_id_extension)));
+      add_section_header(node, *stored.section);
+      add_dii(node, *stored.dii());
+    }
+  }
+}
+
+void CSectionDlg::add_section_header(ui::TreeNode* parent, const sitables::DsmCC& s) {
+  add(parent, text("table_id: %#x (%d)", x(s.table_id), d(s.table_id)));
+  add(parent, text("syntax_indicator: %d", d(s.section_syntax_indicator)));
+  add(parent, "private_indicator: N/A");
+  add(parent, text("section_length: %#x (%d)", x(s.section_length), d(s.section_length)));
+  add(parent, text("table_id_extension: %#x (%d)", x(s.table_id_extension), d(s.table_id_extension)));
+  add(parent, text("version_number: %#x (%d)", x(s.version_number), d(s.version_number)));
+  add(parent, text("current_next_indicator: %d", d(s.current_next_indicator)));
+  add(parent, text("section_number: %#x (%d)", x(s.section_number), d(s.section_number)));
+  add(parent, text("last_section_number: %#x (%d)", x(s.last_section_number), d(s.last_section_number)));
+}
+
+void CSectionDlg::add_message_header(ui::TreeNode* parent, const DsmccMessageHeader& h, bool ddb) {
+  add(parent, text("protocol_discriminator: %#x (%d)", x(h.protocolDiscriminator), d(h.protocolDiscriminator)));
+  add(parent, text("dsmccType: %#x (%d): ", x(h.dsmccType), d(h.dsmccType)));
+  add(parent, text("messageId: %#x (%d): ", x(h.messageId), d(h.messageId)));
+  if (ddb)
+    add(parent, text("downloadId: %#x (%lu): ", x(h.transactionId), lu(h.transactionId)));
+  else
+    add(parent, text("transcationId: %#x (%lu): ", x(h.transactionId), lu(h.transactionId)));
+  add(parent, text("adaptationLength: %#x (%d): ", x(h.adaptationLength), d(h.adaptationLength)));
+  add(parent, text("messageLength: %#x (%d): ", x(h.messageLength), d(h.messageLength)));
+}
+
+void CSectionDlg::add_ddb(ui::TreeNode* parent, const DownloadDataBlock& ddb) {
+  add_message_header(parent, ddb.header, true);
+  add(parent, text("moduleId: %#x (%d): ", x(ddb.moduleId), d(ddb.moduleId)));
+  add(parent, text("moduleVersion: %#x (%d): ", x(ddb.moduleVersion), d(ddb.moduleVersion)));
+  add(parent, text("blockNumber: %#x (%d): ", x(ddb.blockNumber), d(ddb.blockNumber)));
+}
+
+void CSectionDlg::add_dii(ui::TreeNode* parent, const CDownloadInfoIndication& dii) {
+  add_message_header(parent, dii.header, false);
+  add(parent, text("downloadId: %#x (%lu): ", x(dii.downloadId), lu(dii.downloadId)));
+  add(parent, text("blockSize: %#x (%d): ", x(dii.blockSize), d(dii.blockSize)));
+  add(parent, text("windowSize: %#x (%d): ", x(dii.windowSize), d(dii.windowSize)));
+  add(parent, text("ackPeriod: %#x (%d): ", x(dii.ackPeriod), d(dii.ackPeriod)));
+  add(parent, text("tcDownloadWindow: %#x (%lu): ", x(dii.tcDownloadWindow), lu(dii.tcDownloadWindow)));
+  add(parent, text("tcDownloadScenario: %#x (%lu): ", x(dii.tcDownloadScenario), lu(dii.tcDownloadScenario)));
+  add(parent, text("numberOfModules: %#x (%d): ", x(dii.numberOfModules), d(dii.numberOfModules)));
+  ui::TreeNode* modules = add(parent, "Modules");
+  int index = 0;
+  for (const Module& m : dii.modules) {
+    ui::TreeNode* node = add(modules, text("%d - %#x (%d)", index++, x(m.moduleId), d(m.moduleId)));
+    add(node, text("moduleId: %#x (%lu): ", x(m.moduleId), lu(m.moduleId)));
+    add(node, text("moduleSize: %#x (%lu): ", x(m.moduleSize), lu(m.moduleSize)));
+    add(node, text("moduleVersion: %#x (%lu): ", x(m.moduleVersion), lu(m.moduleVersion)));
+    add(node, text("moduleInfoLength: %#x (%lu): ", x(m.moduleInfoLength), lu(m.moduleInfoLength)));
+  }
+  add(parent, text("privateDataLength: %#x (%d): ", x(dii.privateDataLength), d(dii.privateDataLength)));
+}
+
+void CSectionDlg::add_dsi(ui::TreeNode* parent, const CDownloadServerInitiate& dsi) {
+  add_message_header(parent, dsi.header, false);
+  std::string server_id = "serverId: ";
+  for (uint8_t b : dsi.serverId.first(std::min<size_t>(dsi.serverId.size(), 20))) server_id += text("%02x", x(b));
+  add(parent, server_id);
+  add(parent, text("compatibilityDescriptor: %d", d(dsi.compatibilityDescriptorLength)));
+  ui::TreeNode* private_data =
+      add(parent, text("privateDataLength: %#x (%d): ", x(dsi.privateDataLength), d(dsi.privateDataLength)));
+  add_dump(private_data, first_bytes(dsi.privateData, dsi.privateDataLength));
+  if (dsi.gatewayParsed) add_gateway(parent, dsi.gateway);
+}
+
+void CSectionDlg::add_gateway(ui::TreeNode* parent, const CServiceGatewayInfo& gateway) {
+  ui::TreeNode* info = add(parent, "ServiceGatewayInfo");
+  ui::TreeNode* ior = add(info, "IOP::IOR()");
+  add(ior, text("taggedProfiles_count: %d", static_cast<int>(gateway.profiles.size())));
+  if (!gateway.profiles.empty()) {
+    ui::TreeNode* tagged = add(ior, "IOP::taggedProfile");
+    int index = 0;
+    for (const BiopProfileBody& profile : gateway.profiles) add_profile(add(tagged, text("%d", index++)), profile);
+  }
+  add(info, text("downloadTaps_count: %d", d(gateway.downloadTaps_count)));
+  add(info, text("serviceContextList_count: %d", d(gateway.serviceContextList_count)));
+  add(info, text("userInfoLength: %d", d(gateway.userInfoLength)));
+}
+
+void CSectionDlg::add_profile(ui::TreeNode* parent, const BiopProfileBody& p) {
+  add(parent, text("profileId_tag: %#x", x(p.profileId_tag)));
+  add(parent, text("profile_data_length: %u", x(p.profile_data_length)));
+  add(parent, text("profile_data_byte_order: %u", x(p.profile_data_byte_order)));
+  add(parent, text("lite_component_count: %u", x(p.lite_component_count)));
+
+  ui::TreeNode* location = add(parent, "BIOP::ObjectLocation");
+  add(location, text("componentId_tag: %#x", x(p.location_componentId_tag)));
+  add(location, text("component_data_length: %#x", x(p.location_component_data_length)));
+  add(location, text("carouselId: %#x (%d)", x(p.carouselId), d(p.carouselId)));
+  add(location, text("moduleId: %#x (%d)", x(p.moduleId), d(p.moduleId)));
+  add(location, text("version.major: 0x%02x (%d)", x(p.version_major), d(p.version_major)));
+  add(location, text("version.minor: 0x%02x (%d)", x(p.version_minor), d(p.version_minor)));
+  ui::TreeNode* key = add(location, text("objectKey_length: %d", d(p.objectKey_length)));
+  add_dump(key, p.objectKey);
+
+  ui::TreeNode* binder = add(parent, "DSM::ConnBinder");
+  add(binder, text("componentId_tag: %#x", x(p.binder_componentId_tag)));
+  add(binder, text("component_data_length: %#x", x(p.binder_component_data_length)));
+  add(binder, text("taps_count: %d", d(p.taps_count)));
+  if (p.taps_count >= 1) {
+    ui::TreeNode* taps = add(binder, "DSM::Tap");
+    // A profile whose decoding stopped early holds fewer taps than it announced.
+    const size_t shown = std::min<size_t>(p.taps_count, p.taps.size());
+    for (size_t i = 0; i < shown; ++i) {
+      const DSM::Tap& tap = p.taps[i];
+      ui::TreeNode* node = add(taps, text("%d", static_cast<int>(i)));
+      add(node, text("id: 0x%04x", x(tap.id)));
+      add(node, text("use: 0x%04x", x(tap.use)));
+      add(node, text("assocTag: 0x%04x", x(tap.assocTag)));
+      add(node, text("selector_length: %d", d(tap.selector_length)));
+      add(node, text("selector_type: %d", d(tap.selector_type)));
+      if (i == 0) {
+        add(node, text("transactionId: %#x (%u)", x(tap.transactionId), x(tap.transactionId)));
+        add(node, text("timeout: %#x (%d)", x(tap.timeout), d(tap.timeout)));
+      } else {
+        add_dump(node, tap.selector);
+      }
+    }
+  }
+
+  if (p.lite_component_count > 2) {
+    ui::TreeNode* lites = add(parent, "BIOP::LiteComponent");
+    const size_t shown = std::min<size_t>(p.lite_component_count - 2, p.liteComponents.size());
+    for (size_t i = 0; i < shown; ++i) {
+      const BIOP::LiteComponent& c = p.liteComponents[i];
+      ui::TreeNode* node = add(lites, text("%d", static_cast<int>(i)));
+      add(node, text("componentId_tag: %#x", x(c.componentId_tag)));
+      add(node, text("component_data_length: %d", d(c.component_data_length)));
+      add_dump(node, c.data);
+    }
+  }
+}
+
+void CSectionDlg::add_dump(ui::TreeNode* parent, ByteView bytes) {
+  for (const std::string& line : hex_dump_lines(bytes)) add(parent, line);
+}

@@ -1,0 +1,88 @@
+#include "tests/host/capture_util.h"
+
+namespace hosttest {
+
+void SectionLog::callback(void* context, uint32_t size, const uint8_t* section) {
+  auto* log = static_cast<SectionLog*>(context);
+  Bytes bytes(section, section + size);
+  const size_t declared = size >= 3 ? 3 + (((section[1] & 0x0F) << 8) | section[2]) : 0;
+  if (declared != size) log->size_mismatches.fetch_add(1);
+  std::lock_guard lock(log->mutex);
+  log->sections.push_back(std::move(bytes));
+}
+
+std::vector<Bytes> SectionLog::snapshot() {
+  std::lock_guard lock(mutex);
+  return sections;
+}
+
+size_t SectionLog::count() {
+  std::lock_guard lock(mutex);
+  return sections.size();
+}
+
+void EndOfInput::attach(host::Host& host) {
+  host.set_end_of_input_handler([this] {
+    {
+      std::lock_guard lock(mutex_);
+      ended_ = true;
+    }
+    cv_.notify_all();
+  });
+}
+
+bool EndOfInput::wait(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return cv_.wait_for(lock, limit, [&] { return ended_; });
+}
+
+bool EndOfInput::reached() {
+  std::lock_guard lock(mutex_);
+  return ended_;
+}
+
+ISectionFilter* section_filter(host::Host& host) {
+  void* out = nullptr;
+  if (host.filter_manager()->QueryInterface(IID_ISectionFilter, &out) != S_OK) return nullptr;
+  return static_cast<ISectionFilter*>(out);
+}
+
+ISISection* si_section(host::Host& host) {
+  void* out = nullptr;
+  if (host.filter_manager()->QueryInterface(IID_ISISection, &out) != S_OK) return nullptr;
+  return static_cast<ISISection*>(out);
+}
+
+CaptureResult capture_file(const std::string& path, const FilterSpec& filter) {
+  CaptureResult result;
+  host::Host host;
+  result.error = host.open(path);
+  if (!result.error.empty()) return result;
+  EndOfInput end;
+  end.attach(host);
+  SectionLog log;
+  ISectionFilter* filters = section_filter(host);
+  uint32_t handle = 0;
+  const HRESULT added = filters->AddSectionFilter(filter.pid, filter.match.data(), filter.mask.data(),
+                                                  static_cast<uint32_t>(filter.match.size()), &SectionLog::callback,
+                                                  &log, &handle);
+  if (added == S_OK) {
+    host.begin_capture();
+    result.ended = end.wait();
+    filters->RemoveSectionFilter(handle);
+  }
+  filters->Release();
+  host.stop();
+  result.sections = log.snapshot();
+  result.stats = host.statistics();
+  if (log.size_mismatches.load() != 0) result.error = "the callback's byte count differed from a section's length";
+  return result;
+}
+
+std::vector<uint8_t> table_ids(const std::vector<Bytes>& sections) {
+  std::vector<uint8_t> ids;
+  for (const Bytes& s : sections) ids.push_back(s.empty() ? 0 : s[0]);
+  return ids;
+}
+
+}  // namespace hosttest

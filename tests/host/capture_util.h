@@ -1,0 +1,68 @@
+// Running captures through the host in tests: a filter callback that records what it gets, and a
+// whole capture of a file with one filter.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "plugin/host_contract.h"
+
+namespace hosttest {
+
+using Bytes = std::vector<uint8_t>;
+
+// What one filter received. The callback checks that the byte count it is given is the section's
+// own length.
+struct SectionLog {
+  std::mutex mutex;
+  std::vector<Bytes> sections;
+  std::atomic<int> size_mismatches{0};
+
+  static void callback(void* context, uint32_t size, const uint8_t* section);
+  std::vector<Bytes> snapshot();
+  size_t count();
+};
+
+// Waits for a host's end-of-input handler.
+class EndOfInput {
+ public:
+  void attach(host::Host& host);
+  bool wait(std::chrono::milliseconds limit = std::chrono::seconds(60));
+  bool reached();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool ended_ = false;
+};
+
+// The host's ISectionFilter, with a reference the caller releases.
+ISectionFilter* section_filter(host::Host& host);
+ISISection* si_section(host::Host& host);
+
+struct FilterSpec {
+  uint16_t pid;
+  Bytes match;
+  Bytes mask;
+};
+
+struct CaptureResult {
+  std::string error;  // from opening the file
+  bool ended = false;
+  std::vector<Bytes> sections;
+  host::Statistics stats;
+};
+
+// Opens `path`, installs one filter, delivers the whole file and returns what the filter got.
+CaptureResult capture_file(const std::string& path, const FilterSpec& filter);
+
+// The table_id of each section.
+std::vector<uint8_t> table_ids(const std::vector<Bytes>& sections);
+
+}  // namespace hosttest

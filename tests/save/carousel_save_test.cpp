@@ -1,0 +1,667 @@
+// Saving built carousels: what lands on disk, under which names, and what never leaves the target.
+#include "save/carousel_save.h"
+
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "carousel/object_carousel.h"
+#include "save/file_names.h"
+#include "tests/save/save_fixture.h"
+#include "tests/support/oc_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using save_test::Capture;
+using save_test::entries;
+using save_test::read_text;
+using save_test::ScratchDir;
+using save_test::snapshot;
+using save_test::write_text;
+using testsupport::OcCarousel;
+using testsupport::pattern_bytes;
+using testsupport::text_bytes;
+
+constexpr uint32_t kPid = 0x100;
+const std::string kCarousel = "object/prg-0x0001/carousel-0x00000001";
+const std::string kDir = "<dir>";
+
+std::string errors_of(const SaveReport& report) {
+  std::string all;
+  for (const auto& e : report.errors) all += e + "\n";
+  return all;
+}
+
+SaveOptions options_for(const std::string& dir, bool force = false) {
+  SaveOptions options;
+  options.dir = dir;
+  options.force = force;
+  return options;
+}
+
+// The directories that lead to the carousel of programme 1, carouselId 1.
+std::map<std::string, std::string> carousel_dirs() {
+  return {{"object", kDir}, {"object/prg-0x0001", kDir}, {kCarousel, kDir}};
+}
+
+// Every path below `dir` whose last name starts with the temporary prefix.
+std::vector<std::string> temporaries(const std::string& dir) {
+  std::vector<std::string> found;
+  for (const auto& [path, content] : snapshot(dir)) {
+    if (fs::path(path).filename().string().rfind("%tmp.", 0) == 0) found.push_back(path);
+  }
+  return found;
+}
+
+// The paths of the object carousel tree as build_tree reports them, relative to the carousel node.
+class PathSink : public ObjectCarouselSink {
+ public:
+  Node root_node() override { return add(0, ""); }
+  Node programme_node(Node, uint32_t) override { return add(0, ""); }
+  Node carousel_node(Node, uint32_t) override { return add(0, ""); }
+  Node directory_node(Node parent, const std::string& id) override {
+    Node me = add(parent, id);
+    directories.push_back(paths_[me]);
+    return me;
+  }
+  Node file_node(Node parent, const std::string& id, const FileRecord* file) override {
+    Node me = add(parent, id);
+    if (file) files.push_back(paths_[me]);
+    return me;
+  }
+  std::vector<std::string> directories;
+  std::vector<std::string> files;
+
+ private:
+  Node add(Node parent, const std::string& id) {
+    Node me = paths_.size();
+    paths_.push_back(parent == 0 ? id : paths_[parent] + "/" + id);
+    return me;
+  }
+  std::vector<std::string> paths_{""};
+};
+
+TEST(SaveObjectCarousel, HostileNamesStayInsideTheirDirectory) {
+  Capture capture;
+  OcCarousel oc(1);
+  auto up = oc.add_directory(oc.gateway(), "..", 1);
+  oc.add_file(up, "f1", text_bytes("one"), 1);
+  oc.add_file(oc.gateway(), "../../etc/passwd", text_bytes("not a password file"), 1);
+  auto ab = oc.add_directory(oc.gateway(), "a/b", 1);
+  oc.add_file(ab, "c", text_bytes("under a/b"), 1);
+  oc.add_file(oc.gateway(), "", text_bytes("no name"), 1);
+  oc.add_file(oc.gateway(), ".", text_bytes("dot"), 1);
+  auto ctl = oc.add_directory(oc.gateway(), "ctl\x01\n", 1);
+  oc.add_file(ctl, "bell\x07", text_bytes("ding"), 1);
+  oc.add_file(oc.gateway(), "\xff\xfe.bin", text_bytes("not UTF-8"), 1);
+  oc.add_file(oc.gateway(), "/", text_bytes("slash"), 1);
+  oc.add_file(oc.gateway(), "plain.txt", text_bytes("plain"), 1);
+  capture.feed_all(kPid, oc.sections());
+  capture.rebuild();
+
+  ScratchDir sandbox;
+  SaveReport report = save_object_carousels(capture.store, options_for(sandbox / "out"));
+  ASSERT_TRUE(report.ok()) << errors_of(report);
+
+  EXPECT_EQ(entries(sandbox.path()), std::vector<std::string>{"out"});
+  auto expected = carousel_dirs();
+  expected[kCarousel + "/%2E%2E"] = kDir;
+  expected[kCarousel + "/%2E%2E/f1"] = "one";
+  expected[kCarousel + "/..%2F..%2Fetc%2Fpasswd"] = "not a password file";
+  expected[kCarousel + "/a%2Fb"] = kDir;
+  expected[kCarousel + "/a%2Fb/c"] = "under a/b";
+  expected[kCarousel + "/%00"] = "no name";
+  expected[kCarousel + "/%2E"] = "dot";
+  expected[kCarousel + "/ctl%01%0A"] = kDir;
+  expected[kCarousel + "/ctl%01%0A/bell%07"] = "ding";
+  expected[kCarousel + "/%FF%FE.bin"] = "not UTF-8";
+  expected[kCarousel + "/%2F"] = "slash";
+  expected[kCarousel + "/plain.txt"] = "plain";
+  expected[kCarousel + "/missing.txt"] = "";
+  EXPECT_EQ(snapshot(sandbox / "out"), expected);
+
+  EXPECT_EQ(report.object_carousels, 1u);
+  EXPECT_EQ(report.files_written, 9u);
+  EXPECT_EQ(report.bytes_written, 3u + 19 + 9 + 7 + 3 + 4 + 9 + 5 + 5);
+  EXPECT_EQ(report.names_escaped, 9u);
+  EXPECT_EQ(report.names_suffixed, 0u);
+  EXPECT_EQ(report.objects_not_available, 0u);
+}
+
+// A directory bound from two parents is written under both; a binding back to an ancestor is left out;
+// a binding back to the gateway shows the gateway's content once more, one level down. The written
+// tree holds exactly the paths that the object carousel tree shows.
+TEST(SaveObjectCarousel, WalksAsTheTreeDoes) {
+  Capture capture;
+  OcCarousel oc(1);
+  auto a = oc.add_directory(oc.gateway(), "a", 1);
+  auto b = oc.add_directory(oc.gateway(), "b", 1);
+  oc.add_file(oc.gateway(), "top.txt", text_bytes("top"), 1);
+  auto shared = oc.add_directory(a, "shared", 2);
+  oc.bind(a, "self", a);
+  oc.add_file(a, "fa", text_bytes("in a"), 2);
+  oc.bind(b, "again", shared);
+  oc.bind(b, "root", oc.gateway());
+  oc.add_file(shared, "f", pattern_bytes(5000, 3), 2);
+  capture.feed_all(kPid, oc.sections());
+  capture.rebuild();
+
+  ScratchDir sandbox;
+  SaveReport report = save_object_carousels(capture.store, options_for(sandbox / "out"));
+  ASSERT_TRUE(report.ok()) << errors_of(report);
+
+  const std::string big = save_test::as_text(pattern_bytes(5000, 3));
+  auto expected = carousel_dirs();
+  for (const char* dir : {"a", "a/shared", "b", "b/again", "b/root", "b/root/a", "b/root/a/shared"}) {
+    expected[kCarousel + "/" + dir] = kDir;
+  }
+  expected[kCarousel + "/a/shared/f"] = big;
+  expected[kCarousel + "/a/fa"] = "in a";
+  expected[kCarousel + "/b/again/f"] = big;
+  expected[kCarousel + "/b/root/a/shared/f"] = big;
+  expected[kCarousel + "/b/root/a/fa"] = "in a";
+  expected[kCarousel + "/b/root/top.txt"] = "top";
+  expected[kCarousel + "/top.txt"] = "top";
+  expected[kCarousel + "/missing.txt"] = "";
+  EXPECT_EQ(snapshot(sandbox / "out"), expected);
+
+  PathSink tree;
+  build_tree(capture.store, tree);
+  std::map<std::string, std::string> from_tree = carousel_dirs();
+  for (const auto& dir : tree.directories) from_tree[kCarousel + dir] = kDir;
+  for (const auto& file : tree.files)
+    from_tree[kCarousel + file] = read_text(sandbox / "out/" + kCarousel + file);
+  from_tree[kCarousel + "/missing.txt"] = "";
+  EXPECT_EQ(snapshot(sandbox / "out"), from_tree);
+}
+
+TEST(SaveObjectCarousel, EqualNamesInOneDirectoryGetSuffixesInWalkOrder) {
+  Capture capture;
+  OcCarousel oc(1);
+  oc.add_file(oc.gateway(), "dup", text_bytes("first"), 1);
+  oc.add_file(oc.gateway(), "dup", text_bytes("second"), 1);
+  auto dir = oc.add_directory(oc.gateway(), "dup", 1);
+  oc.add_file(dir, "inner", text_bytes("inside"), 1);
+  oc.add_file(oc.gateway(), "missing.txt", text_bytes("from the broadcast"), 1);
+  oc.add_file(oc.gateway(), std::string(230, 'x') + "1", text_bytes("long 1"), 1);
+  oc.add_file(oc.gateway(), std::string(230, 'x') + "2", text_bytes("long 2"), 1);
+  capture.feed_all(kPid, oc.sections());
+  capture.rebuild();
+
+  ScratchDir sandbox;
+  SaveReport report = save_object_carousels(capture.store, options_for(sandbox / "out"));
+  ASSERT_TRUE(report.ok()) << errors_of(report);
+
+  const std::string cut(kMaxEscapedName, 'x');
+  auto expected = carousel_dirs();
+  expected[kCarousel + "/dup"] = kDir;  // directories are walked before files
+  expected[kCarousel + "/dup/inner"] = "inside";
+  expected[kCarousel + "/dup%~1"] = "first";
+  expected[kCarousel + "/dup%~2"] = "second";
+  expected[kCarousel + "/missing.txt%~1"] = "from the broadcast";
+  expected[kCarousel + "/missing.txt"] = "";
+  expected[kCarousel + "/" + cut] = "long 1";
+  expected[kCarousel + "/" + cut + "%~1"] = "long 2";
+  EXPECT_EQ(snapshot(sandbox / "out"), expected);
+  EXPECT_EQ(report.names_suffixed, 4u);
+  EXPECT_EQ(report.names_escaped, 2u);
+  EXPECT_EQ(report.files_written, 6u);
+}
+
+TEST(SaveObjectCarousel, ObjectsNotAvailableAreListedAndNotWritten) {
+  Capture capture;
+  OcCarousel oc(1);
+  auto sub = oc.add_directory(oc.gateway(), "sub", 1);
+  oc.bind_missing(sub, "lost.png", "fil", 1, {0x7F, 0, 0, 1});
+  oc.add_file(oc.gateway(), "ok.txt", text_bytes("fine"), 1);
+  oc.add_file(oc.gateway(), "big.bin", pattern_bytes(2000, 1), 2);
+  oc.bind_missing(oc.gateway(), "gone.js", "fil", 1, {0x7F, 0, 0, 2});
+  oc.bind_missing(oc.gateway(), "bad\nname", "fil", 1, {0x7F, 0, 0, 3});
+  capture.feed(kPid, oc.dsi_section());
+  capture.feed(kPid, oc.dii_section());
+  for (const auto& [moduleId, image] : oc.module_images()) {
+    auto blocks = testsupport::module_sections(1, moduleId, image, 512);
+    if (moduleId == 2) {
+      ASSERT_GT(blocks.size(), 2u);
+    }
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      if (moduleId == 2 && i == 1) continue;  // module 2 never completes
+      capture.feed(kPid, blocks[i]);
+    }
+  }
+  capture.rebuild();
+
+  ScratchDir sandbox;
+  SaveReport report = save_object_carousels(capture.store, options_for(sandbox / "out"));
+  ASSERT_TRUE(report.ok()) << errors_of(report);
+
+  auto expected = carousel_dirs();
+  expected[kCarousel + "/sub"] = kDir;
+  expected[kCarousel + "/ok.txt"] = "fine";
+  expected[kCarousel + "/missing.txt"] = "sub/lost.png\nbig.bin\ngone.js\nbad%0Aname\n";
+  EXPECT_EQ(snapshot(sandbox / "out"), expected);
+  EXPECT_EQ(report.objects_not_available, 4u);
+  EXPECT_EQ(report.files_written, 1u);
+}
+
+TEST(SaveObjectCarousel, ExistingFilesAreKeptUnlessForced) {
+  Capture capture;
+  OcCarousel oc(1);
+  oc.add_file(oc.gateway(), "index.html", text_bytes("<html/>"), 1);
+  oc.add_file(oc.gateway(), "app.js", text_bytes("run()"), 1);
+  capture.feed_all(kPid, oc.sections());
+  capture.rebuild();
+
+  ScratchDir sandbox;
+  const std::string out = sandbox / "out";
+  SaveReport first = save_object_carousels(capture.store, options_for(out));
+  ASSERT_TRUE(first.ok()) << errors_of(first);
+  EXPECT_EQ(first.files_written, 2u);
+  EXPECT_EQ(first.existing_kept, 0u);
+  write_text(out + "/" + kCarousel + "/index.html", "edited locally");
+
+  SaveReport again = save_object_carousels(capture.store, options_for(out));
+  ASSERT_TRUE(again.ok()) << errors_of(again);
+  EXPECT_EQ(again.files_written, 0u);
+  EXPECT_EQ(again.existing_kept, 3u);  // both files and missing.txt
+  EXPECT_EQ(read_text(out + "/" + kCarousel + "/index.html"), "edited locally");
+  EXPECT_TRUE(temporaries(out).empty());
+
+  SaveReport forced = save_object_carousels(capture.store, options_for(out, true));
+  ASSERT_TRUE(forced.ok()) << errors_of(forced);
+  EXPECT_EQ(forced.files_written, 2u);
+  EXPECT_EQ(forced.existing_kept, 0u);
+  EXPECT_EQ(read_text(out + "/" + kCarousel + "/index.html"), "<html/>");
+  EXPECT_EQ(read_text(out + "/" + kCarousel + "/app.js"), "run()");
+  EXPECT_TRUE(temporaries(out).empty());
+}
+
+TEST(SaveObjectCarousel, SymbolicLinkWhereADirectoryGoesIsNotFollowed) {
+  Capture capture;
+  OcCarousel oc(1);
+  auto apps = oc.add_directory(oc.gateway(), "apps", 1);
+  oc.add_file(apps, "main.js", text_bytes("main()"), 1);
+  capture.feed_all(kPid, oc.sections());
+  capture.rebuild();
+
+  struct Case {
+    const char* what;
+    std::string link;  // relative to the target; its parents are created first
+  };
+  const std::vector<Case> cases = {
+      {"link in place of the object folder", "object"},
+      {"link in place of a carousel directory", kCarousel + "/apps"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (bool force : {false, true}) {
+      ScratchDir sandbox;
+      const std::string out = sandbox / "out";
+      fs::create_directories(fs::path(out + "/" + c.link).parent_path());
+      fs::create_directory(sandbox / "elsewhere");
+      fs::create_directory_symlink(sandbox / "elsewhere", out + "/" + c.link);
+
+      SaveReport report = save_object_carousels(capture.store, options_for(out, force));
+      ASSERT_FALSE(report.ok());
+      EXPECT_NE(report.errors.front().find(out + "/" + c.link), std::string::npos) << report.errors.front();
+      EXPECT_NE(report.errors.front().find("symbolic links are never followed"), std::string::npos);
+      EXPECT_TRUE(entries(sandbox / "elsewhere").empty());
+      EXPECT_TRUE(fs::is_symlink(out + "/" + c.link));
+      EXPECT_EQ(report.files_written, 0u);
+      EXPECT_FALSE(save_carousels(capture.store, options_for(out, force)).ok());
+      EXPECT_TRUE(entries(sandbox / "elsewhere").empty());
+    }
+  }
+}
+
+TEST(SaveObjectCarousel, SymbolicLinkWhereAFileGoesIsReplacedNeverWrittenThrough) {
+  Capture capture;
+  OcCarousel oc(1);
+  oc.add_file(oc.gateway(), "index.html", text_bytes("<html/>"), 1);
+  capture.feed_all(kPid, oc.sections());
+  capture.rebuild();
+
+  ScratchDir sandbox;
+  const std::string out = sandbox / "out";
+  const std::string victim = sandbox / "victim.txt";
+  write_text(victim, "precious");
+  fs::create_directories(out + "/" + kCarousel);
+  fs::create_symlink(victim, out + "/" + kCarousel + "/index.html");
+
+  SaveReport kept = save_object_carousels(capture.store, options_for(out));
+  ASSERT_TRUE(kept.ok()) << errors_of(kept);
+  EXPECT_EQ(kept.existing_kept, 1u);
+  EXPECT_TRUE(fs::is_symlink(out + "/" + kCarousel + "/index.html"));
+  EXPECT_EQ(read_text(victim), "precious");
+
+  SaveReport forced = save_object_carousels(capture.store, options_for(out, true));
+  ASSERT_TRUE(forced.ok()) << errors_of(forced);
+  EXPECT_FALSE(fs::is_symlink(out + "/" + kCarousel + "/index.html"));
+  EXPECT_EQ(read_text(out + "/" + kCarousel + "/index.html"), "<html/>");
+  EXPECT_EQ(read_text(victim), "precious");
+}
+
+// As root, permission bits hold only without CAP_DAC_OVERRIDE: the guard drops it (and its relatives)
+// from this thread's effective set for the life of the guard.
+class PermissionBitsEnforced {
+ public:
+  PermissionBitsEnforced() {
+    if (::geteuid() != 0) return;
+    if (::syscall(SYS_capget, &header_, saved_) != 0) return;
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
+    changed_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+  }
+  ~PermissionBitsEnforced() {
+    if (changed_) ::syscall(SYS_capset, &header_, saved_);
+  }
+  PermissionBitsEnforced(const PermissionBitsEnforced&) = delete;
+  PermissionBitsEnforced& operator=(const PermissionBitsEnforced&) = delete;
+
+  // Whether a read-only directory really refuses a new entry here.
+  static bool hold(const ScratchDir& sandbox) {
+    const std::string probe = sandbox / "probe";
+    fs::create_directory(probe);
+    ::chmod(probe.c_str(), 0555);
+    bool refused = ::mkdir((probe + "/x").c_str(), 0777) != 0;
+    ::chmod(probe.c_str(), 0755);
+    fs::remove_all(probe);
+    return refused;
+  }
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+  bool changed_ = false;
+};
+
+TEST(SaveObjectCarousel, ReadOnlyTargetStopsWithAClearErrorAndNoPartialFile) {
+  Capture capture;
+  OcCarousel oc(1);
+  oc.add_file(oc.gateway(), "index.html", pattern_bytes(3000, 5), 1);
+  capture.feed_all(kPid, oc.sections());
+  capture.rebuild();
+
+  struct Case {
+    const char* what;
+    std::string read_only;  // relative to the target, created before the save
+    std::string message;    // what the error says, the full path following
+  };
+  const std::vector<Case> cases = {
+      {"the target itself", "", "cannot create directory "},
+      {"the carousel directory", kCarousel, "cannot create a file beside "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir sandbox;
+    PermissionBitsEnforced guard;
+    if (!PermissionBitsEnforced::hold(sandbox)) GTEST_SKIP() << "permission bits are not enforced here";
+    const std::string out = sandbox / "out";
+    const std::string locked = c.read_only.empty() ? out : out + "/" + c.read_only;
+    fs::create_directories(locked);
+    ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+
+    SaveReport report = save_carousels(capture.store, options_for(out));
+    ::chmod(locked.c_str(), 0755);
+    ASSERT_FALSE(report.ok());
+    const std::string& error = report.errors.front();
+    EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
+    EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
+    EXPECT_NE(error.find(out + "/"), std::string::npos) << error;
+    EXPECT_TRUE(entries(locked).empty());
+    EXPECT_EQ(report.files_written, 0u);
+    EXPECT_NE(format_save_summary(report).find(error), std::string::npos);
+  }
+}
+
+// A file that cannot be written to its end (here: the process file size limit standing in for a full
+// disk) leaves neither a partial file nor a temporary; the files before it stay complete and nothing
+// after it is written.
+TEST(SaveObjectCarousel, WriteFailureMidFileLeavesNoPartialFile) {
+  Capture capture;
+  OcCarousel oc(1);
+  oc.add_file(oc.gateway(), "small.txt", text_bytes("small"), 1);
+  oc.add_file(oc.gateway(), "huge.bin", pattern_bytes(120000, 7), 2);
+  oc.add_file(oc.gateway(), "after.txt", text_bytes("after"), 1);
+  capture.feed_all(kPid, oc.sections());
+  capture.rebuild();
+
+  ScratchDir sandbox;
+  const std::string out = sandbox / "out";
+  SaveReport report;
+  {
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 65536;
+    auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    report = save_object_carousels(capture.store, options_for(out));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, old_handler);
+  }
+  ASSERT_FALSE(report.ok());
+  EXPECT_NE(report.errors.front().find("cannot write " + out + "/" + kCarousel + "/huge.bin"),
+            std::string::npos)
+      << report.errors.front();
+  auto expected = carousel_dirs();
+  expected[kCarousel + "/small.txt"] = "small";
+  EXPECT_EQ(snapshot(out), expected);
+  EXPECT_EQ(report.files_written, 1u);
+  EXPECT_EQ(report.bytes_written, 5u);
+}
+
+TEST(SaveObjectCarousel, NodeLimitCutsTheSavedTree) {
+  Capture capture;
+  OcCarousel oc(1);
+  for (const char* name : {"a", "b", "c", "d"}) oc.add_file(oc.gateway(), name, text_bytes(name), 1);
+  capture.feed_all(kPid, oc.sections());
+  capture.rebuild();
+
+  ScratchDir sandbox;
+  SaveOptions options = options_for(sandbox / "out");
+  options.node_limit = 5;  // root, programme, carousel and two files
+  SaveReport report = save_object_carousels(capture.store, options);
+  ASSERT_TRUE(report.ok()) << errors_of(report);
+  auto expected = carousel_dirs();
+  expected[kCarousel + "/a"] = "a";
+  expected[kCarousel + "/b"] = "b";
+  expected[kCarousel + "/missing.txt"] = "";
+  EXPECT_EQ(snapshot(sandbox / "out"), expected);
+  EXPECT_TRUE(report.tree_cut);
+  ASSERT_EQ(report.warnings.size(), 1u);
+  EXPECT_NE(report.warnings.front().find("node limit of 5"), std::string::npos);
+
+  options.dir = sandbox / "whole";
+  options.node_limit = kMaxTreeNodes;
+  SaveReport whole = save_object_carousels(capture.store, options);
+  EXPECT_FALSE(whole.tree_cut);
+  EXPECT_EQ(whole.files_written, 4u);
+}
+
+TEST(SaveObjectCarousel, DirectoriesBelowTheDepthLimitAreLeftOut) {
+  Capture capture;
+  OcCarousel oc(1);
+  auto at = oc.gateway();
+  for (size_t level = 1; level <= kMaxSaveDepth + 2; ++level) {
+    at = oc.add_directory(at, "d", 1);
+    oc.add_file(at, "f", text_bytes(std::to_string(level)), 1);
+  }
+  capture.feed_all(kPid, oc.sections());
+  capture.rebuild();
+
+  ScratchDir sandbox;
+  SaveReport report = save_object_carousels(capture.store, options_for(sandbox / "out"));
+  ASSERT_TRUE(report.ok()) << errors_of(report);
+  auto expected = carousel_dirs();
+  std::string path = kCarousel;
+  for (size_t level = 1; level <= kMaxSaveDepth; ++level) {
+    path += "/d";
+    expected[path] = kDir;
+    expected[path + "/f"] = std::to_string(level);
+  }
+  expected[kCarousel + "/missing.txt"] = "";
+  EXPECT_EQ(snapshot(sandbox / "out"), expected);
+  EXPECT_EQ(report.directories_too_deep, 1u);  // its own child goes with it
+  EXPECT_EQ(report.files_written, kMaxSaveDepth);
+  ASSERT_EQ(report.warnings.size(), 1u);
+  EXPECT_NE(report.warnings.front().find("deeper than 128 levels"), std::string::npos);
+}
+
+TEST(SaveDataCarousel, ModuleImagesAndTheirListing) {
+  Capture capture;
+  OcCarousel oc(0x20);
+  oc.add_file(oc.gateway(), "a.txt", text_bytes("alpha"), 1);
+  oc.add_file(oc.gateway(), "b.bin", pattern_bytes(1500, 2), 2);
+  oc.add_file(oc.gateway(), "c.txt", text_bytes(std::string(3000, 'c')), 3);
+  oc.set_compressed(3);
+  capture.feed(kPid, oc.dsi_section());
+  capture.feed(kPid, oc.dii_section());
+  const auto sent = oc.module_images();
+  const auto plain = oc.plain_module_images();
+  std::map<uint16_t, size_t> block_count;
+  for (const auto& [moduleId, image] : sent) {
+    auto blocks = testsupport::module_sections(0x20, moduleId, image, 512);
+    block_count[moduleId] = blocks.size();
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      if (moduleId == 2 && i == 1) continue;
+      capture.feed(kPid, blocks[i]);
+    }
+  }
+  // A download group of blocks alone, without DSI or DII.
+  const auto lone = pattern_bytes(100, 9);
+  capture.feed_all(kPid, testsupport::module_sections(0x30, 7, lone));
+  capture.rebuild();
+  ASSERT_GT(block_count[2], 2u);
+  ASSERT_NE(sent.at(3), plain.at(3));  // module 3 travels compressed
+
+  ScratchDir sandbox;
+  const std::string out = sandbox / "out";
+  SaveReport report = save_data_carousels(capture.store, options_for(out));
+  ASSERT_TRUE(report.ok()) << errors_of(report);
+
+  auto line = [](uint16_t id, size_t size, size_t received, size_t expected, const std::string& tail) {
+    char text[160];
+    std::snprintf(text, sizeof text, "  module 0x%04x (%u) size %zu sections %zu/%zu: ", id, id, size,
+                  received, expected);
+    return text + tail + "\n";
+  };
+  const std::string group = "data/prg-0x0001/download-0x00000020";
+  const std::string lone_group = "data/prg-0x0001/download-0x00000030";
+  std::map<std::string, std::string> expected = {
+      {"data", kDir},
+      {"data/prg-0x0001", kDir},
+      {group, kDir},
+      {group + "/module-0x0001.bin", save_test::as_text(plain.at(1))},
+      {group + "/module-0x0003.bin", save_test::as_text(plain.at(3))},
+      {group + "/modules.txt",
+       "downloadId 0x00000020 (32)\n"
+       "DII table_id_extension 0x0002: 3 modules\n" +
+           line(1, sent.at(1).size(), block_count[1], block_count[1],
+                "module-0x0001.bin, " + std::to_string(plain.at(1).size()) + " bytes") +
+           line(2, sent.at(2).size(), block_count[2] - 1, block_count[2], "not complete, not saved") +
+           line(3, sent.at(3).size(), block_count[3], block_count[3],
+                "module-0x0003.bin, " + std::to_string(plain.at(3).size()) + " bytes")},
+      {group + "/missing.txt", "module-0x0002.bin\n"},
+      {lone_group, kDir},
+      {lone_group + "/module-0x0007.bin", save_test::as_text(lone)},
+      {lone_group + "/modules.txt",
+       "downloadId 0x00000030 (48)\n"
+       "Saved modules that no stored DII announces:\n"
+       "  module 0x0007 (7): module-0x0007.bin, 100 bytes\n"},
+      {lone_group + "/missing.txt", ""},
+  };
+  EXPECT_EQ(snapshot(out), expected);
+  EXPECT_EQ(report.download_groups, 2u);
+  EXPECT_EQ(report.modules_written, 3u);
+  EXPECT_EQ(report.modules_not_complete, 1u);
+  EXPECT_EQ(report.bytes_written, plain.at(1).size() + plain.at(3).size() + 100);
+  EXPECT_EQ(report.files_written, 0u);
+}
+
+TEST(SaveCarousels, BothKindsForEveryProgramme) {
+  Capture capture({{1, 0x100}, {2, 0x200}, {3, 0x300}});
+  OcCarousel first(1);
+  first.add_file(first.gateway(), "one.txt", text_bytes("one"), 1);
+  OcCarousel second(2);
+  second.add_file(second.gateway(), "two.txt", text_bytes("two"), 4);
+  capture.feed_all(0x100, first.sections());
+  capture.feed_all(0x200, second.sections());
+  capture.rebuild();
+
+  ScratchDir sandbox;
+  const std::string out = sandbox / "out";
+  SaveReport report = save_carousels(capture.store, options_for(out));
+  ASSERT_TRUE(report.ok()) << errors_of(report);
+  EXPECT_EQ(read_text(out + "/object/prg-0x0001/carousel-0x00000001/one.txt"), "one");
+  EXPECT_EQ(read_text(out + "/object/prg-0x0002/carousel-0x00000002/two.txt"), "two");
+  EXPECT_EQ(entries(out + "/object"), (std::vector<std::string>{"prg-0x0001", "prg-0x0002"}));
+  EXPECT_EQ(entries(out + "/data"), (std::vector<std::string>{"prg-0x0001", "prg-0x0002"}));
+  EXPECT_EQ(
+      entries(out + "/data/prg-0x0002/download-0x00000002"),
+      (std::vector<std::string>{"missing.txt", "module-0x0001.bin", "module-0x0004.bin", "modules.txt"}));
+  EXPECT_EQ(report.object_carousels, 2u);
+  EXPECT_EQ(report.files_written, 2u);
+  EXPECT_EQ(report.download_groups, 2u);
+  EXPECT_EQ(report.modules_written, 3u);  // the gateway's module 1 of each, and module 4
+}
+
+TEST(SaveCarousels, TargetThatCannotBeCreatedIsAnError) {
+  Capture capture;
+  ScratchDir sandbox;
+  const std::string out = sandbox / "no/such/parent";
+  SaveReport report = save_carousels(capture.store, options_for(out));
+  ASSERT_FALSE(report.ok());
+  EXPECT_EQ(report.errors.front(), "cannot create directory " + out + ": No such file or directory");
+  EXPECT_TRUE(entries(sandbox.path()).empty());
+}
+
+TEST(SaveSummary, OneParagraphWithWhatWasWrittenAndWhatIsMissing) {
+  struct Case {
+    const char* what;
+    SaveReport report;
+    std::string summary;
+  };
+  SaveReport full;
+  full.dir = "out";
+  full.object_carousels = 1;
+  full.files_written = 4;
+  full.download_groups = 2;
+  full.modules_written = 1;
+  full.bytes_written = 9535;
+  full.objects_not_available = 1;
+  full.modules_not_complete = 2;
+  full.existing_kept = 3;
+  full.names_escaped = 1;
+  full.names_suffixed = 2;
+  full.warnings = {"the walk stopped early"};
+  SaveReport stopped;
+  stopped.dir = "/tmp/x";
+  stopped.files_written = 1;
+  stopped.bytes_written = 1;
+  stopped.errors = {"cannot write /tmp/x/a: No space left on device"};
+  const std::vector<Case> cases = {
+      {"everything there", full,
+       "Saved to out: 4 files of 1 object carousel, 1 module image of 2 download groups, 9535 bytes in all. "
+       "1 object not available (listed in missing.txt). 2 modules not complete (listed in missing.txt). "
+       "3 existing files kept as they were (force replaces them). 1 name from the broadcast written escaped. "
+       "2 names given a suffix against a collision. Note: the walk stopped early.\n"},
+      {"stopped by an error", stopped,
+       "Save to /tmp/x stopped: cannot write /tmp/x/a: No space left on device. Written before that: 1 file "
+       "of "
+       "0 object carousels, 0 module images of 0 download groups, 1 byte in all.\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(format_save_summary(c.report), c.summary) << c.what;
+}
+
+}  // namespace
