@@ -173,7 +173,7 @@ std::vector<uint32_t> report_unlisted_carousels(const std::string& source, bool 
       std::snprintf(text, sizeof text, "%s0x%04x", list.empty() ? "" : ", ", pid);
       list += text;
     }
-    std::fprintf(stderr, "dsmcc: capturing %s under programme 1 (programme number assumed: no PMT names it)\n",
+    std::fprintf(stderr, "dsmcc: capturing PID %s under programme 1 (no PMT names a programme for it)\n",
                  list.c_str());
   }
   return finding.pids;
@@ -238,6 +238,12 @@ void on_window(ui::Dialog& window) {
       break;
     case r::DIALOG_SCANNING:
       on_progress_window(window);
+      break;
+    case r::DIALOG_PSI_SCAN:
+      // A live source delivers its packets once: a capture of named pairs does not wait for the PAT
+      // (up to the host's timeout) while the carousel goes by unseen.
+      if (g_session->host->is_live() && g_session->options->command == Command::capture && !g_session->options->all)
+        window.button(r::ID_CANCEL)->click();
       break;
     default:
       break;

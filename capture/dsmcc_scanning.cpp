@@ -89,10 +89,10 @@ void DSMCCScanning::stop_worker() {
   ui::Waitable* handles[] = {m_worker};
   const uint32_t ret = wait_pumping_messages(handles);
   if (ret != 0) g_log.log(1, "worker thread not termimated successfully, ret=%u", static_cast<unsigned>(ret));
-  delete m_stop_event;
-  m_stop_event = nullptr;
-  // Deleting the thread object joins the thread, so a wait cut short by a quit request still never
-  // leaves a worker running against a destroyed window.
+  // Deleting the thread object joins the thread. It goes before the event: a wait cut short by a quit
+  // request leaves a worker that may still be looking at the event.
   delete m_worker;
   m_worker = nullptr;
+  delete m_stop_event;
+  m_stop_event = nullptr;
 }

@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr size_t kNodeLimit = 4000;
+constexpr size_t kNodeLimit = 1500;
 constexpr int32_t kCarouselKey = 0x10;
 constexpr uint8_t kSeparator[4] = {'|', 'M', 'O', 'D'};
 

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr size_t kMaxOutput = size_t{1} << 20;
+constexpr size_t kMaxOutput = size_t{256} << 10;
 
 // zlib's own answer, by another route: one inflate call with Z_FINISH into a buffer of the limit.
 bool reference_inflate(const Bytes& in, Bytes& out) {

@@ -1,6 +1,6 @@
 // A plain runner for a fuzz target's entry point, for builds without libFuzzer (gcc, the sanitizer
 // presets): it feeds every file of the given folders to LLVMFuzzerTestOneInput, once each, in name
-// order. The first folder is the target's corpus and must hold at least one file, so that a wrong
+// order (a file given instead of a folder is fed alone). The first folder is the target's corpus and must hold at least one file, so that a wrong
 // path cannot turn the check into one that passes on nothing; the others (regressions) may be absent.
 #include <algorithm>
 #include <cstdint>
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   size_t total = 0;
   for (int i = 1; i < argc; ++i) {
     const std::filesystem::path dir(argv[i]);
-    const auto files = files_of(dir);
+    const auto files = std::filesystem::is_regular_file(dir) ? std::vector<std::filesystem::path>{dir} : files_of(dir);
     if (i == 1 && files.empty()) {
       std::fprintf(stderr, "%s: the corpus folder %s holds no input\n", argv[0], argv[i]);
       return 1;

@@ -134,6 +134,8 @@ bool SectionFilterManager::matches(const Filter& f, std::span<const uint8_t> sec
 }
 
 void SectionFilterManager::on_section(uint16_t pid, std::span<const uint8_t> section) {
+  // Once stop() is asked for, the rest of the block being demultiplexed reaches nobody.
+  if (stop_requested()) return;
   if (live_collector_count_.load(std::memory_order_acquire) > 0) {
     std::lock_guard lock(psi_mutex_);
     bool finished = false;

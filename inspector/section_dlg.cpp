@@ -27,12 +27,20 @@ __attribute__((format(printf, 1, 2))) std::string text(const char* format, ...) 
   return longer;
 }
 
-unsigned x(uint32_t v) { return static_cast<unsigned>(v); }
-int d(uint32_t v) { return static_cast<int>(v); }
-unsigned long lu(uint32_t v) { return static_cast<unsigned long>(v); }
+unsigned x(uint32_t v) {
+  return static_cast<unsigned>(v);
+}
+int d(uint32_t v) {
+  return static_cast<int>(v);
+}
+unsigned long lu(uint32_t v) {
+  return static_cast<unsigned long>(v);
+}
 
 // A recorded length may claim more than the bytes that were kept; the page shows what is there.
-ByteView first_bytes(ByteView bytes, uint32_t length) { return bytes.first(std::min<size_t>(bytes.size(), length)); }
+ByteView first_bytes(ByteView bytes, uint32_t length) {
+  return bytes.first(std::min<size_t>(bytes.size(), length));
+}
 
 }  // namespace
 
@@ -175,7 +183,8 @@ void CSectionDlg::add_section_header(ui::TreeNode* parent, const sitables::DsmCC
 }
 
 void CSectionDlg::add_message_header(ui::TreeNode* parent, const DsmccMessageHeader& h, bool ddb) {
-  add(parent, text("protocol_discriminator: %#x (%d)", x(h.protocolDiscriminator), d(h.protocolDiscriminator)));
+  add(parent,
+      text("protocol_discriminator: %#x (%d)", x(h.protocolDiscriminator), d(h.protocolDiscriminator)));
   add(parent, text("dsmccType: %#x (%d): ", x(h.dsmccType), d(h.dsmccType)));
   add(parent, text("messageId: %#x (%d): ", x(h.messageId), d(h.messageId)));
   if (ddb)
@@ -217,7 +226,8 @@ void CSectionDlg::add_dii(ui::TreeNode* parent, const CDownloadInfoIndication& d
 void CSectionDlg::add_dsi(ui::TreeNode* parent, const CDownloadServerInitiate& dsi) {
   add_message_header(parent, dsi.header, false);
   std::string server_id = "serverId: ";
-  for (uint8_t b : dsi.serverId.first(std::min<size_t>(dsi.serverId.size(), 20))) server_id += text("%02x", x(b));
+  for (uint8_t b : dsi.serverId.first(std::min<size_t>(dsi.serverId.size(), 20)))
+    server_id += text("%02x", x(b));
   add(parent, server_id);
   add(parent, text("compatibilityDescriptor: %d", d(dsi.compatibilityDescriptorLength)));
   ui::TreeNode* private_data =
@@ -233,7 +243,8 @@ void CSectionDlg::add_gateway(ui::TreeNode* parent, const CServiceGatewayInfo& g
   if (!gateway.profiles.empty()) {
     ui::TreeNode* tagged = add(ior, "IOP::taggedProfile");
     int index = 0;
-    for (const BiopProfileBody& profile : gateway.profiles) add_profile(add(tagged, text("%d", index++)), profile);
+    for (const BiopProfileBody& profile : gateway.profiles)
+      add_profile(add(tagged, text("%d", index++)), profile);
   }
   add(info, text("downloadTaps_count: %d", d(gateway.downloadTaps_count)));
   add(info, text("serviceContextList_count: %d", d(gateway.serviceContextList_count)));

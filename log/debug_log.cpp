@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -12,10 +13,6 @@
 CDebugLog g_log;
 
 namespace {
-
-// Month names are fixed English text whatever locale the host process has selected.
-constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 constexpr size_t kMaxPath = 259;
 // How long a look at the debugger state stays valid: a look costs a read of /proc per line otherwise.
@@ -45,6 +42,15 @@ void append_bounded(char* buffer, size_t limit, const char* s) {
   buffer[used + n] = '\0';
 }
 
+// Local time through a strftime pattern in the "C" locale: month names stay English whatever locale
+// the host process has selected.
+void format_local_time(char* out, size_t size, const char* pattern, time_t seconds) {
+  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  tm local{};
+  localtime_r(&seconds, &local);
+  if (!c_locale || strftime_l(out, size, pattern, &local, c_locale) == 0) out[0] = '\0';
+}
+
 std::string with_trailing_slash(std::string dir) {
   if (dir.empty() || dir.back() != '/') dir += '/';
   return dir;
@@ -63,7 +69,9 @@ void module_anchor() {}
 
 }  // namespace
 
-CDebugLog::~CDebugLog() { close(); }
+CDebugLog::~CDebugLog() {
+  close();
+}
 
 void CDebugLog::set_clock(ClockFn clock) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -87,11 +95,8 @@ int CDebugLog::init(const char* path, uint32_t options, uint32_t prefixes, int32
   if (options & OPT_TEMP_DIR) {
     full = with_trailing_slash(temp_directory()) + given;
   } else if (options & OPT_DATED_NAME) {
-    tm local{};
-    localtime_r(&start_seconds_, &local);
     char name[64];
-    snprintf(name, sizeof name, "%02d-%s-%02d-%02d-%02d-%02d.log", local.tm_mday, kMonths[local.tm_mon % 12],
-             local.tm_year % 100, local.tm_hour, local.tm_min, local.tm_sec);
+    format_local_time(name, sizeof name, "%d-%b-%y-%H-%M-%S.log", start_seconds_);
     full = with_trailing_slash(given) + name;
   } else {
     full = given;
@@ -155,11 +160,8 @@ int CDebugLog::write_line(const char* text, int32_t level) {
   (clock_ ? clock_ : system_clock)(now_seconds, now_millis);
 
   if (prefixes_ & PFX_TIME_OF_DAY) {
-    tm local{};
-    localtime_r(&now_seconds, &local);
     char stamp[32];
-    snprintf(stamp, sizeof stamp, "%s %02d %02d:%02d:%02d", kMonths[local.tm_mon % 12], local.tm_mday,
-             local.tm_hour, local.tm_min, local.tm_sec);
+    format_local_time(stamp, sizeof stamp, "%b %d %H:%M:%S", now_seconds);
     snprintf(scratch_, sizeof scratch_, "%.15s.%3hu - ", stamp, static_cast<unsigned short>(now_millis));
     append_bounded(line_, kLineRoom, scratch_);
   }
@@ -177,7 +179,8 @@ int CDebugLog::write_line(const char* text, int32_t level) {
     // Clamped so that an absurd level can neither overflow the product nor ask for more than a line.
     int64_t width = static_cast<int64_t>(level) * 3;
     if (width > static_cast<int64_t>(sizeof scratch_ - 1)) width = sizeof scratch_ - 1;
-    if (width < -static_cast<int64_t>(sizeof scratch_ - 1)) width = -static_cast<int64_t>(sizeof scratch_ - 1);
+    if (width < -static_cast<int64_t>(sizeof scratch_ - 1))
+      width = -static_cast<int64_t>(sizeof scratch_ - 1);
     snprintf(scratch_, sizeof scratch_, "%*s", static_cast<int>(width), " ");
     append_bounded(line_, kLineRoom, scratch_);
   }

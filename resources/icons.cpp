@@ -26,6 +26,7 @@ constexpr PaletteEntry PALETTE[] = {
     {'W', 0xff, 0xff, 0xff},  // drum shine
 };
 
+// clang-format off
 constexpr Grid CLOSED_FOLDER = {
     "................",
     "................",
@@ -85,6 +86,8 @@ constexpr Grid DATA_DRUM = {
     "................",
 };
 
+// clang-format on
+
 constexpr bool grid_is_square(const Grid& grid) {
   for (const char* row : grid) {
     int n = 0;
@@ -106,7 +109,8 @@ constexpr bool grid_uses_palette(const Grid& grid) {
 }
 
 static_assert(grid_is_square(CLOSED_FOLDER) && grid_is_square(OPEN_FOLDER) && grid_is_square(DATA_DRUM));
-static_assert(grid_uses_palette(CLOSED_FOLDER) && grid_uses_palette(OPEN_FOLDER) && grid_uses_palette(DATA_DRUM));
+static_assert(grid_uses_palette(CLOSED_FOLDER) && grid_uses_palette(OPEN_FOLDER) &&
+              grid_uses_palette(DATA_DRUM));
 
 Icon make_icon(int id, const Grid& grid) {
   Icon icon;

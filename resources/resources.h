@@ -14,12 +14,12 @@ namespace resources {
 // ---- ids ----------------------------------------------------------------------------------------
 
 // Dialog templates.
-constexpr int DIALOG_ANALYSIS = 201;                // "DSMCC"
-constexpr int DIALOG_SECTION_PAGE = 202;            // "Section" tab page
-constexpr int DIALOG_OBJECT_CAROUSEL_PAGE = 203;    // "Object Carousel" tab page
-constexpr int DIALOG_DATA_CAROUSEL_PAGE = 204;      // "Data Carousel" tab page
-constexpr int DIALOG_SCANNING = 211;                // "DSMCC Scanning", the capture progress window
-constexpr int DIALOG_PSI_SCAN = 213;                // "Scanning MUX PSI/SI"
+constexpr int DIALOG_ANALYSIS = 201;              // "DSMCC"
+constexpr int DIALOG_SECTION_PAGE = 202;          // "Section" tab page
+constexpr int DIALOG_OBJECT_CAROUSEL_PAGE = 203;  // "Object Carousel" tab page
+constexpr int DIALOG_DATA_CAROUSEL_PAGE = 204;    // "Data Carousel" tab page
+constexpr int DIALOG_SCANNING = 211;              // "DSMCC Scanning", the capture progress window
+constexpr int DIALOG_PSI_SCAN = 213;              // "Scanning MUX PSI/SI"
 
 // The plug-in's menu and its one command.
 constexpr int MENU_PLUGIN = 201;
@@ -80,13 +80,13 @@ enum class ControlKind {
 
 // Style bits; each kind reads only its own.
 enum : uint32_t {
-  LIST_SORTED = 0x0001,          // list box: add_string keeps the entries in order
-  LIST_MULTIPLE_SEL = 0x0002,    // list box: every click toggles one entry
-  LIST_EXTENDED_SEL = 0x0004,    // list box: ranges with the keyboard and the mouse
-  TREE_HAS_LINES = 0x0100,       // tree: lines between the nodes
-  TREE_HAS_BUTTONS = 0x0200,     // tree: expand buttons
-  TREE_LINES_AT_ROOT = 0x0400,   // tree: lines and buttons also at the top level
-  PROGRESS_MARQUEE = 0x1000,     // progress bar: continuous animation instead of a position
+  LIST_SORTED = 0x0001,         // list box: add_string keeps the entries in order
+  LIST_MULTIPLE_SEL = 0x0002,   // list box: every click toggles one entry
+  LIST_EXTENDED_SEL = 0x0004,   // list box: ranges with the keyboard and the mouse
+  TREE_HAS_LINES = 0x0100,      // tree: lines between the nodes
+  TREE_HAS_BUTTONS = 0x0200,    // tree: expand buttons
+  TREE_LINES_AT_ROOT = 0x0400,  // tree: lines and buttons also at the top level
+  PROGRESS_MARQUEE = 0x1000,    // progress bar: continuous animation instead of a position
 };
 
 struct Rect {

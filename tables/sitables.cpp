@@ -1,7 +1,6 @@
 #include "tables/sitables.h"
 
 #include <boost/crc.hpp>
-
 #include <cstdarg>
 #include <cstdio>
 
@@ -98,11 +97,14 @@ void PsiTableBase::parse_section(std::span<const uint8_t> section) {
     body = r.rest();
   }
   if (!r.ok()) fail("section header runs past section_length %u", length);
-  if (!is_valid_reserved_header()) fail("reserved bits of the %s header are not set", get_table_id_text().c_str());
+  if (!is_valid_reserved_header())
+    fail("reserved bits of the %s header are not set", get_table_id_text().c_str());
   _parse(body);
 }
 
-std::string PsiTableBase::get_table_id_text() const { return "section"; }
+std::string PsiTableBase::get_table_id_text() const {
+  return "section";
+}
 
 void PsiTableBase::_reset() {
   table_id = 0;
@@ -121,7 +123,9 @@ void PsiTableBase::_reset() {
 
 void PsiTableBase::_parse(std::span<const uint8_t> /*body*/) {}
 
-bool PsiTableBase::is_valid_syntax_indicator(uint32_t indicator) const { return indicator == 1; }
+bool PsiTableBase::is_valid_syntax_indicator(uint32_t indicator) const {
+  return indicator == 1;
+}
 
 // ---- DsmCC ----
 
@@ -163,7 +167,9 @@ void Pat::_parse(std::span<const uint8_t> body) {
 
 // ---- Descriptors ----
 
-std::string DescriptorBase::get_tag_text() const { return "descriptor"; }
+std::string DescriptorBase::get_tag_text() const {
+  return "descriptor";
+}
 
 void DescriptorBase::_parse(std::span<const uint8_t> descriptor) {
   ByteReader r(descriptor);
@@ -268,7 +274,9 @@ void Cat::_reset() {
   descriptors = DescriptorList{};
 }
 
-void Cat::_parse(std::span<const uint8_t> body) { descriptors = parse_descriptor_loop(body, body_offset_); }
+void Cat::_parse(std::span<const uint8_t> body) {
+  descriptors = parse_descriptor_loop(body, body_offset_);
+}
 
 // ---- PmtDVB ----
 
@@ -295,7 +303,8 @@ void PmtDVB::_parse(std::span<const uint8_t> body) {
 
   while (!r.at_end()) {
     const size_t at = body_offset_ + r.position();
-    if (r.remaining() < 5) fail("elementary stream entry at offset %zu needs 5 bytes, %zu left", at, r.remaining());
+    if (r.remaining() < 5)
+      fail("elementary stream entry at offset %zu needs 5 bytes, %zu left", at, r.remaining());
     ElementaryStream es;
     es.stream_type = r.u8();
     es.elementary_PID = r.be16() & 0x1FFFu;

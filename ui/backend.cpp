@@ -15,7 +15,9 @@ Backend& backend() {
   return chosen ? *chosen : headless::instance();
 }
 
-void set_backend(Backend* chosen) { g_backend.store(chosen, std::memory_order_release); }
+void set_backend(Backend* chosen) {
+  g_backend.store(chosen, std::memory_order_release);
+}
 
 int message_box(Dialog* parent, std::string_view text, std::string_view caption, uint32_t type) {
   return backend().message_box(parent, text, caption, type);

@@ -50,11 +50,17 @@ void Control::remove_style(uint32_t bits) {
   changed(Change::style);
 }
 
-bool Control::accepts_input() const { return enabled_ && owner_->accepts_input(); }
+bool Control::accepts_input() const {
+  return enabled_ && owner_->accepts_input();
+}
 
-void Control::changed(Change what) { owner_->control_changed(*this, what); }
+void Control::changed(Change what) {
+  owner_->control_changed(*this, what);
+}
 
-void Control::notify(Notify code) { owner_->command(id_, code); }
+void Control::notify(Notify code) {
+  owner_->command(id_, code);
+}
 
 // ---- Button -------------------------------------------------------------------------------------
 
@@ -87,7 +93,9 @@ ListBox::SelectionMode ListBox::selection_mode() const {
   return SelectionMode::single;
 }
 
-std::string ListBox::text_at(int pos) const { return valid(pos) ? entries_[static_cast<size_t>(pos)].text : ""; }
+std::string ListBox::text_at(int pos) const {
+  return valid(pos) ? entries_[static_cast<size_t>(pos)].text : "";
+}
 
 int ListBox::add_string(std::string_view text) {
   size_t pos = entries_.size();
@@ -156,10 +164,13 @@ bool ListBox::set_sel(int pos, bool selected) {
   return true;
 }
 
-bool ListBox::is_selected(int pos) const { return valid(pos) && entries_[static_cast<size_t>(pos)].selected; }
+bool ListBox::is_selected(int pos) const {
+  return valid(pos) && entries_[static_cast<size_t>(pos)].selected;
+}
 
 int ListBox::selected_count() const {
-  return static_cast<int>(std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.selected; }));
+  return static_cast<int>(
+      std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.selected; }));
 }
 
 std::vector<int> ListBox::selected_items() const {
@@ -231,7 +242,9 @@ TreeNode* TreeView::find_child(const TreeNode* parent, std::string_view text) co
   return nullptr;
 }
 
-TreeView::~TreeView() { release_nodes(); }
+TreeView::~TreeView() {
+  release_nodes();
+}
 
 void TreeView::release_nodes() {
   // Deep trees are taken apart node by node rather than by recursive destructors.

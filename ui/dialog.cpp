@@ -54,7 +54,8 @@ Dialog::Dialog(int template_id, Dialog* parent) : template_id_(template_id), par
   bind_to_current_thread();
 }
 
-Dialog::Dialog(const resources::DialogTemplate& layout, Dialog* parent) : template_id_(layout.id), parent_(parent) {
+Dialog::Dialog(const resources::DialogTemplate& layout, Dialog* parent)
+    : template_id_(layout.id), parent_(parent) {
   build(layout);
   bind_to_current_thread();
 }
@@ -75,7 +76,8 @@ Dialog::~Dialog() {
 void Dialog::build(const resources::DialogTemplate& layout) {
   caption_.assign(layout.caption);
   rect_ = Rect{0, 0, layout.width, layout.height};
-  for (const auto& c : layout.controls) controls_.push_back(make_control(*this, c.kind, c.id, c.rect, c.text, c.style));
+  for (const auto& c : layout.controls)
+    controls_.push_back(make_control(*this, c.kind, c.id, c.rect, c.text, c.style));
 }
 
 void Dialog::bind_to_current_thread() {
@@ -173,7 +175,8 @@ int Dialog::run_modal() {
     detail::ThreadQueue& queue;
     Dialog* owner;
     bool owner_was_enabled;
-    Run(Dialog& d, detail::ThreadQueue& q, Dialog* o) : self(d), queue(q), owner(o), owner_was_enabled(o && o->enabled()) {
+    Run(Dialog& d, detail::ThreadQueue& q, Dialog* o)
+        : self(d), queue(q), owner(o), owner_was_enabled(o && o->enabled()) {
       if (owner) owner->enable(false);
       queue.modal_stack.push_back(&self);
       self.running_modal_ = true;
@@ -235,7 +238,9 @@ void Dialog::create(Dialog& parent, Control* host) {
 
 // ---- commands -----------------------------------------------------------------------------------
 
-void Dialog::on_command(int control_id, Handler handler) { on_notify(control_id, Notify::clicked, std::move(handler)); }
+void Dialog::on_command(int control_id, Handler handler) {
+  on_notify(control_id, Notify::clicked, std::move(handler));
+}
 
 void Dialog::on_notify(int control_id, Notify code, Handler handler) {
   handlers_[{control_id, code}] = std::move(handler);
@@ -263,9 +268,13 @@ void Dialog::press_enter() {
   if (accepts_input()) command(resources::ID_OK);
 }
 
-void Dialog::close() { on_close(); }
+void Dialog::close() {
+  on_close();
+}
 
-void Dialog::on_close() { command(resources::ID_CANCEL); }
+void Dialog::on_close() {
+  command(resources::ID_CANCEL);
+}
 
 // ---- timers and work from other threads ---------------------------------------------------------
 

@@ -69,7 +69,9 @@ bool ThreadQueue::kill_timer(Dialog* window, uint32_t id) {
   return std::erase_if(timers, [&](const Timer& t) { return t.window == window && t.id == id; }) > 0;
 }
 
-void ThreadQueue::fire(Dialog* window, uint32_t id) { window->on_timer(id); }
+void ThreadQueue::fire(Dialog* window, uint32_t id) {
+  window->on_timer(id);
+}
 
 std::shared_ptr<ThreadQueue> current_queue() {
   thread_local std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>();
@@ -123,7 +125,8 @@ using detail::ThreadQueue;
 
 // ---- Waitable, Event ----------------------------------------------------------------------------
 
-Waitable::Waitable(bool manual_reset, bool initially_signaled) : state_(std::make_shared<detail::WaitState>()) {
+Waitable::Waitable(bool manual_reset, bool initially_signaled)
+    : state_(std::make_shared<detail::WaitState>()) {
   state_->manual_reset = manual_reset;
   state_->signaled = initially_signaled;
 }
@@ -135,13 +138,23 @@ bool Waitable::signaled() const {
   return state_->signaled;
 }
 
-void Waitable::set_signaled() { state_->set(); }
-void Waitable::clear_signaled() { state_->reset(); }
+void Waitable::set_signaled() {
+  state_->set();
+}
+void Waitable::clear_signaled() {
+  state_->reset();
+}
 
 Event::Event(bool manual_reset, bool initially_signaled) : Waitable(manual_reset, initially_signaled) {}
-void Event::set() { set_signaled(); }
-void Event::reset() { clear_signaled(); }
-bool Event::wait(uint32_t timeout_ms) { return wait_for(*this, timeout_ms) == WAIT_OBJECT_0; }
+void Event::set() {
+  set_signaled();
+}
+void Event::reset() {
+  clear_signaled();
+}
+bool Event::wait(uint32_t timeout_ms) {
+  return wait_for(*this, timeout_ms) == WAIT_OBJECT_0;
+}
 
 uint32_t wait_for(Waitable& object, uint32_t timeout_ms) {
   auto& s = *object.state_;
@@ -209,7 +222,9 @@ void Thread::resume() {
   impl_->cv.notify_all();
 }
 
-uint32_t Thread::exit_code() const { return impl_->exit_code.load(); }
+uint32_t Thread::exit_code() const {
+  return impl_->exit_code.load();
+}
 
 void Thread::join() {
   if (impl_->thread.joinable() && impl_->thread.get_id() != std::this_thread::get_id()) impl_->thread.join();

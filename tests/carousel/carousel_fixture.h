@@ -81,6 +81,28 @@ class RecordingSink : public ObjectCarouselSink {
   std::vector<Node> top_;
 };
 
+// Counts what build_tree reports and how deep it goes, keeping nothing else: for trees too large to
+// record.
+class CountingSink : public ObjectCarouselSink {
+ public:
+  Node root_node() override { return add(0); }
+  Node programme_node(Node root, uint32_t) override { return add(root); }
+  Node carousel_node(Node programme, uint32_t) override { return add(programme); }
+  Node directory_node(Node parent, const std::string&) override { return add(parent); }
+  Node file_node(Node parent, const std::string&, const FileRecord*) override { return add(parent); }
+
+  size_t nodes = 0;
+  size_t max_depth = 0;  // the root is at depth 1
+
+ private:
+  // A node's handle is its depth, which is all a child needs to know.
+  Node add(Node parent) {
+    ++nodes;
+    if (parent + 1 > max_depth) max_depth = parent + 1;
+    return parent + 1;
+  }
+};
+
 // Runs the four reconstruction steps over a capture (after the merge of the data carousel page).
 std::string rebuild_outline(Capture& capture, size_t node_limit = kMaxTreeNodes);
 

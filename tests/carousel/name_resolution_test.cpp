@@ -1,5 +1,6 @@
 // Name resolution over built carousels: what build_tree reports, in which order, and what it cuts.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include "carousel/object_carousel.h"
 #include "tests/carousel/carousel_fixture.h"
@@ -303,9 +304,9 @@ TEST(BuildTree, NodeLimitOfTheRealSize) {
   Capture capture;
   capture.feed_all(kPid, doubling_carousel(20).sections());
   merge_programme_index(capture.store);
-  carousel_test::RecordingSink sink;
+  carousel_test::CountingSink sink;
   rebuild_object_carousels(capture.store, sink);
-  EXPECT_EQ(sink.node_count(), kMaxTreeNodes);
+  EXPECT_EQ(sink.nodes, kMaxTreeNodes);
   EXPECT_EQ(log.count_containing("tree node limit of 1000000 reached"), 1u);
 }
 
@@ -321,16 +322,50 @@ TEST(BuildTree, SmallTreeStaysBelowTheLimit) {
   EXPECT_EQ(log.count_containing("tree node limit"), 0u);
 }
 
+// Runs `work` on a thread whose stack holds 256 KiB, far less than a walk that recursed once per
+// directory level would need for thousands of levels.
+void on_small_stack(void (*work)(void*), void* arg) {
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, size_t{256} << 10);
+  struct Call {
+    void (*work)(void*);
+    void* arg;
+  } call{work, arg};
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attr,
+                [](void* p) -> void* {
+                  auto* c = static_cast<Call*>(p);
+                  c->work(c->arg);
+                  return nullptr;
+                },
+                &call),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+}
+
 TEST(BuildTree, DeepNestingDoesNotExhaustTheStack) {
   Capture capture;
   OcCarousel oc(1);
   auto previous = oc.gateway();
-  for (int i = 0; i < 20000; ++i) previous = oc.add_directory(previous, "n", static_cast<uint16_t>(1 + i / 4000));
+  for (int i = 0; i < 6000; ++i) previous = oc.add_directory(previous, "n", static_cast<uint16_t>(1 + i / 2000));
   capture.feed_all(kPid, oc.sections());
   merge_programme_index(capture.store);
-  carousel_test::RecordingSink sink;
-  rebuild_object_carousels(capture.store, sink);
-  EXPECT_EQ(sink.node_count(), 3u + 20000);
+  save_modules_to_memory(capture.store);
+  parse_OC_modules(capture.store);
+
+  struct Walk {
+    CarouselStore* store;
+    carousel_test::CountingSink sink;
+  } walk{&capture.store, {}};
+  on_small_stack([](void* p) {
+    auto* w = static_cast<Walk*>(p);
+    build_tree(*w->store, w->sink);
+  }, &walk);
+  EXPECT_EQ(walk.sink.nodes, 3u + 6000);
+  EXPECT_EQ(walk.sink.max_depth, 3u + 6000);
 }
 
 }  // namespace

@@ -119,19 +119,19 @@ TEST_F(ScanningTest, EveryWayOfClosingStopsTheWorkerFirst) {
   struct Way {
     const char* name;
     std::function<void(ui::Dialog&)> act;
-    int result;
   };
   const Way ways[] = {
-      {"cancel button", [](ui::Dialog& w) { w.button(resources::ID_CANCEL)->click(); }, ui::RESULT_CANCEL},
-      {"close box or escape", [](ui::Dialog& w) { w.close(); }, ui::RESULT_CANCEL},
-      {"enter", [](ui::Dialog& w) { w.press_enter(); }, ui::RESULT_OK},
+      {"cancel button", [](ui::Dialog& w) { w.button(resources::ID_CANCEL)->click(); }},
+      {"close box or escape", [](ui::Dialog& w) { w.close(); }},
+      {"enter", [](ui::Dialog& w) { w.press_enter(); }},
   };
   for (const Way& way : ways) {
     SCOPED_TRACE(way.name);
     log.reopen();
     automation.on(resources::DIALOG_SCANNING, way.act);
     DSMCCScanning progress(&counters);
-    EXPECT_EQ(progress.run_modal(), way.result);
+    progress.run_modal();
+    EXPECT_TRUE(progress.ended());
     EXPECT_FALSE(progress.worker_running());
     EXPECT_EQ(log.count(4, "DSMCCScanning: requested worker thread stop"), 1u) << log.dump();
     EXPECT_EQ(log.count(4, "ending worker thread"), 1u);

@@ -1,5 +1,12 @@
 #include "tests/host/capture_util.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
 namespace hosttest {
 
 void SectionLog::callback(void* context, uint32_t size, const uint8_t* section) {
@@ -77,6 +84,55 @@ CaptureResult capture_file(const std::string& path, const FilterSpec& filter) {
   result.stats = host.statistics();
   if (log.size_mismatches.load() != 0) result.error = "the callback's byte count differed from a section's length";
   return result;
+}
+
+uint16_t free_udp_port() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = 0;
+  socklen_t length = sizeof a;
+  uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0) {
+    port = ntohs(a.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+UdpSender::UdpSender(uint16_t port) : fd_(::socket(AF_INET, SOCK_DGRAM, 0)), port_(port) {}
+
+UdpSender::~UdpSender() { ::close(fd_); }
+
+bool UdpSender::send(const Bytes& datagram) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(port_);
+  return ::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
+         static_cast<ssize_t>(datagram.size());
+}
+
+std::vector<Bytes> datagrams_of(const Bytes& stream, size_t packets_per_datagram, bool rtp) {
+  std::vector<Bytes> out;
+  const size_t step = packets_per_datagram * 188;
+  uint16_t sequence = 0x1234;
+  for (size_t at = 0; at < stream.size(); at += step) {
+    Bytes d;
+    if (rtp) {
+      // Version 2, payload type 33 (MPEG-2 transport stream), one CSRC.
+      d = {0x81, 33, static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence), 0, 1, 2, 3, 9, 9, 9, 9,
+           0xC0, 0xC1, 0xC2, 0xC3};
+      ++sequence;
+    }
+    const size_t n = std::min(step, stream.size() - at);
+    d.insert(d.end(), stream.begin() + static_cast<std::ptrdiff_t>(at),
+             stream.begin() + static_cast<std::ptrdiff_t>(at + n));
+    out.push_back(std::move(d));
+  }
+  return out;
 }
 
 std::vector<uint8_t> table_ids(const std::vector<Bytes>& sections) {

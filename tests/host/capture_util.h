@@ -62,6 +62,27 @@ struct CaptureResult {
 // Opens `path`, installs one filter, delivers the whole file and returns what the filter got.
 CaptureResult capture_file(const std::string& path, const FilterSpec& filter);
 
+// A UDP port on 127.0.0.1 that nobody listens on at the time of asking.
+uint16_t free_udp_port();
+
+// Sends datagrams to 127.0.0.1:port.
+class UdpSender {
+ public:
+  explicit UdpSender(uint16_t port);
+  ~UdpSender();
+  UdpSender(const UdpSender&) = delete;
+  UdpSender& operator=(const UdpSender&) = delete;
+  bool send(const Bytes& datagram);
+
+ private:
+  int fd_;
+  uint16_t port_;
+};
+
+// `stream` cut into datagrams of `packets_per_datagram` packets; with `rtp`, each behind an RTP
+// header with a running sequence number.
+std::vector<Bytes> datagrams_of(const Bytes& stream, size_t packets_per_datagram, bool rtp);
+
 // The table_id of each section.
 std::vector<uint8_t> table_ids(const std::vector<Bytes>& sections);
 

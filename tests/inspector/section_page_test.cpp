@@ -1,10 +1,14 @@
 // The "Section" page over built captures: every node text, its place and its order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
+#include "capture/section_intake.h"
 #include "inspector/section_dlg.h"
 #include "tests/support/dsmcc_builder.h"
+#include "tests/support/streams.h"
+#include "tests/support/ts_builder.h"
 #include "ui/headless/tree_render.h"
 
 namespace {
@@ -27,8 +31,9 @@ class Capture {
     if (section->table_id == 0x3C) {
       auto ddb = std::make_unique<DownloadDataBlock>();
       ASSERT_TRUE(ddb->Parse(message));
-      auto& slot = record->ddb[static_cast<int32_t>(ddb->header.transactionId)][static_cast<int32_t>(ddb->moduleId)]
-                              [static_cast<int32_t>(section->section_number)];
+      auto& slot =
+          record->ddb[static_cast<int32_t>(ddb->header.transactionId)][static_cast<int32_t>(ddb->moduleId)]
+                     [static_cast<int32_t>(section->section_number)];
       slot = {section.release(), ddb.release()};
     } else if (message_id == 0x1006) {
       auto dsi = std::make_unique<CDownloadServerInitiate>();
@@ -37,7 +42,8 @@ class Capture {
     } else {
       auto dii = std::make_unique<CDownloadInfoIndication>();
       ASSERT_TRUE(dii->Parse(message));
-      record->dii[static_cast<int32_t>(dii->downloadId)][tide] = {section.release(), dii.release()};
+      auto& slot = record->dii[static_cast<int32_t>(dii->downloadId)][tide];
+      slot = {section.release(), dii.release()};
     }
   }
 
@@ -95,7 +101,9 @@ struct DumpCase {
 
 class HexDump : public ::testing::TestWithParam<DumpCase> {};
 
-TEST_P(HexDump, EightBytesALineWithOffsetsAndCharacters) { EXPECT_EQ(hex_dump_lines(GetParam().bytes), GetParam().lines); }
+TEST_P(HexDump, EightBytesALineWithOffsetsAndCharacters) {
+  EXPECT_EQ(hex_dump_lines(GetParam().bytes), GetParam().lines);
+}
 
 std::vector<uint8_t> counting(size_t n, uint8_t first) {
   std::vector<uint8_t> v(n);
@@ -106,17 +114,18 @@ std::vector<uint8_t> counting(size_t n, uint8_t first) {
 INSTANTIATE_TEST_SUITE_P(
     Layouts, HexDump,
     ::testing::Values(
-        DumpCase{"none", {}, {}},
-        DumpCase{"one", {0x41}, {"0000: 41 ; A"}},
+        DumpCase{"none", {}, {}}, DumpCase{"one", {0x41}, {"0000: 41 ; A"}},
         DumpCase{"eight", counting(8, 0x41), {"0000: 41 42 43 44 45 46 47 48 ; ABCDEFGH"}},
-        DumpCase{"nine", counting(9, 0x41),
-                 {"0000: 41 42 43 44 45 46 47 48 ; ABCDEFGH", "0008: 49 ; I"}},
-        DumpCase{"sixteen", counting(16, 0x61),
+        DumpCase{"nine", counting(9, 0x41), {"0000: 41 42 43 44 45 46 47 48 ; ABCDEFGH", "0008: 49 ; I"}},
+        DumpCase{"sixteen",
+                 counting(16, 0x61),
                  {"0000: 61 62 63 64 65 66 67 68 ; abcdefgh", "0008: 69 6a 6b 6c 6d 6e 6f 70 ; ijklmnop"}},
-        DumpCase{"seventeen", counting(17, 0x61),
+        DumpCase{"seventeen",
+                 counting(17, 0x61),
                  {"0000: 61 62 63 64 65 66 67 68 ; abcdefgh", "0008: 69 6a 6b 6c 6d 6e 6f 70 ; ijklmnop",
                   "0010: 71 ; q"}},
-        DumpCase{"unprintable", {0x09, 0x7F, 0xA0, 0x20, 0x00, 0x1F, 0x7E, 0xFF},
+        DumpCase{"unprintable",
+                 {0x09, 0x7F, 0xA0, 0x20, 0x00, 0x1F, 0x7E, 0xFF},
                  {"0000: 09 7f a0 20 00 1f 7e ff ; ... ..~."}}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
@@ -166,12 +175,14 @@ TEST(SectionPage, ProgrammesAndPidsAscendEachPidWithItsThreeGroupsInOrder) {
   CSectionDlg page(&capture.store);
   page.Reset();
   page.Fill();
-  EXPECT_EQ(child_texts(page.root()), (std::vector<std::string>{"Program Number 0x0002 (2)", "Program Number 0x012c (300)"}));
+  EXPECT_EQ(child_texts(page.root()),
+            (std::vector<std::string>{"Program Number 0x0002 (2)", "Program Number 0x012c (300)"}));
   const ui::TreeNode* prg = node_at(page.tree(), {ROOT, "Program Number 0x012c (300)"});
   EXPECT_EQ(child_texts(prg), (std::vector<std::string>{"PID 0x0100", "PID 0x0200"}));
   // Only blocks arrived: the other two groups stand there empty.
   EXPECT_EQ(child_texts(prg->child(0)),
-            (std::vector<std::string>{"Download Server Initiate", "Download Info Indication", "Data Download Block"}));
+            (std::vector<std::string>{"Download Server Initiate", "Download Info Indication",
+                                      "Data Download Block"}));
   EXPECT_EQ(prg->child(0)->child(0)->child_count(), 0u);
   EXPECT_EQ(prg->child(0)->child(1)->child_count(), 0u);
   EXPECT_EQ(prg->child(0)->child(2)->child_count(), 1u);
@@ -179,7 +190,8 @@ TEST(SectionPage, ProgrammesAndPidsAscendEachPidWithItsThreeGroupsInOrder) {
 
 TEST(SectionPage, BlocksOfAModuleShareOneNodeInAscendingSectionNumber) {
   Capture capture;
-  for (uint8_t n : std::vector<uint8_t>{2, 0, 3, 1}) capture.file(1, 0x138e, ddb_section(ddb(0x10, 1, n, 16), numbered(n, 3)));
+  for (uint8_t n : std::vector<uint8_t>{2, 0, 3, 1})
+    capture.file(1, 0x138e, ddb_section(ddb(0x10, 1, n, 16), numbered(n, 3)));
   capture.file(1, 0x138e, ddb_section(ddb(0x10, 2, 0, 16)));
   capture.file(1, 0x138e, ddb_section(ddb(0, 5, 0, 16)));
   CSectionDlg page(&capture.store);
@@ -190,8 +202,9 @@ TEST(SectionPage, BlocksOfAModuleShareOneNodeInAscendingSectionNumber) {
   EXPECT_EQ(child_texts(group), (std::vector<std::string>{"downloadid 0 (0)", "downloadid 0x10 (16)"}));
   const ui::TreeNode* download = group->child(1);
   EXPECT_EQ(child_texts(download), (std::vector<std::string>{"module id 0x1 (1)", "module id 0x2 (2)"}));
-  EXPECT_EQ(child_texts(download->child(0)),
-            (std::vector<std::string>{"section 0 (0)", "section 0x1 (1)", "section 0x2 (2)", "section 0x3 (3)"}));
+  EXPECT_EQ(
+      child_texts(download->child(0)),
+      (std::vector<std::string>{"section 0 (0)", "section 0x1 (1)", "section 0x2 (2)", "section 0x3 (3)"}));
   EXPECT_EQ(child_texts(node_at(page.tree(), pid_path({"Data Download Block", "downloadid 0 (0)"}))),
             (std::vector<std::string>{"module id 0x5 (5)"}));
 }
@@ -217,8 +230,8 @@ TEST(SectionPage, ADdbShowsItsSectionHeaderThenItsMessageLines) {
   CSectionDlg page(&capture.store);
   page.Reset();
   page.Fill();
-  const ui::TreeNode* node =
-      node_at(page.tree(), pid_path({"Data Download Block", "downloadid 0x10 (16)", "module id 0x203 (515)"}));
+  const ui::TreeNode* node = node_at(
+      page.tree(), pid_path({"Data Download Block", "downloadid 0x10 (16)", "module id 0x203 (515)"}));
   ASSERT_NE(node, nullptr);
   // section_length: 9 bytes of header rest and CRC + 12 header + 6 block header + 100 data = 127.
   EXPECT_EQ(ui::headless::render_text(*node),
@@ -321,7 +334,8 @@ TEST(SectionPage, DiisOfOneDownloadIdStandUnderOneNodeByTableIdExtension) {
   EXPECT_EQ(child_texts(group), (std::vector<std::string>{"download id 0x3 (3)", "download id 0x20 (32)"}));
   EXPECT_EQ(child_texts(group->child(1)), (std::vector<std::string>{"0x0004", "0x0006"}));
   // A DII without modules still has its "Modules" node, empty.
-  const ui::TreeNode* modules = node_at(page.tree(), pid_path({"Download Info Indication", "download id 0x3 (3)", "0x0002", "Modules"}));
+  const ui::TreeNode* modules = node_at(
+      page.tree(), pid_path({"Download Info Indication", "download id 0x3 (3)", "0x0002", "Modules"}));
   ASSERT_NE(modules, nullptr);
   EXPECT_EQ(modules->child_count(), 0u);
 }
@@ -358,7 +372,8 @@ TEST(SectionPage, ADsiShowsItsGatewayProfileTapsAndLiteComponents) {
   CSectionDlg page(&capture.store);
   page.Reset();
   page.Fill();
-  const ui::TreeNode* node = node_at(page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)"}));
+  const ui::TreeNode* node =
+      node_at(page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)"}));
   ASSERT_NE(node, nullptr);
   const auto lines = child_texts(node);
   // Section header, message header, serverId, compatibilityDescriptor, privateDataLength, gateway.
@@ -415,22 +430,26 @@ TEST(SectionPage, ADsiShowsItsGatewayProfileTapsAndLiteComponents) {
             "              use: 0x0017\n"
             "              assocTag: 0x000c\n"
             "              selector_length: 3\n"
-            "              selector_type: " + std::to_string(tap_selector_type(capture, 1)) + "\n"
-            "              0000: 73 65 6c ; sel\n"
-            "            2\n"
-            "              id: 0x0003\n"
-            "              use: 0x0018\n"
-            "              assocTag: 0x000d\n"
-            "              selector_length: 0\n"
-            "              selector_type: " + std::to_string(tap_selector_type(capture, 2)) + "\n"
-            "        BIOP::LiteComponent\n"
-            "          0\n"
-            "            componentId_tag: 0x49534f05\n"
-            "            component_data_length: 3\n"
-            "            0000: 01 7f 41 ; ..A\n"
-            "  downloadTaps_count: 0\n"
-            "  serviceContextList_count: 0\n"
-            "  userInfoLength: 0\n");
+            "              selector_type: " +
+                std::to_string(tap_selector_type(capture, 1)) +
+                "\n"
+                "              0000: 73 65 6c ; sel\n"
+                "            2\n"
+                "              id: 0x0003\n"
+                "              use: 0x0018\n"
+                "              assocTag: 0x000d\n"
+                "              selector_length: 0\n"
+                "              selector_type: " +
+                std::to_string(tap_selector_type(capture, 2)) +
+                "\n"
+                "        BIOP::LiteComponent\n"
+                "          0\n"
+                "            componentId_tag: 0x49534f05\n"
+                "            component_data_length: 3\n"
+                "            0000: 01 7f 41 ; ..A\n"
+                "  downloadTaps_count: 0\n"
+                "  serviceContextList_count: 0\n"
+                "  userInfoLength: 0\n");
 }
 
 TEST(SectionPage, AGatewayWithoutProfilesHasNoTaggedProfileNode) {
@@ -443,8 +462,8 @@ TEST(SectionPage, AGatewayWithoutProfilesHasNoTaggedProfileNode) {
   CSectionDlg page(&capture.store);
   page.Reset();
   page.Fill();
-  const ui::TreeNode* info =
-      node_at(page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)", "ServiceGatewayInfo"}));
+  const ui::TreeNode* info = node_at(
+      page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)", "ServiceGatewayInfo"}));
   ASSERT_NE(info, nullptr);
   EXPECT_EQ(ui::headless::render_text(*info),
             "ServiceGatewayInfo\n"
@@ -464,17 +483,19 @@ TEST(SectionPage, AProfileWithTwoLiteComponentsHasNoLiteComponentNode) {
   CSectionDlg page(&capture.store);
   page.Reset();
   page.Fill();
-  const ui::TreeNode* record = node_at(page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)",
-                                                              "ServiceGatewayInfo", "IOP::IOR()", "IOP::taggedProfile",
-                                                              "0"}));
+  const ui::TreeNode* record =
+      node_at(page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)", "ServiceGatewayInfo",
+                                     "IOP::IOR()", "IOP::taggedProfile", "0"}));
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(child_texts(record),
-            (std::vector<std::string>{"profileId_tag: 0x49534f06", "profile_data_length: 39", "profile_data_byte_order: 0",
-                                      "lite_component_count: 2", "BIOP::ObjectLocation", "DSM::ConnBinder"}));
+            (std::vector<std::string>{"profileId_tag: 0x49534f06", "profile_data_length: 39",
+                                      "profile_data_byte_order: 0", "lite_component_count: 2",
+                                      "BIOP::ObjectLocation", "DSM::ConnBinder"}));
   // An empty object key: its length node holds no dump line.
-  const ui::TreeNode* key = node_at(page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)",
-                                                           "ServiceGatewayInfo", "IOP::IOR()", "IOP::taggedProfile",
-                                                           "0", "BIOP::ObjectLocation", "objectKey_length: 0"}));
+  const ui::TreeNode* key = node_at(
+      page.tree(),
+      pid_path({"Download Server Initiate", "transaction id 0 (0)", "ServiceGatewayInfo", "IOP::IOR()",
+                "IOP::taggedProfile", "0", "BIOP::ObjectLocation", "objectKey_length: 0"}));
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(key->child_count(), 0u);
 }
@@ -498,12 +519,14 @@ TEST(SectionPage, PrivateDataDumpsFullLinesWithoutPaddingTheLastOne) {
     CSectionDlg page(&capture.store);
     page.Reset();
     page.Fill();
-    const ui::TreeNode* node = node_at(page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)"}));
+    const ui::TreeNode* node =
+        node_at(page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)"}));
     ASSERT_NE(node, nullptr);
     const ui::TreeNode* dump = node->child(17);
     ASSERT_EQ(dump->text(), c.node);
     ASSERT_EQ(dump->child_count(), c.offsets.size());
-    for (size_t i = 0; i < c.offsets.size(); ++i) EXPECT_EQ(dump->child(i)->text().substr(0, 4), c.offsets[i]);
+    for (size_t i = 0; i < c.offsets.size(); ++i)
+      EXPECT_EQ(dump->child(i)->text().substr(0, 4), c.offsets[i]);
     if (c.size == 17) {
       EXPECT_EQ(dump->child(1)->text(), "0008: 09 09 09 09 09 09 09 09 ; ........");
       EXPECT_EQ(dump->child(2)->text(), "0010: 20 ;  ");
@@ -520,3 +543,53 @@ TEST(SectionPage, ANullStoreGivesTheRootAlone) {
 }
 
 }  // namespace
+
+// ---- a real capture -----------------------------------------------------------------------------
+
+TEST(SectionPageOnAStream, TheHbbtvCarouselShowsItsDiiModuleAndBothBlocks) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  const auto ts = testsupport::read_file(path);
+  CarouselStore store;
+  CaptureCounters counters;
+  store.capture_pairs.insert({1, 0x138e});
+  store.pid_map[1] = {0x138e};
+  SectionIntake intake(store, counters);
+  intake.start_programs();
+  for (const auto& section : testsupport::extract_sections(ts, 188, 0x138e))
+    intake.dispatch_section(0x138e, section);
+
+  CSectionDlg page(&store);
+  page.Reset();
+  page.Fill();
+  const auto& tree = page.tree();
+  // Field values as an outside decoder shows them for this stream.
+  const ui::TreeNode* dii =
+      node_at(tree, pid_path({"Download Info Indication", "download id 0xc (12)", "0x0003"}));
+  ASSERT_NE(dii, nullptr);
+  const auto lines = child_texts(dii);
+  for (const char* want : {"transcationId: 0x80010003 (2147549187): ", "messageLength: 0x3e (62): ",
+                           "blockSize: 0xfe2 (4066): ", "numberOfModules: 0x1 (1): "}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), want), lines.end()) << want;
+  }
+  const ui::TreeNode* module = node_at(tree, pid_path({"Download Info Indication", "download id 0xc (12)",
+                                                       "0x0003", "Modules", "0 - 0x1 (1)"}));
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(child_texts(module),
+            (std::vector<std::string>{"moduleId: 0x1 (1): ", "moduleSize: 0x1a20 (6688): ",
+                                      "moduleVersion: 0x1 (1): ", "moduleInfoLength: 0x20 (32): "}));
+
+  const ui::TreeNode* blocks =
+      node_at(tree, pid_path({"Data Download Block", "downloadid 0xc (12)", "module id 0x1 (1)"}));
+  ASSERT_NE(blocks, nullptr);
+  EXPECT_EQ(child_texts(blocks), (std::vector<std::string>{"section 0 (0)", "section 0x1 (1)"}));
+  const auto second = child_texts(blocks->child(1));
+  EXPECT_EQ(second.at(3), "section_length: 0xa59 (2649)");
+  EXPECT_EQ(second.at(8), "last_section_number: 0x1 (1)");
+  ASSERT_EQ(second.size(), 9u + 6u + 3u);
+  EXPECT_EQ(second.at(17), "blockNumber: 0x1 (1): ");
+
+  // One DSI, with the gateway of the carousel.
+  const ui::TreeNode* dsis = node_at(tree, pid_path({"Download Server Initiate"}));
+  ASSERT_EQ(dsis->child_count(), 1u);
+  EXPECT_NE(tree.find_child(dsis->child(0), "ServiceGatewayInfo"), nullptr);
+}

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -133,7 +134,9 @@ struct PrefixCase {
 };
 
 // Short parameter names, so that the registered test names stay readable.
-void PrintTo(const PrefixCase& c, std::ostream* os) { *os << "bits_" << std::hex << c.prefixes << "_level_" << std::dec << c.level; }
+void PrintTo(const PrefixCase& c, std::ostream* os) {
+  *os << "bits_" << std::hex << c.prefixes << "_level_" << std::dec << c.level;
+}
 
 class PrefixEach : public LogTest, public ::testing::WithParamInterface<PrefixCase> {};
 
@@ -148,26 +151,25 @@ TEST_P(PrefixEach, FormatsOnePrefix) {
   EXPECT_EQ(read_text(path("p.txt")), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Prefixes, PrefixEach,
-                         ::testing::Values(PrefixCase{0x000, 3, "x\n"},
-                                           PrefixCase{0x008, 3, "   1 - x\n"},
-                                           PrefixCase{0x001, 3, "Jan 05 13:04:07. 45 - x\n"},
-                                           PrefixCase{0x002, 3, "(1.052) - x\n"},
-                                           PrefixCase{0x004, 3, "<3> - x\n"},
-                                           PrefixCase{0x004, -2, "<-2> - x\n"},
-                                           PrefixCase{0x100, 3, "         x\n"},
-                                           PrefixCase{0x100, 1, "   x\n"},
-                                           // Width 0 still prints the one-space string.
-                                           PrefixCase{0x100, 0, " x\n"},
-                                           // Bits without meaning add nothing.
-                                           PrefixCase{0x0F0 & ~0x008u, 3, "x\n"},
-                                           PrefixCase{0x200, 3, "x\n"}));
+INSTANTIATE_TEST_SUITE_P(
+    Prefixes, PrefixEach,
+    ::testing::Values(PrefixCase{0x000, 3, "x\n"}, PrefixCase{0x008, 3, "   1 - x\n"},
+                      PrefixCase{0x001, 3, "Jan 05 13:04:07. 45 - x\n"},
+                      PrefixCase{0x002, 3, "(1.052) - x\n"}, PrefixCase{0x004, 3, "<3> - x\n"},
+                      PrefixCase{0x004, -2, "<-2> - x\n"}, PrefixCase{0x100, 3, "         x\n"},
+                      PrefixCase{0x100, 1, "   x\n"},
+                      // Width 0 still prints the one-space string.
+                      PrefixCase{0x100, 0, " x\n"},
+                      // Bits without meaning add nothing.
+                      PrefixCase{0x0F0 & ~0x008u, 3, "x\n"}, PrefixCase{0x200, 3, "x\n"}));
 
 struct MillisCase {
   uint16_t millis;
   const char* shown;
 };
-void PrintTo(const MillisCase& c, std::ostream* os) { *os << "ms_" << c.millis; }
+void PrintTo(const MillisCase& c, std::ostream* os) {
+  *os << "ms_" << c.millis;
+}
 
 class MillisPadding : public LogTest, public ::testing::WithParamInterface<MillisCase> {};
 
@@ -199,6 +201,30 @@ TEST_F(LogTest, TimeOfDayUsesEnglishMonthAndTwoDigitFields) {
   log.log(1, "y");
   log.close();
   EXPECT_EQ(read_text(path("t.txt")), "Dec 31 23:59:09.100 - y\n");
+}
+
+TEST_F(LogTest, MonthStaysEnglishUnderAnotherLocale) {
+  std::string old = setlocale(LC_TIME, nullptr);
+  const char* chosen = nullptr;
+  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "es_ES.UTF-8", "de_DE", "fr_FR"}) {
+    if (setlocale(LC_TIME, name)) {
+      chosen = name;
+      break;
+    }
+  }
+  if (!chosen) GTEST_SKIP() << "no locale with other month names is installed";
+  CDebugLog log;
+  ASSERT_EQ(open(log, "loc.txt", 0x01, 0x01, 4), 0);
+  tm t{};
+  t.tm_year = 2024 - 1900;
+  t.tm_mon = 2;  // March: "Mär", "mars", "mar" elsewhere
+  t.tm_mday = 3;
+  g_seconds = timegm(&t);
+  g_millis = 0;
+  log.log(1, "x");
+  log.close();
+  setlocale(LC_TIME, old.c_str());
+  EXPECT_EQ(read_text(path("loc.txt")), "Mar 03 00:00:00.  0 - x\n") << "under " << chosen;
 }
 
 TEST_F(LogTest, ElapsedTimeIsZeroOnTheOpeningClock) {
@@ -353,12 +379,9 @@ TEST_F(LogTest, DeletesAtCloseOnlyAFileCreatedEmptyThatGotNoLine) {
     bool kept;
   };
   const Case cases[] = {
-      {"created-no-line", 0x09, nullptr, -1, false},
-      {"created-line", 0x09, nullptr, 2, true},
-      {"created-dropped-line", 0x09, nullptr, 5, false},
-      {"no-delete-option", 0x01, nullptr, -1, true},
-      {"appended-to-content", 0x19, "content\n", -1, true},
-      {"appended-to-empty", 0x19, "", -1, false},
+      {"created-no-line", 0x09, nullptr, -1, false},        {"created-line", 0x09, nullptr, 2, true},
+      {"created-dropped-line", 0x09, nullptr, 5, false},    {"no-delete-option", 0x01, nullptr, -1, true},
+      {"appended-to-content", 0x19, "content\n", -1, true}, {"appended-to-empty", 0x19, "", -1, false},
       {"truncated-content", 0x09, "content\n", -1, false},
   };
   for (const Case& c : cases) {
@@ -484,7 +507,8 @@ TEST_F(LogTest, ConcurrentLinesStayWholeAndNumberedInFileOrder) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&log, t] {
-      for (int i = 0; i < kLines; ++i) log.log(1 + (i % 4), "thread %d line %d %s", t, i, "payload-payload-payload");
+      for (int i = 0; i < kLines; ++i)
+        log.log(1 + (i % 4), "thread %d line %d %s", t, i, "payload-payload-payload");
     });
   }
   for (auto& th : threads) th.join();
@@ -567,7 +591,9 @@ struct ModulePathCase {
   const char* log;
 };
 
-void PrintTo(const ModulePathCase& c, std::ostream* os) { *os << "module_" << c.module; }
+void PrintTo(const ModulePathCase& c, std::ostream* os) {
+  *os << "module_" << c.module;
+}
 
 class LogPathForModule : public ::testing::TestWithParam<ModulePathCase> {};
 
@@ -575,17 +601,15 @@ TEST_P(LogPathForModule, ReplacesTheExtension) {
   EXPECT_EQ(log_path_for_module(GetParam().module), GetParam().log);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, LogPathForModule,
-                         ::testing::Values(ModulePathCase{"/x/dsmcc.so", "/x/dsmcc.txt"},
-                                           ModulePathCase{"/x/dsmcc", "/x/dsmcc.txt"},
-                                           ModulePathCase{"/x.d/dsmcc", "/x.d/dsmcc.txt"},
-                                           ModulePathCase{"/x/libdsmcc.so.1", "/x/libdsmcc.so.txt"},
-                                           ModulePathCase{"/x/.hidden", "/x/.hidden.txt"},
-                                           ModulePathCase{"dsmcc.", "dsmcc.txt"},
-                                           ModulePathCase{"ab.so", "ab.txt"},
-                                           ModulePathCase{"a.so", "orvex.txt"},
-                                           ModulePathCase{"/x", "orvex.txt"},
-                                           ModulePathCase{"", "orvex.txt"}));
+INSTANTIATE_TEST_SUITE_P(
+    Paths, LogPathForModule,
+    ::testing::Values(ModulePathCase{"/x/dsmcc.so", "/x/dsmcc.txt"},
+                      ModulePathCase{"/x/dsmcc", "/x/dsmcc.txt"},
+                      ModulePathCase{"/x.d/dsmcc", "/x.d/dsmcc.txt"},
+                      ModulePathCase{"/x/libdsmcc.so.1", "/x/libdsmcc.so.txt"},
+                      ModulePathCase{"/x/.hidden", "/x/.hidden.txt"}, ModulePathCase{"dsmcc.", "dsmcc.txt"},
+                      ModulePathCase{"ab.so", "ab.txt"}, ModulePathCase{"a.so", "orvex.txt"},
+                      ModulePathCase{"/x", "orvex.txt"}, ModulePathCase{"", "orvex.txt"}));
 
 std::string exe_path() {
   char buffer[4096];

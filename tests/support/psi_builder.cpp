@@ -24,7 +24,9 @@ void write_be32_at(Bytes& out, size_t at, uint32_t v) {
   out.at(at + 3) = static_cast<uint8_t>(v);
 }
 
-void append(Bytes& out, std::span<const uint8_t> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+void append(Bytes& out, std::span<const uint8_t> bytes) {
+  out.insert(out.end(), bytes.begin(), bytes.end());
+}
 
 }  // namespace
 
@@ -47,7 +49,8 @@ Bytes long_section(const SectionHeader& h, std::span<const uint8_t> body) {
                                                (h.private_indicator ? 0x4000 : 0) | 0x3000 | length);
   put_be(out, flags, 2);
   put_be(out, h.table_id_extension, 2);
-  out.push_back(static_cast<uint8_t>(0xC0 | ((h.version_number & 0x1F) << 1) | (h.current_next_indicator ? 1 : 0)));
+  out.push_back(
+      static_cast<uint8_t>(0xC0 | ((h.version_number & 0x1F) << 1) | (h.current_next_indicator ? 1 : 0)));
   out.push_back(h.section_number);
   out.push_back(h.last_section_number);
   append(out, body);
@@ -57,7 +60,8 @@ Bytes long_section(const SectionHeader& h, std::span<const uint8_t> body) {
 }
 
 Bytes short_section(uint8_t table_id, bool private_indicator, std::span<const uint8_t> body) {
-  if (body.size() > 0x0FFF) throw std::invalid_argument("short_section: body too long for a 12-bit section_length");
+  if (body.size() > 0x0FFF)
+    throw std::invalid_argument("short_section: body too long for a 12-bit section_length");
   Bytes out;
   out.push_back(table_id);
   put_be(out, static_cast<uint16_t>((private_indicator ? 0x4000 : 0) | 0x3000 | body.size()), 2);
@@ -111,7 +115,8 @@ Bytes stream_identifier_descriptor(uint8_t component_tag) {
 Bytes data_broadcast_descriptor(uint16_t data_broadcast_id, uint8_t component_tag,
                                 std::span<const uint8_t> selector, const std::string& language,
                                 const std::string& text) {
-  if (language.size() != 3) throw std::invalid_argument("data_broadcast_descriptor: language must be 3 letters");
+  if (language.size() != 3)
+    throw std::invalid_argument("data_broadcast_descriptor: language must be 3 letters");
   Bytes body;
   put_be(body, data_broadcast_id, 2);
   body.push_back(component_tag);
@@ -130,7 +135,9 @@ Bytes data_broadcast_id_descriptor(uint16_t data_broadcast_id, std::span<const u
   return descriptor(0x66, body);
 }
 
-Bytes application_signalling_descriptor(std::span<const uint8_t> entries) { return descriptor(0x6F, entries); }
+Bytes application_signalling_descriptor(std::span<const uint8_t> entries) {
+  return descriptor(0x6F, entries);
+}
 
 Bytes pat_section(uint16_t transport_stream_id, const std::vector<PatEntry>& entries, uint8_t version,
                   uint8_t section_number, uint8_t last_section_number) {
@@ -176,8 +183,8 @@ Bytes pmt_section(uint16_t program_number, uint16_t pcr_pid, std::span<const uin
 }
 
 Bytes dsmcc_section(uint8_t table_id, uint16_t table_id_extension, std::span<const uint8_t> message,
-                    uint8_t version, uint8_t section_number, uint8_t last_section_number, bool syntax_indicator,
-                    uint32_t checksum) {
+                    uint8_t version, uint8_t section_number, uint8_t last_section_number,
+                    bool syntax_indicator, uint32_t checksum) {
   SectionHeader h;
   h.table_id = table_id;
   h.section_syntax_indicator = syntax_indicator;

@@ -43,9 +43,11 @@ Bytes concat(std::initializer_list<Bytes> parts);
 
 Bytes descriptor(uint8_t tag, std::span<const uint8_t> body);
 // carousel_identifier_descriptor (0x13): carousel_id, FormatID, private data.
-Bytes carousel_id_descriptor(uint32_t carousel_id, uint8_t format_id = 0, std::span<const uint8_t> private_data = {});
+Bytes carousel_id_descriptor(uint32_t carousel_id, uint8_t format_id = 0,
+                             std::span<const uint8_t> private_data = {});
 // association_tag_descriptor (0x14): association_tag, use, selector, private data.
-Bytes association_tag_descriptor(uint16_t association_tag, uint16_t use, std::span<const uint8_t> selector = {},
+Bytes association_tag_descriptor(uint16_t association_tag, uint16_t use,
+                                 std::span<const uint8_t> selector = {},
                                  std::span<const uint8_t> private_data = {});
 // stream_identifier_descriptor (0x52): component_tag.
 Bytes stream_identifier_descriptor(uint8_t component_tag);

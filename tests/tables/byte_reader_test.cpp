@@ -14,11 +14,13 @@ struct ReadCase {
   const char* name;
   size_t width;
   std::function<uint64_t(ByteReader&)> read;
-  uint64_t value;   // read from kBytes
+  uint64_t value;     // read from kBytes
   bool moves = true;  // peeks leave the cursor
 };
 
-void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const ReadCase kReads[] = {
     {"u8", 1, [](ByteReader& r) { return r.u8(); }, 0x01},
@@ -33,10 +35,19 @@ const ReadCase kReads[] = {
     {"u16_little", 2, [](ByteReader& r) { return r.u16(false); }, 0x0201},
     {"u32_big", 4, [](ByteReader& r) { return r.u32(true); }, 0x01020304},
     {"u32_little", 4, [](ByteReader& r) { return r.u32(false); }, 0x04030201},
-    {"bytes3", 3, [](ByteReader& r) { auto v = r.bytes(3); return v.empty() ? 0 : uint64_t{v[0]} << 16 | uint64_t{v[1]} << 8 | v[2]; },
+    {"bytes3", 3,
+     [](ByteReader& r) {
+       auto v = r.bytes(3);
+       return v.empty() ? 0 : uint64_t{v[0]} << 16 | uint64_t{v[1]} << 8 | v[2];
+     },
      0x010203},
     {"skip5", 5, [](ByteReader& r) { return r.skip(5) ? 1 : 0; }, 1},
-    {"sub4", 4, [](ByteReader& r) { auto s = r.sub(4); return s.ok() ? s.be32() : 0; }, 0x01020304},
+    {"sub4", 4,
+     [](ByteReader& r) {
+       auto s = r.sub(4);
+       return s.ok() ? s.be32() : 0;
+     },
+     0x01020304},
     {"peek0", 1, [](ByteReader& r) { return r.peek_u8(0); }, 0x01, false},
     {"peek2", 3, [](ByteReader& r) { return r.peek_u8(2); }, 0x03, false},
 };

@@ -33,7 +33,8 @@ struct ExpectedStream {
 
 Bytes from_hex(const std::string& hex) {
   Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 
@@ -41,7 +42,8 @@ Bytes from_hex(const std::string& hex) {
 std::map<uint32_t, std::vector<ExpectedStream>> read_listing(const std::string& path) {
   std::map<uint32_t, std::vector<ExpectedStream>> programmes;
   std::ifstream in(path);
-  const std::regex line_shape(R"(^\s*prog (\d+) pid 0x([0-9A-Fa-f]+) type 0x([0-9A-Fa-f]+) \(.*\) descs(.*)$)");
+  const std::regex line_shape(
+      R"(^\s*prog (\d+) pid 0x([0-9A-Fa-f]+) type 0x([0-9A-Fa-f]+) \(.*\) descs(.*)$)");
   const std::regex descriptor_shape(R"(0x([0-9A-Fa-f]{2}):([0-9A-Fa-f]*))");
   for (std::string line; std::getline(in, line);) {
     std::smatch m;
@@ -95,7 +97,8 @@ TEST(MultiserviceStream, PatAndPmtsMatchTheIndependentListing) {
       if (pmt.program_number() == programme && !pmts.count(programme)) pmts.emplace(programme, pmt);
     }
   }
-  EXPECT_EQ(pmts.size(), pat.get_program_info_size()) << "every programme of the PAT has its PMT in the stream";
+  EXPECT_EQ(pmts.size(), pat.get_program_info_size())
+      << "every programme of the PAT has its PMT in the stream";
 
   for (const auto& [programme, streams] : expected) {
     SCOPED_TRACE("programme " + std::to_string(programme));
@@ -131,7 +134,8 @@ TEST(MultiserviceStream, PatAndPmtsMatchTheIndependentListing) {
         }
         if (want.descriptors[d].tag == 0x66) {
           ASSERT_LT(broadcast_id, es.descriptors.data_broadcast_id.size());
-          EXPECT_EQ(es.descriptors.data_broadcast_id[broadcast_id].data_broadcast_id, be(want.descriptors[d].data, 0, 2));
+          EXPECT_EQ(es.descriptors.data_broadcast_id[broadcast_id].data_broadcast_id,
+                    be(want.descriptors[d].data, 0, 2));
           ++broadcast_id;
         }
       }
@@ -160,13 +164,15 @@ TEST(MultiserviceStream, KnownCarouselValues) {
   sitables::PmtDVB pmt(-1);
   ASSERT_NO_THROW(pmt.Parse(sections.front(), false));
   EXPECT_EQ(pmt.program_number(), 3401u);
-  std::map<uint32_t, std::pair<uint32_t, uint32_t>> carousel_by_pid;  // PID -> (carousel_id, data_broadcast_id)
+  std::map<uint32_t, std::pair<uint32_t, uint32_t>>
+      carousel_by_pid;  // PID -> (carousel_id, data_broadcast_id)
   for (const auto& es : pmt.streams) {
     if (es.descriptors.carousel_id.empty() || es.descriptors.data_broadcast_id.empty()) continue;
     carousel_by_pid[es.elementary_PID] = {es.descriptors.carousel_id[0].carousel_id,
                                           es.descriptors.data_broadcast_id[0].data_broadcast_id};
   }
-  const std::map<uint32_t, std::pair<uint32_t, uint32_t>> want = {{0x0BB9, {0x3D, 0x00F0}}, {0x0BBA, {0x3E, 0x0123}}};
+  const std::map<uint32_t, std::pair<uint32_t, uint32_t>> want = {{0x0BB9, {0x3D, 0x00F0}},
+                                                                  {0x0BBA, {0x3E, 0x0123}}};
   EXPECT_EQ(carousel_by_pid, want);
 }
 

@@ -25,8 +25,11 @@ std::string parse_error(sitables::PsiTableBase& table, const Bytes& section) {
   return "";
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
+// clang-format off
 // A PMT written out by hand, field by field.
 const Bytes kPmt = {
     0x02,              // table_id
@@ -66,12 +69,14 @@ const Bytes kRealPat = {
     0x0D, 0x4D, 0xE1, 0x04, 0x0D, 0x4E, 0xE1, 0x05, 0x0D, 0x53, 0xE1, 0x18, 0x0D, 0x52, 0xE1, 0x2C,
     0x68, 0x9E, 0x0F, 0xA5,  // CRC_32
 };
+// clang-format on
 
 // ---- CRC-32 ----
 
 TEST(Crc32, MatchesTheCheckValueAndLeavesZeroOverAWholeSection) {
   const char* check = "123456789";
-  EXPECT_EQ(sitables::crc32_mpeg2({reinterpret_cast<const uint8_t*>(check), std::strlen(check)}), 0x0376E6E7u);
+  EXPECT_EQ(sitables::crc32_mpeg2({reinterpret_cast<const uint8_t*>(check), std::strlen(check)}),
+            0x0376E6E7u);
   EXPECT_EQ(sitables::crc32_mpeg2({}), 0xFFFFFFFFu);
   EXPECT_EQ(sitables::crc32_mpeg2(kPmt), 0u);
   EXPECT_EQ(sitables::crc32_mpeg2(kRealPat), 0u);
@@ -79,17 +84,24 @@ TEST(Crc32, MatchesTheCheckValueAndLeavesZeroOverAWholeSection) {
 }
 
 TEST(Builder, WritesTheSameBytesAsTheHandWrittenSections) {
-  const Bytes pmt = ts::pmt_section(3401, 0x64, Bytes{0xC0, 0x01, 0x07},
-                                    {{0x0B, 0xC8,
-                                      ts::concat({ts::stream_identifier_descriptor(0x29),
-                                                  ts::carousel_id_descriptor(0x3D), ts::data_broadcast_id_descriptor(0xF0)})},
-                                     {0x05, 0x7D1, {}}},
-                                    1);
+  const Bytes pmt =
+      ts::pmt_section(3401, 0x64, Bytes{0xC0, 0x01, 0x07},
+                      {{0x0B, 0xC8,
+                        ts::concat({ts::stream_identifier_descriptor(0x29), ts::carousel_id_descriptor(0x3D),
+                                    ts::data_broadcast_id_descriptor(0xF0)})},
+                       {0x05, 0x7D1, {}}},
+                      1);
   EXPECT_EQ(pmt, kPmt);
   const Bytes message = {0x11, 0x03, 0x10, 0x06, 0x00, 0x00, 0x00, 0x02};
   EXPECT_EQ(ts::dsmcc_section(0x3B, 2, message), kDsi);
-  EXPECT_EQ(ts::pat_section(0x4800, {{3401, 0x102}, {3402, 0x101}, {3403, 0x100}, {3404, 0x103},
-                                     {3405, 0x104}, {3406, 0x105}, {3411, 0x118}, {3410, 0x12C}}),
+  EXPECT_EQ(ts::pat_section(0x4800, {{3401, 0x102},
+                                     {3402, 0x101},
+                                     {3403, 0x100},
+                                     {3404, 0x103},
+                                     {3405, 0x104},
+                                     {3406, 0x105},
+                                     {3411, 0x118},
+                                     {3410, 0x12C}}),
             kRealPat);
 }
 
@@ -117,7 +129,9 @@ struct HeaderCase {
   const char* name;
   ts::SectionHeader header;
 };
-void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const HeaderCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DsmccHeaderFields : public ::testing::TestWithParam<HeaderCase> {};
 
@@ -139,12 +153,12 @@ TEST_P(DsmccHeaderFields, ComeBackAsBuilt) {
   EXPECT_EQ(Bytes(s.get_data().begin(), s.get_data().end()), message);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Headers, DsmccHeaderFields,
-    ::testing::Values(HeaderCase{"zeros", {0x3B, true, false, 0x0000, 0, false, 0, 0}},
-                      HeaderCase{"ones", {0x3C, true, true, 0xFFFF, 31, true, 255, 255}},
-                      HeaderCase{"mixed", {0x3B, true, false, 0xABCD, 21, true, 5, 7}},
-                      HeaderCase{"checksum_form", {0x3C, false, true, 0x1234, 10, false, 1, 2}}));
+INSTANTIATE_TEST_SUITE_P(Headers, DsmccHeaderFields,
+                         ::testing::Values(HeaderCase{"zeros", {0x3B, true, false, 0x0000, 0, false, 0, 0}},
+                                           HeaderCase{"ones", {0x3C, true, true, 0xFFFF, 31, true, 255, 255}},
+                                           HeaderCase{"mixed", {0x3B, true, false, 0xABCD, 21, true, 5, 7}},
+                                           HeaderCase{"checksum_form",
+                                                      {0x3C, false, true, 0x1234, 10, false, 1, 2}}));
 
 TEST(SectionHeader, TooShortForTheHeaderOrForSectionLength) {
   for (size_t n = 0; n < kPmt.size(); ++n) {
@@ -206,10 +220,12 @@ TEST(SectionHeader, SyntaxIndicatorRules) {
   h.section_syntax_indicator = false;
   h.table_id = 0x00;
   sitables::Pat pat;
-  EXPECT_EQ(parse_error(pat, ts::long_section(h, Bytes{})), "section_syntax_indicator 0 is not allowed in a PAT");
+  EXPECT_EQ(parse_error(pat, ts::long_section(h, Bytes{})),
+            "section_syntax_indicator 0 is not allowed in a PAT");
   h.table_id = 0x01;
   sitables::Cat cat;
-  EXPECT_EQ(parse_error(cat, ts::long_section(h, Bytes{})), "section_syntax_indicator 0 is not allowed in a CAT");
+  EXPECT_EQ(parse_error(cat, ts::long_section(h, Bytes{})),
+            "section_syntax_indicator 0 is not allowed in a CAT");
 
   Bytes pmt_bytes = kPmt;
   pmt_bytes[1] &= 0x7F;
@@ -353,7 +369,8 @@ TEST(DsmCC, CopiesOwnTheirBytes) {
 
 TEST(Pat, EntriesInSectionOrderWithProgramZero) {
   sitables::Pat pat;
-  ASSERT_EQ(parse_error(pat, ts::pat_section(0x1234, {{0, 0x10}, {7, 0x1FFF}, {3, 0x100}, {65535, 0x20}})), "");
+  ASSERT_EQ(parse_error(pat, ts::pat_section(0x1234, {{0, 0x10}, {7, 0x1FFF}, {3, 0x100}, {65535, 0x20}})),
+            "");
   EXPECT_EQ(pat.transport_stream_id(), 0x1234u);
   ASSERT_EQ(pat.get_program_info_size(), 4u);
   const uint32_t expected[4][2] = {{0, 0x10}, {7, 0x1FFF}, {3, 0x100}, {65535, 0x20}};
@@ -386,9 +403,9 @@ Bytes resealed_with_body(const Bytes& section, size_t body_length) {
 }
 
 struct CutRow {
-  size_t from, to;       // body lengths, inclusive
-  const char* error;     // substring of the error, or null when the section parses
-  size_t entries;        // entries parsed when it does
+  size_t from, to;    // body lengths, inclusive
+  const char* error;  // substring of the error, or null when the section parses
+  size_t entries;     // entries parsed when it does
 };
 
 void check_cuts(const Bytes& section, const std::vector<CutRow>& rows,
@@ -414,37 +431,52 @@ void check_cuts(const Bytes& section, const std::vector<CutRow>& rows,
 
 TEST(Pat, CutAtEveryByte) {
   const Bytes pat = ts::pat_section(1, {{1, 0x100}, {2, 0x200}, {3, 0x300}});
-  check_cuts(pat,
-             {{0, 0, nullptr, 0}, {1, 3, "needs 4 bytes", 0}, {4, 4, nullptr, 1}, {5, 7, "PAT entry at offset 12", 0},
-              {8, 8, nullptr, 2}, {9, 11, "needs 4 bytes", 0}, {12, 12, nullptr, 3}},
-             [] { return std::make_unique<sitables::Pat>(); },
-             [](const sitables::PsiTableBase& t) { return static_cast<const sitables::Pat&>(t).get_program_info_size(); });
+  check_cuts(
+      pat,
+      {{0, 0, nullptr, 0},
+       {1, 3, "needs 4 bytes", 0},
+       {4, 4, nullptr, 1},
+       {5, 7, "PAT entry at offset 12", 0},
+       {8, 8, nullptr, 2},
+       {9, 11, "needs 4 bytes", 0},
+       {12, 12, nullptr, 3}},
+      [] { return std::make_unique<sitables::Pat>(); },
+      [](const sitables::PsiTableBase& t) {
+        return static_cast<const sitables::Pat&>(t).get_program_info_size();
+      });
 }
 
 TEST(Cat, CutAtEveryByte) {
   const Bytes cat = ts::cat_section(ts::concat({ts::descriptor(0x09, Bytes{0x01, 0x00, 0xE1, 0x00}),
-                                                 ts::descriptor(0x09, Bytes{0x05, 0x00, 0xE2, 0x00})}));
-  check_cuts(cat,
-             {{0, 0, nullptr, 0}, {1, 1, "descriptor at offset 8 needs 2 header bytes, 1 left", 0},
-              {2, 5, "descriptor 0x09 at offset 8: descriptor_length 4 runs past its loop", 0}, {6, 6, nullptr, 1},
-              {7, 7, "descriptor at offset 14 needs 2 header bytes", 0}, {8, 11, "at offset 14", 0},
-              {12, 12, nullptr, 2}},
-             [] { return std::make_unique<sitables::Cat>(); },
-             [](const sitables::PsiTableBase& t) { return static_cast<const sitables::Cat&>(t).descriptors.all.size(); });
+                                                ts::descriptor(0x09, Bytes{0x05, 0x00, 0xE2, 0x00})}));
+  check_cuts(
+      cat,
+      {{0, 0, nullptr, 0},
+       {1, 1, "descriptor at offset 8 needs 2 header bytes, 1 left", 0},
+       {2, 5, "descriptor 0x09 at offset 8: descriptor_length 4 runs past its loop", 0},
+       {6, 6, nullptr, 1},
+       {7, 7, "descriptor at offset 14 needs 2 header bytes", 0},
+       {8, 11, "at offset 14", 0},
+       {12, 12, nullptr, 2}},
+      [] { return std::make_unique<sitables::Cat>(); },
+      [](const sitables::PsiTableBase& t) {
+        return static_cast<const sitables::Cat&>(t).descriptors.all.size();
+      });
 }
 
 TEST(PmtDVB, CutAtEveryByte) {
-  check_cuts(kPmt,
-             {{0, 3, "PCR_PID and program_info_length at offset 8 need 4 bytes", 0},
-              {4, 6, "program_info_length 3 at offset 10 runs past the section", 0},
-              {7, 7, nullptr, 0},
-              {8, 11, "elementary stream entry at offset 15 needs 5 bytes", 0},
-              {12, 25, "ES_info_length 14 of elementary_PID 0x00c8 at offset 18 runs past the section", 0},
-              {26, 26, nullptr, 1},
-              {27, 30, "elementary stream entry at offset 34 needs 5 bytes", 0},
-              {31, 31, nullptr, 2}},
-             [] { return std::make_unique<sitables::PmtDVB>(-1); },
-             [](const sitables::PsiTableBase& t) { return static_cast<const sitables::PmtDVB&>(t).streams.size(); });
+  check_cuts(
+      kPmt,
+      {{0, 3, "PCR_PID and program_info_length at offset 8 need 4 bytes", 0},
+       {4, 6, "program_info_length 3 at offset 10 runs past the section", 0},
+       {7, 7, nullptr, 0},
+       {8, 11, "elementary stream entry at offset 15 needs 5 bytes", 0},
+       {12, 25, "ES_info_length 14 of elementary_PID 0x00c8 at offset 18 runs past the section", 0},
+       {26, 26, nullptr, 1},
+       {27, 30, "elementary stream entry at offset 34 needs 5 bytes", 0},
+       {31, 31, nullptr, 2}},
+      [] { return std::make_unique<sitables::PmtDVB>(-1); },
+      [](const sitables::PsiTableBase& t) { return static_cast<const sitables::PmtDVB&>(t).streams.size(); });
 }
 
 // ---- Descriptors ----
@@ -453,15 +485,17 @@ TEST(PmtDVB, StreamsAndDecodedDescriptors) {
   const Bytes selector = {0xDE, 0xAD};
   const Bytes id_selector = {0x01, 0x02, 0x03};
   const Bytes carousel_private = {0x77};
-  const Bytes pmt_bytes = ts::pmt_section(
-      0x0102, 0x1FFF, ts::carousel_id_descriptor(0x10, 0x01),
-      {{0x0B, 0x0BB9,
-        ts::concat({ts::stream_identifier_descriptor(0x29), ts::data_broadcast_descriptor(0x00F0, 0x29, selector, "deu", "MHP"),
-                    ts::carousel_id_descriptor(0x0000003D, 0x00, carousel_private),
-                    ts::data_broadcast_id_descriptor(0x00F0, id_selector), ts::data_broadcast_id_descriptor(0x0123)})},
-       {0x02, 0x0100, {}},
-       {0x0C, 0x0C1D, ts::association_tag_descriptor(0x32, 0x0100)}},
-      5);
+  const Bytes pmt_bytes =
+      ts::pmt_section(0x0102, 0x1FFF, ts::carousel_id_descriptor(0x10, 0x01),
+                      {{0x0B, 0x0BB9,
+                        ts::concat({ts::stream_identifier_descriptor(0x29),
+                                    ts::data_broadcast_descriptor(0x00F0, 0x29, selector, "deu", "MHP"),
+                                    ts::carousel_id_descriptor(0x0000003D, 0x00, carousel_private),
+                                    ts::data_broadcast_id_descriptor(0x00F0, id_selector),
+                                    ts::data_broadcast_id_descriptor(0x0123)})},
+                       {0x02, 0x0100, {}},
+                       {0x0C, 0x0C1D, ts::association_tag_descriptor(0x32, 0x0100)}},
+                      5);
   sitables::PmtDVB pmt(-1);
   ASSERT_EQ(parse_error(pmt, pmt_bytes), "");
   EXPECT_EQ(pmt.program_number(), 0x0102u);
@@ -517,7 +551,9 @@ struct BadDescriptor {
   Bytes descriptor;
   const char* error;
 };
-void PrintTo(const BadDescriptor& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BadDescriptor& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class BadDescriptorInPmt : public ::testing::TestWithParam<BadDescriptor> {};
 
@@ -535,12 +571,20 @@ INSTANTIATE_TEST_SUITE_P(
     Descriptors, BadDescriptorInPmt,
     ::testing::Values(
         BadDescriptor{"lone_tag", {0x52}, "descriptor at offset 20 needs 2 header bytes, 1 left"},
-        BadDescriptor{"length_past_loop", {0x52, 0x05, 0x01}, "descriptor 0x52 at offset 20: descriptor_length 5 runs past its loop (1 bytes left)"},
-        BadDescriptor{"data_broadcast_id_short", {0x66, 0x01, 0x00}, "data_broadcast_id_descriptor (tag 0x66) runs past its descriptor_length 1"},
-        BadDescriptor{"carousel_id_short", {0x13, 0x04, 0, 0, 0, 1}, "carousel_identifier_descriptor (tag 0x13) runs past its descriptor_length 4: a field at byte 4 of its body needs 1 bytes"},
+        BadDescriptor{"length_past_loop",
+                      {0x52, 0x05, 0x01},
+                      "descriptor 0x52 at offset 20: descriptor_length 5 runs past its loop (1 bytes left)"},
+        BadDescriptor{"data_broadcast_id_short",
+                      {0x66, 0x01, 0x00},
+                      "data_broadcast_id_descriptor (tag 0x66) runs past its descriptor_length 1"},
+        BadDescriptor{"carousel_id_short",
+                      {0x13, 0x04, 0, 0, 0, 1},
+                      "carousel_identifier_descriptor (tag 0x13) runs past its descriptor_length 4: a field "
+                      "at byte 4 of its body needs 1 bytes"},
         BadDescriptor{"data_broadcast_selector_past_end",
                       {0x64, 0x06, 0x00, 0xF0, 0x29, 0x09, 0x00, 0x00},
-                      "data_broadcast_descriptor (tag 0x64) runs past its descriptor_length 6: a field at byte 4 of its body needs 9 bytes"},
+                      "data_broadcast_descriptor (tag 0x64) runs past its descriptor_length 6: a field at "
+                      "byte 4 of its body needs 9 bytes"},
         BadDescriptor{"data_broadcast_no_text_length",
                       {0x64, 0x07, 0x00, 0xF0, 0x29, 0x00, 'e', 'n', 'g'},
                       "a field at byte 7 of its body needs 1 bytes"},
@@ -561,10 +605,11 @@ TEST(PmtDVB, EsInfoLongerThanTheSectionIsRejected) {
 
 TEST(Cat, DescriptorsInOrder) {
   sitables::Cat cat;
-  ASSERT_EQ(parse_error(cat, ts::cat_section(ts::concat({ts::descriptor(0x09, Bytes{0x01, 0x00, 0xE1, 0x00}),
-                                                          ts::descriptor(0x09, Bytes{0x05, 0x00, 0xE2, 0x00})}),
-                                             3)),
-            "");
+  ASSERT_EQ(
+      parse_error(cat, ts::cat_section(ts::concat({ts::descriptor(0x09, Bytes{0x01, 0x00, 0xE1, 0x00}),
+                                                   ts::descriptor(0x09, Bytes{0x05, 0x00, 0xE2, 0x00})}),
+                                       3)),
+      "");
   EXPECT_EQ(cat.version_number, 3u);
   ASSERT_EQ(cat.descriptors.all.size(), 2u);
   EXPECT_EQ(cat.descriptors.all[1].data, (Bytes{0x05, 0x00, 0xE2, 0x00}));

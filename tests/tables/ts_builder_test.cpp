@@ -28,10 +28,18 @@ Bytes packet_at(const Bytes& stream, size_t index, size_t packet_size = 188) {
                stream.begin() + static_cast<std::ptrdiff_t>(start + 188));
 }
 
-uint16_t pid_of(const Bytes& p) { return static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]); }
-bool unit_start(const Bytes& p) { return (p[1] & 0x40) != 0; }
-uint8_t counter_of(const Bytes& p) { return p[3] & 0x0F; }
-uint8_t adaptation_control(const Bytes& p) { return (p[3] >> 4) & 3; }
+uint16_t pid_of(const Bytes& p) {
+  return static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]);
+}
+bool unit_start(const Bytes& p) {
+  return (p[1] & 0x40) != 0;
+}
+uint8_t counter_of(const Bytes& p) {
+  return p[3] & 0x0F;
+}
+uint8_t adaptation_control(const Bytes& p) {
+  return (p[3] >> 4) & 3;
+}
 
 TEST(Packetizer, OneSmallSectionMakesOneStuffedPacket) {
   const Bytes s = section_of(20);
@@ -284,8 +292,8 @@ TEST(ExtractSections, SkipsOtherPidsBadSyncErrorsAndPayloadlessPackets) {
   p.add_section(0x100, c);
   p.add_section(0x100, d);
   Bytes stream = p.take();
-  stream[2 * 188] = 0x46;         // c: no sync byte
-  stream[3 * 188 + 1] |= 0x80;    // d: transport_error_indicator
+  stream[2 * 188] = 0x46;       // c: no sync byte
+  stream[3 * 188 + 1] |= 0x80;  // d: transport_error_indicator
   p.add_section(0x100, b);
   Bytes tail = p.take();
   tail[3] = static_cast<uint8_t>((tail[3] & 0xCF) | 0x20);  // adaptation only: no payload

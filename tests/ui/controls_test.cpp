@@ -55,10 +55,10 @@ TEST(TreeView, FindChildComparesWholeTextsOfDirectChildrenFirstToLast) {
 
   EXPECT_EQ(tree.find_child(root, "module id 0x1 (1)"), first);
   EXPECT_NE(tree.find_child(root, "module id 0x1 (1)"), twin);
-  EXPECT_EQ(tree.find_child(root, "module id 0x1"), nullptr);         // a prefix is not the text
-  EXPECT_EQ(tree.find_child(root, "module id 0x1 (1) "), nullptr);    // nor a longer one
-  EXPECT_EQ(tree.find_child(root, "deep"), nullptr);                  // grandchildren are not looked at
-  EXPECT_EQ(tree.find_child(nullptr, "root"), root);                  // null parent: the top level
+  EXPECT_EQ(tree.find_child(root, "module id 0x1"), nullptr);       // a prefix is not the text
+  EXPECT_EQ(tree.find_child(root, "module id 0x1 (1) "), nullptr);  // nor a longer one
+  EXPECT_EQ(tree.find_child(root, "deep"), nullptr);                // grandchildren are not looked at
+  EXPECT_EQ(tree.find_child(nullptr, "root"), root);                // null parent: the top level
   EXPECT_EQ(tree.find_child(first, "deep")->text(), "deep");
 }
 
@@ -170,10 +170,11 @@ TEST_P(ListBoxClicks, UserClicksFollowTheSelectionMode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, ListBoxClicks,
-    ::testing::Values(SelectionCase{0, ui::ListBox::SelectionMode::single, {2, 1}, {1}},
-                      SelectionCase{resources::LIST_MULTIPLE_SEL, ui::ListBox::SelectionMode::multiple, {3, 1, 2, 3},
-                                    {1, 2}},
-                      SelectionCase{resources::LIST_EXTENDED_SEL, ui::ListBox::SelectionMode::extended, {3, 0}, {0}}));
+    ::testing::Values(
+        SelectionCase{0, ui::ListBox::SelectionMode::single, {2, 1}, {1}},
+        SelectionCase{
+            resources::LIST_MULTIPLE_SEL, ui::ListBox::SelectionMode::multiple, {3, 1, 2, 3}, {1, 2}},
+        SelectionCase{resources::LIST_EXTENDED_SEL, ui::ListBox::SelectionMode::extended, {3, 0}, {0}}));
 
 TEST(ListBox, ProgramSelectionBelongsToItsModeAndRaisesNoReport) {
   auto single_window = make_window(0);
@@ -235,7 +236,8 @@ TEST(ListBox, DoubleClickSelectsThenReportsAndADisabledListRefuses) {
   list.add_string("b");
   std::vector<std::string> reports;
   window.on_notify(LIST, ui::Notify::selection_changed, [&] { reports.push_back("sel"); });
-  window.on_notify(LIST, ui::Notify::double_clicked, [&] { reports.push_back("dbl " + std::to_string(list.selected_items().at(0))); });
+  window.on_notify(LIST, ui::Notify::double_clicked,
+                   [&] { reports.push_back("dbl " + std::to_string(list.selected_items().at(0))); });
   EXPECT_TRUE(list.double_click(1));
   EXPECT_EQ(reports, (std::vector<std::string>{"sel", "dbl 1"}));
   EXPECT_FALSE(list.click(5));
@@ -367,7 +369,7 @@ TEST(ViewHook, EveryModelChangeReachesTheAttachedView) {
   window.show(true);
   using C = ui::Change;
   const std::vector<std::pair<int, C>> want = {{TREE, C::content}, {LIST, C::content}, {LIST, C::selection},
-                                               {BUTTON, C::text},  {BAR, C::value},     {0, C::visible}};
+                                               {BUTTON, C::text},  {BAR, C::value},    {0, C::visible}};
   EXPECT_EQ(recorder.seen, want);
   window.set_view(nullptr);
 }

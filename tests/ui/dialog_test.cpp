@@ -28,8 +28,10 @@ TEST(Dialog, ControlsComeFromTheLayoutWithTheirKinds) {
   EXPECT_EQ(window.height(), 334);
   ASSERT_NE(window.list_box(resources::ANALYSIS_CAPTURE_LIST), nullptr);
   EXPECT_TRUE(window.list_box(resources::ANALYSIS_CAPTURE_LIST)->sorted());
-  EXPECT_EQ(window.list_box(resources::ANALYSIS_CAPTURE_LIST)->selection_mode(), ui::ListBox::SelectionMode::multiple);
-  EXPECT_EQ(window.list_box(resources::ANALYSIS_MUX_LIST)->selection_mode(), ui::ListBox::SelectionMode::extended);
+  EXPECT_EQ(window.list_box(resources::ANALYSIS_CAPTURE_LIST)->selection_mode(),
+            ui::ListBox::SelectionMode::multiple);
+  EXPECT_EQ(window.list_box(resources::ANALYSIS_MUX_LIST)->selection_mode(),
+            ui::ListBox::SelectionMode::extended);
   EXPECT_FALSE(window.list_box(resources::ANALYSIS_MUX_LIST)->sorted());
   EXPECT_EQ(window.button(resources::ANALYSIS_RESCAN)->text(), "Rescan...");
   EXPECT_TRUE(window.button(resources::ID_OK)->is_default());
@@ -228,7 +230,9 @@ TEST(Backend, ASetBackendRunsTheLoopsAndSeesEveryWindow) {
       ui::headless::instance().run_modal_loop(d);
     }
     void wake() override {}
-    int message_box(ui::Dialog*, std::string_view, std::string_view, uint32_t) override { return ui::RESULT_NO; }
+    int message_box(ui::Dialog*, std::string_view, std::string_view, uint32_t) override {
+      return ui::RESULT_NO;
+    }
   } counting;
   ui::set_backend(&counting);
   {

@@ -55,12 +55,15 @@ TEST(RenderJson, NodesCarryTextImagesExpandedAndChildren) {
   tree.insert(nullptr, "other");
   tree.expand(root);
 
-  const std::string file = R"({"text":"index.html - size=120","image":2,"selected_image":2,"expanded":false,"children":[]})";
-  const std::string dir_json = R"({"text":"dir","image":0,"selected_image":1,"expanded":false,"children":[)" + file + "]}";
-  const std::string quoted = R"({"text":"x \"quoted\"","image":2,"selected_image":2,"expanded":false,"children":[]})";
+  const std::string file =
+      R"({"text":"index.html - size=120","image":2,"selected_image":2,"expanded":false,"children":[]})";
+  const std::string dir_json =
+      R"({"text":"dir","image":0,"selected_image":1,"expanded":false,"children":[)" + file + "]}";
+  const std::string quoted =
+      R"({"text":"x \"quoted\"","image":2,"selected_image":2,"expanded":false,"children":[]})";
   const std::string root_json =
-      R"({"text":"Object Carousels","image":0,"selected_image":1,"expanded":true,"children":[)" + dir_json + "," +
-      quoted + "]}";
+      R"({"text":"Object Carousels","image":0,"selected_image":1,"expanded":true,"children":[)" + dir_json +
+      "," + quoted + "]}";
   const std::string other = R"({"text":"other","image":0,"selected_image":0,"expanded":false,"children":[]})";
   EXPECT_EQ(render_json(tree), "[" + root_json + "," + other + "]");
   EXPECT_EQ(render_json(*dir), dir_json);
@@ -100,27 +103,26 @@ TEST_P(JsonString, EscapesWhatJsonNeedsAndEveryByteThatIsNotUtf8) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bytes, JsonString,
-    ::testing::Values(
-        EscapeCase{"empty", "", R"("")"},
-        EscapeCase{"ascii", "PID 0x138e", R"("PID 0x138e")"},
-        EscapeCase{"quote_backslash", "a\"b\\c", R"("a\"b\\c")"},
-        EscapeCase{"short_escapes", "\b\f\n\r\t", R"("\b\f\n\r\t")"},
-        EscapeCase{"other_controls", std::string("\x00\x01\x1f\x7f", 4), R"("\u0000\u0001\u001f\u007f")"},
-        EscapeCase{"two_byte", "caf\xc3\xa9", "\"caf\xc3\xa9\""},
-        EscapeCase{"three_byte", "\xe2\x82\xac", "\"\xe2\x82\xac\""},
-        EscapeCase{"four_byte", "\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},
-        EscapeCase{"highest_code_point", "\xf4\x8f\xbf\xbf", "\"\xf4\x8f\xbf\xbf\""},
-        EscapeCase{"latin1_byte", "\xe9t\xe9", R"("\u00e9t\u00e9")"},
-        EscapeCase{"lone_continuation", "\x80", R"("\u0080")"},
-        EscapeCase{"invalid_leads", "\xc0\xc1\xf5\xff", R"("\u00c0\u00c1\u00f5\u00ff")"},
-        EscapeCase{"overlong_two_byte", "\xc0\xaf", R"("\u00c0\u00af")"},
-        EscapeCase{"overlong_three_byte", "\xe0\x80\xaf", R"("\u00e0\u0080\u00af")"},
-        EscapeCase{"overlong_four_byte", "\xf0\x80\x80\xaf", R"("\u00f0\u0080\u0080\u00af")"},
-        EscapeCase{"surrogate", "\xed\xa0\x80", R"("\u00ed\u00a0\u0080")"},
-        EscapeCase{"above_max", "\xf4\x90\x80\x80", R"("\u00f4\u0090\u0080\u0080")"},
-        EscapeCase{"cut_short_then_ascii", "\xe2\x82z", R"("\u00e2\u0082z")"},
-        EscapeCase{"cut_short_at_end", "ok\xf0\x9f\x98", R"("ok\u00f0\u009f\u0098")"},
-        EscapeCase{"valid_after_invalid", "\xff\xc3\xa9", "\"\\u00ff\xc3\xa9\""}),
+    ::testing::Values(EscapeCase{"empty", "", R"("")"}, EscapeCase{"ascii", "PID 0x138e", R"("PID 0x138e")"},
+                      EscapeCase{"quote_backslash", "a\"b\\c", R"("a\"b\\c")"},
+                      EscapeCase{"short_escapes", "\b\f\n\r\t", R"("\b\f\n\r\t")"},
+                      EscapeCase{"other_controls", std::string("\x00\x01\x1f\x7f", 4),
+                                 R"("\u0000\u0001\u001f\u007f")"},
+                      EscapeCase{"two_byte", "caf\xc3\xa9", "\"caf\xc3\xa9\""},
+                      EscapeCase{"three_byte", "\xe2\x82\xac", "\"\xe2\x82\xac\""},
+                      EscapeCase{"four_byte", "\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},
+                      EscapeCase{"highest_code_point", "\xf4\x8f\xbf\xbf", "\"\xf4\x8f\xbf\xbf\""},
+                      EscapeCase{"latin1_byte", "\xe9t\xe9", R"("\u00e9t\u00e9")"},
+                      EscapeCase{"lone_continuation", "\x80", R"("\u0080")"},
+                      EscapeCase{"invalid_leads", "\xc0\xc1\xf5\xff", R"("\u00c0\u00c1\u00f5\u00ff")"},
+                      EscapeCase{"overlong_two_byte", "\xc0\xaf", R"("\u00c0\u00af")"},
+                      EscapeCase{"overlong_three_byte", "\xe0\x80\xaf", R"("\u00e0\u0080\u00af")"},
+                      EscapeCase{"overlong_four_byte", "\xf0\x80\x80\xaf", R"("\u00f0\u0080\u0080\u00af")"},
+                      EscapeCase{"surrogate", "\xed\xa0\x80", R"("\u00ed\u00a0\u0080")"},
+                      EscapeCase{"above_max", "\xf4\x90\x80\x80", R"("\u00f4\u0090\u0080\u0080")"},
+                      EscapeCase{"cut_short_then_ascii", "\xe2\x82z", R"("\u00e2\u0082z")"},
+                      EscapeCase{"cut_short_at_end", "ok\xf0\x9f\x98", R"("ok\u00f0\u009f\u0098")"},
+                      EscapeCase{"valid_after_invalid", "\xff\xc3\xa9", "\"\\u00ff\xc3\xa9\""}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace

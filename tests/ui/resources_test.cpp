@@ -1,10 +1,10 @@
 // The module's resources: the layouts the windows are described with, the menu, the strings and the
 // icons.
+#include "resources/resources.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
-
-#include "resources/resources.h"
 
 namespace {
 
@@ -34,30 +34,30 @@ TEST_P(Layouts, EveryControlStandsWhereTheWindowDescriptionPutsIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Windows, Layouts,
-    ::testing::Values(
-        Placement{201, 202, ControlKind::button, "Start", {7, 7, 50, 14}},
-        Placement{201, 213, ControlKind::list_box, "", {7, 24, 111, 43}},
-        Placement{201, 201, ControlKind::edit, "", {148, 7, 40, 12}},
-        Placement{201, 216, ControlKind::edit, "", {148, 21, 40, 12}},
-        Placement{201, 214, ControlKind::button, "Add", {149, 36, 50, 14}},
-        Placement{201, 215, ControlKind::button, "Remove", {149, 51, 50, 14}},
-        Placement{201, 211, ControlKind::list_box, "", {227, 22, 111, 43}},
-        Placement{201, 212, ControlKind::button, "Rescan...", {341, 22, 41, 14}},
-        Placement{201, 217, ControlKind::button, "Add", {341, 40, 41, 14}},
-        Placement{201, 203, ControlKind::tab_control, "", {7, 74, 376, 230}},
-        Placement{201, 1, ControlKind::default_button, "OK", {7, 313, 50, 14}},
-        Placement{202, resources::PAGE_TREE, ControlKind::tree_view, "", {0, 0, 370, 201}},
-        Placement{203, resources::PAGE_SAVE, ControlKind::button, "Save...", {313, 7, 50, 14}},
-        Placement{203, resources::PAGE_TREE, ControlKind::tree_view, "", {7, 34, 356, 160}},
-        Placement{204, resources::PAGE_SAVE, ControlKind::button, "Save...", {313, 7, 50, 14}},
-        Placement{204, resources::PAGE_TREE, ControlKind::tree_view, "", {7, 34, 356, 157}},
-        Placement{211, 208, ControlKind::static_text, "0", {91, 15, 33, 8}},
-        Placement{211, 209, ControlKind::static_text, "0", {91, 29, 33, 8}},
-        Placement{211, 210, ControlKind::static_text, "0", {91, 43, 33, 8}},
-        Placement{211, 2, ControlKind::default_button, "Cancel", {72, 60, 50, 14}},
-        Placement{213, 2, ControlKind::default_button, "Cancel", {67, 28, 50, 14}}),
+    ::testing::Values(Placement{201, 202, ControlKind::button, "Start", {7, 7, 50, 14}},
+                      Placement{201, 213, ControlKind::list_box, "", {7, 24, 111, 43}},
+                      Placement{201, 201, ControlKind::edit, "", {148, 7, 40, 12}},
+                      Placement{201, 216, ControlKind::edit, "", {148, 21, 40, 12}},
+                      Placement{201, 214, ControlKind::button, "Add", {149, 36, 50, 14}},
+                      Placement{201, 215, ControlKind::button, "Remove", {149, 51, 50, 14}},
+                      Placement{201, 211, ControlKind::list_box, "", {227, 22, 111, 43}},
+                      Placement{201, 212, ControlKind::button, "Rescan...", {341, 22, 41, 14}},
+                      Placement{201, 217, ControlKind::button, "Add", {341, 40, 41, 14}},
+                      Placement{201, 203, ControlKind::tab_control, "", {7, 74, 376, 230}},
+                      Placement{201, 1, ControlKind::default_button, "OK", {7, 313, 50, 14}},
+                      Placement{202, resources::PAGE_TREE, ControlKind::tree_view, "", {0, 0, 370, 201}},
+                      Placement{203, resources::PAGE_SAVE, ControlKind::button, "Save...", {313, 7, 50, 14}},
+                      Placement{203, resources::PAGE_TREE, ControlKind::tree_view, "", {7, 34, 356, 160}},
+                      Placement{204, resources::PAGE_SAVE, ControlKind::button, "Save...", {313, 7, 50, 14}},
+                      Placement{204, resources::PAGE_TREE, ControlKind::tree_view, "", {7, 34, 356, 157}},
+                      Placement{211, 208, ControlKind::static_text, "0", {91, 15, 33, 8}},
+                      Placement{211, 209, ControlKind::static_text, "0", {91, 29, 33, 8}},
+                      Placement{211, 210, ControlKind::static_text, "0", {91, 43, 33, 8}},
+                      Placement{211, 2, ControlKind::default_button, "Cancel", {72, 60, 50, 14}},
+                      Placement{213, 2, ControlKind::default_button, "Cancel", {67, 28, 50, 14}}),
     [](const auto& param_info) {
-      return "dialog" + std::to_string(param_info.param.dialog) + "_control" + std::to_string(param_info.param.control);
+      return "dialog" + std::to_string(param_info.param.dialog) + "_control" +
+             std::to_string(param_info.param.control);
     });
 
 TEST(Layouts, WindowsHaveTheirCaptionsSizesAndLabels) {
@@ -72,8 +72,13 @@ TEST(Layouts, WindowsHaveTheirCaptionsSizesAndLabels) {
       {202, "", 370, 201, {}},
       {203, "", 370, 201, {}},
       {204, "", 370, 201, {}},
-      {211, "DSMCC Scanning", 186, 81,
-       {{"DownloadServerInitiate:", {7, 15}}, {"DownloadIndicationInfo:", {7, 29}}, {"DownloadDataBlock:", {7, 43}}}},
+      {211,
+       "DSMCC Scanning",
+       186,
+       81,
+       {{"DownloadServerInitiate:", {7, 15}},
+        {"DownloadIndicationInfo:", {7, 29}},
+        {"DownloadDataBlock:", {7, 43}}}},
       {213, "Scanning MUX PSI/SI", 186, 49, {}},
   };
   ASSERT_EQ(resources::all_dialogs().size(), windows.size());

@@ -137,14 +137,36 @@ std::string json_string(std::string_view bytes) {
   while (i < bytes.size()) {
     const auto byte = static_cast<unsigned char>(bytes[i]);
     switch (byte) {
-      case '"': out += "\\\""; ++i; continue;
-      case '\\': out += "\\\\"; ++i; continue;
-      case '\b': out += "\\b"; ++i; continue;
-      case '\f': out += "\\f"; ++i; continue;
-      case '\n': out += "\\n"; ++i; continue;
-      case '\r': out += "\\r"; ++i; continue;
-      case '\t': out += "\\t"; ++i; continue;
-      default: break;
+      case '"':
+        out += "\\\"";
+        ++i;
+        continue;
+      case '\\':
+        out += "\\\\";
+        ++i;
+        continue;
+      case '\b':
+        out += "\\b";
+        ++i;
+        continue;
+      case '\f':
+        out += "\\f";
+        ++i;
+        continue;
+      case '\n':
+        out += "\\n";
+        ++i;
+        continue;
+      case '\r':
+        out += "\\r";
+        ++i;
+        continue;
+      case '\t':
+        out += "\\t";
+        ++i;
+        continue;
+      default:
+        break;
     }
     if (byte < 0x20 || byte == 0x7F) {
       append_hex_escape(out, "\\u00", byte);

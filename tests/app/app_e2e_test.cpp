@@ -1,0 +1,304 @@
+// The `dsmcc` program run as a user runs it: its output on real and bundled streams, its exit codes and
+// messages, live input on standard input, and its log.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/app/subprocess.h"
+#include "tests/support/streams.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testapp::run;
+using testapp::RunResult;
+
+const std::string kProgram = DSMCC_PROGRAM;
+const std::string kMakeSample = MAKE_SAMPLE_PROGRAM;
+const std::string kSourceDir = DSMCC_SOURCE_DIR;
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+RunResult dsmcc(std::vector<std::string> args) {
+  args.insert(args.begin(), kProgram);
+  return run(args);
+}
+
+std::string describe(const RunResult& r) {
+  return "exit " + std::to_string(r.exit_code) + "\nstdout:\n" + r.out + "\nstderr:\n" + r.err;
+}
+
+// A fresh folder below the test temp folder, removed at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = ::testing::TempDir() + "dsmcc-app-XXXXXX";
+    path_ = ::mkdtemp(pattern.data()) ? pattern : "";
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// ---- the PSI scan
+
+TEST(AppScan, MultiServiceMuxListsFourteenEntriesInProgrammeOrder) {
+  REQUIRE_STREAM(path, "mhp-hbbtv-multiservice.ts");
+  const RunResult r = dsmcc({"scan", path});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  std::vector<std::string> expected;
+  for (const char* prg : {"0d49", "0d4a", "0d4b", "0d4c", "0d4d", "0d4e", "0d53"}) {
+    expected.push_back(std::string("Prg 0x") + prg + " PID 0x0bb9");
+    expected.push_back(std::string("Prg 0x") + prg + " PID 0x0bba");
+  }
+  EXPECT_EQ(lines_of(r.out), expected);
+  EXPECT_EQ(r.out.find("0x0c1d"), std::string::npos) << "stream_type 0x0C carries no carousel";
+}
+
+TEST(AppScan, StreamWithoutPsiNamesTheCarouselPidsOnStderr) {
+  REQUIRE_STREAM(path, "mhp-ocdir1.ts");
+  const RunResult r = dsmcc({"scan", path});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_NE(r.err.find("lists no DSM-CC stream"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("PID 0x07d3"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--pair 1:0x07d3"), std::string::npos) << r.err;
+}
+
+// ---- captures of a real carousel, compared in full
+
+class SeventPages : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SeventPages, PageMatchesTheCheckedListing) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  const std::string page = GetParam();
+  const RunResult r = dsmcc({"capture", path, "--pair", "1:0x138e", "--page", page});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  const std::string expected = testapp::slurp(kSourceDir + "/tests/app/expected/hbbtv-sevent." + page + ".txt");
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(r.out, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, SeventPages, ::testing::Values("section", "data", "object"));
+
+TEST(AppCapture, AllPagesInTabOrderSeparatedByABlankLine) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  const RunResult r = dsmcc({"capture", path, "--pair", "1:0x138e"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  std::string expected;
+  for (const char* page : {"section", "data", "object"}) {
+    if (!expected.empty()) expected += "\n";
+    expected += testapp::slurp(kSourceDir + "/tests/app/expected/hbbtv-sevent." + std::string(page) + ".txt");
+  }
+  EXPECT_EQ(r.out, expected);
+}
+
+TEST(AppCapture, JsonHoldsThePagesByTabName) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  const RunResult r = dsmcc({"capture", path, "--pair", "1:0x138e", "--page", "object", "--page", "data", "--json"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_EQ(r.out.rfind("{\"Data Carousel\":[{\"text\":\"Data Carousels\"", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find(",\"Object Carousel\":[{\"text\":\"Object Carousels\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"text\":\"logo.png - size=5170\""), std::string::npos);
+  EXPECT_EQ(r.out.find("\"Section\""), std::string::npos);
+  EXPECT_EQ(r.out.substr(r.out.size() - 2), "}\n");
+}
+
+TEST(AppCapture, SourceAloneCapturesUnlistedCarouselUnderProgrammeOne) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  const RunResult r = dsmcc({path, "--page", "object"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_EQ(r.out, testapp::slurp(kSourceDir + "/tests/app/expected/hbbtv-sevent.object.txt"));
+  EXPECT_NE(r.err.find("lists no DSM-CC stream"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--pair 1:0x138e"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("capturing PID 0x138e under programme 1"), std::string::npos) << r.err;
+}
+
+TEST(AppCapture, SourceAloneTakesEveryListedStream) {
+  REQUIRE_STREAM(path, "mhp-hbbtv-multiservice.ts");
+  const RunResult r = dsmcc({path, "--page", "data"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  const auto lines = lines_of(r.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "Data Carousels");
+  int programmes = 0;
+  for (const auto& line : lines)
+    if (line.rfind("  Program Number 0x", 0) == 0) ++programmes;
+  EXPECT_EQ(programmes, 7);
+  EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+// ---- live input on standard input
+
+TEST(AppLive, EndOfThePipeEndsTheCapture) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  testapp::LiveInput live;
+  live.bytes = testsupport::read_file(path);
+  live.delay = std::chrono::milliseconds(500);  // the filters are in place before the packets come
+  live.close_after_write = true;
+  const RunResult r = run({kProgram, "capture", "-", "--pair", "1:0x138e", "--page", "object"}, &live);
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_EQ(r.out, testapp::slurp(kSourceDir + "/tests/app/expected/hbbtv-sevent.object.txt"));
+}
+
+TEST(AppLive, DurationEndsTheCaptureOfAnOpenPipe) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  testapp::LiveInput live;
+  live.bytes = testsupport::read_file(path);
+  live.delay = std::chrono::milliseconds(500);
+  // The pipe stays open until the child has ended: only --duration can end the capture.
+  const RunResult r = run({kProgram, "capture", "-", "--pair", "1:0x138e", "--page", "object", "--duration", "2"},
+                          &live);
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_EQ(r.out, testapp::slurp(kSourceDir + "/tests/app/expected/hbbtv-sevent.object.txt"));
+  EXPECT_GE(r.elapsed, std::chrono::milliseconds(2000));
+}
+
+TEST(AppLive, CtrlCEndsTheCaptureAndThePagesFollow) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  testapp::LiveInput live;
+  live.bytes = testsupport::read_file(path);
+  live.delay = std::chrono::milliseconds(500);
+  live.interrupt_after = std::chrono::milliseconds(500);
+  const RunResult r = run({kProgram, "capture", "-", "--pair", "1:0x138e", "--page", "object"}, &live);
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_EQ(r.out, testapp::slurp(kSourceDir + "/tests/app/expected/hbbtv-sevent.object.txt"));
+}
+
+// ---- errors and help
+
+TEST(AppErrors, EachErrorIsOneLineAndExitCodeTwo) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string text_file = dir.path() + "/notes.ts";
+  {
+    std::ofstream f(text_file);
+    for (int i = 0; i < 100; ++i) f << "this is a text file, not packets\n";
+  }
+  const std::string sevent = testsupport::stream_path("hbbtv-sevent.ts");
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* message_part;
+  };
+  std::vector<Case> cases = {
+      {"missing file", {"capture", dir.path() + "/no-such-file.ts", "--pair", "1:2"}, "no-such-file.ts"},
+      {"not a transport stream", {"capture", text_file, "--pair", "1:2"}, "not a transport stream"},
+      {"unknown option", {"capture", text_file, "--frobnicate"}, "unknown option '--frobnicate'"},
+      {"bad pair", {"capture", text_file, "--pair", "nonsense"}, "bad --pair 'nonsense'"},
+      {"no source", {"scan"}, "no SOURCE"},
+  };
+  if (!sevent.empty()) cases.push_back({"refused tuner", {"capture", sevent, "--tuner-type", "4"}, "ATSC"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = dsmcc(c.args);
+    EXPECT_EQ(r.exit_code, 2) << describe(r);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find(c.message_part), std::string::npos) << r.err;
+    if (std::string(c.name) != "refused tuner") EXPECT_EQ(lines_of(r.err).size(), 1u) << r.err;
+  }
+}
+
+TEST(AppErrors, HelpOnEveryCommand) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"scan", "--help"}, {"capture", "--help"}, {"capture", "x.ts", "-h"}}) {
+    SCOPED_TRACE(args.front());
+    const RunResult r = dsmcc(args);
+    EXPECT_EQ(r.exit_code, 0) << describe(r);
+    EXPECT_EQ(r.out.rfind("usage: dsmcc", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("example"), std::string::npos);
+  }
+}
+
+// ---- the log beside the program
+
+TEST(AppLog, LogBesideTheProgramStartsWithTheStartUpLine) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  // A copy of its own, so that no other test's run truncates the log being read.
+  const std::string program = dir.path() + "/dsmcc";
+  fs::copy_file(kProgram, program);
+  fs::permissions(program, fs::perms::owner_all);
+  const RunResult r = run({program, "capture", path, "--pair", "1:0x138e", "--page", "data"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  const auto log = lines_of(testapp::slurp(dir.path() + "/dsmcc.txt"));
+  ASSERT_FALSE(log.empty()) << "no log file beside the program";
+  const std::regex first(R"(^ +1 - [A-Z][a-z]{2} [0-9]{2} [0-9:]{8}\.[ 0-9]{3} - \([0-9.]+\) - <2> - Starting DSMCC plugin$)");
+  EXPECT_TRUE(std::regex_match(log[0], first)) << log[0];
+  bool filter_line = false;
+  for (const auto& line : log)
+    if (line.find("<4> - Adding PID filter (5006)") != std::string::npos) filter_line = true;
+  EXPECT_TRUE(filter_line) << "the capture's trace is in the log";
+}
+
+// ---- the bundled sample
+
+TEST(AppSample, SampleShowsEveryFileOfItsFolderWithItsSize) {
+  const std::string sample = kSourceDir + "/samples/carousel-sample.ts";
+  const RunResult r = dsmcc({sample, "--page", "object"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_TRUE(r.err.empty()) << "the sample's PSI lists its carousel: " << r.err;
+  // Every file of samples/carousel appears with its size, at the depth of its folder.
+  size_t files = 0;
+  const fs::path root = kSourceDir + "/samples/carousel";
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const size_t depth = static_cast<size_t>(std::distance(fs::relative(entry.path(), root).begin(),
+                                                           fs::relative(entry.path(), root).end()));
+    const std::string indent(2 * (2 + depth), ' ');
+    const std::string name = entry.path().filename().string();
+    if (entry.is_regular_file()) {
+      ++files;
+      const std::string line = indent + name + " - size=" + std::to_string(fs::file_size(entry.path())) + "\n";
+      EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+    } else {
+      EXPECT_NE(r.out.find(indent + name + "\n"), std::string::npos) << name << r.out;
+    }
+  }
+  EXPECT_GE(files, 5u);
+  EXPECT_NE(r.out.find("    carouselId 0x00000010 (16)\n"), std::string::npos) << r.out;
+}
+
+TEST(AppSample, EveryModuleOfTheSampleIsComplete) {
+  const RunResult r = dsmcc({kSourceDir + "/samples/carousel-sample.ts", "--page", "data"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  const std::regex module(R"(^      0x[0-9a-f]+ \([0-9]+\) Length: 0x[0-9a-f]+ \([0-9]+\) Sections: \(([0-9]+)/([0-9]+)\)$)");
+  int modules = 0;
+  for (const auto& line : lines_of(r.out)) {
+    std::smatch m;
+    if (!std::regex_match(line, m, module)) continue;
+    ++modules;
+    EXPECT_EQ(m[1].str(), m[2].str()) << line;
+  }
+  EXPECT_EQ(modules, 3) << r.out;
+}
+
+TEST(AppSample, GeneratorRebuildsTheCommittedSampleExactly) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string out = dir.path() + "/sample.ts";
+  const RunResult r = run({kMakeSample, kSourceDir + "/samples/carousel", out});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  const std::string rebuilt = testapp::slurp(out);
+  const std::string committed = testapp::slurp(kSourceDir + "/samples/carousel-sample.ts");
+  ASSERT_FALSE(rebuilt.empty());
+  EXPECT_TRUE(rebuilt == committed) << "samples/carousel-sample.ts is out of date: run samples/regenerate.sh";
+}
+
+}  // namespace
