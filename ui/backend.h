@@ -7,7 +7,9 @@
 // ListBox::click, TabControl::click, Dialog::close, ...).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "ui/controls.h"
@@ -38,6 +40,13 @@ class Backend {
   virtual void wake() = 0;
   // Shows a message box; returns the button pressed (RESULT_OK, RESULT_CANCEL, RESULT_YES, RESULT_NO).
   virtual int message_box(Dialog* parent, std::string_view text, std::string_view caption, uint32_t type) = 0;
+  // Asks the user for a folder to write into ("Save..."): its path, or "" when the user cancelled.
+  // The default cancels.
+  virtual std::string choose_folder(Dialog* parent, std::string_view title);
+  // Sleeps the calling window thread inside a dispatching wait (wait_pumping_messages) until work is
+  // posted to it, one of its timers falls due or `until` passes. A graphical backend keeps its own
+  // events (painting) flowing meanwhile; the default only sleeps (wait_for_work).
+  virtual void idle_wait(std::chrono::steady_clock::time_point until);
 };
 
 // What a modal loop does with a quit request it took from the queue: closes the window as the close
@@ -60,5 +69,7 @@ constexpr uint32_t BOX_ICON_INFORMATION = 0x40;
 
 // Shows a message box through the backend; returns the button pressed.
 int message_box(Dialog* parent, std::string_view text, std::string_view caption, uint32_t type = BOX_OK);
+// Asks for a folder through the backend; "" when the user cancelled.
+std::string choose_folder(Dialog* parent, std::string_view title);
 
 }  // namespace ui

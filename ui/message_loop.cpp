@@ -339,7 +339,7 @@ uint32_t wait_pumping_messages(std::span<Waitable* const> handles) {
     for (size_t i = 0; i < handles.size(); ++i)
       if (handles[i]->state_->try_acquire()) return static_cast<uint32_t>(i);
 
-    wait_for_work(Clock::time_point::max());
+    backend().idle_wait(Clock::time_point::max());
   }
 }
 

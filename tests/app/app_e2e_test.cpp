@@ -211,7 +211,9 @@ TEST(AppErrors, EachErrorIsOneLineAndExitCodeTwo) {
     EXPECT_EQ(r.exit_code, 2) << describe(r);
     EXPECT_TRUE(r.out.empty()) << r.out;
     EXPECT_NE(r.err.find(c.message_part), std::string::npos) << r.err;
-    if (std::string(c.name) != "refused tuner") EXPECT_EQ(lines_of(r.err).size(), 1u) << r.err;
+    if (std::string(c.name) != "refused tuner") {
+      EXPECT_EQ(lines_of(r.err).size(), 1u) << r.err;
+    }
   }
 }
 

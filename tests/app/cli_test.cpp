@@ -28,7 +28,9 @@ TEST(CliNumbers, WholeTextsOfTheEditFieldBasesOnly) {
     SCOPED_TRACE(c.text);
     uint32_t v = 77;
     EXPECT_EQ(app::parse_number(c.text, v), c.ok);
-    if (c.ok) EXPECT_EQ(v, c.value);
+    if (c.ok) {
+      EXPECT_EQ(v, c.value);
+    }
   }
 }
 

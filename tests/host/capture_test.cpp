@@ -205,8 +205,8 @@ TEST(Capture, FiltersMatchTheirBytesUnderTheMask) {
 
 struct HostFixture : ::testing::Test {
   hosttest::TempDir dir;
+  hosttest::EndOfInput end;  // outlives the host, whose thread calls it
   host::Host host;
-  hosttest::EndOfInput end;
   ISectionFilter* filters = nullptr;
 
   void open(const Bytes& stream) {

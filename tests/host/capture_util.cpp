@@ -30,10 +30,9 @@ size_t SectionLog::count() {
 
 void EndOfInput::attach(host::Host& host) {
   host.set_end_of_input_handler([this] {
-    {
-      std::lock_guard lock(mutex_);
-      ended_ = true;
-    }
+    // Notified under the lock: the waiter may destroy this object as soon as it wakes.
+    std::lock_guard lock(mutex_);
+    ended_ = true;
     cv_.notify_all();
   });
 }

@@ -60,6 +60,7 @@ struct Multiplex {
 
 struct FileRequests : ::testing::Test {
   hosttest::TempDir dir;
+  hosttest::EndOfInput end_of_input;  // outlives the host, whose thread calls it
   host::Host host;
   ISISection* si = nullptr;
   void open(const Bytes& stream) {
@@ -98,7 +99,7 @@ TEST_F(FileRequests, PatThenPmtsComeWholeAndInOrder) {
 TEST_F(FileRequests, ReadFromTheStartWhateverTheCaptureDid) {
   const Multiplex m;
   open(m.stream);
-  hosttest::EndOfInput end;
+  hosttest::EndOfInput& end = end_of_input;
   end.attach(host);
   hosttest::SectionLog log;
   ISectionFilter* filters = hosttest::section_filter(host);

@@ -84,8 +84,12 @@ TEST_F(PluginTest, OnCommandRunsItsChecksInOrder) {
     driver.result = c.tuner_result;
     driver.tuner_type = c.tuner_type;
     CDSMCCPlugin* plugin = new_plugin();
-    if (c.filter_manager) ASSERT_EQ(plugin->SetInterface(IID_OrvexFltMgr, &fm), S_OK);
-    if (c.driver) ASSERT_EQ(plugin->SetInterface(IID_HostDriver, &driver), S_OK);
+    if (c.filter_manager) {
+      ASSERT_EQ(plugin->SetInterface(IID_OrvexFltMgr, &fm), S_OK);
+    }
+    if (c.driver) {
+      ASSERT_EQ(plugin->SetInterface(IID_HostDriver, &driver), S_OK);
+    }
 
     EXPECT_EQ(plugin->OnCommand(7, c.command), c.result);
     EXPECT_EQ(driver.queries, c.tuner_queries);
@@ -101,10 +105,11 @@ TEST_F(PluginTest, OnCommandRunsItsChecksInOrder) {
     } else {
       EXPECT_EQ(failures, 0u) << log.dump();
     }
-    if (*c.box)
+    if (*c.box) {
       EXPECT_EQ(boxes(), std::vector<std::string>{c.box});
-    else
+    } else {
       EXPECT_TRUE(boxes().empty());
+    }
     plugin->Release();
   }
 }

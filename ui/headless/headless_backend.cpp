@@ -44,6 +44,16 @@ int HeadlessBackend::message_box(Dialog*, std::string_view text, std::string_vie
   return result;
 }
 
+std::string HeadlessBackend::choose_folder(Dialog*, std::string_view) {
+  std::lock_guard lock(mutex_);
+  return folder_answer_;
+}
+
+void HeadlessBackend::set_folder_answer(std::string path) {
+  std::lock_guard lock(mutex_);
+  folder_answer_ = std::move(path);
+}
+
 std::vector<ShownMessageBox> HeadlessBackend::shown_message_boxes() const {
   std::lock_guard lock(mutex_);
   return shown_;

@@ -28,6 +28,9 @@ class HeadlessBackend : public Backend {
   // Prints "caption: text" on stderr and answers as a user who takes the first button would
   // (RESULT_OK, or RESULT_YES for a yes/no box).
   int message_box(Dialog* parent, std::string_view text, std::string_view caption, uint32_t type) override;
+  // Answers with the folder that automation set (set_folder_answer), or "" (cancelled) when none is set.
+  std::string choose_folder(Dialog* parent, std::string_view title) override;
+  void set_folder_answer(std::string path);
 
   // Every message box shown so far, oldest first (for tests and for the program's exit status).
   std::vector<ShownMessageBox> shown_message_boxes() const;
@@ -36,6 +39,7 @@ class HeadlessBackend : public Backend {
  private:
   mutable std::mutex mutex_;
   std::vector<ShownMessageBox> shown_;
+  std::string folder_answer_;
 };
 
 // The process's headless backend.
