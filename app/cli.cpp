@@ -61,8 +61,9 @@ const char kCaptureHelp[] =
     "options:\n"
     "  --pair PRG:PID     capture PID under programme PRG; numbers are decimal, 0x-prefixed hexadecimal\n"
     "                     or 0-prefixed octal, as the Prg No and PID fields take them; repeatable\n"
-    "  --all              capture every entry of the \"MUX DSMCC streams\" list; when the PSI lists none,\n"
-    "                     the PIDs that carry DSM-CC sections are captured under programme 1\n"
+    "  --all              capture every entry of the \"MUX DSMCC streams\" list; when the PSI lists none\n"
+    "                     and no --pair is given, the PIDs of the file that carry DSM-CC sections are\n"
+    "                     captured under programme 1\n"
     "  --page NAME        print only this page: section, data or object; repeatable; pages are printed\n"
     "                     in tab order (Section, Data Carousel, Object Carousel)\n"
     "  --json             print the pages as one JSON object: {\"Section\": [tree], \"Data Carousel\": [...],\n"
@@ -275,6 +276,8 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
   if (o.source.empty()) return fail(std::string("no SOURCE given") + see);
   if (implicit_all) o.all = true;
   if (o.force && !o.save_dir) return fail("--force goes with --save DIR" + see);
+  if (o.command == Command::capture && o.pairs.empty() && !o.all)
+    return fail("nothing to capture: give --pair PRG:PID or --all" + see);
   if (any_page)
     for (size_t p = 0; p < page_wanted.size(); ++p)
       if (page_wanted[p]) o.pages.push_back(static_cast<Page>(p));

@@ -5,9 +5,20 @@
 
 #include "app/cli.h"
 #include "app/session.h"
+#ifdef DSMCC_HAS_GUI
+#include "app/gui_main.h"
+#endif
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "gui") {
+#ifdef DSMCC_HAS_GUI
+    return app::run_gui(std::vector<std::string>(args.begin() + 1, args.end()));
+#else
+    std::fprintf(stderr, "dsmcc: this build has no GUI (it was built without Qt)\n");
+    return 2;
+#endif
+  }
   const app::ParseResult parsed = app::parse_command_line(args);
   if (!parsed.ok) {
     std::fprintf(stderr, "dsmcc: %s\n", parsed.error.c_str());

@@ -63,6 +63,13 @@ void SectionIntake::dispatch_section(uint32_t pid, std::span<const uint8_t> sect
     g_log.log(4, "unsupported message");
     return;
   }
+  if (stored_bytes_ >= byte_limit_) {
+    if (!limit_logged_) {
+      g_log.log(1, "section store limit of %zu bytes reached; new sections are dropped", byte_limit_);
+      limit_logged_ = true;
+    }
+    return;
+  }
   for (const auto& [program_number, record] : store_.programs) {
     const auto pids = store_.pid_map.find(program_number);
     if (pids == store_.pid_map.end()) {
@@ -147,6 +154,7 @@ void SectionIntake::file_dsi(int32_t program_number, uint32_t pid, std::unique_p
   const auto key = static_cast<int32_t>(section->get_table_extension());
   auto& dsis = pid_record(program_number, pid).dsi;
   if (dsis.contains(key)) return;  // the first copy stays; repeats are the carousel's normal cycle
+  stored_bytes_ += section->section_bytes().size();
   dsis.emplace(key, StoredMessage{section.release(), dsi.release()});
   counters_.dsi_count.fetch_add(1);
 }
@@ -162,6 +170,7 @@ void SectionIntake::file_dii(int32_t program_number, uint32_t pid, std::unique_p
     g_log.log(4, "DII already in tree");
     return;
   }
+  stored_bytes_ += section->section_bytes().size();
   by_extension.emplace(key, StoredMessage{section.release(), dii.release()});
   if (new_download) counters_.dii_count.fetch_add(1);
 }
@@ -173,6 +182,7 @@ void SectionIntake::file_ddb(int32_t program_number, uint32_t pid, std::unique_p
   const auto number = static_cast<int32_t>(section->section_number);
   auto& blocks = pid_record(program_number, pid).ddb[download][module];
   if (blocks.contains(number)) return;  // the block first received stays
+  stored_bytes_ += section->section_bytes().size();
   blocks.emplace(number, StoredMessage{section.release(), ddb.release()});
   counters_.ddb_count.fetch_add(1);
 }
@@ -181,6 +191,8 @@ void SectionIntake::clear_store() {
   std::lock_guard<std::mutex> lock(mutex_);
   // Each PidRecord frees its sections and messages; the programme index only held copies of them.
   store_.programs.clear();
+  stored_bytes_ = 0;
+  limit_logged_ = false;
 }
 
 void SectionIntake::start_programs() {

@@ -7,6 +7,7 @@
 // whole intake; the counters are atomics because the progress window reads them meanwhile.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <span>
@@ -14,6 +15,11 @@
 #include "capture/carousel_store.h"
 
 class SectionIntake;
+
+// The section bytes a capture may store. A live source whose content keeps changing would otherwise
+// grow the store without end; past this, new sections are dropped with one log line and the capture
+// goes on with what it has.
+inline constexpr size_t kMaxStoredSectionBytes = size_t{1} << 30;
 
 // One per installed section filter; handed to the host as the callback's context.
 struct FilterContext {
@@ -43,6 +49,12 @@ class SectionIntake {
   // Start's step: an empty ProgramRecord for every programme of the PID map, in ascending order.
   void start_programs();
 
+  // Caps the section bytes the store keeps (kMaxStoredSectionBytes unless a test needs less).
+  void set_store_byte_limit(size_t limit) { byte_limit_ = limit; }
+  // Bytes of every section object the store holds (a section filed under two programmes counts twice).
+  // Read it once the capture has ended: it takes no lock.
+  size_t stored_section_bytes() const { return stored_bytes_; }
+
   CarouselStore& store() { return store_; }
   CaptureCounters& counters() { return counters_; }
 
@@ -64,4 +76,7 @@ class SectionIntake {
   CarouselStore& store_;
   CaptureCounters& counters_;
   std::mutex mutex_;
+  size_t stored_bytes_ = 0;
+  size_t byte_limit_ = kMaxStoredSectionBytes;
+  bool limit_logged_ = false;
 };

@@ -20,13 +20,15 @@ bool CDataCarouselDlg::OnInitDialog() {
   return true;
 }
 
-ui::TreeNode* CDataCarouselDlg::add_node(ui::TreeNode* parent, const char* text, int image, int selected_image) {
+ui::TreeNode* CDataCarouselDlg::add_node(ui::TreeNode* parent, const char* text, int image,
+                                         int selected_image) {
   ui::TreeView* view = tree_view();
   if (!view) return nullptr;
   if (view->node_count() >= node_limit_) {
     if (!limit_logged_) {
       limit_logged_ = true;
-      g_log.log(1, "tree node limit of %zu reached; the rest of the data carousel tree is not shown", node_limit_);
+      g_log.log(1, "tree node limit of %zu reached; the rest of the data carousel tree is not shown",
+                node_limit_);
     }
     return nullptr;
   }
@@ -84,7 +86,8 @@ void CDataCarouselDlg::add_dii(ui::TreeNode* programme_node, int32_t downloadId,
       const ModuleBlockMap* map = blocks == blocks_of_download->second.end() ? nullptr : &blocks->second;
       std::snprintf(text, sizeof text, "%#x (%lu) Length: %#x (%d) Sections: (%d/%d)", module.moduleId,
                     static_cast<unsigned long>(module.moduleId), module.moduleSize,
-                    static_cast<int>(module.moduleSize), module_received_count(map), module_expected_count(map));
+                    static_cast<int>(module.moduleSize), module_received_count(map),
+                    module_expected_count(map));
       if (!add_node(group, text, IMAGE_DATA_DRUM, IMAGE_DATA_DRUM)) return;
     }
   }

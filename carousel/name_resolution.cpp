@@ -18,8 +18,8 @@ std::string object_key_text(ByteView objectKey) {
 
 std::string reference_text(const ObjectLocationRef& ref) {
   std::string key = object_key_text(ref.objectKey);
-  int n = std::snprintf(nullptr, 0, "carousel_id=0x%08x module_id=0x%08x key=%s", ref.carouselId, ref.moduleId,
-                        key.c_str());
+  int n = std::snprintf(nullptr, 0, "carousel_id=0x%08x module_id=0x%08x key=%s", ref.carouselId,
+                        ref.moduleId, key.c_str());
   std::string text(static_cast<size_t>(n), '\0');
   std::snprintf(text.data(), text.size() + 1, "carousel_id=0x%08x module_id=0x%08x key=%s", ref.carouselId,
                 ref.moduleId, key.c_str());
@@ -40,7 +40,8 @@ class NodeBudget {
     }
     if (!exhausted_) {
       exhausted_ = true;
-      g_log.log(1, "tree node limit of %zu reached; the rest of the object carousel tree is not shown", limit_);
+      g_log.log(1, "tree node limit of %zu reached; the rest of the object carousel tree is not shown",
+                limit_);
     }
     return false;
   }
@@ -171,7 +172,8 @@ void build_tree(CarouselStore& store, ObjectCarouselSink& sink, size_t node_limi
   for (auto& [programme_number, program] : store.programs) {
     g_log.log(4, "Processing Prg %#x", static_cast<uint32_t>(programme_number));
     if (!budget.take()) return;
-    ObjectCarouselSink::Node programme_node = sink.programme_node(root, static_cast<uint32_t>(programme_number));
+    ObjectCarouselSink::Node programme_node =
+        sink.programme_node(root, static_cast<uint32_t>(programme_number));
     for (auto& [key, carousel] : program.object_carousels) {
       build_carousel(program, key, carousel, sink, programme_node, budget);
       if (budget.exhausted()) return;

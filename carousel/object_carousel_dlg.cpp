@@ -56,7 +56,8 @@ CObjectCarouselDlg::Node CObjectCarouselDlg::programme_node(Node root, uint32_t 
 
 CObjectCarouselDlg::Node CObjectCarouselDlg::carousel_node(Node programme, uint32_t carouselId) {
   char text[64];
-  std::snprintf(text, sizeof text, "carouselId 0x%08x (%lu)", carouselId, static_cast<unsigned long>(carouselId));
+  std::snprintf(text, sizeof text, "carouselId 0x%08x (%lu)", carouselId,
+                static_cast<unsigned long>(carouselId));
   return add_node(programme, text, IMAGE_CLOSED_FOLDER, IMAGE_CLOSED_FOLDER);
 }
 
@@ -64,7 +65,8 @@ CObjectCarouselDlg::Node CObjectCarouselDlg::directory_node(Node parent, const s
   return add_node(parent, id.c_str(), IMAGE_CLOSED_FOLDER, IMAGE_OPEN_FOLDER);
 }
 
-CObjectCarouselDlg::Node CObjectCarouselDlg::file_node(Node parent, const std::string& id, const FileRecord* file) {
+CObjectCarouselDlg::Node CObjectCarouselDlg::file_node(Node parent, const std::string& id,
+                                                       const FileRecord* file) {
   char text[512];  // an id holds at most 255 bytes
   if (file) {
     std::snprintf(text, sizeof text, "%s - size=%d", id.c_str(), static_cast<int>(file->content_length));

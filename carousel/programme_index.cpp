@@ -3,7 +3,9 @@
 
 namespace {
 
-uint32_t u32(int32_t key) { return static_cast<uint32_t>(key); }
+uint32_t u32(int32_t key) {
+  return static_cast<uint32_t>(key);
+}
 
 void index_gateway(ProgramRecord& program, const StoredMessage& stored) {
   const CDownloadServerInitiate* dsi = stored.dsi();

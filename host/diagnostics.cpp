@@ -11,11 +11,6 @@ void Diagnostics::set_handler(Handler handler) {
   reported_.fill(0);
 }
 
-bool Diagnostics::wanted() const {
-  std::lock_guard lock(mutex_);
-  return static_cast<bool>(handler_);
-}
-
 void Diagnostics::report(DiagnosticKind kind, const char* format, ...) {
   std::lock_guard lock(mutex_);
   if (!handler_) return;

@@ -34,11 +34,10 @@ class Diagnostics {
 
   // The handler is called on the host's threads (one at a time).
   void set_handler(Handler handler);
-  bool wanted() const;
   void report(DiagnosticKind kind, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
  private:
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   Handler handler_;
   std::array<uint32_t, static_cast<size_t>(DiagnosticKind::count_)> reported_{};
 };

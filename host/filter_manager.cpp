@@ -303,7 +303,6 @@ void SectionFilterManager::reader_main(LiveSource& live) {
     for (;;) {
       // Gather what has arrived into one block: one hand-over per burst, not per datagram.
       std::vector<uint8_t> block;
-      block.reserve(UDP_BLOCK_SIZE + MAX_DATAGRAM_PAYLOAD + 2);
       uint64_t count = 0;
       bool wait = true;
       while (block.size() < UDP_BLOCK_SIZE) {
@@ -326,14 +325,15 @@ void SectionFilterManager::reader_main(LiveSource& live) {
       if (!block.empty()) push_block(std::move(block), true, count);
     }
   }
+  // Read into one buffer and hand over blocks of the size that came: a pipe that trickles must not
+  // cost a large block per read.
+  std::vector<uint8_t> buffer(PIPE_BLOCK_SIZE);
   for (;;) {
-    std::vector<uint8_t> block(PIPE_BLOCK_SIZE);
-    const auto r = live.read(block, true);
+    const auto r = live.read(buffer, true);
     if (r.status == LiveSource::ReadStatus::interrupted) return;
     if (r.status == LiveSource::ReadStatus::data) {
       if (r.size == 0) continue;
-      block.resize(r.size);
-      push_block(std::move(block), false, 0);
+      push_block(std::vector<uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(r.size)), false, 0);
       continue;
     }
     if (r.status == LiveSource::ReadStatus::error) {

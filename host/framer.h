@@ -31,8 +31,8 @@ struct FramerCounters {
   uint64_t torn_packets = 0;   // packets cut short by the next packet or by the end of the data
 };
 
-// What a framer reports about a sync event, for diagnostics: stream offsets of the loss and of the
-// position where packets were found again (equal to `lost_at` when none was found).
+// What a framer reports about a sync event, for diagnostics: the stream offset where the damage
+// begins, and where packets were found again (or the data ended).
 struct SyncEvent {
   enum Kind { sync_lost, torn_packet } kind;
   uint64_t lost_at;
@@ -70,7 +70,6 @@ class PacketFramer {
   static SyncSearch probe(std::span<const uint8_t> data, bool final) noexcept { return find_sync(data, 0, final, 0); }
 
  private:
-
   // How many sync bytes follow q at `period` steps, up to SYNC_CONFIRMATIONS, stopping at the first
   // miss; `reached_end` says whether the data ran out first.
   static size_t confirmations(std::span<const uint8_t> data, size_t q, size_t period, bool& reached_end) noexcept {

@@ -12,10 +12,10 @@ Host::~Host() {
   driver_->Release();
 }
 
-std::string Host::open(const std::string& spec) {
+std::string Host::open(const std::string& location) {
   if (source_) return "a source is already open: " + source_->name();
   std::string error;
-  std::unique_ptr<Source> source = open_source(spec, error);
+  std::unique_ptr<Source> source = open_source(location, error);
   if (!source) return error;
   source_ = std::move(source);
   manager_->attach(source_);

@@ -46,7 +46,8 @@ class Host {
   Host& operator=(const Host&) = delete;
 
   // Opens a transport-stream file, "-" (standard input) or "udp://[group@]host:port". Returns ""
-  // on success, else a one-line message for the user. One source per host.
+  // on success, else a one-line message for the user. One source per host. A pipe (standard input,
+  // a named pipe) is checked from its first bytes, so opening one waits until they arrive.
   std::string open(const std::string& source);
   bool is_open() const noexcept { return source_ != nullptr; }
   bool is_live() const noexcept { return source_ && source_->live(); }

@@ -155,9 +155,9 @@ class UdpSource final : public LiveSource {
   std::vector<uint8_t> datagram_;
 };
 
-std::unique_ptr<Source> open_udp(const std::string& spec, std::string& error) {
+std::unique_ptr<Source> open_udp(const std::string& location, std::string& error) {
   UdpAddress address;
-  if (!parse_udp_address(spec, address, error)) return nullptr;
+  if (!parse_udp_address(location, address, error)) return nullptr;
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     error = format("cannot open a UDP socket: %s", std::strerror(errno));
@@ -192,7 +192,7 @@ std::unique_ptr<Source> open_udp(const std::string& spec, std::string& error) {
                          address.local ? ipv4_text(address.local).c_str() : "(default)", std::strerror(errno)));
     }
   }
-  return std::unique_ptr<Source>(new UdpSource(spec, fd));
+  return std::unique_ptr<Source>(new UdpSource(location, fd));
 }
 
 std::unique_ptr<Source> check_file(std::unique_ptr<FileSource> file, const std::string& who, std::string& error) {
@@ -260,14 +260,14 @@ bool LiveSource::wait_readable() {
   }
 }
 
-bool parse_udp_address(const std::string& spec, UdpAddress& out, std::string& error) {
+bool parse_udp_address(const std::string& location, UdpAddress& out, std::string& error) {
   static constexpr char scheme[] = "udp://";
   auto bad = [&](const std::string& why) {
-    error = format("bad UDP address \"%s\": %s", spec.c_str(), why.c_str());
+    error = format("bad UDP address \"%s\": %s", location.c_str(), why.c_str());
     return false;
   };
-  if (spec.compare(0, sizeof scheme - 1, scheme) != 0) return bad("expected udp://[group@]host:port");
-  std::string rest = spec.substr(sizeof scheme - 1);
+  if (location.compare(0, sizeof scheme - 1, scheme) != 0) return bad("expected udp://[group@]host:port");
+  std::string rest = location.substr(sizeof scheme - 1);
   std::string group_text;
   if (const auto at = rest.find('@'); at != std::string::npos) {
     group_text = rest.substr(0, at);
@@ -351,15 +351,15 @@ std::span<const uint8_t> datagram_payload(std::span<const uint8_t> datagram, boo
   return payload;
 }
 
-std::unique_ptr<Source> open_source(const std::string& spec, std::string& error) {
+std::unique_ptr<Source> open_source(const std::string& location, std::string& error) {
   error.clear();
-  if (spec.empty()) {
+  if (location.empty()) {
     error = "no source given: expected a transport-stream file, - for standard input, or udp://[group@]host:port";
     return nullptr;
   }
-  if (spec.compare(0, 4, "udp:") == 0) return open_udp(spec, error);
+  if (location.compare(0, 4, "udp:") == 0) return open_udp(location, error);
 
-  if (spec == "-") {
+  if (location == "-") {
     struct stat st {};
     if (::fstat(STDIN_FILENO, &st) != 0) {
       error = format("cannot use standard input: %s", std::strerror(errno));
@@ -378,28 +378,28 @@ std::unique_ptr<Source> open_source(const std::string& spec, std::string& error)
     return PipeSource::open("-", "standard input", STDIN_FILENO, error);
   }
 
-  const int fd = ::open(spec.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(location.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    error = format("cannot open %s: %s", spec.c_str(), std::strerror(errno));
+    error = format("cannot open %s: %s", location.c_str(), std::strerror(errno));
     return nullptr;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
-    error = format("cannot open %s: %s", spec.c_str(), std::strerror(errno));
+    error = format("cannot open %s: %s", location.c_str(), std::strerror(errno));
     ::close(fd);
     return nullptr;
   }
   if (S_ISDIR(st.st_mode)) {
     ::close(fd);
-    error = format("%s is a directory, not a transport-stream file", spec.c_str());
+    error = format("%s is a directory, not a transport-stream file", location.c_str());
     return nullptr;
   }
   if (!S_ISREG(st.st_mode)) {
     // A named pipe or a device: live, like standard input.
-    return PipeSource::open(spec, spec, fd, error);
+    return PipeSource::open(location, location, fd, error);
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return check_file(std::unique_ptr<FileSource>(new FileSource(spec, fd, static_cast<uint64_t>(st.st_size))), spec,
+  return check_file(std::unique_ptr<FileSource>(new FileSource(location, fd, static_cast<uint64_t>(st.st_size))), location,
                     error);
 }
 

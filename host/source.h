@@ -75,7 +75,7 @@ class LiveSource : public Source {
 
 // Opens a source: a file path, "-" for standard input, or "udp://[group@]host:port". On failure
 // returns null and sets `error` to a one-line message for the user.
-std::unique_ptr<Source> open_source(const std::string& spec, std::string& error);
+std::unique_ptr<Source> open_source(const std::string& location, std::string& error);
 
 // A parsed "udp://[group@]host:port". Addresses are IPv4 in host byte order.
 //   udp://:1234 or udp://0.0.0.0:1234   listen on every interface
@@ -87,7 +87,7 @@ struct UdpAddress {
   uint32_t local = 0;  // interface or listening address; 0 for any
   uint16_t port = 0;
 };
-bool parse_udp_address(const std::string& spec, UdpAddress& out, std::string& error);
+bool parse_udp_address(const std::string& location, UdpAddress& out, std::string& error);
 
 // The transport-stream bytes of one datagram: the datagram itself when it starts with a sync byte,
 // the RTP payload when it carries an RTP header in front of packets (CSRCs, extension and padding

@@ -261,8 +261,8 @@ TEST(AppSample, SampleShowsEveryFileOfItsFolderWithItsSize) {
   size_t files = 0;
   const fs::path root = kSourceDir + "/samples/carousel";
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const size_t depth = static_cast<size_t>(std::distance(fs::relative(entry.path(), root).begin(),
-                                                           fs::relative(entry.path(), root).end()));
+    const fs::path relative = fs::relative(entry.path(), root);
+    const size_t depth = static_cast<size_t>(std::distance(relative.begin(), relative.end()));
     const std::string indent(2 * (2 + depth), ' ');
     const std::string name = entry.path().filename().string();
     if (entry.is_regular_file()) {

@@ -165,6 +165,7 @@ TEST(CliCommands, RefusedCommandLinesSayWhatIsWrong) {
       {{"capture", "a.ts", "--force"}, "--force goes with --save"},
       {{"capture", "a.ts", "--save", ""}, "--save needs a directory"},
       {{"capture", "a.ts", "--json=yes"}, "--json takes no value"},
+      {{"capture", "a.ts", "--page", "object"}, "nothing to capture"},
   };
   for (const Case& c : cases) {
     std::string line;

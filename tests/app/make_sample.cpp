@@ -30,7 +30,7 @@ constexpr uint16_t kPmtPid = 0x0100;
 constexpr uint16_t kCarouselPid = 0x0200;
 constexpr uint32_t kCarouselId = 0x00000010;
 constexpr uint8_t kComponentTag = 0x0B;
-constexpr size_t kBlockSize = 512;
+constexpr uint16_t kBlockSize = 512;
 constexpr int kRepetitions = 3;
 
 bool read_file(const fs::path& path, ByteVec& out) {
@@ -73,6 +73,18 @@ bool add_tree(OcCarousel& oc, OcCarousel::Object parent, const fs::path& dir, in
   return true;
 }
 
+// The builder's DII announces blocks of 4066 bytes; the sample cuts its modules into smaller blocks so
+// that each module spans several sections, and its DII must say so. blockSize stands behind the 8-byte
+// section header, the 12-byte message header (no adaptation header) and the 4-byte downloadId.
+ByteVec dii_with_block_size(ByteVec section, uint16_t block_size) {
+  constexpr size_t kBlockSizeOffset = 8 + 12 + 4;
+  if (section.size() < kBlockSizeOffset + 2 + 4) return section;
+  section[kBlockSizeOffset] = static_cast<uint8_t>(block_size >> 8);
+  section[kBlockSizeOffset + 1] = static_cast<uint8_t>(block_size & 0xFF);
+  testsupport::fix_crc(section);
+  return section;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,11 +106,14 @@ int main(int argc, char** argv) {
                                                       testsupport::data_broadcast_id_descriptor(0x00F0)});
   const ByteVec pmt = testsupport::pmt_section(kProgramNumber, 0x1FFF, {}, {{0x0B, kCarouselPid, es_descriptors}});
 
+  std::vector<ByteVec> carousel = {oc.dsi_section(), dii_with_block_size(oc.dii_section(), kBlockSize)};
+  for (ByteVec& ddb : oc.ddb_sections(kBlockSize)) carousel.push_back(std::move(ddb));
+
   testsupport::Packetizer ts;
   for (int i = 0; i < kRepetitions; ++i) {
     ts.add_section(0x0000, pat);
     ts.add_section(kPmtPid, pmt);
-    ts.add_sections(kCarouselPid, oc.sections(kBlockSize));
+    ts.add_sections(kCarouselPid, carousel);
   }
 
   std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);

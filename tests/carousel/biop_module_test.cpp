@@ -27,7 +27,9 @@ ObjectLocationRef ref(uint32_t moduleId, ByteVec key, uint32_t carouselId = kCar
   return r;
 }
 
-std::string as_text(ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string as_text(ByteView bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 TEST(ObjectKeyText, LowerCaseHexPairs) {
   EXPECT_EQ(object_key_text(ByteVec{}), "");
@@ -83,10 +85,11 @@ TEST(ParseModule, StreamEventObjectsAreSkippedSilently) {
 TEST(ParseModule, LittleEndianMessages) {
   ByteVec content = testsupport::pattern_bytes(300, 9);
   ByteVec image = concat({
-      testsupport::directory_message({0x0A, 0x0B},
-                                     {testsupport::binding("sub", "dir", kCarousel, 0x1234, {0x01}, false),
-                                      testsupport::binding("data.bin", "fil", kCarousel, kModule, {0x0C}, false)},
-                                     false),
+      testsupport::directory_message(
+          {0x0A, 0x0B},
+          {testsupport::binding("sub", "dir", kCarousel, 0x1234, {0x01}, false),
+           testsupport::binding("data.bin", "fil", kCarousel, kModule, {0x0C}, false)},
+          false),
       testsupport::file_message({0x0C}, content, false),
   });
   ObjectCarousel oc;
@@ -109,7 +112,8 @@ TEST(ParseModule, KindLengthWrittenLittleEndianIsUnknownAndSkipped) {
   odd.objectKey = {1};
   odd.kind = "fil";
   odd.kind_length_in_byte_order = true;  // 04 00 00 00
-  ByteVec image = concat({testsupport::build_biop_message(odd), testsupport::file_message({2}, {7, 7}, false)});
+  ByteVec image =
+      concat({testsupport::build_biop_message(odd), testsupport::file_message({2}, {7, 7}, false)});
   ObjectCarousel oc;
   parse_OC_module(image, oc, kCarousel, kModule);
   EXPECT_EQ(log.count(4, "Unknown BIOP"), 1u);
@@ -132,13 +136,15 @@ TEST(ParseModule, UnknownKindIsSkippedAndParsingGoesOn) {
 
 struct BadHeaderCase {
   const char* name;
-  testsupport::BiopMessageSpec spec;
+  testsupport::BiopMessageSpec message;
 };
 
 // Names the case in test output instead of dumping its bytes.
-void PrintTo(const BadHeaderCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BadHeaderCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
-testsupport::BiopMessageSpec file_spec() {
+testsupport::BiopMessageSpec small_file() {
   testsupport::BiopMessageSpec s;
   s.objectKey = {9};
   s.kind = "fil";
@@ -147,8 +153,8 @@ testsupport::BiopMessageSpec file_spec() {
 }
 
 BadHeaderCase bad(const char* name, void (*change)(testsupport::BiopMessageSpec&)) {
-  BadHeaderCase c{name, file_spec()};
-  change(c.spec);
+  BadHeaderCase c{name, small_file()};
+  change(c.message);
   return c;
 }
 
@@ -156,8 +162,9 @@ class BadHeaderTest : public testing::TestWithParam<BadHeaderCase> {};
 
 TEST_P(BadHeaderTest, EndsTheModuleAndKeepsWhatCameBefore) {
   LogCapture log;
-  ByteVec image = concat({testsupport::file_message({1}, {1}), testsupport::build_biop_message(GetParam().spec),
-                          testsupport::file_message({2}, {2})});
+  ByteVec image =
+      concat({testsupport::file_message({1}, {1}), testsupport::build_biop_message(GetParam().message),
+              testsupport::file_message({2}, {2})});
   ObjectCarousel oc;
   parse_OC_module(image, oc, kCarousel, kModule);
   EXPECT_EQ(oc.files.size(), 1u);
@@ -167,13 +174,19 @@ TEST_P(BadHeaderTest, EndsTheModuleAndKeepsWhatCameBefore) {
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, BadHeaderTest,
-    testing::Values(bad("Magic", [](testsupport::BiopMessageSpec& s) { s.magic = {'B', 'I', 'O', 'X'}; }),
+    testing::Values(bad("Magic",
+                        [](testsupport::BiopMessageSpec& s) {
+                          s.magic = {'B', 'I', 'O', 'X'};
+                        }),
                     bad("Major", [](testsupport::BiopMessageSpec& s) { s.version_major = 2; }),
                     bad("Minor", [](testsupport::BiopMessageSpec& s) { s.version_minor = 1; }),
                     // The size claims more bytes than the image holds.
                     bad("SizePastImage", [](testsupport::BiopMessageSpec& s) { s.message_size = 0x10000; }),
                     // The file content claims more bytes than the image holds.
-                    bad("ContentPastImage", [](testsupport::BiopMessageSpec& s) { s.body = {0, 1, 0, 0}; })),
+                    bad("ContentPastImage",
+                        [](testsupport::BiopMessageSpec& s) {
+                          s.body = {0, 1, 0, 0};
+                        })),
     [](const testing::TestParamInfo<BadHeaderCase>& p) { return std::string(p.param.name); });
 
 TEST(ParseModule, EmptyImageIsSkipped) {
@@ -257,7 +270,9 @@ struct IorCase {
 };
 
 // Names the case in test output instead of dumping its bytes.
-void PrintTo(const IorCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const IorCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class BindingIorTest : public testing::TestWithParam<IorCase> {};
 
@@ -286,30 +301,34 @@ testsupport::TaggedProfileSpec other_profile() {
 
 INSTANTIATE_TEST_SUITE_P(
     Profiles, BindingIorTest,
-    testing::Values(
-        IorCase{"OneBiopProfile", true, {testsupport::biop_profile(location(0x20, 7, {0xA1}))}, ref(7, {0xA1}, 0x20)},
-        IorCase{"OtherTagFirst",
-                true,
-                {other_profile(), testsupport::biop_profile(location(0x20, 7, {0xA2}))},
-                ref(7, {0xA2}, 0x20)},
-        IorCase{"LastUsableWins",
-                true,
-                {testsupport::biop_profile(location(0x20, 7, {0xA1})), testsupport::biop_profile(location(0x21, 8, {0xB1}))},
-                ref(8, {0xB1}, 0x21)},
-        IorCase{"ProfileWithoutLocationChangesNothing",
-                true,
-                {testsupport::biop_profile(location(0x20, 7, {0xA1})), testsupport::biop_profile(no_location())},
-                ref(7, {0xA1}, 0x20)},
-        IorCase{"NoProfileKeepsZero", true, {}, ref(0, {}, 0)},
-        IorCase{"OnlyOtherTags", true, {other_profile()}, ref(0, {}, 0)},
-        IorCase{"LittleEndianBodyInBigEndianMessage",
-                true,
-                {testsupport::biop_profile(location(0x01020304, 0x0506, {0xC1}, 1))},
-                ref(0x0506, {0xC1}, 0x01020304)},
-        IorCase{"BigEndianBodyInLittleEndianMessage",
-                false,
-                {testsupport::biop_profile(location(0x01020304, 0x0506, {0xC2}, 0))},
-                ref(0x0506, {0xC2}, 0x01020304)}),
+    testing::Values(IorCase{"OneBiopProfile",
+                            true,
+                            {testsupport::biop_profile(location(0x20, 7, {0xA1}))},
+                            ref(7, {0xA1}, 0x20)},
+                    IorCase{"OtherTagFirst",
+                            true,
+                            {other_profile(), testsupport::biop_profile(location(0x20, 7, {0xA2}))},
+                            ref(7, {0xA2}, 0x20)},
+                    IorCase{"LastUsableWins",
+                            true,
+                            {testsupport::biop_profile(location(0x20, 7, {0xA1})),
+                             testsupport::biop_profile(location(0x21, 8, {0xB1}))},
+                            ref(8, {0xB1}, 0x21)},
+                    IorCase{"ProfileWithoutLocationChangesNothing",
+                            true,
+                            {testsupport::biop_profile(location(0x20, 7, {0xA1})),
+                             testsupport::biop_profile(no_location())},
+                            ref(7, {0xA1}, 0x20)},
+                    IorCase{"NoProfileKeepsZero", true, {}, ref(0, {}, 0)},
+                    IorCase{"OnlyOtherTags", true, {other_profile()}, ref(0, {}, 0)},
+                    IorCase{"LittleEndianBodyInBigEndianMessage",
+                            true,
+                            {testsupport::biop_profile(location(0x01020304, 0x0506, {0xC1}, 1))},
+                            ref(0x0506, {0xC1}, 0x01020304)},
+                    IorCase{"BigEndianBodyInLittleEndianMessage",
+                            false,
+                            {testsupport::biop_profile(location(0x01020304, 0x0506, {0xC2}, 0))},
+                            ref(0x0506, {0xC2}, 0x01020304)}),
     [](const testing::TestParamInfo<IorCase>& p) { return std::string(p.param.name); });
 
 // ---- Images cut at every byte ----------------------------------------------------------------------
@@ -318,11 +337,11 @@ class TruncationTest : public testing::TestWithParam<bool> {};
 
 TEST_P(TruncationTest, EveryCutKeepsTheWholeMessagesBeforeIt) {
   const bool big_endian = GetParam();
-  ByteVec dir = testsupport::directory_message(
-      {1},
-      {testsupport::binding("d", "dir", kCarousel, 1, {4}, big_endian),
-       testsupport::binding("f", "fil", kCarousel, 1, {2}, big_endian)},
-      big_endian);
+  ByteVec dir =
+      testsupport::directory_message({1},
+                                     {testsupport::binding("d", "dir", kCarousel, 1, {4}, big_endian),
+                                      testsupport::binding("f", "fil", kCarousel, 1, {2}, big_endian)},
+                                     big_endian);
   ByteVec file = testsupport::file_message({2}, testsupport::text_bytes("payload"), big_endian);
   ByteVec image = concat({dir, file});
 

@@ -82,7 +82,9 @@ RecordingSink::Node RecordingSink::add(Node parent, std::string text) {
   return id;
 }
 
-RecordingSink::Node RecordingSink::root_node() { return add(0, "root"); }
+RecordingSink::Node RecordingSink::root_node() {
+  return add(0, "root");
+}
 
 RecordingSink::Node RecordingSink::programme_node(Node root, uint32_t programme_number) {
   return add(root, "prg " + std::to_string(programme_number));

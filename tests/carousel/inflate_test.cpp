@@ -18,7 +18,9 @@ struct HeaderCase {
 };
 
 // Names the case in test output instead of dumping its bytes.
-void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const HeaderCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 // Only the divisible-by-31 test decides whether an image goes to zlib.
 class ZlibHeaderTest : public testing::TestWithParam<HeaderCase> {};
@@ -35,8 +37,7 @@ TEST_P(ZlibHeaderTest, DecidesByTheDivisibleBy31TestAlone) {
 INSTANTIATE_TEST_SUITE_P(
     FirstTwoBytes, ZlibHeaderTest,
     testing::Values(HeaderCase{"Biop", {'B', 'I', 'O', 'P', 1, 0}, false},
-                    HeaderCase{"OneByte", {0x78}, false},
-                    HeaderCase{"Empty", {}, false},
+                    HeaderCase{"OneByte", {0x78}, false}, HeaderCase{"Empty", {}, false},
                     HeaderCase{"Header789CWithoutData", {0x78, 0x9C}, true},
                     HeaderCase{"Header7801Garbage", {0x78, 0x01, 0xFF, 0xFF, 0xFF}, true},
                     // Not a deflate method at all, but 0x0000 is divisible by 31.

@@ -23,14 +23,16 @@ struct Block {
   uint8_t seed;  // the block's data are 5 bytes of pattern_bytes(5, seed)
 };
 
-ByteVec block_data(uint8_t seed) { return testsupport::pattern_bytes(5, seed); }
+ByteVec block_data(uint8_t seed) {
+  return testsupport::pattern_bytes(5, seed);
+}
 
 ByteVec block_section(const Block& b) {
   testsupport::SectionSpec section;
   section.section_number = b.section_number;
   section.last_section_number = b.last_section_number;
-  return testsupport::ddb_section(testsupport::block(kDownloadId, kModule, b.section_number, block_data(b.seed)),
-                                  section);
+  return testsupport::ddb_section(
+      testsupport::block(kDownloadId, kModule, b.section_number, block_data(b.seed)), section);
 }
 
 const ModuleBlockMap* module_blocks(Capture& capture) {
@@ -51,7 +53,9 @@ struct CountCase {
 };
 
 // Names the case in test output instead of dumping its bytes.
-void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CountCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ModuleCounts : public testing::TestWithParam<CountCase> {};
 

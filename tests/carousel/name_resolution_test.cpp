@@ -350,7 +350,8 @@ TEST(BuildTree, DeepNestingDoesNotExhaustTheStack) {
   Capture capture;
   OcCarousel oc(1);
   auto previous = oc.gateway();
-  for (int i = 0; i < 6000; ++i) previous = oc.add_directory(previous, "n", static_cast<uint16_t>(1 + i / 2000));
+  for (int i = 0; i < 6000; ++i)
+    previous = oc.add_directory(previous, "n", static_cast<uint16_t>(1 + i / 2000));
   capture.feed_all(kPid, oc.sections());
   merge_programme_index(capture.store);
   save_modules_to_memory(capture.store);
@@ -360,10 +361,12 @@ TEST(BuildTree, DeepNestingDoesNotExhaustTheStack) {
     CarouselStore* store;
     carousel_test::CountingSink sink;
   } walk{&capture.store, {}};
-  on_small_stack([](void* p) {
-    auto* w = static_cast<Walk*>(p);
-    build_tree(*w->store, w->sink);
-  }, &walk);
+  on_small_stack(
+      [](void* p) {
+        auto* w = static_cast<Walk*>(p);
+        build_tree(*w->store, w->sink);
+      },
+      &walk);
   EXPECT_EQ(walk.sink.nodes, 3u + 6000);
   EXPECT_EQ(walk.sink.max_depth, 3u + 6000);
 }

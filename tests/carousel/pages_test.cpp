@@ -18,8 +18,9 @@ constexpr uint32_t kPid = 0x100;
 
 // One line per node: indentation, text, then [image/selected image] and "+" when expanded.
 void render(const ui::TreeNode& node, int depth, std::string& out) {
-  out += std::string(static_cast<size_t>(depth) * 2, ' ') + node.text() + " [" + std::to_string(node.image()) + "/" +
-         std::to_string(node.selected_image()) + "]" + (node.expanded() ? " +" : "") + "\n";
+  out += std::string(static_cast<size_t>(depth) * 2, ' ') + node.text() + " [" +
+         std::to_string(node.image()) + "/" + std::to_string(node.selected_image()) + "]" +
+         (node.expanded() ? " +" : "") + "\n";
   for (const auto& child : node.children()) render(*child, depth + 1, out);
 }
 
@@ -32,23 +33,24 @@ std::string render(const ui::TreeView& tree) {
 // A DII of downloadId 0x10 announcing modules, and DDB sections of some of their blocks.
 ByteVec dii(uint32_t downloadId, std::vector<std::pair<uint16_t, uint32_t>> modules,
             uint32_t transactionId = 0x80000002) {
-  testsupport::DiiSpec spec;
-  spec.header.transactionId = transactionId;
-  spec.downloadId = downloadId;
+  testsupport::DiiSpec announcement;
+  announcement.header.transactionId = transactionId;
+  announcement.downloadId = downloadId;
   for (auto [moduleId, size] : modules) {
     testsupport::ModuleSpec m;
     m.moduleId = moduleId;
     m.moduleSize = size;
-    spec.modules.push_back(m);
+    announcement.modules.push_back(m);
   }
-  return testsupport::dii_section(spec);
+  return testsupport::dii_section(announcement);
 }
 
 ByteVec ddb(uint32_t downloadId, uint16_t moduleId, uint8_t section_number, uint8_t last_section_number) {
   testsupport::SectionSpec section;
   section.section_number = section_number;
   section.last_section_number = last_section_number;
-  return testsupport::ddb_section(testsupport::block(downloadId, moduleId, section_number, {1, 2, 3}), section);
+  return testsupport::ddb_section(testsupport::block(downloadId, moduleId, section_number, {1, 2, 3}),
+                                  section);
 }
 
 class PageTest : public testing::Test {
@@ -101,7 +103,7 @@ TEST_F(DataPageTest, ClearLeavesTheRootAlone) {
 TEST_F(DataPageTest, ModuleTextsWithSectionCounts) {
   capture.feed(kPid, dii(0x10, {{1, 4066}, {2, 0x20}, {3, 7}}));
   for (uint8_t n = 0; n < 3; ++n) capture.feed(kPid, ddb(0x10, 1, n, 3));  // 3 of 4
-  capture.feed(kPid, ddb(0x10, 2, 0, 0));                               // complete
+  capture.feed(kPid, ddb(0x10, 2, 0, 0));                                  // complete
   // module 3: no block at all
   EXPECT_EQ(rebuild(),
             "Data Carousels [0/1] +\n"

@@ -1,4 +1,6 @@
 // Reconstruction of the real carousels of the shared streams, checked against independent listings.
+#include "tests/support/streams.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include "carousel/object_carousel.h"
 #include "tests/carousel/carousel_fixture.h"
 #include "tests/support/oc_builder.h"
-#include "tests/support/streams.h"
 #include "tests/support/ts_builder.h"
 
 namespace {
@@ -164,8 +165,9 @@ TEST_F(MhpOcdir1, WithAGatewayDsiTheWholeListingResolves) {
   ASSERT_EQ(roots.size(), 1u);
 
   testsupport::DsiSpec dsi;
-  dsi.private_data = testsupport::build_service_gateway_info(testsupport::gateway_info(testsupport::gateway_profile(
-      downloadId, static_cast<uint16_t>(roots[0].moduleId), roots[0].objectKey, 0x0B, 0x80000002)));
+  dsi.private_data =
+      testsupport::build_service_gateway_info(testsupport::gateway_info(testsupport::gateway_profile(
+          downloadId, static_cast<uint16_t>(roots[0].moduleId), roots[0].objectKey, 0x0B, 0x80000002)));
   capture.feed(0x07D3, testsupport::dsi_section(dsi));
   merge_programme_index(capture.store);
 

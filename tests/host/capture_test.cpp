@@ -21,7 +21,7 @@ namespace {
 using hosttest::Bytes;
 
 constexpr uint16_t kPid = 0x0BB9;
-const hosttest::FilterSpec kDsmccFilter = {kPid, {0x38}, {0x38}};
+const hosttest::FilterArgs kDsmccFilter = {kPid, {0x38}, {0x38}};
 
 Bytes section_of(size_t size, uint8_t table_id, uint8_t seed) {
   if (size < 12) {
@@ -183,7 +183,7 @@ TEST(Capture, FiltersMatchTheirBytesUnderTheMask) {
   const std::string path = dir.write("mix.ts", testsupport::packetize(kPid, {a, b, c, tiny}));
   struct Case {
     std::string name;
-    hosttest::FilterSpec filter;
+    hosttest::FilterArgs filter;
     std::vector<Bytes> expected;
   };
   const std::vector<Case> cases = {

@@ -59,7 +59,7 @@ ISISection* si_section(host::Host& host) {
   return static_cast<ISISection*>(out);
 }
 
-CaptureResult capture_file(const std::string& path, const FilterSpec& filter) {
+CaptureResult capture_file(const std::string& path, const FilterArgs& filter) {
   CaptureResult result;
   host::Host host;
   result.error = host.open(path);

@@ -46,7 +46,7 @@ class EndOfInput {
 ISectionFilter* section_filter(host::Host& host);
 ISISection* si_section(host::Host& host);
 
-struct FilterSpec {
+struct FilterArgs {
   uint16_t pid;
   Bytes match;
   Bytes mask;
@@ -60,7 +60,7 @@ struct CaptureResult {
 };
 
 // Opens `path`, installs one filter, delivers the whole file and returns what the filter got.
-CaptureResult capture_file(const std::string& path, const FilterSpec& filter);
+CaptureResult capture_file(const std::string& path, const FilterArgs& filter);
 
 // A UDP port on 127.0.0.1 that nobody listens on at the time of asking.
 uint16_t free_udp_port();

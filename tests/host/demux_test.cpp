@@ -1,5 +1,5 @@
-// Section assembly: every way sections are cut into packets gives back the sections as built, and a
-// section that loss or damage may have broken never comes out.
+// Section assembly: sections come back as built, and a section that loss or damage may have broken
+// never comes out.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -71,19 +71,6 @@ Bytes short_of_size(size_t size, uint8_t table_id, uint8_t seed) {
   return testsupport::short_section(table_id, true, body);
 }
 
-// Sizes picked so that, packed, section starts fall on every awkward byte of a payload: the last
-// one, the last two (a header split over two packets), exactly at a packet's end.
-std::vector<Bytes> awkward_sections() {
-  std::vector<Bytes> s;
-  uint8_t seed = 1;
-  for (size_t size : {183u, 184u, 185u, 3u, 186u, 182u, 12u, 13u, 4096u, 370u, 371u, 1024u, 3u, 3u, 500u, 181u,
-                      4093u, 14u, 15u, 200u}) {
-    s.push_back(size >= 12 && size % 2 == 0 ? long_of_size(size, 0x3C, seed) : short_of_size(size, 0x3B, seed));
-    ++seed;
-  }
-  return s;
-}
-
 std::vector<Bytes> packets_of(const Bytes& stream) {
   std::vector<Bytes> out;
   for (size_t at = 0; at + 188 <= stream.size(); at += 188) {
@@ -101,49 +88,6 @@ Bytes join(const std::vector<Bytes>& packets) {
 
 uint8_t cc_of(const Bytes& packet) { return packet[3] & 0x0F; }
 bool starts_unit(const Bytes& packet) { return (packet[1] & 0x40) != 0; }
-
-TEST(Demux, EveryPacketisationGivesTheSectionsBack) {
-  struct Layout {
-    std::string name;
-    testsupport::PacketizerOptions options;
-  };
-  auto with = [](auto edit) {
-    testsupport::PacketizerOptions o;
-    edit(o);
-    return o;
-  };
-  const std::vector<Layout> layouts = {
-      {"packed", {}},
-      {"one_section_per_packet", with([](auto& o) { o.pack_sections = false; })},
-      {"stamped_192", with([](auto& o) { o.packet_size = 192; })},
-      {"trailer_204", with([](auto& o) { o.packet_size = 204; })},
-      {"empty_adaptation_field", with([](auto& o) { o.adaptation_field_length = 0; })},
-      {"adaptation_field_100", with([](auto& o) { o.adaptation_field_length = 100; })},
-      {"adaptation_field_181", with([](auto& o) { o.adaptation_field_length = 181; })},
-      {"null_packets_between", with([](auto& o) { o.null_packets_after_each = 2; })},
-      {"stamped_with_adaptation", with([](auto& o) {
-         o.packet_size = 192;
-         o.adaptation_field_length = 37;
-       })},
-  };
-  const std::vector<Bytes> sections = awkward_sections();
-  for (const Layout& layout : layouts) {
-    SCOPED_TRACE(layout.name);
-    testsupport::Packetizer p(layout.options);
-    // Interleave a second PID, in calls of two sections, to show PIDs are kept apart.
-    for (size_t i = 0; i < sections.size(); i += 2) {
-      p.add_sections(kPid, {sections[i], sections[i + 1]});
-      p.add_section(kOtherPid, short_of_size(40, 0x42, static_cast<uint8_t>(i)));
-    }
-    Result r;
-    run(p.stream(), {kPid}, r);
-    EXPECT_EQ(r.recorder.sections(kPid), sections);
-    EXPECT_TRUE(r.recorder.sections(kOtherPid).empty());
-    EXPECT_EQ(r.counters.cc_errors, 0u);
-    EXPECT_EQ(r.counters.dropped_sections, 0u);
-    EXPECT_EQ(r.counters.sections, sections.size());
-  }
-}
 
 // A stream of three sections on kPid: A spans packets 0-2, B starts in packet 2 and spans to 4, C
 // starts in 4.

@@ -222,11 +222,11 @@ TEST(SectionPage, ADownloadIdWithItsTopBitSetComesFirstAndPrintsNegative) {
 
 TEST(SectionPage, ADdbShowsItsSectionHeaderThenItsMessageLines) {
   Capture capture;
-  DdbSpec spec = ddb(0x10, 0x0203, 7, 100);
-  spec.moduleVersion = 4;
+  DdbSpec data_block = ddb(0x10, 0x0203, 7, 100);
+  data_block.moduleVersion = 4;
   SectionSpec section = numbered(9, 12);
   section.version_number = 3;
-  capture.file(1, 0x138e, ddb_section(spec, section));
+  capture.file(1, 0x138e, ddb_section(data_block, section));
   CSectionDlg page(&capture.store);
   page.Reset();
   page.Fill();

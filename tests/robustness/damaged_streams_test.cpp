@@ -403,6 +403,8 @@ struct StreamCase {
   std::vector<uint16_t> pids;
 };
 
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
+
 std::string case_name(const testing::TestParamInfo<StreamCase>& info) {
   std::string n = info.param.name;
   for (char& c : n)

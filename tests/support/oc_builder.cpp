@@ -8,7 +8,9 @@ namespace testsupport {
 
 namespace {
 
-uint8_t u8_of(size_t v) { return static_cast<uint8_t>(v & 0xFF); }
+uint8_t u8_of(size_t v) {
+  return static_cast<uint8_t>(v & 0xFF);
+}
 
 ByteVec key_of(uint32_t n) {
   return {u8_of(n >> 24), u8_of(n >> 16), u8_of(n >> 8), u8_of(n)};
@@ -18,7 +20,7 @@ ByteVec key_of(uint32_t n) {
 // module, a compressed_module_descriptor with the original size.
 ByteVec module_info(bool compressed, size_t original_size) {
   ByteWriter w;
-  w.be32(0xFFFFFFFF).be32(0xFFFFFFFF).be32(0);  // moduleTimeOut, blockTimeOut, minBlockTime
+  w.be32(0xFFFFFFFF).be32(0xFFFFFFFF).be32(0);      // moduleTimeOut, blockTimeOut, minBlockTime
   w.u8(1).be16(0).be16(0x0017).be16(0x000B).u8(0);  // taps_count, tap: id, use, assocTag, selector_length
   ByteWriter user;
   if (compressed) user.u8(0x09).u8(5).u8(0x08).be32(static_cast<uint32_t>(original_size));
@@ -28,7 +30,9 @@ ByteVec module_info(bool compressed, size_t original_size) {
 
 }  // namespace
 
-ByteVec text_bytes(const std::string& text) { return ByteVec(text.begin(), text.end()); }
+ByteVec text_bytes(const std::string& text) {
+  return ByteVec(text.begin(), text.end());
+}
 
 ByteVec pattern_bytes(size_t size, uint8_t seed) {
   ByteVec out(size);
@@ -39,7 +43,8 @@ ByteVec pattern_bytes(size_t size, uint8_t seed) {
 ByteVec zlib_compress(const ByteVec& data) {
   uLongf size = compressBound(static_cast<uLong>(data.size()));
   ByteVec out(size);
-  if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_BEST_COMPRESSION) != Z_OK) {
+  if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_BEST_COMPRESSION) !=
+      Z_OK) {
     throw std::runtime_error("zlib_compress: compress2 failed");
   }
   out.resize(size);
@@ -169,8 +174,8 @@ std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, con
     SectionSpec section;
     section.section_number = u8_of(i);
     section.last_section_number = u8_of(count - 1);
-    out.push_back(ddb_section(block(downloadId, moduleId, static_cast<uint16_t>(i), std::move(data), moduleVersion),
-                              section));
+    out.push_back(ddb_section(
+        block(downloadId, moduleId, static_cast<uint16_t>(i), std::move(data), moduleVersion), section));
   }
   return out;
 }
@@ -183,11 +188,16 @@ OcCarousel::OcCarousel(uint32_t carouselId, uint16_t gateway_module) : carouselI
 
 std::string OcCarousel::kind_text(Kind kind) {
   switch (kind) {
-    case Kind::gateway: return "srg";
-    case Kind::directory: return "dir";
-    case Kind::file: return "fil";
-    case Kind::stream: return "str";
-    case Kind::stream_event: return "ste";
+    case Kind::gateway:
+      return "srg";
+    case Kind::directory:
+      return "dir";
+    case Kind::file:
+      return "fil";
+    case Kind::stream:
+      return "str";
+    case Kind::stream_event:
+      return "ste";
   }
   return "";
 }
@@ -214,7 +224,8 @@ OcCarousel::Object OcCarousel::add_stream(Object parent, const std::string& name
   return add(parent, name, event ? Kind::stream_event : Kind::stream, moduleId, {});
 }
 
-void OcCarousel::bind(Object parent, const std::string& name, Object child, std::optional<uint32_t> carouselId) {
+void OcCarousel::bind(Object parent, const std::string& name, Object child,
+                      std::optional<uint32_t> carouselId) {
   const Node& target = objects_.at(child);
   std::string kind = kind_text(target.kind);
   if (target.kind == Kind::gateway) kind = "dir";  // a binding names the gateway as a directory
@@ -231,7 +242,9 @@ void OcCarousel::set_little_endian(Object object, bool little_endian) {
   objects_.at(object).little_endian = little_endian;
 }
 
-void OcCarousel::set_compressed(uint16_t moduleId, bool compressed) { compressed_[moduleId] = compressed; }
+void OcCarousel::set_compressed(uint16_t moduleId, bool compressed) {
+  compressed_[moduleId] = compressed;
+}
 
 ByteVec OcCarousel::message(const Node& node) const {
   const bool be = !node.little_endian;

@@ -53,7 +53,7 @@ struct BiopMessageSpec {
   std::vector<uint8_t> body;  // behind messageBody_length, which is its size
 };
 
-ByteVec build_biop_message(const BiopMessageSpec& spec);
+ByteVec build_biop_message(const BiopMessageSpec& message);
 
 // The IOR of a binding to {carouselId, moduleId, objectKey}: type_id = the kind with a zero byte, one
 // BIOP profile with an object location and a ConnBinder, 32-bit fields in the given byte order. The
@@ -82,7 +82,8 @@ ByteVec directory_message(std::vector<uint8_t> objectKey, const std::vector<Bind
 // A file message: objectInfo with the 64-bit content size, content_length and the content.
 ByteVec file_message(std::vector<uint8_t> objectKey, const ByteVec& content, bool big_endian = true);
 // A stream or stream event object with a small body that the analyzer steps over.
-ByteVec stream_message(std::vector<uint8_t> objectKey, const std::string& kind = "str", bool big_endian = true);
+ByteVec stream_message(std::vector<uint8_t> objectKey, const std::string& kind = "str",
+                       bool big_endian = true);
 
 // ---- Modules and sections ------------------------------------------------------------------------
 

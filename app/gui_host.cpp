@@ -1,0 +1,193 @@
+#include "app/gui_host.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QStatusBar>
+
+#include <chrono>
+#include <cstdio>
+
+#include "app/gui_save.h"
+#include "capture/dsmcc_dlg.h"
+#include "host/host.h"
+#include "plugin/dsmcc_plugin.h"
+#include "ui/backend.h"
+
+namespace app {
+
+namespace {
+
+// A file is delivered once no filter has been added for this long, which lets Start install all of
+// its filters first.
+constexpr std::chrono::milliseconds kAutoBegin{300};
+
+QString from_utf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The analysis command as the headless program runs it, with the pages' "Save..." wired.
+void run_analysis_window(OrvexFltMgr* filter_manager) {
+  CDSMCCDlg dialog(filter_manager, nullptr);
+  wire_save_buttons(dialog);
+  dialog.run_modal();
+}
+
+}  // namespace
+
+GuiHost::GuiHost() {
+  auto* plugin = new CDSMCCPlugin();
+  plugin->StartPlugin(0, 0, 0);
+  void* out = nullptr;
+  if (SUCCEEDED(plugin->QueryInterface(IID_IHostPlugin, &out))) plugin_ = static_cast<IHostPlugin*>(out);
+  plugin->Release();
+  set_analysis_runner(&run_analysis_window);
+
+  log_ = new QPlainTextEdit(this);
+  log_->setReadOnly(true);
+  log_->setObjectName(QStringLiteral("host_log"));
+  setCentralWidget(log_);
+  build_menus();
+  setWindowTitle(QStringLiteral("dsmcc"));
+  resize(640, 360);
+  statusBar()->showMessage(QStringLiteral("No stream open"));
+}
+
+GuiHost::~GuiHost() {
+  set_analysis_runner(nullptr);
+  if (plugin_) plugin_->Release();
+  if (live_host_) live_host_->stop();
+}
+
+void GuiHost::build_menus() {
+  file_menu_ = menuBar()->addMenu(QStringLiteral("&File"));
+  QAction* open = file_menu_->addAction(QStringLiteral("&Open stream..."));
+  open->setObjectName(QStringLiteral("open_stream"));
+  open->setShortcut(QKeySequence::Open);
+  QObject::connect(open, &QAction::triggered, this, [this] { ask_for_source(); });
+  file_menu_->addSeparator();
+  QAction* quit = file_menu_->addAction(QStringLiteral("&Quit"));
+  quit->setObjectName(QStringLiteral("quit"));
+  quit->setShortcut(QKeySequence::Quit);
+  QObject::connect(quit, &QAction::triggered, this, [this] { close(); });
+
+  if (!plugin_) return;
+  char* name = nullptr;
+  QString title = QStringLiteral("Plug-in");
+  if (SUCCEEDED(plugin_->GetName(&name)) && name) {
+    title = QString::fromUtf8(name);
+    task_free(name);
+  }
+  HostMenu* menu = nullptr;
+  if (FAILED(plugin_->GetMenu(&menu)) || !menu) {
+    log(QStringLiteral("The plug-in offers no menu."));
+    return;
+  }
+  // The host owns the menu from here on.
+  std::unique_ptr<HostMenu> owned(menu);
+  plugin_menu_ = menuBar()->addMenu(title);
+  plugin_menu_->setObjectName(QStringLiteral("plugin_menu"));
+  for (const HostMenuItem& item : owned->items) {
+    QAction* action = plugin_menu_->addAction(from_utf8(item.text));
+    action->setData(item.command);
+    const uint32_t command = item.command;
+    QObject::connect(action, &QAction::triggered, this, [this, command] { run_plugin_command(command); });
+  }
+}
+
+QAction* GuiHost::plugin_action(uint32_t command) const {
+  if (!plugin_menu_) return nullptr;
+  for (QAction* action : plugin_menu_->actions())
+    if (action->data().toUInt() == command) return action;
+  return nullptr;
+}
+
+QString GuiHost::log_text() const { return log_->toPlainText(); }
+
+void GuiHost::log(const QString& line) { log_->appendPlainText(line); }
+
+void GuiHost::ask_for_source() {
+  const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Open stream"), QString(),
+                                                    QStringLiteral("Transport streams (*.ts *.m2ts *.mts *.trp);;All files (*)"));
+  if (file.isEmpty()) return;
+  const QByteArray path = file.toUtf8();
+  if (std::string error = open_source(std::string(path.constData(), static_cast<size_t>(path.size())));
+      !error.empty())
+    QMessageBox::warning(this, QStringLiteral("Open stream"), from_utf8(error));
+}
+
+std::string GuiHost::open_source(const std::string& source) {
+  if (running_) return "an analysis is running";
+  // Opening once here checks the stream; every analysis opens it again for itself.
+  auto probe = std::make_unique<host::Host>();
+  if (std::string error = probe->open(source); !error.empty()) return error;
+  if (live_host_) live_host_->stop();
+  live_host_.reset();
+  if (source == "-") live_host_ = std::move(probe);
+  source_ = source;
+  const QString shown = source == "-" ? QStringLiteral("standard input") : from_utf8(source);
+  setWindowTitle(QStringLiteral("dsmcc - ") + (source == "-" ? shown : QFileInfo(shown).fileName()));
+  statusBar()->showMessage(QStringLiteral("Stream: ") + shown);
+  log(QStringLiteral("Opened ") + shown);
+  return {};
+}
+
+HRESULT GuiHost::run_plugin_command(uint32_t command) {
+  if (!plugin_ || running_) return E_FAIL;
+  if (source_.empty()) {
+    ui::message_box(nullptr, "Open a stream first (File > Open stream...).", "dsmcc", ui::BOX_OK | ui::BOX_ICON_INFORMATION);
+    return E_FAIL;
+  }
+  std::unique_ptr<host::Host> fresh;
+  host::Host* host = live_host_.get();
+  if (!host) {
+    fresh = std::make_unique<host::Host>();
+    if (std::string error = fresh->open(source_); !error.empty()) {
+      ui::message_box(nullptr, error, "dsmcc", ui::BOX_OK | ui::BOX_ICON_ERROR);
+      return E_FAIL;
+    }
+    fresh->set_auto_begin(kAutoBegin);
+    host = fresh.get();
+  }
+  // Messages about damaged input come on the host's threads; the log belongs to this one.
+  QPointer<GuiHost> self(this);
+  host->set_diagnostic_handler([self](const std::string& message) {
+    const QString line = from_utf8(message);
+    QMetaObject::invokeMethod(
+        self.data(), [self, line] { if (self) self->log(line); }, Qt::QueuedConnection);
+  });
+  plugin_->SetInterface(IID_OrvexFltMgr, host->filter_manager());
+  plugin_->SetInterface(IID_HostDriver, host->driver());
+
+  running_ = true;
+  current_host_ = host;
+  const HRESULT hr = plugin_->OnCommand(0, command);
+  current_host_ = nullptr;
+  running_ = false;
+
+  if (fresh) fresh->stop();
+  const host::Statistics stats = host->statistics();
+  char line[256];
+  std::snprintf(line, sizeof line, "Command %#x: %s; %llu packets read, %llu sections delivered", command,
+                SUCCEEDED(hr) ? "done" : "refused by the plug-in", static_cast<unsigned long long>(stats.packets),
+                static_cast<unsigned long long>(stats.sections_delivered));
+  log(QString::fromUtf8(line));
+  return hr;
+}
+
+void GuiHost::closeEvent(QCloseEvent* event) {
+  // A running analysis is modal; the main window closes only between analyses.
+  if (running_)
+    event->ignore();
+  else
+    event->accept();
+}
+
+}  // namespace app

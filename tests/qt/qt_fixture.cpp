@@ -1,0 +1,98 @@
+#include "tests/qt/qt_fixture.h"
+
+#include <QEventLoop>
+
+#include <cstdlib>
+
+namespace qttest {
+
+QApplication& application() {
+  static QApplication* app = [] {
+    // CTest sets the platform; a test run by hand without a display gets the same.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "qt_tests";
+    static char* argv[] = {name, nullptr};
+    return new QApplication(argc, argv);
+  }();
+  return *app;
+}
+
+bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QTest::qWait(1);
+  }
+  return true;
+}
+
+void pump_for(std::chrono::milliseconds time) {
+  const auto deadline = std::chrono::steady_clock::now() + time;
+  while (std::chrono::steady_clock::now() < deadline) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+void when(std::function<bool()> ready, std::function<void()> action, std::chrono::milliseconds limit,
+          std::function<void()> give_up) {
+  auto* timer = new QTimer();
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, ready = std::move(ready), action = std::move(action),
+                                             give_up = std::move(give_up), deadline] {
+    const bool go = ready();
+    if (!go && std::chrono::steady_clock::now() < deadline) return;
+    timer->stop();
+    timer->deleteLater();
+    if (go)
+      action();
+    else if (give_up)
+      give_up();
+  });
+  timer->start();
+}
+
+void click(QWidget* widget) {
+  ASSERT_NE(widget, nullptr);
+  QTest::mouseClick(widget, Qt::LeftButton);
+}
+
+void click_row(QListWidget* list, int row, Qt::KeyboardModifiers modifiers) {
+  ASSERT_NE(list, nullptr);
+  ASSERT_NE(list->item(row), nullptr) << "no row " << row;
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, list->visualItemRect(list->item(row)).center());
+}
+
+void double_click_row(QListWidget* list, int row) {
+  ASSERT_NE(list, nullptr);
+  ASSERT_NE(list->item(row), nullptr) << "no row " << row;
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                     list->visualItemRect(list->item(row)).center());
+}
+
+void type_text(QWidget* widget, const QString& text) {
+  ASSERT_NE(widget, nullptr);
+  widget->setFocus();
+  QTest::keyClicks(widget, text);
+}
+
+void QtWindows::SetUp() {
+  backend_ = std::make_unique<ui::qt::QtBackend>();
+  ui::set_backend(backend_.get());
+}
+
+void QtWindows::TearDown() {
+  ui::set_automation({});
+  ui::set_backend(nullptr);
+  // Views of ended windows are deleted from the event loop.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  backend_.reset();
+}
+
+std::vector<std::string> QtWindows::shown_texts(const QListWidget* list) {
+  std::vector<std::string> out;
+  for (int i = 0; list && i < list->count(); ++i) out.push_back(list->item(i)->text().toStdString());
+  return out;
+}
+
+}  // namespace qttest
