@@ -6,6 +6,7 @@
 
 #include "app/gui_display.h"
 #include "app/gui_host.h"
+#include "host/host.h"
 #include "ui/qt/qt_backend.h"
 
 namespace app {
@@ -51,6 +52,14 @@ int run_gui(const std::vector<std::string>& args) {
   if (platform.empty()) {
     std::fprintf(stderr, "dsmcc: cannot open the GUI: %s\n", problem.c_str());
     return 2;
+  }
+  if (!source.empty()) {
+    // Checked before any window exists, so that a wrong name is said in one line on the terminal.
+    host::Host probe;
+    if (std::string error = probe.open(source); !error.empty()) {
+      std::fprintf(stderr, "dsmcc: %s\n", error.c_str());
+      return 2;
+    }
   }
   qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(platform));
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/plugin_access.h"
 #include "app/session.h"
 #ifdef DSMCC_HAS_GUI
 #include "app/gui_main.h"
@@ -18,6 +19,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dsmcc: this build has no GUI (it was built without Qt)\n");
     return 2;
 #endif
+  }
+  if (!args.empty() && (args[0] == "register" || args[0] == "unregister" || args[0] == "plugins")) {
+    if (args.size() > 1 && (args[1] == "-h" || args[1] == "--help")) {
+      std::fputs(app::plugin_help_text().c_str(), stdout);
+      return 0;
+    }
+    if (args.size() > 2 || (args[0] == "plugins" && args.size() > 1)) {
+      std::fprintf(stderr, "dsmcc: too many arguments for %s (see dsmcc %s --help)\n", args[0].c_str(),
+                   args[0].c_str());
+      return 2;
+    }
+    return app::run_plugin_command(args[0], args.size() > 1 ? args[1] : std::string());
   }
   const app::ParseResult parsed = app::parse_command_line(args);
   if (!parsed.ok) {

@@ -12,11 +12,10 @@
 #include <thread>
 
 #include "app/pid_finder.h"
-#include "app/save_hook.h"
-#include "capture/dsmcc_dlg.h"
+#include "app/plugin_access.h"
 #include "host/host.h"
-#include "plugin/dsmcc_plugin.h"
 #include "resources/resources.h"
+#include "ui/headless/headless_backend.h"
 #include "ui/headless/tree_render.h"
 #include "ui/ui.h"
 
@@ -62,7 +61,7 @@ class CaptureController {
     cv_.notify_all();
   }
 
-  void start(CDSMCCDlg* dialog, ui::Dialog* progress, std::optional<double> duration, bool show_counters) {
+  void start(ui::Dialog* dialog, ui::Dialog* progress, std::optional<double> duration, bool show_counters) {
     dialog_ = dialog;
     progress_ = progress;
     duration_ = duration;
@@ -101,15 +100,23 @@ class CaptureController {
     dialog_->post([progress] { progress->button(r::ID_CANCEL)->click(); });
   }
 
+  // The three counts as the progress window shows them, read on the window's thread (the worker posts
+  // its refreshes there); the progress window outlives every such post (see run()).
   void show_counters(bool last) {
-    const CaptureCounters& c = dialog_->counters();
-    std::fprintf(stderr, "\rDownloadServerInitiate: %d  DownloadIndicationInfo: %d  DownloadDataBlock: %d%s",
-                 static_cast<int>(c.dsi_count.load()), static_cast<int>(c.dii_count.load()),
-                 static_cast<int>(c.ddb_count.load()), last ? "\n" : "");
-    std::fflush(stderr);
+    ui::Dialog* progress = progress_;
+    dialog_->post([progress, last] {
+      auto text = [progress](int id) {
+        const ui::StaticText* t = progress->static_text(id);
+        return t ? t->text() : std::string("?");
+      };
+      std::fprintf(stderr, "\rDownloadServerInitiate: %s  DownloadIndicationInfo: %s  DownloadDataBlock: %s%s",
+                   text(r::SCANNING_DSI_COUNT).c_str(), text(r::SCANNING_DII_COUNT).c_str(),
+                   text(r::SCANNING_DDB_COUNT).c_str(), last ? "\n" : "");
+      std::fflush(stderr);
+    });
   }
 
-  CDSMCCDlg* dialog_ = nullptr;
+  ui::Dialog* dialog_ = nullptr;
   ui::Dialog* progress_ = nullptr;
   std::optional<double> duration_;
   bool show_counters_ = false;
@@ -123,7 +130,7 @@ class CaptureController {
 struct Session {
   const Options* options = nullptr;
   host::Host* host = nullptr;
-  CDSMCCDlg* dialog = nullptr;
+  ui::Dialog* dialog = nullptr;
   CaptureController controller;
   std::string output;
   int status = 0;
@@ -138,7 +145,7 @@ std::vector<std::string> list_texts(const ui::ListBox& list) {
   return out;
 }
 
-void type_pair(CDSMCCDlg& dialog, const std::string& program_text, const std::string& pid_text) {
+void type_pair(ui::Dialog& dialog, const std::string& program_text, const std::string& pid_text) {
   dialog.edit(r::ANALYSIS_PRG_EDIT)->set_text(program_text);
   dialog.edit(r::ANALYSIS_PID_EDIT)->set_text(pid_text);
   dialog.button(r::ANALYSIS_ADD)->click();
@@ -179,8 +186,35 @@ std::vector<uint32_t> report_unlisted_carousels(const std::string& source, bool 
   return finding.pids;
 }
 
-void on_analysis_window(CDSMCCDlg& dialog) {
+// --save DIR: "Save..." on the data carousel page, then on the object carousel page, answering the
+// folder chooser with DIR and the question whether to replace existing files with --force.
+int save_pages(ui::Dialog& dialog, const std::string& dir, bool force) {
+  ui::headless::HeadlessBackend& backend = ui::headless::instance();
+  backend.set_folder_answer(dir);
+  backend.set_question_answer(force ? ui::RESULT_YES : ui::RESULT_NO);
+  backend.clear_message_boxes();
+  const ui::TabControl* tabs = dialog.tabs(r::ANALYSIS_TABS);
+  int status = 0;
+  for (Page page : {Page::data, Page::object}) {
+    ui::Dialog* window = tabs ? tabs->page(static_cast<int>(page)) : nullptr;
+    ui::Button* save = window ? window->button(r::PAGE_SAVE) : nullptr;
+    if (!save) {
+      std::fprintf(stderr, "dsmcc: the %s page has no Save button\n", page_title(page));
+      status = 1;
+      continue;
+    }
+    save->click();
+  }
+  for (const auto& box : backend.shown_message_boxes())
+    if ((box.type & 0xF0) == ui::BOX_ICON_ERROR) status = 1;
+  backend.set_folder_answer("");
+  return status;
+}
+
+void on_analysis_window(ui::Dialog& dialog) {
   Session& s = *g_session;
+  s.dialog = &dialog;
+  s.dialog_ran = true;
   const Options& o = *s.options;
   const std::vector<std::string> mux = list_texts(*dialog.list_box(r::ANALYSIS_MUX_LIST));
 
@@ -213,15 +247,9 @@ void on_analysis_window(CDSMCCDlg& dialog) {
   if (pages.empty()) pages = {Page::section, Page::data, Page::object};
   s.output = render_pages(dialog, pages, o.json);
 
-  if (o.save_dir) {
-    if (SaveHook hook = save_hook()) {
-      s.status = hook(dialog.store(), SaveRequest{*o.save_dir, o.force});
-    } else {
-      std::fprintf(stderr, "dsmcc: --save is not available in this build; nothing was written to %s\n",
-                   o.save_dir->c_str());
-    }
-  }
+  if (o.save_dir) s.status = save_pages(dialog, *o.save_dir, o.force);
   dialog.button(r::ID_OK)->click();
+  s.dialog = nullptr;
 }
 
 void on_progress_window(ui::Dialog& progress) {
@@ -234,7 +262,7 @@ void on_window(ui::Dialog& window) {
   if (!g_session) return;
   switch (window.template_id()) {
     case r::DIALOG_ANALYSIS:
-      if (auto* dialog = dynamic_cast<CDSMCCDlg*>(&window)) on_analysis_window(*dialog);
+      on_analysis_window(window);
       break;
     case r::DIALOG_SCANNING:
       on_progress_window(window);
@@ -250,18 +278,9 @@ void on_window(ui::Dialog& window) {
   }
 }
 
-// The plug-in's analysis command, as the module installs it, with the dialog kept for the hooks.
-void run_analysis_dialog(OrvexFltMgr* filter_manager) {
-  CDSMCCDlg dialog(filter_manager, nullptr);
-  g_session->dialog = &dialog;
-  g_session->dialog_ran = true;
-  dialog.run_modal();
-  g_session->dialog = nullptr;
-}
-
 }  // namespace
 
-std::string render_pages(const CDSMCCDlg& dialog, const std::vector<Page>& pages, bool json) {
+std::string render_pages(const ui::Dialog& dialog, const std::vector<Page>& pages, bool json) {
   const ui::TabControl* tabs = dialog.tabs(r::ANALYSIS_TABS);
   std::string out = json ? "{" : "";
   bool first = true;
@@ -284,13 +303,18 @@ std::string render_pages(const CDSMCCDlg& dialog, const std::vector<Page>& pages
 }
 
 int run_session(const Options& options) {
-  auto* plugin = new CDSMCCPlugin();
+  std::string error;
+  std::unique_ptr<host::LoadedPlugin> loaded = load_analyzer_plugin(error);
+  if (!loaded) {
+    std::fprintf(stderr, "dsmcc: %s\n", error.c_str());
+    return 2;
+  }
+  IHostPlugin* plugin = loaded->plugin();
   plugin->StartPlugin(0, 0, 0);
 
   host::Host host;
-  if (std::string error = host.open(options.source); !error.empty()) {
-    std::fprintf(stderr, "dsmcc: %s\n", error.c_str());
-    plugin->Release();
+  if (std::string open_error = host.open(options.source); !open_error.empty()) {
+    std::fprintf(stderr, "dsmcc: %s\n", open_error.c_str());
     return 2;
   }
   if (options.tuner_type) host.set_tuner_type(*options.tuner_type);
@@ -306,12 +330,18 @@ int run_session(const Options& options) {
 
   plugin->SetInterface(IID_OrvexFltMgr, host.filter_manager());
   plugin->SetInterface(IID_HostDriver, host.driver());
-  set_analysis_runner(&run_analysis_dialog);
+  // The command the plug-in's menu offers for its analysis window.
+  uint32_t command = r::COMMAND_ANALYZE;
+  HostMenu* menu = nullptr;
+  if (SUCCEEDED(plugin->GetMenu(&menu)) && menu) {
+    if (!menu->items.empty()) command = menu->items.front().command;
+    delete menu;
+  }
   ui::AutomationHook previous = ui::set_automation(on_window);
-  const HRESULT hr = plugin->OnCommand(0, r::COMMAND_ANALYZE);
+  const HRESULT hr = plugin->OnCommand(0, command);
   ui::set_automation(previous);
-  set_analysis_runner(nullptr);
-  plugin->Release();
+  // The plug-in lets go of the host's objects before the host stops.
+  loaded.reset();
   host.stop();
   g_session = nullptr;
 

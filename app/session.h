@@ -10,7 +10,9 @@
 
 #include "app/cli.h"
 
-class CDSMCCDlg;
+namespace ui {
+class Dialog;
+}
 
 namespace app {
 
@@ -21,6 +23,6 @@ int run_session(const Options& options);
 
 // The pages of a finished capture, in tab order, as text trees (a blank line between two pages) or as
 // one JSON object keyed by the tab texts.
-std::string render_pages(const CDSMCCDlg& dialog, const std::vector<Page>& pages, bool json);
+std::string render_pages(const ui::Dialog& dialog, const std::vector<Page>& pages, bool json);
 
 }  // namespace app

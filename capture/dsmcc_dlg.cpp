@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "capture/dsmcc_scanning.h"
+#include "capture/page_save.h"
 #include "carousel/data_carousel_dlg.h"
 #include "carousel/object_carousel_dlg.h"
 #include "inspector/section_dlg.h"
@@ -113,6 +114,7 @@ bool CDSMCCDlg::OnInitDialog() {
     m_data_page->move_to(4, y);
     m_object_page->move_to(4, y);
   }
+  wire_save_buttons(*this);
   run_psi_scan();
   return true;
 }

@@ -11,6 +11,11 @@
 
 namespace {
 
+// Whether a reply holds a first section to parse.
+bool has_first_section(const SectionReply& reply) {
+  return reply.count > 0 && reply.sections && reply.sections[0];
+}
+
 // A reply section as the host hands it over: a pointer to whole section bytes from table_id on, whose
 // extent its own section_length gives.
 std::span<const uint8_t> reply_section(const uint8_t* section) {
@@ -22,7 +27,7 @@ std::span<const uint8_t> reply_section(const uint8_t* section) {
 
 // The sections of one reply and their pointer array came from the host's task allocator.
 void release_reply(SectionReply& reply) {
-  if (reply.count <= 0) return;
+  if (reply.count <= 0 || !reply.sections) return;
   std::span<uint8_t*> sections(reply.sections, static_cast<size_t>(reply.count));
   for (uint8_t* section : sections) task_free(section);
   task_free(reply.sections);
@@ -152,7 +157,7 @@ uint32_t CPSIScanDlg::scansi() {
   if (m_sisection->RequestSections(count, requests.data(), 30, replies.data()) != 0) return 1;
 
   g_log.log(4, "Got %d PAT sections", static_cast<int>(replies[0].count));
-  if (replies[0].count > 0) {
+  if (has_first_section(replies[0])) {
     try {
       result.pat.Parse(reply_section(replies[0].sections[0]), false);
     } catch (const sitables::error& e) {
@@ -166,7 +171,7 @@ uint32_t CPSIScanDlg::scansi() {
 
   if (m_scan_cat) {
     g_log.log(4, "Got %d CAT sections", static_cast<int>(replies[1].count));
-    if (replies[1].count > 0) {
+    if (has_first_section(replies[1])) {
       try {
         result.cat.Parse(reply_section(replies[1].sections[0]), false);
       } catch (const sitables::error& e) {
@@ -187,7 +192,10 @@ uint32_t CPSIScanDlg::scansi() {
   if (m_sisection->RequestSections(count, requests.data(), 30, replies.data()) != 0) return 1;
 
   for (uint32_t k = 0; k < count; ++k) {
-    if (replies[k].count <= 0) continue;
+    if (!has_first_section(replies[k])) {
+      release_reply(replies[k]);
+      continue;
+    }
     sitables::PmtDVB pmt(-1);
     try {
       pmt.Parse(reply_section(replies[k].sections[0]), false);

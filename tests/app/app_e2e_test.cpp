@@ -204,7 +204,7 @@ TEST(AppErrors, EachErrorIsOneLineAndExitCodeTwo) {
       {"bad pair", {"capture", text_file, "--pair", "nonsense"}, "bad --pair 'nonsense'"},
       {"no source", {"scan"}, "no SOURCE"},
   };
-  if (!sevent.empty()) cases.push_back({"refused tuner", {"capture", sevent, "--tuner-type", "4"}, "ATSC"});
+  if (!sevent.empty()) cases.push_back({"refused tuner", {"capture", sevent, "--pair", "1:0x138e", "--tuner-type", "4"}, "ATSC"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const RunResult r = dsmcc(c.args);
@@ -234,20 +234,64 @@ TEST(AppLog, LogBesideTheProgramStartsWithTheStartUpLine) {
   REQUIRE_STREAM(path, "hbbtv-sevent.ts");
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  // A copy of its own, so that no other test's run truncates the log being read.
+  // A copy of its own, so that no other test's run truncates the log being read: the program and the
+  // plug-in module it loads from beside itself.
   const std::string program = dir.path() + "/dsmcc";
   fs::copy_file(kProgram, program);
+  fs::copy_file(DSMCC_MODULE, dir.path() + "/dsmcc.so");
   fs::permissions(program, fs::perms::owner_all);
   const RunResult r = run({program, "capture", path, "--pair", "1:0x138e", "--page", "data"});
   ASSERT_EQ(r.exit_code, 0) << describe(r);
   const auto log = lines_of(testapp::slurp(dir.path() + "/dsmcc.txt"));
-  ASSERT_FALSE(log.empty()) << "no log file beside the program";
+  ASSERT_FALSE(log.empty()) << "no log file beside the plug-in module";
   const std::regex first(R"(^ +1 - [A-Z][a-z]{2} [0-9]{2} [0-9:]{8}\.[ 0-9]{3} - \([0-9.]+\) - <2> - Starting DSMCC plugin$)");
   EXPECT_TRUE(std::regex_match(log[0], first)) << log[0];
   bool filter_line = false;
   for (const auto& line : log)
     if (line.find("<4> - Adding PID filter (5006)") != std::string::npos) filter_line = true;
   EXPECT_TRUE(filter_line) << "the capture's trace is in the log";
+}
+
+TEST(AppPlugins, RegisterListUnregisterThroughTheModule) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  // A module registered from elsewhere is the one that runs: the program finds it through the registry.
+  const std::string module = dir.path() + "/dsmcc.so";
+  fs::copy_file(DSMCC_MODULE, module);
+  const std::string config = dir.path() + "/config";
+  ::setenv("DSMCC_TEST_CONFIG_HOME_OVERRIDE", config.c_str(), 1);
+  RunResult r = run({kProgram, "register", module});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  r = run({kProgram, "plugins"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_NE(r.out.find("Dsmcc.DSMCCPlugin.1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("module: " + module), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("threading model: Both"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("name: DSMCC"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("0x8000 DSMCC Analyzing..."), std::string::npos) << r.out;
+
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  r = run({kProgram, "capture", path, "--pair", "1:0x138e", "--page", "data"});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  const auto log = lines_of(testapp::slurp(dir.path() + "/dsmcc.txt"));
+  ASSERT_FALSE(log.empty()) << "the registered module did not run";
+
+  r = run({kProgram, "unregister", module});
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  r = run({kProgram, "plugins"});
+  EXPECT_NE(r.out.find("no plug-in registered"), std::string::npos) << r.out;
+  ::unsetenv("DSMCC_TEST_CONFIG_HOME_OVERRIDE");
+}
+
+TEST(AppPlugins, MissingModuleIsOneClearLine) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string program = dir.path() + "/dsmcc";
+  fs::copy_file(kProgram, program);
+  fs::permissions(program, fs::perms::owner_all);
+  const RunResult r = run({program, "scan", kSourceDir + "/samples/carousel-sample.ts"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("cannot load plug-in module"), std::string::npos) << r.err;
 }
 
 // ---- the bundled sample

@@ -63,6 +63,11 @@ inline RunResult run(const std::vector<std::string>& argv, const LiveInput* live
     }
     ::dup2(out_fd, 1);
     ::dup2(err_fd, 2);
+    // A registry of the tests' own, so that what a user registered never decides which module loads.
+    // A test that registers a module gives its own folder, so that tests running beside it are not
+    // sent to that module.
+    const char* own = ::getenv("DSMCC_TEST_CONFIG_HOME_OVERRIDE");
+    ::setenv("XDG_CONFIG_HOME", own ? own : DSMCC_TEST_CONFIG_HOME, 1);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);

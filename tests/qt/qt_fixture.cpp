@@ -33,23 +33,28 @@ void pump_for(std::chrono::milliseconds time) {
   while (std::chrono::steady_clock::now() < deadline) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-void when(std::function<bool()> ready, std::function<void()> action, std::chrono::milliseconds limit,
-          std::function<void()> give_up) {
-  auto* timer = new QTimer();
+Waits::~Waits() {
+  for (auto& timer : timers_) timer->stop();
+}
+
+void Waits::when(std::function<bool()> ready, std::function<void()> action, std::chrono::milliseconds limit,
+                 std::function<void()> give_up) {
+  auto timer = std::make_unique<QTimer>();
+  QTimer* raw = timer.get();
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, ready = std::move(ready), action = std::move(action),
-                                             give_up = std::move(give_up), deadline] {
+  raw->setInterval(10);
+  QObject::connect(raw, &QTimer::timeout, [raw, ready = std::move(ready), action = std::move(action),
+                                           give_up = std::move(give_up), deadline] {
     const bool go = ready();
     if (!go && std::chrono::steady_clock::now() < deadline) return;
-    timer->stop();
-    timer->deleteLater();
+    raw->stop();
     if (go)
       action();
     else if (give_up)
       give_up();
   });
-  timer->start();
+  raw->start();
+  timers_.push_back(std::move(timer));
 }
 
 void click(QWidget* widget) {
@@ -93,6 +98,21 @@ std::vector<std::string> QtWindows::shown_texts(const QListWidget* list) {
   std::vector<std::string> out;
   for (int i = 0; list && i < list->count(); ++i) out.push_back(list->item(i)->text().toStdString());
   return out;
+}
+
+}  // namespace qttest
+
+namespace qttest {
+
+int run_window(ui::Dialog& window, const std::function<void()>& body, bool end_after_body) {
+  ui::AutomationHook previous = ui::set_automation([&](ui::Dialog& shown) {
+    if (&shown != &window) return;
+    body();
+    if (end_after_body && !window.ended()) window.end_dialog(ui::RESULT_OK);
+  });
+  const int result = window.run_modal();
+  ui::set_automation(previous);
+  return result;
 }
 
 }  // namespace qttest

@@ -30,11 +30,22 @@ bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds lim
 // Runs Qt events for a while.
 void pump_for(std::chrono::milliseconds time);
 
-// Runs `action` on the windows' thread as soon as `ready` holds, checking every 10 ms; when it does
-// not hold within `limit`, runs `give_up` instead (which should end what waits, so a test fails
-// instead of hanging).
-void when(std::function<bool()> ready, std::function<void()> action, std::chrono::milliseconds limit,
-          std::function<void()> give_up);
+// Actions that wait for a condition on the windows' thread: `action` runs as soon as `ready` holds,
+// checked every 10 ms while an event loop runs; when it does not hold within `limit`, `give_up` runs
+// instead (it should end what waits, so that a test fails instead of hanging). Destroying the Waits
+// drops what has not run yet, so declare it after the objects its functions use.
+class Waits {
+ public:
+  Waits() = default;
+  Waits(const Waits&) = delete;
+  Waits& operator=(const Waits&) = delete;
+  ~Waits();
+  void when(std::function<bool()> ready, std::function<void()> action, std::chrono::milliseconds limit,
+            std::function<void()> give_up);
+
+ private:
+  std::vector<std::unique_ptr<QTimer>> timers_;
+};
 
 // Mouse and keyboard, as QTest delivers them.
 void click(QWidget* widget);
@@ -60,5 +71,14 @@ class QtWindows : public ::testing::Test {
  private:
   std::unique_ptr<ui::qt::QtBackend> backend_;
 };
+
+}  // namespace qttest
+
+namespace qttest {
+
+// Runs `window` modally; once it shows, `body` runs (as the automation hook). With end_after_body the
+// window is then ended with RESULT_OK unless the body ended it; without, it runs on until something
+// that the body arranged ends it. Returns the window's result.
+int run_window(ui::Dialog& window, const std::function<void()>& body, bool end_after_body = true);
 
 }  // namespace qttest

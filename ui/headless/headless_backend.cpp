@@ -35,11 +35,11 @@ void HeadlessBackend::run_modal_loop(Dialog& window) {
 void HeadlessBackend::wake() {}
 
 int HeadlessBackend::message_box(Dialog*, std::string_view text, std::string_view caption, uint32_t type) {
-  const int result = (type & 0x0F) == BOX_YES_NO ? RESULT_YES : RESULT_OK;
+  std::lock_guard lock(mutex_);
+  const int result = (type & 0x0F) == BOX_YES_NO ? question_answer_ : RESULT_OK;
   const std::string line = std::string(caption) + ": " + std::string(text) + "\n";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
-  std::lock_guard lock(mutex_);
   shown_.push_back({std::string(text), std::string(caption), type, result});
   return result;
 }
@@ -52,6 +52,11 @@ std::string HeadlessBackend::choose_folder(Dialog*, std::string_view) {
 void HeadlessBackend::set_folder_answer(std::string path) {
   std::lock_guard lock(mutex_);
   folder_answer_ = std::move(path);
+}
+
+void HeadlessBackend::set_question_answer(int answer) {
+  std::lock_guard lock(mutex_);
+  question_answer_ = answer;
 }
 
 std::vector<ShownMessageBox> HeadlessBackend::shown_message_boxes() const {

@@ -25,12 +25,13 @@ class HeadlessBackend : public Backend {
   void detach(Dialog& window) override;
   void run_modal_loop(Dialog& window) override;
   void wake() override;
-  // Prints "caption: text" on stderr and answers as a user who takes the first button would
-  // (RESULT_OK, or RESULT_YES for a yes/no box).
+  // Prints "caption: text" on stderr and answers RESULT_OK, or for a yes/no box the answer that
+  // automation set (RESULT_YES unless set_question_answer said otherwise).
   int message_box(Dialog* parent, std::string_view text, std::string_view caption, uint32_t type) override;
   // Answers with the folder that automation set (set_folder_answer), or "" (cancelled) when none is set.
   std::string choose_folder(Dialog* parent, std::string_view title) override;
   void set_folder_answer(std::string path);
+  void set_question_answer(int answer);
 
   // Every message box shown so far, oldest first (for tests and for the program's exit status).
   std::vector<ShownMessageBox> shown_message_boxes() const;
@@ -40,6 +41,7 @@ class HeadlessBackend : public Backend {
   mutable std::mutex mutex_;
   std::vector<ShownMessageBox> shown_;
   std::string folder_answer_;
+  int question_answer_ = RESULT_YES;
 };
 
 // The process's headless backend.

@@ -355,13 +355,22 @@ ui::TreeNode* TreeWidget::node_of(QTreeWidgetItem* item) const {
     node = (*nodes)[static_cast<size_t>(*it)].get();
     nodes = &node->children();
   }
-  // Compared by address only: the stored address is never followed.
-  return item->data(0, kNodeRole).toULongLong() == reinterpret_cast<uintptr_t>(node) ? node : nullptr;
+  // The stored address is only compared, never followed; a new node at a freed address must also
+  // carry the same text and images to count as the item's.
+  const bool same = item->data(0, kNodeRole).toULongLong() == reinterpret_cast<uintptr_t>(node) &&
+                    item->data(0, kBytesRole).toByteArray() ==
+                        QByteArray(node->text().data(), static_cast<qsizetype>(node->text().size())) &&
+                    item->data(0, kImagesRole).toPoint() == QPoint(node->image(), node->selected_image());
+  return same ? node : nullptr;
 }
 
 void TreeWidget::user_expanded(QTreeWidgetItem* item, bool open) {
   if (syncing_) return;
-  if (ui::TreeNode* node = node_of(item)) tree_.expand(node, open);
+  ui::TreeNode* node = node_of(item);
+  if (!node) return;
+  echoing_user_ = true;
+  tree_.expand(node, open);
+  echoing_user_ = false;
 }
 
 QTreeWidgetItem* TreeWidget::item_for(const ui::TreeNode* node) const {

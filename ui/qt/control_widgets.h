@@ -84,6 +84,8 @@ class TreeWidget : public QTreeWidget {
   void sync_images();
   // The item that shows this node, or null; only valid right after a sync.
   QTreeWidgetItem* item_for(const ui::TreeNode* node) const;
+  // True while the widget hands an expansion of the user to the model: the widget already shows it.
+  bool echoing_user() const { return echoing_user_; }
 
  private:
   // The model node an item stands for, checked against the live model by the item's position; null
@@ -97,6 +99,7 @@ class TreeWidget : public QTreeWidget {
   ui::TreeView& tree_;
   QHash<quint64, QIcon> icons_;  // by (image << 32 | selected_image)
   bool syncing_ = false;
+  bool echoing_user_ = false;
 };
 
 class ProgressWidget : public QProgressBar {

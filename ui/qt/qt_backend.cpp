@@ -1,5 +1,6 @@
 #include "ui/qt/qt_backend.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -47,6 +48,10 @@ QtBackend::QtBackend() : font_(QApplication::font()) {
   timer_.setSingleShot(true);
   timer_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&timer_, &QTimer::timeout, [this] { run_posted_work(); });
+  // A window may set a timer from any handler without waking anyone: the timer is armed afresh
+  // whenever the thread is about to sleep.
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(waker_->thread()))
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, waker_, [this] { arm_timer(); });
   if (const char* dir = std::getenv("DSMCC_SCREENSHOT_DIR"); dir && *dir) screenshot_dir_ = dir;
 }
 

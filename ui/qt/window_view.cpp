@@ -28,7 +28,8 @@ WindowView::WindowView(QtBackend& backend, ui::Dialog& window, QWidget* parent, 
       window_(&window),
       top_level_(top_level) {
   setFont(backend.dialog_font());
-  setAutoFillBackground(true);
+  // A page lets the frame of the tab strip around it show.
+  setAutoFillBackground(top_level);
   if (top_level_) {
     setWindowModality(Qt::ApplicationModal);
     setWindowTitle(display_text(window.caption()));
@@ -139,6 +140,7 @@ void WindowView::control_changed(ui::Control& control, ui::Change what) {
       if (auto* list = dynamic_cast<ListWidget*>(widget)) {
         list->sync_entries();
       } else if (auto* tree = dynamic_cast<TreeWidget*>(widget)) {
+        if (what == ui::Change::expanded && tree->echoing_user()) break;
         dirty_trees_.insert(tree);
         if (!sync_timer_.isActive()) sync_timer_.start();
       } else if (auto* strip = dynamic_cast<TabStrip*>(widget)) {

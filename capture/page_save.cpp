@@ -1,0 +1,51 @@
+#include "capture/page_save.h"
+
+#include <cstdio>
+
+#include "capture/dsmcc_dlg.h"
+#include "carousel/data_carousel_dlg.h"
+#include "carousel/object_carousel_dlg.h"
+#include "log/debug_log.h"
+#include "save/carousel_save.h"
+#include "ui/backend.h"
+
+namespace {
+
+SaveReport save(CDSMCCDlg& dialog, SaveKind kind, const SaveOptions& options) {
+  return kind == SaveKind::object_carousels ? save_object_carousels(dialog.store(), options)
+                                            : save_data_carousels(dialog.store(), options);
+}
+
+}  // namespace
+
+std::string save_from_page(CDSMCCDlg& dialog, SaveKind kind) {
+  ui::Dialog* page = kind == SaveKind::object_carousels ? static_cast<ui::Dialog*>(dialog.object_page())
+                                                        : static_cast<ui::Dialog*>(dialog.data_page());
+  const char* title = kind == SaveKind::object_carousels ? "Save the object carousels into"
+                                                         : "Save the data carousel modules into";
+  SaveOptions options;
+  options.dir = ui::choose_folder(page ? page : &dialog, title);
+  if (options.dir.empty()) return {};
+
+  SaveReport report = save(dialog, kind, options);
+  if (report.ok() && report.existing_kept > 0) {
+    char question[512];
+    std::snprintf(question, sizeof question, "%llu files already existed below %s and were kept. Replace them?",
+                  static_cast<unsigned long long>(report.existing_kept), options.dir.c_str());
+    if (ui::message_box(&dialog, question, "Save", ui::BOX_YES_NO | ui::BOX_ICON_WARNING) == ui::RESULT_YES) {
+      options.force = true;
+      report = save(dialog, kind, options);
+    }
+  }
+  const std::string summary = format_save_summary(report);
+  g_log.log(report.ok() ? 4 : 1, "save to %s: %s", options.dir.c_str(), summary.c_str());
+  ui::message_box(&dialog, summary, "Save", ui::BOX_OK | (report.ok() ? ui::BOX_ICON_INFORMATION : ui::BOX_ICON_ERROR));
+  return options.dir;
+}
+
+void wire_save_buttons(CDSMCCDlg& dialog) {
+  if (CObjectCarouselDlg* page = dialog.object_page())
+    page->set_save_action([&dialog] { save_from_page(dialog, SaveKind::object_carousels); });
+  if (CDataCarouselDlg* page = dialog.data_page())
+    page->set_save_action([&dialog] { save_from_page(dialog, SaveKind::data_carousels); });
+}

@@ -1,0 +1,20 @@
+// The "Save..." buttons of the two carousel pages: ask for a folder, write what the last capture
+// rebuilt below it, and say in a message box what was written. Nothing that exists is replaced
+// without asking.
+#pragma once
+
+#include <string>
+
+class CDSMCCDlg;
+
+enum class SaveKind {
+  object_carousels,  // the object carousel page: DIR/object/...
+  data_carousels,    // the data carousel page: DIR/data/...
+};
+
+// Gives both pages of the analysis window their save action.
+void wire_save_buttons(CDSMCCDlg& dialog);
+
+// One press of "Save..." on the page of that kind. Returns the folder written to, or "" when the user
+// cancelled the folder chooser.
+std::string save_from_page(CDSMCCDlg& dialog, SaveKind kind);

@@ -1,0 +1,471 @@
+// The analysis window and the windows it opens, on the Qt backend, driven with the mouse and the
+// keyboard as a user drives them: the capture list, the MUX list and its scans, Start with the
+// progress window closed by Cancel, the three pages, the tab strip, the scan window's Cancel and
+// "Save...".
+#include <gtest/gtest.h>
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/gui_save.h"
+#include "capture/dsmcc_dlg.h"
+#include "capture/dsmcc_scanning.h"
+#include "carousel/data_carousel_dlg.h"
+#include "carousel/object_carousel_dlg.h"
+#include "host/host.h"
+#include "inspector/section_dlg.h"
+#include "tests/dialog/automation.h"
+#include "tests/psiscan/fake_host.h"
+#include "tests/qt/qt_fixture.h"
+#include "tests/qt/stream_fixture.h"
+#include "ui/qt/tab_strip.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using qttest::click;
+using qttest::click_row;
+using qttest::type_text;
+namespace r = resources;
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> child_texts(const QTreeWidgetItem* item) {
+  std::vector<std::string> out;
+  for (int i = 0; item && i < item->childCount(); ++i) out.push_back(item->child(i)->text(0).toStdString());
+  return out;
+}
+
+class AnalysisWindow : public qttest::QtWindows {
+ protected:
+  void SetUp() override {
+    QtWindows::SetUp();
+    ASSERT_TRUE(dir_.isValid());
+    mux_ = qttest::write_synthetic_multiplex(dir_.path().toStdString());
+    ASSERT_EQ(host_.open(mux_.path), "");
+  }
+  void TearDown() override {
+    host_.stop();
+    QtWindows::TearDown();
+  }
+
+  QPushButton* button_of(ui::Dialog& window, int id) { return widget<QPushButton>(window.button(id)); }
+  QListWidget* list_of(ui::Dialog& window, int id) { return widget<QListWidget>(window.list_box(id)); }
+  ui::qt::TreeWidget* tree_of(ui::Dialog* page) {
+    return page ? widget<ui::qt::TreeWidget>(page->tree(r::PAGE_TREE)) : nullptr;
+  }
+
+  // Runs a capture from a click on Start: the host delivers the file once the progress window shows,
+  // and once the whole file went through, a click on the progress window's Cancel ends the capture.
+  // Returns the counts the progress window showed then (DSI, DII, DDB).
+  std::vector<std::string> capture(CDSMCCDlg& dialog, testdialog::Automation& automation, qttest::Waits& waits) {
+    std::vector<std::string> shown;
+    automation.on(r::DIALOG_SCANNING, [&](ui::Dialog& progress) {
+      EXPECT_TRUE(host_.begin_capture());
+      auto* cancel = button_of(progress, r::ID_CANCEL);
+      waits.when(
+          [&] {
+            const auto& c = dialog.counters();
+            // Everything was read, and the window shows the last counts.
+            return host_.statistics().input_ended &&
+                   progress.static_text(r::SCANNING_DDB_COUNT)->text() == std::to_string(c.ddb_count.load());
+          },
+          [&, cancel] {
+            for (int id : {r::SCANNING_DSI_COUNT, r::SCANNING_DII_COUNT, r::SCANNING_DDB_COUNT})
+              shown.push_back(widget<QLabel>(progress.control(id))->text().toStdString());
+            click(cancel);
+          },
+          20s, [&] { progress.close(); });
+    });
+    click(button_of(dialog, r::ANALYSIS_START));
+    return shown;
+  }
+
+  QTemporaryDir dir_;
+  qttest::SyntheticMultiplex mux_;
+  host::Host host_;
+};
+
+TEST_F(AnalysisWindow, HasTheLayoutsControlsTextsAndProportions) {
+  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
+  testdialog::Automation automation;
+  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
+    ui::qt::WindowView* view = backend().view_of(dialog);
+    ASSERT_NE(view, nullptr);
+    const ui::qt::DialogUnits& units = backend().units();
+    EXPECT_EQ(view->windowTitle(), "DSMCC");
+    EXPECT_EQ(view->size(), QSize(units.x(390), units.y(334)));
+    EXPECT_EQ(button_of(dialog, r::ANALYSIS_START)->geometry(), units.rect({7, 7, 50, 14}));
+    EXPECT_EQ(list_of(dialog, r::ANALYSIS_CAPTURE_LIST)->geometry(), units.rect({7, 24, 111, 43}));
+    EXPECT_EQ(list_of(dialog, r::ANALYSIS_MUX_LIST)->geometry(), units.rect({227, 22, 111, 43}));
+    EXPECT_EQ(widget<QLineEdit>(dialog.edit(r::ANALYSIS_PID_EDIT))->geometry(), units.rect({148, 7, 40, 12}));
+    EXPECT_EQ(button_of(dialog, r::ANALYSIS_RESCAN)->text(), "Rescan...");
+    EXPECT_EQ(button_of(dialog, r::ANALYSIS_MUX_ADD)->text(), "Add");
+    EXPECT_TRUE(button_of(dialog, r::ID_OK)->isDefault());
+    std::vector<std::string> labels;
+    for (QLabel* label : view->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+      labels.push_back(label->text().toStdString());
+    EXPECT_EQ(labels, (std::vector<std::string>{"PID", "Prg No", "MUX DSMCC streams"}));
+
+    // The tab strip and the three pages inside it, the first tab's page shown.
+    auto* strip = widget<ui::qt::TabStrip>(dialog.tabs(r::ANALYSIS_TABS));
+    ASSERT_NE(strip, nullptr);
+    EXPECT_EQ(strip->geometry(), units.rect({7, 74, 376, 230}));
+    ASSERT_EQ(strip->tabs().size(), 3u);
+    EXPECT_EQ(strip->tabs()[0].text, "Section");
+    EXPECT_EQ(strip->tabs()[1].text, "Data Carousel");
+    EXPECT_EQ(strip->tabs()[2].text, "Object Carousel");
+    ui::qt::WindowView* section = backend().view_of(*dialog.section_page());
+    ui::qt::WindowView* data = backend().view_of(*dialog.data_page());
+    ui::qt::WindowView* object = backend().view_of(*dialog.object_page());
+    ASSERT_TRUE(section && data && object);
+    for (ui::qt::WindowView* page : {section, data, object}) {
+      EXPECT_EQ(page->parentWidget(), strip);
+      EXPECT_EQ(page->geometry(), units.rect({4, 28, 370, 201}));
+    }
+    EXPECT_TRUE(section->isVisible());
+    EXPECT_FALSE(data->isVisible());
+    EXPECT_FALSE(object->isVisible());
+    auto* save = widget<QPushButton>(dialog.object_page()->button(r::PAGE_SAVE));
+    ASSERT_NE(save, nullptr);
+    EXPECT_EQ(save->text(), "Save...");
+    EXPECT_EQ(save->geometry(), units.rect({313, 7, 50, 14}));
+    EXPECT_EQ(tree_of(dialog.data_page())->geometry(), units.rect({7, 34, 356, 157}));
+    click(button_of(dialog, r::ID_OK));
+  });
+  EXPECT_EQ(dialog.run_modal(), ui::RESULT_OK);
+}
+
+TEST_F(AnalysisWindow, TheCaptureListIsBuiltByTypingAndClicking) {
+  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
+  testdialog::Automation automation;
+  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
+    QListWidget* captured = list_of(dialog, r::ANALYSIS_CAPTURE_LIST);
+    auto* pid = widget<QLineEdit>(dialog.edit(r::ANALYSIS_PID_EDIT));
+    auto* prg = widget<QLineEdit>(dialog.edit(r::ANALYSIS_PRG_EDIT));
+    auto* add = button_of(dialog, r::ANALYSIS_ADD);
+    auto add_pair = [&](const QString& program, const QString& pid_text) {
+      prg->clear();
+      pid->clear();
+      type_text(prg, program);
+      type_text(pid, pid_text);
+      click(add);
+    };
+    add_pair("12", "0x100");
+    EXPECT_EQ(shown_texts(captured), (std::vector<std::string>{"Prg 0x000c PID 0x0100"}));
+    add_pair("12", "256");  // the same pair in decimal adds nothing
+    EXPECT_EQ(captured->count(), 1);
+    add_pair("12", "0x101");
+    add_pair("015", "0x100");  // octal
+    EXPECT_EQ(shown_texts(captured), (std::vector<std::string>{"Prg 0x000c PID 0x0100", "Prg 0x000c PID 0x0101",
+                                                              "Prg 0x000d PID 0x0100"}));
+    // Entries 0 and 2 selected with two clicks, then Remove.
+    click_row(captured, 0);
+    click_row(captured, 2);
+    click(button_of(dialog, r::ANALYSIS_REMOVE));
+    EXPECT_EQ(shown_texts(captured), (std::vector<std::string>{"Prg 0x000c PID 0x0101"}));
+    const CarouselStore& store = dialog.store();
+    EXPECT_EQ(store.capture_pairs.size(), 1u);
+    ASSERT_EQ(store.pid_map.size(), 1u);
+    EXPECT_EQ(store.pid_map.begin()->first, 12);
+    EXPECT_EQ(store.pid_map.begin()->second, (std::set<uint32_t>{0x101}));
+    // Remove with nothing selected changes nothing.
+    click(button_of(dialog, r::ANALYSIS_REMOVE));
+    EXPECT_EQ(captured->count(), 1);
+    click(button_of(dialog, r::ID_OK));
+  });
+  dialog.run_modal();
+}
+
+TEST_F(AnalysisWindow, MuxEntriesAreAddedByClickAndTheMuxListIsRescannedByDoubleClick) {
+  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
+  testdialog::Automation automation;
+  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
+    QListWidget* mux = list_of(dialog, r::ANALYSIS_MUX_LIST);
+    QListWidget* captured = list_of(dialog, r::ANALYSIS_CAPTURE_LIST);
+    // The scan at the window's start listed the two DSM-CC streams of the PSI.
+    EXPECT_EQ(shown_texts(mux), mux_.mux_entries);
+    EXPECT_EQ(automation.shown(r::DIALOG_PSI_SCAN), 1);
+    click_row(mux, 1);
+    EXPECT_TRUE(mux->item(1)->isSelected());
+    click(button_of(dialog, r::ANALYSIS_MUX_ADD));
+    EXPECT_EQ(shown_texts(captured), (std::vector<std::string>{"Prg 0x0002 PID 0x0201"}));
+    // The selection is cleared, in the model and on the screen.
+    EXPECT_EQ(dialog.list_box(r::ANALYSIS_MUX_LIST)->selected_count(), 0);
+    EXPECT_FALSE(mux->item(1)->isSelected());
+    // Both entries at once (Ctrl adds to the selection); the one already there is not added again.
+    click_row(mux, 0);
+    click_row(mux, 1, Qt::ControlModifier);
+    click(button_of(dialog, r::ANALYSIS_MUX_ADD));
+    EXPECT_EQ(shown_texts(captured), (std::vector<std::string>{"Prg 0x0002 PID 0x0201", "Prg 0x0001 PID 0x0200"}));
+    // A double click rescans: a second scan window runs and the list is filled anew.
+    qttest::double_click_row(mux, 0);
+    EXPECT_EQ(automation.shown(r::DIALOG_PSI_SCAN), 2);
+    EXPECT_EQ(shown_texts(mux), mux_.mux_entries);
+    click(button_of(dialog, r::ID_OK));
+  });
+  dialog.run_modal();
+}
+
+TEST_F(AnalysisWindow, StartCapturesUntilCancelAndFillsTheThreePages) {
+  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
+  testdialog::Automation automation;
+  qttest::Waits waits;
+  std::vector<std::string> counts;
+  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
+    QListWidget* mux = list_of(dialog, r::ANALYSIS_MUX_LIST);
+    click_row(mux, 0);
+    click(button_of(dialog, r::ANALYSIS_MUX_ADD));
+    counts = capture(dialog, automation, waits);
+    backend().flush();
+
+    // The progress window showed the counts of the capture when Cancel was clicked.
+    const CaptureCounters& c = dialog.counters();
+    EXPECT_EQ(counts, (std::vector<std::string>{std::to_string(c.dsi_count.load()), std::to_string(c.dii_count.load()),
+                                                std::to_string(c.ddb_count.load())}));
+    EXPECT_GT(c.dsi_count.load(), 0);
+    EXPECT_GT(c.ddb_count.load(), 0);
+    EXPECT_TRUE(dialog.installed_filters().empty());
+
+    ui::qt::TreeWidget* section = tree_of(dialog.section_page());
+    ASSERT_EQ(section->topLevelItemCount(), 1);
+    QTreeWidgetItem* sections_root = section->topLevelItem(0);
+    EXPECT_EQ(sections_root->text(0), "data carousel sections");
+    EXPECT_TRUE(sections_root->isExpanded());
+    EXPECT_EQ(child_texts(sections_root), (std::vector<std::string>{"Program Number 0x0001 (1)"}));
+    EXPECT_EQ(child_texts(sections_root->child(0)), (std::vector<std::string>{"PID 0x0200"}));
+    EXPECT_EQ(child_texts(sections_root->child(0)->child(0)),
+              (std::vector<std::string>{"Download Server Initiate", "Download Info Indication", "Data Download Block"}));
+
+    ui::qt::TreeWidget* data = tree_of(dialog.data_page());
+    ASSERT_EQ(data->topLevelItemCount(), 1);
+    EXPECT_EQ(data->topLevelItem(0)->text(0), "Data Carousels");
+    EXPECT_EQ(child_texts(data->topLevelItem(0)->child(0)), (std::vector<std::string>{"downloadId 0x00000010 (16)"}));
+    EXPECT_EQ(data->topLevelItem(0)->child(0)->child(0)->childCount(), 2);  // modules 1 and 2
+
+    ui::qt::TreeWidget* object = tree_of(dialog.object_page());
+    ASSERT_EQ(object->topLevelItemCount(), 1);
+    QTreeWidgetItem* carousel = object->topLevelItem(0)->child(0)->child(0);
+    ASSERT_NE(carousel, nullptr);
+    EXPECT_EQ(carousel->text(0), "carouselId 0x00000010 (16)");
+    EXPECT_EQ(child_texts(carousel), (std::vector<std::string>{"apps", "readme.txt - size=13"}));
+    EXPECT_EQ(child_texts(carousel->child(0)),
+              (std::vector<std::string>{"index.html - size=" + std::to_string(mux_.index_html.size()),
+                                        "logo.png - size=3000"}));
+    // The user opens the carousel node: the model follows.
+    EXPECT_FALSE(carousel->isExpanded());
+    object->expandItem(carousel);
+    EXPECT_TRUE(dialog.object_page()->root()->child(0)->child(0)->expanded());
+    click(button_of(dialog, r::ID_OK));
+  });
+  dialog.run_modal();
+  EXPECT_EQ(automation.shown(r::DIALOG_SCANNING), 1);
+}
+
+TEST_F(AnalysisWindow, TheTabStripSwitchesPagesRefusesDisabledTabsAndTracksThePointer) {
+  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
+  testdialog::Automation automation;
+  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
+    ui::TabControl& tabs = *dialog.tabs(r::ANALYSIS_TABS);
+    auto* strip = widget<ui::qt::TabStrip>(&tabs);
+    ui::qt::WindowView* section = backend().view_of(*dialog.section_page());
+    ui::qt::WindowView* object = backend().view_of(*dialog.object_page());
+    auto click_tab = [&](int index) { QTest::mouseClick(strip, Qt::LeftButton, {}, strip->tab_rect(index).center()); };
+
+    click_tab(2);
+    EXPECT_EQ(tabs.cur_sel(), 2);
+    EXPECT_EQ(strip->current(), 2);
+    EXPECT_TRUE(object->isVisible());
+    EXPECT_FALSE(section->isVisible());
+
+    // A disabled tab refuses the click: the selection and the page stay.
+    tabs.set_tab_enabled(1, false);
+    EXPECT_FALSE(strip->tabs()[1].enabled);
+    click_tab(1);
+    EXPECT_EQ(tabs.cur_sel(), 2);
+    EXPECT_EQ(strip->current(), 2);
+    EXPECT_TRUE(object->isVisible());
+    EXPECT_FALSE(backend().view_of(*dialog.data_page())->isVisible());
+    click_tab(0);
+    EXPECT_EQ(tabs.cur_sel(), 0);
+    EXPECT_TRUE(section->isVisible());
+
+    // The pointer over tab 2 highlights it, checked every 10 ms until the pointer leaves the strip.
+    const QImage plain = strip->grab().toImage();
+    QCursor::setPos(strip->mapToGlobal(strip->tab_rect(2).center()));
+    QEnterEvent enter(strip->tab_rect(2).center(), strip->tab_rect(2).center(),
+                      strip->mapToGlobal(strip->tab_rect(2).center()));
+    QCoreApplication::sendEvent(strip, &enter);
+    EXPECT_EQ(strip->hot(), 2);
+    EXPECT_TRUE(strip->tracking_pointer());
+    const QImage hot = strip->grab().toImage();
+    const QPoint inside = strip->tab_rect(2).topLeft() + QPoint(4, 4);
+    EXPECT_NE(hot.pixel(inside), plain.pixel(inside));
+    // Over tab 1 (disabled): it is under the pointer but not drawn highlighted.
+    QCursor::setPos(strip->mapToGlobal(strip->tab_rect(1).center()));
+    EXPECT_TRUE(qttest::pump_until([&] { return strip->hot() == 1; }, 2s));
+    // Away from the strip: the next check removes the highlight and stops checking.
+    QCursor::setPos(strip->mapToGlobal(QPoint(-50, -50)));
+    EXPECT_TRUE(qttest::pump_until([&] { return strip->hot() == -1 && !strip->tracking_pointer(); }, 2s));
+    click(button_of(dialog, r::ID_OK));
+  });
+  dialog.run_modal();
+}
+
+TEST_F(AnalysisWindow, CancelInTheScanWindowStopsTheScanAndLeavesTheMuxListEmpty) {
+  fakehost::FakeHost fake;
+  fake.block_until_cancel = true;
+  CDSMCCDlg dialog(static_cast<OrvexFltMgr*>(&fake), nullptr);
+  testdialog::Automation automation;
+  qttest::Waits waits;
+  bool cancel_disabled = false;
+  int bar_moves = 0;
+  automation.on(r::DIALOG_PSI_SCAN, [&](ui::Dialog& scan) {
+    ui::qt::WindowView* view = backend().view_of(scan);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->windowTitle(), "Scanning MUX PSI/SI");
+    EXPECT_EQ(view->size(), QSize(backend().units().x(186), backend().units().y(49)));
+    auto* bar = widget<QProgressBar>(scan.progress(r::PSI_SCAN_PROGRESS));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->geometry(), backend().units().rect(scan.progress(r::PSI_SCAN_PROGRESS)->rect()));
+    auto* cancel = button_of(scan, r::ID_CANCEL);
+    int last = bar->value();
+    // The bar moves (timer-driven, or Qt's busy bar) while the worker waits for the host.
+    waits.when(
+        [&, bar] {
+          if (bar->maximum() == 0 || bar->value() != last) ++bar_moves;
+          last = bar->value();
+          return bar_moves >= 3 && (bar->maximum() == 0 || bar->value() >= 40);
+        },
+        [&, cancel] {
+          // With DSMCC_SCREENSHOT_DIR set, the picture of docs/screenshots: the scan under way.
+          backend().screenshot(scan, "scan-window");
+          click(cancel);
+          cancel_disabled = !cancel->isEnabled();
+        },
+        10s, [&] { scan.close(); });
+  });
+  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
+    EXPECT_EQ(list_of(dialog, r::ANALYSIS_MUX_LIST)->count(), 0);
+    click(button_of(dialog, r::ID_OK));
+  });
+  dialog.run_modal();
+  EXPECT_GE(bar_moves, 3);
+  EXPECT_TRUE(cancel_disabled);
+  EXPECT_EQ(fake.cancels(), 1);
+  EXPECT_EQ(automation.shown(r::DIALOG_ANALYSIS), 1);
+}
+
+TEST_F(AnalysisWindow, SaveAsksForAFolderWritesTheCarouselAndAsksBeforeReplacing) {
+  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
+  app::wire_save_buttons(dialog);
+  testdialog::Automation automation;
+  qttest::Waits waits;
+  QTemporaryDir target;
+  ASSERT_TRUE(target.isValid());
+  std::vector<std::string> boxes;
+  // While a save runs (inside the click on "Save..."), answers the folder chooser with the target
+  // folder and every message box with `answer` (or OK where the box has no such button).
+  QMessageBox::StandardButton answer = QMessageBox::Ok;
+  QTimer answerer;
+  answerer.setInterval(10);
+  QObject::connect(&answerer, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
+      chooser->setDirectory(target.path());
+      chooser->selectFile(target.path());
+      static_cast<QDialog*>(chooser)->accept();
+    } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      boxes.push_back(box->text().toStdString());
+      QAbstractButton* button = box->button(answer);
+      (button ? button : box->button(QMessageBox::Ok))->click();
+    }
+  });
+  auto press_save = [&](ui::Dialog* page, QMessageBox::StandardButton with) {
+    boxes.clear();
+    answer = with;
+    answerer.start();
+    click(widget<QPushButton>(page->button(r::PAGE_SAVE)));
+    answerer.stop();
+  };
+  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
+    click_row(list_of(dialog, r::ANALYSIS_MUX_LIST), 0);
+    click(button_of(dialog, r::ANALYSIS_MUX_ADD));
+    capture(dialog, automation, waits);
+
+    press_save(dialog.object_page(), QMessageBox::Ok);
+    const fs::path carousel = fs::path(target.path().toStdString()) / "object" / "prg-0x0001" / "carousel-0x00000010";
+    EXPECT_EQ(slurp(carousel / "apps" / "index.html"), mux_.index_html);
+    EXPECT_EQ(slurp(carousel / "readme.txt"), mux_.readme);
+    EXPECT_EQ(slurp(carousel / "apps" / "logo.png"), std::string(mux_.logo.begin(), mux_.logo.end()));
+    ASSERT_EQ(boxes.size(), 1u);  // the summary
+    EXPECT_NE(boxes[0].find(target.path().toStdString()), std::string::npos) << boxes[0];
+
+    // The second time every file exists: the user is asked, says No, and nothing is replaced.
+    std::ofstream(carousel / "readme.txt", std::ios::trunc) << "edited";
+    press_save(dialog.object_page(), QMessageBox::No);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[0].find("Replace them?"), std::string::npos) << boxes[0];
+    EXPECT_EQ(slurp(carousel / "readme.txt"), "edited");
+    // Yes replaces them.
+    press_save(dialog.object_page(), QMessageBox::Yes);
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(slurp(carousel / "readme.txt"), mux_.readme);
+
+    // The data carousel page writes the module images.
+    press_save(dialog.data_page(), QMessageBox::Ok);
+    const fs::path download = fs::path(target.path().toStdString()) / "data" / "prg-0x0001" / "download-0x00000010";
+    EXPECT_TRUE(fs::exists(download / "modules.txt"));
+    EXPECT_TRUE(fs::exists(download / "module-0x0001.bin"));
+    EXPECT_TRUE(fs::exists(download / "module-0x0002.bin"));
+    EXPECT_EQ(boxes.size(), 1u);
+    click(button_of(dialog, r::ID_OK));
+  });
+  dialog.run_modal();
+}
+
+// ---- the progress window alone
+
+TEST_F(AnalysisWindow, TheProgressWindowShowsTheCountersAndStopsItsWorkerOnCancel) {
+  CaptureCounters counters;
+  DSMCCScanning progress(&counters);
+  qttest::Waits waits;
+  std::vector<std::string> at_start;
+  bool refreshed = false;
+  const int result = qttest::run_window(progress, [&] {
+    ui::qt::WindowView* view = backend().view_of(progress);
+    EXPECT_EQ(view->windowTitle(), "DSMCC Scanning");
+    EXPECT_EQ(view->size(), QSize(backend().units().x(186), backend().units().y(81)));
+    auto* dsi = widget<QLabel>(progress.control(r::SCANNING_DSI_COUNT));
+    auto* ddb = widget<QLabel>(progress.control(r::SCANNING_DDB_COUNT));
+    at_start = {dsi->text().toStdString(), ddb->text().toStdString()};
+    counters.dsi_count = 3;
+    counters.ddb_count = 41;
+    // The worker's refresh comes within 200 ms, through the window's thread.
+    waits.when([dsi, ddb] { return dsi->text() == "3" && ddb->text() == "41"; },
+               [&] {
+                 refreshed = true;
+                 EXPECT_TRUE(progress.worker_running());
+                 click(button_of(progress, r::ID_CANCEL));
+                 EXPECT_FALSE(progress.worker_running());
+               },
+               5s, [&] { progress.close(); });
+  }, false);
+  EXPECT_EQ(at_start, (std::vector<std::string>{"0", "0"}));
+  EXPECT_TRUE(refreshed);
+  EXPECT_EQ(result, ui::RESULT_CANCEL);
+}
+
+}  // namespace

@@ -1,0 +1,271 @@
+// `dsmcc gui`: the host's main window with the plug-in's menu, the analysis command it sends, the
+// whole chain on the shared HbbTV stream (with the screenshots of docs/screenshots when
+// DSMCC_SCREENSHOT_DIR is set), and the program's refusal to start without a display.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "app/gui_host.h"
+#include "capture/dsmcc_dlg.h"
+#include "carousel/data_carousel_dlg.h"
+#include "carousel/object_carousel_dlg.h"
+#include "host/host.h"
+#include "inspector/section_dlg.h"
+#include "tests/dialog/automation.h"
+#include "tests/qt/qt_fixture.h"
+#include "tests/qt/stream_fixture.h"
+#include "tests/support/streams.h"
+#include "ui/qt/icons.h"
+#include "ui/qt/tab_strip.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using qttest::click;
+namespace r = resources;
+
+class GuiHostWindow : public qttest::QtWindows {
+ protected:
+  void SetUp() override {
+    QtWindows::SetUp();
+    window_ = std::make_unique<app::GuiHost>();
+    backend().set_main_window(window_.get());
+    window_->show();
+  }
+  void TearDown() override {
+    backend().set_main_window(nullptr);
+    window_.reset();
+    QtWindows::TearDown();
+  }
+
+  QPushButton* button_of(ui::Dialog& window, int id) { return widget<QPushButton>(window.button(id)); }
+
+  std::unique_ptr<app::GuiHost> window_;
+};
+
+TEST_F(GuiHostWindow, OffersFileAndThePluginsOwnMenu) {
+  std::vector<std::string> menus;
+  for (QAction* action : window_->menuBar()->actions()) menus.push_back(action->text().toStdString());
+  EXPECT_EQ(menus, (std::vector<std::string>{"&File", "DSMCC"}));
+  std::vector<std::string> file;
+  for (QAction* action : window_->file_menu()->actions())
+    if (!action->isSeparator()) file.push_back(action->text().toStdString());
+  EXPECT_EQ(file, (std::vector<std::string>{"&Open stream...", "&Quit"}));
+  ASSERT_NE(window_->plugin_menu(), nullptr);
+  ASSERT_EQ(window_->plugin_menu()->actions().size(), 1);
+  QAction* analyze = window_->plugin_action(r::COMMAND_ANALYZE);
+  ASSERT_NE(analyze, nullptr);
+  EXPECT_EQ(analyze->text(), "DSMCC Analyzing...");
+}
+
+TEST_F(GuiHostWindow, TheAnalysisCommandWantsAnOpenStream) {
+  qttest::Waits waits;
+  QString said;
+  waits.when([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
+             [&] {
+               auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+               said = box->text();
+               box->button(QMessageBox::Ok)->click();
+             },
+             10s, [] {});
+  testdialog::Automation automation;
+  window_->plugin_action(r::COMMAND_ANALYZE)->trigger();
+  EXPECT_TRUE(said.contains("Open a stream first"));
+  EXPECT_EQ(automation.shown(r::DIALOG_ANALYSIS), 0);
+  // A stream that cannot be opened is refused with the host's message and changes nothing.
+  EXPECT_NE(window_->open_source("/nonexistent/stream.ts"), "");
+  EXPECT_EQ(window_->source(), "");
+}
+
+TEST_F(GuiHostWindow, EachAnalysisGetsAFreshHostOnTheOpenStream) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const qttest::SyntheticMultiplex mux = qttest::write_synthetic_multiplex(dir.path().toStdString());
+  ASSERT_EQ(window_->open_source(mux.path), "");
+  EXPECT_TRUE(window_->windowTitle().endsWith("synthetic-multiplex.ts"));
+
+  testdialog::Automation automation;
+  qttest::Waits waits;
+  std::vector<std::vector<std::string>> mux_lists;
+  std::vector<int> ddb_counts;
+  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog& window) {
+    auto& dialog = dynamic_cast<CDSMCCDlg&>(window);
+    // The window belongs to the main window.
+    EXPECT_EQ(backend().view_of(dialog)->parentWidget(), window_.get());
+    mux_lists.push_back(shown_texts(widget<QListWidget>(dialog.list_box(r::ANALYSIS_MUX_LIST))));
+    qttest::click_row(widget<QListWidget>(dialog.list_box(r::ANALYSIS_MUX_LIST)), 0);
+    click(button_of(dialog, r::ANALYSIS_MUX_ADD));
+    click(button_of(dialog, r::ANALYSIS_START));
+    ddb_counts.push_back(dialog.counters().ddb_count.load());
+    click(button_of(dialog, r::ID_OK));
+  });
+  // Nobody begins the capture: the host starts on its own once the filters stand still.
+  automation.on(r::DIALOG_SCANNING, [&](ui::Dialog& progress) {
+    waits.when([&] { return window_->current_host() && window_->current_host()->statistics().input_ended; },
+               [&] { click(button_of(progress, r::ID_CANCEL)); }, 20s, [&] { progress.close(); });
+  });
+  // Twice: the second analysis reads the file again from its start.
+  for (int run = 0; run < 2; ++run) {
+    window_->plugin_action(r::COMMAND_ANALYZE)->trigger();
+    EXPECT_EQ(window_->current_host(), nullptr);
+  }
+  ASSERT_EQ(mux_lists.size(), 2u);
+  EXPECT_EQ(mux_lists[0], mux.mux_entries);
+  EXPECT_EQ(mux_lists[1], mux.mux_entries);
+  ASSERT_EQ(ddb_counts.size(), 2u);
+  EXPECT_GT(ddb_counts[0], 0);
+  EXPECT_EQ(ddb_counts[1], ddb_counts[0]);
+  EXPECT_TRUE(window_->log_text().contains("Command 0x8000: done"));
+}
+
+// ---- the shared HbbTV stream, end to end
+
+// The node under `parent` (null: the top level) whose text starts with `prefix`.
+QTreeWidgetItem* child_starting(QTreeWidget* tree, QTreeWidgetItem* parent, const QString& prefix) {
+  const int n = parent ? parent->childCount() : tree->topLevelItemCount();
+  for (int i = 0; i < n; ++i) {
+    QTreeWidgetItem* item = parent ? parent->child(i) : tree->topLevelItem(i);
+    if (item->text(0).startsWith(prefix)) return item;
+  }
+  return nullptr;
+}
+
+TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
+  REQUIRE_STREAM(stream, "hbbtv-sevent.ts");
+  ASSERT_EQ(window_->open_source(stream), "");
+  const std::string shots = backend().screenshot_dir();
+
+  testdialog::Automation automation;
+  qttest::Waits waits;
+  std::vector<std::string> files;
+  std::vector<bool> drum_icons;
+  automation.on(r::DIALOG_SCANNING, [&](ui::Dialog& progress) {
+    waits.when(
+        [&] {
+          host::Host* host = window_->current_host();
+          return host && host->statistics().input_ended &&
+                 progress.static_text(r::SCANNING_DDB_COUNT)->text() != "0";
+        },
+        [&] {
+          // One more refresh, so that the window shows the last counts.
+          qttest::pump_for(250ms);
+          if (!shots.empty()) backend().screenshot(progress, "progress-window");
+          click(button_of(progress, r::ID_CANCEL));
+        },
+        30s, [&] { progress.close(); });
+  });
+  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog& window) {
+    auto& dialog = dynamic_cast<CDSMCCDlg&>(window);
+    auto* prg = widget<QLineEdit>(dialog.edit(r::ANALYSIS_PRG_EDIT));
+    auto* pid = widget<QLineEdit>(dialog.edit(r::ANALYSIS_PID_EDIT));
+    qttest::type_text(prg, "1");
+    qttest::type_text(pid, "0x138e");
+    click(button_of(dialog, r::ANALYSIS_ADD));
+    click(button_of(dialog, r::ANALYSIS_START));
+    backend().flush();
+
+    // The object carousel page: the user opens the programme and the carousel.
+    auto* strip = widget<ui::qt::TabStrip>(dialog.tabs(r::ANALYSIS_TABS));
+    QTest::mouseClick(strip, Qt::LeftButton, {}, strip->tab_rect(2).center());
+    EXPECT_EQ(dialog.tabs(r::ANALYSIS_TABS)->cur_sel(), 2);
+    auto* object = widget<ui::qt::TreeWidget>(dialog.object_page()->tree(r::PAGE_TREE));
+    QTreeWidgetItem* root = child_starting(object, nullptr, "Object Carousels");
+    ASSERT_NE(root, nullptr);
+    QTreeWidgetItem* programme = child_starting(object, root, "Program Number: 0x0001");
+    ASSERT_NE(programme, nullptr);
+    object->expandItem(programme);
+    QTreeWidgetItem* carousel = child_starting(object, programme, "carouselId");
+    ASSERT_NE(carousel, nullptr);
+    object->expandItem(carousel);
+    const QImage drum = ui::qt::icon_image(*resources::find_icon(r::ICON_DATA_DRUM));
+    for (int i = 0; i < carousel->childCount(); ++i) {
+      files.push_back(carousel->child(i)->text(0).toStdString());
+      drum_icons.push_back(carousel->child(i)->icon(0).pixmap(QSize(16, 16)).toImage().convertToFormat(
+                               QImage::Format_ARGB32) == drum);
+    }
+    object->setCurrentItem(carousel->child(carousel->childCount() - 1));
+    if (!shots.empty()) backend().screenshot(dialog, "analysis-object-carousel");
+
+    // The data carousel page.
+    QTest::mouseClick(strip, Qt::LeftButton, {}, strip->tab_rect(1).center());
+    auto* data = widget<ui::qt::TreeWidget>(dialog.data_page()->tree(r::PAGE_TREE));
+    QTreeWidgetItem* data_root = child_starting(data, nullptr, "Data Carousels");
+    ASSERT_NE(data_root, nullptr);
+    data->expandAll();
+    EXPECT_NE(child_starting(data, child_starting(data, child_starting(data, data_root, "Program Number"), "downloadId"),
+                             "0x1 (1) Length: 0x1a20 (6688) Sections: (2/2)"),
+              nullptr);
+    if (!shots.empty()) backend().screenshot(dialog, "analysis-data-carousel");
+
+    // The section page, opened down to the hexadecimal dump of a DSI's private data.
+    QTest::mouseClick(strip, Qt::LeftButton, {}, strip->tab_rect(0).center());
+    auto* section = widget<ui::qt::TreeWidget>(dialog.section_page()->tree(r::PAGE_TREE));
+    QTreeWidgetItem* at = child_starting(section, nullptr, "data carousel sections");
+    for (const char* step : {"Program Number", "PID 0x138e", "Download Server Initiate", "transaction id",
+                             "privateDataLength"}) {
+      ASSERT_NE(at, nullptr) << step;
+      section->expandItem(at);
+      at = child_starting(section, at, step);
+    }
+    ASSERT_NE(at, nullptr);
+    section->expandItem(at);
+    ASSERT_GT(at->childCount(), 0);
+    EXPECT_TRUE(at->child(0)->text(0).startsWith("0000: "));
+    section->scrollToItem(at->child(at->childCount() - 1));
+    section->setCurrentItem(at->child(0));
+    section->scrollToItem(at, QAbstractItemView::PositionAtTop);
+    if (!shots.empty()) backend().screenshot(dialog, "analysis-section");
+
+    // Back to the object carousel page for the window's own picture at its end.
+    QTest::mouseClick(strip, Qt::LeftButton, {}, strip->tab_rect(2).center());
+    click(button_of(dialog, r::ID_OK));
+  });
+  EXPECT_EQ(window_->run_plugin_command(r::COMMAND_ANALYZE), S_OK);
+  EXPECT_EQ(files, (std::vector<std::string>{"base.css - size=369", "base.js - size=957", "index.html - size=3039",
+                                             "logo.png - size=5170"}));
+  EXPECT_EQ(drum_icons, (std::vector<bool>{true, true, true, true}));
+}
+
+// ---- the program without a display
+
+TEST(GuiProgram, WithoutADisplayItFailsWithAMessageAndExitCodeTwo) {
+  int err_pipe[2];
+  ASSERT_EQ(::pipe(err_pipe), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(err_pipe[1], 2);
+    ::close(err_pipe[0]);
+    ::close(err_pipe[1]);
+    // An environment with none of DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM.
+    char* argv[] = {const_cast<char*>(DSMCC_PROGRAM), const_cast<char*>("gui"), nullptr};
+    char* envp[] = {const_cast<char*>("PATH=/usr/bin:/bin"), const_cast<char*>("HOME=/tmp"), nullptr};
+    ::execve(DSMCC_PROGRAM, argv, envp);
+    ::_exit(127);
+  }
+  ::close(err_pipe[1]);
+  std::string err;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(err_pipe[0], buffer, sizeof buffer)) > 0;) err.append(buffer, static_cast<size_t>(n));
+  ::close(err_pipe[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(err, "dsmcc: cannot open the GUI: no display: neither DISPLAY nor WAYLAND_DISPLAY is set "
+                 "(QT_QPA_PLATFORM=offscreen runs without a screen)\n");
+}
+
+}  // namespace
