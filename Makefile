@@ -33,7 +33,7 @@ test-asan:
 
 test-tsan:
 	@cmake --preset tsan $(CMAKE_EXTRA) > /dev/null
-	@cmake --build --preset tsan -j $(JOBS)
+	@cmake --build --preset tsan -j $(JOBS) --target tsan_tests
 	@ctest --preset tsan -L tsan
 
 fuzz: deps

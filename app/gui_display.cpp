@@ -2,17 +2,18 @@
 
 #include <dlfcn.h>
 
-#include <QLibraryInfo>
-#include <QFileInfo>
 #include <QDir>
-
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <cstdlib>
 
 namespace app {
 
 namespace {
 
-bool set(const char* value) { return value && *value; }
+bool set(const char* value) {
+  return value && *value;
+}
 
 // The plugin named first in a QT_QPA_PLATFORM value ("offscreen:fontengine=freetype", "xcb;offscreen").
 std::string first_platform(const std::string& spec) {
@@ -84,10 +85,13 @@ std::string choose_platform(const DisplayEnvironment& env, std::string& problem)
     return "xcb";
   }
   if (set(wayland)) {
-    problem = "WAYLAND_DISPLAY is set but the Qt platform for Wayland is not installed (set DISPLAY for XWayland)";
+    problem =
+        "WAYLAND_DISPLAY is set but the Qt platform for Wayland is not installed (set DISPLAY for XWayland)";
     return {};
   }
-  problem = "no display: neither DISPLAY nor WAYLAND_DISPLAY is set (QT_QPA_PLATFORM=offscreen runs without a screen)";
+  problem =
+      "no display: neither DISPLAY nor WAYLAND_DISPLAY is set (QT_QPA_PLATFORM=offscreen runs without a "
+      "screen)";
   return {};
 }
 

@@ -9,16 +9,12 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QStatusBar>
-
 #include <chrono>
 #include <cstdio>
 
-#include "app/gui_save.h"
-#include "capture/dsmcc_dlg.h"
+#include "app/plugin_access.h"
 #include "host/host.h"
-#include "plugin/dsmcc_plugin.h"
 #include "ui/backend.h"
 
 namespace app {
@@ -33,27 +29,22 @@ QString from_utf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The analysis command as the headless program runs it, with the pages' "Save..." wired.
-void run_analysis_window(OrvexFltMgr* filter_manager) {
-  CDSMCCDlg dialog(filter_manager, nullptr);
-  wire_save_buttons(dialog);
-  dialog.run_modal();
-}
-
 }  // namespace
 
 GuiHost::GuiHost() {
-  auto* plugin = new CDSMCCPlugin();
-  plugin->StartPlugin(0, 0, 0);
-  void* out = nullptr;
-  if (SUCCEEDED(plugin->QueryInterface(IID_IHostPlugin, &out))) plugin_ = static_cast<IHostPlugin*>(out);
-  plugin->Release();
-  set_analysis_runner(&run_analysis_window);
-
   log_ = new QPlainTextEdit(this);
   log_->setReadOnly(true);
   log_->setObjectName(QStringLiteral("host_log"));
   setCentralWidget(log_);
+
+  loaded_ = load_analyzer_plugin(plugin_error_);
+  if (loaded_) {
+    plugin_ = loaded_->plugin();
+    plugin_->StartPlugin(0, 0, 0);
+    log(QStringLiteral("Plug-in loaded from ") + from_utf8(loaded_->module_path()));
+  } else {
+    log(QStringLiteral("No plug-in: ") + from_utf8(plugin_error_));
+  }
   build_menus();
   setWindowTitle(QStringLiteral("dsmcc"));
   resize(640, 360);
@@ -61,8 +52,9 @@ GuiHost::GuiHost() {
 }
 
 GuiHost::~GuiHost() {
-  set_analysis_runner(nullptr);
-  if (plugin_) plugin_->Release();
+  // The plug-in lets go of the hosts' objects before the last host stops.
+  plugin_ = nullptr;
+  loaded_.reset();
   if (live_host_) live_host_->stop();
 }
 
@@ -109,13 +101,18 @@ QAction* GuiHost::plugin_action(uint32_t command) const {
   return nullptr;
 }
 
-QString GuiHost::log_text() const { return log_->toPlainText(); }
+QString GuiHost::log_text() const {
+  return log_->toPlainText();
+}
 
-void GuiHost::log(const QString& line) { log_->appendPlainText(line); }
+void GuiHost::log(const QString& line) {
+  log_->appendPlainText(line);
+}
 
 void GuiHost::ask_for_source() {
-  const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Open stream"), QString(),
-                                                    QStringLiteral("Transport streams (*.ts *.m2ts *.mts *.trp);;All files (*)"));
+  const QString file = QFileDialog::getOpenFileName(
+      this, QStringLiteral("Open stream"), QString(),
+      QStringLiteral("Transport streams (*.ts *.m2ts *.mts *.trp);;All files (*)"));
   if (file.isEmpty()) return;
   const QByteArray path = file.toUtf8();
   if (std::string error = open_source(std::string(path.constData(), static_cast<size_t>(path.size())));
@@ -142,7 +139,8 @@ std::string GuiHost::open_source(const std::string& source) {
 HRESULT GuiHost::run_plugin_command(uint32_t command) {
   if (!plugin_ || running_) return E_FAIL;
   if (source_.empty()) {
-    ui::message_box(nullptr, "Open a stream first (File > Open stream...).", "dsmcc", ui::BOX_OK | ui::BOX_ICON_INFORMATION);
+    ui::message_box(nullptr, "Open a stream first (File > Open stream...).", "dsmcc",
+                    ui::BOX_OK | ui::BOX_ICON_INFORMATION);
     return E_FAIL;
   }
   std::unique_ptr<host::Host> fresh;
@@ -156,12 +154,13 @@ HRESULT GuiHost::run_plugin_command(uint32_t command) {
     fresh->set_auto_begin(kAutoBegin);
     host = fresh.get();
   }
-  // Messages about damaged input come on the host's threads; the log belongs to this one.
-  QPointer<GuiHost> self(this);
-  host->set_diagnostic_handler([self](const std::string& message) {
+  // Messages about damaged input come on the host's threads; the log belongs to this one. Every host
+  // is stopped before this window goes (after each analysis, or in the destructor for standard
+  // input), so `this` outlives the calls; a message still queued when it goes is dropped with it.
+  host->set_diagnostic_handler([this](const std::string& message) {
     const QString line = from_utf8(message);
     QMetaObject::invokeMethod(
-        self.data(), [self, line] { if (self) self->log(line); }, Qt::QueuedConnection);
+        this, [this, line] { log(line); }, Qt::QueuedConnection);
   });
   plugin_->SetInterface(IID_OrvexFltMgr, host->filter_manager());
   plugin_->SetInterface(IID_HostDriver, host->driver());
@@ -176,7 +175,8 @@ HRESULT GuiHost::run_plugin_command(uint32_t command) {
   const host::Statistics stats = host->statistics();
   char line[256];
   std::snprintf(line, sizeof line, "Command %#x: %s; %llu packets read, %llu sections delivered", command,
-                SUCCEEDED(hr) ? "done" : "refused by the plug-in", static_cast<unsigned long long>(stats.packets),
+                SUCCEEDED(hr) ? "done" : "refused by the plug-in",
+                static_cast<unsigned long long>(stats.packets),
                 static_cast<unsigned long long>(stats.sections_delivered));
   log(QString::fromUtf8(line));
   return hr;

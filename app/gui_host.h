@@ -1,16 +1,17 @@
 // The host's main window for `dsmcc gui`: a menu bar with File (Open stream..., Quit) and the
-// plug-in's own menu as GetMenu hands it over, a log of what the host did, and the plug-in object
-// loaded as the headless program loads it. Each pick of a plug-in menu entry gives the plug-in a fresh
-// host on the open stream (a file is then read again from its start) and sends OnCommand with the
-// entry's command; for 0x8000 that runs the analysis window modally.
+// plug-in's own menu as GetMenu hands it over, and a log of what the host did. The plug-in is the
+// module the headless program loads (the registered one, else dsmcc.so beside the program), started
+// as a host starts it. Each pick of a plug-in menu entry gives the plug-in a fresh host on the open
+// stream (a file is then read again from its start) and sends OnCommand with the entry's command; for
+// 0x8000 that runs the analysis window modally.
 #pragma once
 
 #include <QMainWindow>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "host/plugin_loader.h"
 #include "plugin/host_contract.h"
 
 class QAction;
@@ -25,6 +26,7 @@ namespace app {
 
 class GuiHost : public QMainWindow {
  public:
+  // Loads and starts the plug-in; without one the window offers File only (see plugin_error()).
   GuiHost();
   ~GuiHost() override;
   GuiHost(const GuiHost&) = delete;
@@ -38,6 +40,9 @@ class GuiHost : public QMainWindow {
   // Sends the plug-in one of its menu commands, as picking the menu entry does; returns its result.
   // Without an open stream it says so in a message box and returns E_FAIL without calling the plug-in.
   HRESULT run_plugin_command(uint32_t command);
+
+  // Why no plug-in could be loaded, or "".
+  const std::string& plugin_error() const { return plugin_error_; }
 
   QMenu* file_menu() const { return file_menu_; }
   QMenu* plugin_menu() const { return plugin_menu_; }
@@ -56,7 +61,9 @@ class GuiHost : public QMainWindow {
   void build_menus();
   void ask_for_source();
 
+  std::unique_ptr<host::LoadedPlugin> loaded_;
   IHostPlugin* plugin_ = nullptr;
+  std::string plugin_error_;
   std::string source_;
   std::unique_ptr<host::Host> live_host_;  // standard input can be read once: one host for the session
   host::Host* current_host_ = nullptr;

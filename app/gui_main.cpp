@@ -1,7 +1,6 @@
 #include "app/gui_main.h"
 
 #include <QApplication>
-
 #include <cstdio>
 
 #include "app/gui_display.h"
@@ -76,7 +75,10 @@ int run_gui(const std::vector<std::string>& args) {
     {
       GuiHost window;
       backend.set_main_window(&window);
-      if (!source.empty()) {
+      if (!window.plugin_error().empty()) {
+        std::fprintf(stderr, "dsmcc: %s\n", window.plugin_error().c_str());
+        status = 2;
+      } else if (!source.empty()) {
         if (std::string error = window.open_source(source); !error.empty()) {
           std::fprintf(stderr, "dsmcc: %s\n", error.c_str());
           status = 2;

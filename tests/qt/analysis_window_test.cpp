@@ -10,12 +10,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "app/gui_save.h"
 #include "capture/dsmcc_dlg.h"
 #include "capture/dsmcc_scanning.h"
 #include "carousel/data_carousel_dlg.h"
@@ -70,7 +68,8 @@ class AnalysisWindow : public qttest::QtWindows {
   // Runs a capture from a click on Start: the host delivers the file once the progress window shows,
   // and once the whole file went through, a click on the progress window's Cancel ends the capture.
   // Returns the counts the progress window showed then (DSI, DII, DDB).
-  std::vector<std::string> capture(CDSMCCDlg& dialog, testdialog::Automation& automation, qttest::Waits& waits) {
+  std::vector<std::string> capture(CDSMCCDlg& dialog, testdialog::Automation& automation,
+                                   qttest::Waits& waits) {
     std::vector<std::string> shown;
     automation.on(r::DIALOG_SCANNING, [&](ui::Dialog& progress) {
       EXPECT_TRUE(host_.begin_capture());
@@ -169,8 +168,9 @@ TEST_F(AnalysisWindow, TheCaptureListIsBuiltByTypingAndClicking) {
     EXPECT_EQ(captured->count(), 1);
     add_pair("12", "0x101");
     add_pair("015", "0x100");  // octal
-    EXPECT_EQ(shown_texts(captured), (std::vector<std::string>{"Prg 0x000c PID 0x0100", "Prg 0x000c PID 0x0101",
-                                                              "Prg 0x000d PID 0x0100"}));
+    EXPECT_EQ(shown_texts(captured),
+              (std::vector<std::string>{"Prg 0x000c PID 0x0100", "Prg 0x000c PID 0x0101",
+                                        "Prg 0x000d PID 0x0100"}));
     // Entries 0 and 2 selected with two clicks, then Remove.
     click_row(captured, 0);
     click_row(captured, 2);
@@ -209,7 +209,8 @@ TEST_F(AnalysisWindow, MuxEntriesAreAddedByClickAndTheMuxListIsRescannedByDouble
     click_row(mux, 0);
     click_row(mux, 1, Qt::ControlModifier);
     click(button_of(dialog, r::ANALYSIS_MUX_ADD));
-    EXPECT_EQ(shown_texts(captured), (std::vector<std::string>{"Prg 0x0002 PID 0x0201", "Prg 0x0001 PID 0x0200"}));
+    EXPECT_EQ(shown_texts(captured),
+              (std::vector<std::string>{"Prg 0x0002 PID 0x0201", "Prg 0x0001 PID 0x0200"}));
     // A double click rescans: a second scan window runs and the list is filled anew.
     qttest::double_click_row(mux, 0);
     EXPECT_EQ(automation.shown(r::DIALOG_PSI_SCAN), 2);
@@ -233,7 +234,8 @@ TEST_F(AnalysisWindow, StartCapturesUntilCancelAndFillsTheThreePages) {
 
     // The progress window showed the counts of the capture when Cancel was clicked.
     const CaptureCounters& c = dialog.counters();
-    EXPECT_EQ(counts, (std::vector<std::string>{std::to_string(c.dsi_count.load()), std::to_string(c.dii_count.load()),
+    EXPECT_EQ(counts, (std::vector<std::string>{std::to_string(c.dsi_count.load()),
+                                                std::to_string(c.dii_count.load()),
                                                 std::to_string(c.ddb_count.load())}));
     EXPECT_GT(c.dsi_count.load(), 0);
     EXPECT_GT(c.ddb_count.load(), 0);
@@ -247,12 +249,14 @@ TEST_F(AnalysisWindow, StartCapturesUntilCancelAndFillsTheThreePages) {
     EXPECT_EQ(child_texts(sections_root), (std::vector<std::string>{"Program Number 0x0001 (1)"}));
     EXPECT_EQ(child_texts(sections_root->child(0)), (std::vector<std::string>{"PID 0x0200"}));
     EXPECT_EQ(child_texts(sections_root->child(0)->child(0)),
-              (std::vector<std::string>{"Download Server Initiate", "Download Info Indication", "Data Download Block"}));
+              (std::vector<std::string>{"Download Server Initiate", "Download Info Indication",
+                                        "Data Download Block"}));
 
     ui::qt::TreeWidget* data = tree_of(dialog.data_page());
     ASSERT_EQ(data->topLevelItemCount(), 1);
     EXPECT_EQ(data->topLevelItem(0)->text(0), "Data Carousels");
-    EXPECT_EQ(child_texts(data->topLevelItem(0)->child(0)), (std::vector<std::string>{"downloadId 0x00000010 (16)"}));
+    EXPECT_EQ(child_texts(data->topLevelItem(0)->child(0)),
+              (std::vector<std::string>{"downloadId 0x00000010 (16)"}));
     EXPECT_EQ(data->topLevelItem(0)->child(0)->child(0)->childCount(), 2);  // modules 1 and 2
 
     ui::qt::TreeWidget* object = tree_of(dialog.object_page());
@@ -282,7 +286,9 @@ TEST_F(AnalysisWindow, TheTabStripSwitchesPagesRefusesDisabledTabsAndTracksThePo
     auto* strip = widget<ui::qt::TabStrip>(&tabs);
     ui::qt::WindowView* section = backend().view_of(*dialog.section_page());
     ui::qt::WindowView* object = backend().view_of(*dialog.object_page());
-    auto click_tab = [&](int index) { QTest::mouseClick(strip, Qt::LeftButton, {}, strip->tab_rect(index).center()); };
+    auto click_tab = [&](int index) {
+      QTest::mouseClick(strip, Qt::LeftButton, {}, strip->tab_rect(index).center());
+    };
 
     click_tab(2);
     EXPECT_EQ(tabs.cur_sel(), 2);
@@ -369,8 +375,8 @@ TEST_F(AnalysisWindow, CancelInTheScanWindowStopsTheScanAndLeavesTheMuxListEmpty
 }
 
 TEST_F(AnalysisWindow, SaveAsksForAFolderWritesTheCarouselAndAsksBeforeReplacing) {
+  // The window gives its pages their save action when it starts.
   CDSMCCDlg dialog(host_.filter_manager(), nullptr);
-  app::wire_save_buttons(dialog);
   testdialog::Automation automation;
   qttest::Waits waits;
   QTemporaryDir target;
@@ -382,16 +388,9 @@ TEST_F(AnalysisWindow, SaveAsksForAFolderWritesTheCarouselAndAsksBeforeReplacing
   QTimer answerer;
   answerer.setInterval(10);
   QObject::connect(&answerer, &QTimer::timeout, [&] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
-      chooser->setDirectory(target.path());
-      chooser->selectFile(target.path());
-      static_cast<QDialog*>(chooser)->accept();
-    } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-      boxes.push_back(box->text().toStdString());
-      QAbstractButton* button = box->button(answer);
-      (button ? button : box->button(QMessageBox::Ok))->click();
-    }
+    if (qttest::answer_folder_chooser(target.path())) return;
+    if (std::optional<QString> text = qttest::answer_message_box(answer))
+      boxes.push_back(text->toStdString());
   });
   auto press_save = [&](ui::Dialog* page, QMessageBox::StandardButton with) {
     boxes.clear();
@@ -406,7 +405,8 @@ TEST_F(AnalysisWindow, SaveAsksForAFolderWritesTheCarouselAndAsksBeforeReplacing
     capture(dialog, automation, waits);
 
     press_save(dialog.object_page(), QMessageBox::Ok);
-    const fs::path carousel = fs::path(target.path().toStdString()) / "object" / "prg-0x0001" / "carousel-0x00000010";
+    const fs::path carousel =
+        fs::path(target.path().toStdString()) / "object" / "prg-0x0001" / "carousel-0x00000010";
     EXPECT_EQ(slurp(carousel / "apps" / "index.html"), mux_.index_html);
     EXPECT_EQ(slurp(carousel / "readme.txt"), mux_.readme);
     EXPECT_EQ(slurp(carousel / "apps" / "logo.png"), std::string(mux_.logo.begin(), mux_.logo.end()));
@@ -426,7 +426,8 @@ TEST_F(AnalysisWindow, SaveAsksForAFolderWritesTheCarouselAndAsksBeforeReplacing
 
     // The data carousel page writes the module images.
     press_save(dialog.data_page(), QMessageBox::Ok);
-    const fs::path download = fs::path(target.path().toStdString()) / "data" / "prg-0x0001" / "download-0x00000010";
+    const fs::path download =
+        fs::path(target.path().toStdString()) / "data" / "prg-0x0001" / "download-0x00000010";
     EXPECT_TRUE(fs::exists(download / "modules.txt"));
     EXPECT_TRUE(fs::exists(download / "module-0x0001.bin"));
     EXPECT_TRUE(fs::exists(download / "module-0x0002.bin"));
@@ -444,25 +445,28 @@ TEST_F(AnalysisWindow, TheProgressWindowShowsTheCountersAndStopsItsWorkerOnCance
   qttest::Waits waits;
   std::vector<std::string> at_start;
   bool refreshed = false;
-  const int result = qttest::run_window(progress, [&] {
-    ui::qt::WindowView* view = backend().view_of(progress);
-    EXPECT_EQ(view->windowTitle(), "DSMCC Scanning");
-    EXPECT_EQ(view->size(), QSize(backend().units().x(186), backend().units().y(81)));
-    auto* dsi = widget<QLabel>(progress.control(r::SCANNING_DSI_COUNT));
-    auto* ddb = widget<QLabel>(progress.control(r::SCANNING_DDB_COUNT));
-    at_start = {dsi->text().toStdString(), ddb->text().toStdString()};
-    counters.dsi_count = 3;
-    counters.ddb_count = 41;
-    // The worker's refresh comes within 200 ms, through the window's thread.
-    waits.when([dsi, ddb] { return dsi->text() == "3" && ddb->text() == "41"; },
-               [&] {
-                 refreshed = true;
-                 EXPECT_TRUE(progress.worker_running());
-                 click(button_of(progress, r::ID_CANCEL));
-                 EXPECT_FALSE(progress.worker_running());
-               },
-               5s, [&] { progress.close(); });
-  }, false);
+  const int result = qttest::run_window(
+      progress,
+      [&] {
+        ui::qt::WindowView* view = backend().view_of(progress);
+        EXPECT_EQ(view->windowTitle(), "DSMCC Scanning");
+        EXPECT_EQ(view->size(), QSize(backend().units().x(186), backend().units().y(81)));
+        auto* dsi = widget<QLabel>(progress.control(r::SCANNING_DSI_COUNT));
+        auto* ddb = widget<QLabel>(progress.control(r::SCANNING_DDB_COUNT));
+        at_start = {dsi->text().toStdString(), ddb->text().toStdString()};
+        counters.dsi_count = 3;
+        counters.ddb_count = 41;
+        // The worker's refresh comes within 200 ms, through the window's thread.
+        waits.when([dsi, ddb] { return dsi->text() == "3" && ddb->text() == "41"; },
+                   [&] {
+                     refreshed = true;
+                     EXPECT_TRUE(progress.worker_running());
+                     click(button_of(progress, r::ID_CANCEL));
+                     EXPECT_FALSE(progress.worker_running());
+                   },
+                   5s, [&] { progress.close(); });
+      },
+      false);
   EXPECT_EQ(at_start, (std::vector<std::string>{"0", "0"}));
   EXPECT_TRUE(refreshed);
   EXPECT_EQ(result, ui::RESULT_CANCEL);

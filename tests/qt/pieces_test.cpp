@@ -12,8 +12,8 @@
 
 namespace {
 
-using ui::qt::DialogUnits;
 using ui::qt::dialog_units;
+using ui::qt::DialogUnits;
 
 // ---- dialog units
 
@@ -44,9 +44,9 @@ TEST(DialogUnits, CoordinatesScaleByAQuarterAndAnEighthRounded) {
     int du, x, y;
   };
   const Case cases[] = {
-      {0, 0, 0},     {1, 2, 2},      // 1.5 and 1.625 round up
-      {4, 6, 7},     {8, 12, 13},    // 6.5 rounds up
-      {3, 5, 5},     {7, 11, 11},    // 4.5 -> 5, 4.875 -> 5; 10.5 -> 11, 11.375 -> 11
+      {0, 0, 0},       {1, 2, 2},        // 1.5 and 1.625 round up
+      {4, 6, 7},       {8, 12, 13},      // 6.5 rounds up
+      {3, 5, 5},       {7, 11, 11},      // 4.5 -> 5, 4.875 -> 5; 10.5 -> 11, 11.375 -> 11
       {390, 585, 634}, {334, 501, 543},  // the analysis window: 390 x 334 units
       {-4, -6, -7},
   };
@@ -78,17 +78,17 @@ TEST(DisplayText, KeepsUtf8AndEscapesWhatWouldBreakOrVanish) {
   };
   const Case cases[] = {
       {"index.html", "index.html"},
-      {"caf\xc3\xa9", "caf\xc3\xa9"},                      // two-byte character kept
-      {"\xe2\x82\xac", "\xe2\x82\xac"},                    // three bytes (euro sign)
-      {"\xf0\x9f\x93\x81", "\xf0\x9f\x93\x81"},            // four bytes
-      {"a\nb", "a\\x0ab"},                                 // a line break would split the entry
+      {"caf\xc3\xa9", "caf\xc3\xa9"},            // two-byte character kept
+      {"\xe2\x82\xac", "\xe2\x82\xac"},          // three bytes (euro sign)
+      {"\xf0\x9f\x93\x81", "\xf0\x9f\x93\x81"},  // four bytes
+      {"a\nb", "a\\x0ab"},                       // a line break would split the entry
       {std::string("a\0b", 3), "a\\x00b"},
       {"\x7f", "\\x7f"},
-      {"\xff", "\\xff"},                                   // not UTF-8
-      {"\xc0\xaf", "\\xc0\\xaf"},                          // overlong "/"
-      {"\xe2\x82", "\\xe2\\x82"},                          // cut short
-      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},                 // a surrogate
-      {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},        // above U+10FFFF
+      {"\xff", "\\xff"},                             // not UTF-8
+      {"\xc0\xaf", "\\xc0\\xaf"},                    // overlong "/"
+      {"\xe2\x82", "\\xe2\\x82"},                    // cut short
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},           // a surrogate
+      {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // above U+10FFFF
       {"", ""},
   };
   for (const Case& c : cases) {
@@ -133,7 +133,8 @@ TEST_F(Icons, ATreeIconShowsItsSelectedImageOnSelectedItems) {
   const resources::Icon* closed = resources::find_icon(resources::ICON_CLOSED_FOLDER);
   const resources::Icon* open = resources::find_icon(resources::ICON_OPEN_FOLDER);
   const QIcon icon = ui::qt::tree_icon(closed, open);
-  const QImage normal = icon.pixmap(QSize(16, 16), QIcon::Normal).toImage().convertToFormat(QImage::Format_ARGB32);
+  const QImage normal =
+      icon.pixmap(QSize(16, 16), QIcon::Normal).toImage().convertToFormat(QImage::Format_ARGB32);
   const QImage selected =
       icon.pixmap(QSize(16, 16), QIcon::Selected).toImage().convertToFormat(QImage::Format_ARGB32);
   EXPECT_EQ(normal, ui::qt::icon_image(*closed));
@@ -155,33 +156,41 @@ TEST(GuiPlatform, IsChosenFromTheDisplayVariablesOrRefusedWithAReason) {
   const Case cases[] = {
       {"nothing set", {}, {"xcb", "offscreen"}, "", "", "neither DISPLAY nor WAYLAND_DISPLAY"},
       {"offscreen chosen", {{"QT_QPA_PLATFORM", "offscreen"}}, {"offscreen"}, "", "offscreen", ""},
-      {"platform options kept", {{"QT_QPA_PLATFORM", "offscreen:fontengine=freetype"}}, {"offscreen"}, "",
-       "offscreen:fontengine=freetype", ""},
+      {"platform options kept",
+       {{"QT_QPA_PLATFORM", "offscreen:fontengine=freetype"}},
+       {"offscreen"},
+       "",
+       "offscreen:fontengine=freetype",
+       ""},
       {"unknown platform", {{"QT_QPA_PLATFORM", "bogus"}}, {"xcb", "offscreen"}, "", "", "'bogus'"},
       {"empty variable is unset", {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":0"}}, {"xcb"}, "", "xcb", ""},
       {"X answers", {{"DISPLAY", ":0"}}, {"xcb"}, "", "xcb", ""},
       {"X does not answer", {{"DISPLAY", ":9"}}, {"xcb"}, "cannot connect to the X display :9", "", ":9"},
       {"no X plugin", {{"DISPLAY", ":0"}}, {"offscreen"}, "", "", "xcb"},
       {"Wayland", {{"WAYLAND_DISPLAY", "wayland-0"}}, {"wayland", "xcb"}, "", "wayland", ""},
-      {"Wayland without its plugin, X there", {{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}}, {"xcb"}, "",
-       "xcb", ""},
+      {"Wayland without its plugin, X there",
+       {{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}},
+       {"xcb"},
+       "",
+       "xcb",
+       ""},
       {"Wayland without its plugin", {{"WAYLAND_DISPLAY", "wayland-0"}}, {"xcb"}, "", "", "Wayland"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     int x_probes = 0;
-    app::DisplayEnvironment env{
-        [&](const char* name) -> const char* {
-          auto it = c.vars.find(name);
-          return it == c.vars.end() ? nullptr : it->second.c_str();
-        },
-        [&](const std::string& name) {
-          return std::find(c.installed.begin(), c.installed.end(), name) != c.installed.end();
-        },
-        [&](const std::string&) {
-          ++x_probes;
-          return c.x_problem;
-        }};
+    app::DisplayEnvironment env{[&](const char* name) -> const char* {
+                                  auto it = c.vars.find(name);
+                                  return it == c.vars.end() ? nullptr : it->second.c_str();
+                                },
+                                [&](const std::string& name) {
+                                  return std::find(c.installed.begin(), c.installed.end(), name) !=
+                                         c.installed.end();
+                                },
+                                [&](const std::string&) {
+                                  ++x_probes;
+                                  return c.x_problem;
+                                }};
     std::string problem;
     EXPECT_EQ(app::choose_platform(env, problem), c.platform);
     if (c.platform.empty()) {

@@ -1,7 +1,9 @@
 #include "tests/qt/qt_fixture.h"
 
 #include <QEventLoop>
-
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <cstdlib>
 
 namespace qttest {
@@ -30,7 +32,8 @@ bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds lim
 
 void pump_for(std::chrono::milliseconds time) {
   const auto deadline = std::chrono::steady_clock::now() + time;
-  while (std::chrono::steady_clock::now() < deadline) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  while (std::chrono::steady_clock::now() < deadline)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 Waits::~Waits() {
@@ -43,18 +46,39 @@ void Waits::when(std::function<bool()> ready, std::function<void()> action, std:
   QTimer* raw = timer.get();
   const auto deadline = std::chrono::steady_clock::now() + limit;
   raw->setInterval(10);
-  QObject::connect(raw, &QTimer::timeout, [raw, ready = std::move(ready), action = std::move(action),
-                                           give_up = std::move(give_up), deadline] {
-    const bool go = ready();
-    if (!go && std::chrono::steady_clock::now() < deadline) return;
-    raw->stop();
-    if (go)
-      action();
-    else if (give_up)
-      give_up();
-  });
+  QObject::connect(
+      raw, &QTimer::timeout,
+      [raw, ready = std::move(ready), action = std::move(action), give_up = std::move(give_up), deadline] {
+        const bool go = ready();
+        if (!go && std::chrono::steady_clock::now() < deadline) return;
+        raw->stop();
+        if (go)
+          action();
+        else if (give_up)
+          give_up();
+      });
   raw->start();
   timers_.push_back(std::move(timer));
+}
+
+bool answer_folder_chooser(const QString& path) {
+  auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+  if (!chooser) return false;
+  auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  if (!name) return false;
+  name->setText(path);
+  static_cast<QDialog*>(chooser)->accept();  // public in QDialog
+  return true;
+}
+
+std::optional<QString> answer_message_box(int button) {
+  auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+  if (!box || box->buttons().isEmpty()) return std::nullopt;
+  QAbstractButton* pressed = box->button(static_cast<QMessageBox::StandardButton>(button));
+  if (!pressed) pressed = box->buttons().first();
+  const QString text = box->text();
+  pressed->click();
+  return text;
 }
 
 void click(QWidget* widget) {
@@ -65,7 +89,8 @@ void click(QWidget* widget) {
 void click_row(QListWidget* list, int row, Qt::KeyboardModifiers modifiers) {
   ASSERT_NE(list, nullptr);
   ASSERT_NE(list->item(row), nullptr) << "no row " << row;
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, list->visualItemRect(list->item(row)).center());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
+                    list->visualItemRect(list->item(row)).center());
 }
 
 void double_click_row(QListWidget* list, int row) {
@@ -116,3 +141,9 @@ int run_window(ui::Dialog& window, const std::function<void()>& body, bool end_a
 }
 
 }  // namespace qttest
+
+// The font library keeps its configuration for the life of the process; Qt loads it once and never
+// frees it. These are not ours, so the leak checker of the sanitizer build leaves them out.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}

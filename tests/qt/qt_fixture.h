@@ -9,10 +9,10 @@
 #include <QPointer>
 #include <QTimer>
 #include <QtTest/QTest>
-
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ui/qt/control_widgets.h"
@@ -26,7 +26,8 @@ namespace qttest {
 QApplication& application();
 
 // Runs Qt events (and so the window layer's work) until `done` holds or the time is up.
-bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(10));
+bool pump_until(const std::function<bool()>& done,
+                std::chrono::milliseconds limit = std::chrono::seconds(10));
 // Runs Qt events for a while.
 void pump_for(std::chrono::milliseconds time);
 
@@ -46,6 +47,13 @@ class Waits {
  private:
   std::vector<std::unique_ptr<QTimer>> timers_;
 };
+
+// Answers the folder chooser that is open now with `path` (typed as an absolute path, which does not
+// depend on the chooser having listed its folder yet). False when no chooser is open.
+bool answer_folder_chooser(const QString& path);
+// Presses `button` of the message box that is open now, or its first button when it has no such one;
+// returns the box's text, or nothing when no box is open.
+std::optional<QString> answer_message_box(int button);
 
 // Mouse and keyboard, as QTest delivers them.
 void click(QWidget* widget);

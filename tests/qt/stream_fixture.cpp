@@ -23,12 +23,12 @@ SyntheticMultiplex write_synthetic_multiplex(const std::string& dir) {
   oc.add_file(oc.gateway(), "readme.txt", text_bytes(mux.readme), 1);
 
   const Bytes pat = pat_section(1, {{0, 0x10}, {1, 0x100}, {2, 0x101}});
-  const Bytes pmt1 = pmt_section(1, 0x1FFF, {},
-                                 {{0x0B, SyntheticMultiplex::kCarouselPid,
-                                   carousel_id_descriptor(SyntheticMultiplex::kCarouselId)},
-                                  {0x06, 0x300, data_broadcast_id_descriptor(0x00F0)}});
-  const Bytes pmt2 =
-      pmt_section(2, 0x1FFF, {}, {{0x0B, SyntheticMultiplex::kSecondPid, data_broadcast_id_descriptor(0x00F0)}});
+  const Bytes pmt1 = pmt_section(
+      1, 0x1FFF, {},
+      {{0x0B, SyntheticMultiplex::kCarouselPid, carousel_id_descriptor(SyntheticMultiplex::kCarouselId)},
+       {0x06, 0x300, data_broadcast_id_descriptor(0x00F0)}});
+  const Bytes pmt2 = pmt_section(
+      2, 0x1FFF, {}, {{0x0B, SyntheticMultiplex::kSecondPid, data_broadcast_id_descriptor(0x00F0)}});
 
   Packetizer ts;
   for (int i = 0; i < 3; ++i) {
@@ -38,7 +38,8 @@ SyntheticMultiplex write_synthetic_multiplex(const std::string& dir) {
     ts.add_sections(SyntheticMultiplex::kCarouselPid, oc.sections());
   }
   std::ofstream out(mux.path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(ts.stream().data()), static_cast<std::streamsize>(ts.stream().size()));
+  out.write(reinterpret_cast<const char*>(ts.stream().data()),
+            static_cast<std::streamsize>(ts.stream().size()));
   mux.mux_entries = {"Prg 0x0001 PID 0x0200", "Prg 0x0002 PID 0x0201"};
   return mux;
 }

@@ -11,7 +11,7 @@ namespace qttest {
 
 struct SyntheticMultiplex {
   static constexpr uint16_t kCarouselPid = 0x200;  // programme 1, carousel_id_descriptor
-  static constexpr uint16_t kSecondPid = 0x201;     // programme 2, data_broadcast_id_descriptor
+  static constexpr uint16_t kSecondPid = 0x201;    // programme 2, data_broadcast_id_descriptor
   static constexpr uint32_t kCarouselId = 0x10;
 
   std::string path;  // the file

@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
-
 #include <atomic>
 #include <thread>
 
@@ -26,20 +25,25 @@ using qttest::run_window;
 namespace r = resources;
 using K = resources::ControlKind;
 
-constexpr int kMultiList = 10, kExtendedList = 11, kEdit = 12, kTree = 13, kButton = 14, kLabel = 15, kBar = 16;
+constexpr int kMultiList = 10, kExtendedList = 11, kEdit = 12, kTree = 13, kButton = 14, kLabel = 15,
+              kBar = 16;
 
 const r::DialogTemplate& layout() {
-  static const r::DialogTemplate controls{9100, "Controls", 220, 160,
-                                          {
-                                              {K::list_box, kMultiList, "", {5, 5, 80, 40}, r::LIST_MULTIPLE_SEL},
-                                              {K::list_box, kExtendedList, "", {90, 5, 80, 40}, r::LIST_EXTENDED_SEL},
-                                              {K::edit, kEdit, "", {5, 50, 60, 12}},
-                                              {K::static_text, kLabel, "A label", {70, 52, 60, 8}},
-                                              {K::tree_view, kTree, "", {5, 65, 160, 80}, r::TREE_HAS_LINES},
-                                              {K::button, kButton, "Press", {175, 5, 40, 14}},
-                                              {K::progress_bar, kBar, "", {175, 130, 40, 10}},
-                                              {K::default_button, r::ID_OK, "OK", {175, 25, 40, 14}},
-                                          }};
+  static const r::DialogTemplate controls{
+      9100,
+      "Controls",
+      220,
+      160,
+      {
+          {K::list_box, kMultiList, "", {5, 5, 80, 40}, r::LIST_MULTIPLE_SEL},
+          {K::list_box, kExtendedList, "", {90, 5, 80, 40}, r::LIST_EXTENDED_SEL},
+          {K::edit, kEdit, "", {5, 50, 60, 12}},
+          {K::static_text, kLabel, "A label", {70, 52, 60, 8}},
+          {K::tree_view, kTree, "", {5, 65, 160, 80}, r::TREE_HAS_LINES},
+          {K::button, kButton, "Press", {175, 5, 40, 14}},
+          {K::progress_bar, kBar, "", {175, 130, 40, 10}},
+          {K::default_button, r::ID_OK, "OK", {175, 25, 40, 14}},
+      }};
   return controls;
 }
 
@@ -131,6 +135,26 @@ TEST_F(Windows, ChangesOfTheModelsShowInTheWidgets) {
   });
 }
 
+TEST_F(Windows, ABackendThatGoesWhileWindowsAreOpenLeavesTheirModelsWorking) {
+  auto own = std::make_unique<ui::qt::QtBackend>();
+  ui::set_backend(own.get());
+  ui::Dialog window(layout());
+  ui::Dialog page(layout());
+  run_window(window, [&] {
+    page.create(window);
+    ASSERT_NE(own->view_of(page), nullptr);
+    EXPECT_EQ(own->view_of(page)->parentWidget(), own->view_of(window));
+    // The window's view and its page's view (a child of it) go with the backend, each once.
+    ui::set_backend(nullptr);
+    own.reset();
+    EXPECT_EQ(window.view(), nullptr);
+    EXPECT_EQ(page.view(), nullptr);
+    window.list_box(kMultiList)->insert_string(-1, "still works");
+    EXPECT_EQ(window.list_box(kMultiList)->count(), 1);
+  });
+  EXPECT_EQ(window.result(), ui::RESULT_OK);
+}
+
 // ---- input
 
 TEST_F(Windows, ButtonClicksReachTheWindowOnlyWhileTheButtonTakesInput) {
@@ -210,6 +234,15 @@ TEST_F(Windows, AnExtendedSelectionListTakesCtrlAndShiftAndDoubleClicks) {
     qttest::double_click_row(shown, 2);
     EXPECT_EQ(double_clicks, 1);
     EXPECT_EQ(list.selected_items(), (std::vector<int>{2}));
+    // While the window takes no input, no kind of click changes anything.
+    window.enable(false);
+    click_row(shown, 0);
+    click_row(shown, 3, Qt::ControlModifier);
+    click_row(shown, 4, Qt::ShiftModifier);
+    qttest::double_click_row(shown, 1);
+    EXPECT_EQ(list.selected_items(), (std::vector<int>{2}));
+    EXPECT_EQ(double_clicks, 1);
+    window.enable(true);
     // Entries the program changes show at once, the selection with them.
     list.delete_string(0);
     list.insert_string(-1, "five");
@@ -231,7 +264,8 @@ TEST_F(Windows, EnterPressesTheDefaultButtonEscapeAndTheCloseBoxCancel) {
   }
   {
     ui::Dialog window(layout());
-    const int result = run_window(window, [&] { QTest::keyClick(backend().view_of(window), Qt::Key_Escape); });
+    const int result =
+        run_window(window, [&] { QTest::keyClick(backend().view_of(window), Qt::Key_Escape); });
     EXPECT_EQ(result, ui::RESULT_CANCEL);
   }
   {
@@ -333,6 +367,44 @@ TEST_F(Windows, TreeItemsShowTheImagesOfTheModelsImageList) {
   });
 }
 
+TEST_F(Windows, TreeLinesAndExpandButtonsAreDrawnAsTheTreesStyleAsks) {
+  ui::Dialog window(layout());
+  run_window(window, [&] {
+    ui::TreeView& tree = *window.tree(kTree);  // the layout gives it lines only
+    auto* shown = widget<ui::qt::TreeWidget>(&tree);
+    ui::TreeNode* root = tree.insert(nullptr, "root");
+    tree.insert(root, "leaf");
+    ui::TreeNode* branch = tree.insert(root, "branch");
+    tree.insert(branch, "inner");
+    tree.expand(root);
+    backend().flush();
+    QTreeWidgetItem* leaf_item = shown->topLevelItem(0)->child(0);
+    QTreeWidgetItem* branch_item = shown->topLevelItem(0)->child(1);
+    // The dark pixels in the column left of an item, where its line and button go.
+    auto marks = [&](QTreeWidgetItem* item) {
+      const QImage image = shown->viewport()->grab().toImage();
+      const QRect text = shown->visualItemRect(item);
+      const QRgb dark = shown->palette().color(QPalette::Dark).rgb();
+      int count = 0;
+      for (int y = text.top(); y <= text.bottom(); ++y)
+        for (int x = std::max(0, text.left() - shown->indentation()); x < text.left(); ++x)
+          if (image.pixel(x, y) == dark) ++count;
+      return count;
+    };
+    EXPECT_GT(marks(leaf_item), 0);
+    tree.remove_style(r::TREE_HAS_LINES);
+    EXPECT_EQ(marks(leaf_item), 0);
+    EXPECT_EQ(marks(branch_item), 0);
+    // Buttons only: a box beside the node that has children, nothing beside the leaf.
+    tree.add_style(r::TREE_HAS_BUTTONS);
+    EXPECT_EQ(marks(leaf_item), 0);
+    EXPECT_GT(marks(branch_item), 0);
+    EXPECT_FALSE(shown->rootIsDecorated());
+    tree.add_style(r::TREE_LINES_AT_ROOT);
+    EXPECT_TRUE(shown->rootIsDecorated());
+  });
+}
+
 TEST_F(Windows, AVeryDeepTreeIsMirroredWithoutExhaustingTheStack) {
   ui::Dialog window(layout());
   run_window(window, [&] {
@@ -359,18 +431,21 @@ TEST_F(Windows, PostedWorkAndTimersRunInTheModalLoop) {
   std::atomic<int> done{0};
   std::thread poster;
   qttest::Waits waits;
-  run_window(window, [&] {
-    window.set_timer(7, 5);
-    poster = std::thread([&] {
-      for (int i = 0; i < 3; ++i) {
-        window.post([&] { ++done; });
-        std::this_thread::sleep_for(5ms);
-      }
-    });
-    // The hook returns; the modal loop runs the work and the timer and then ends the window.
-    waits.when([&] { return done == 3 && window.ticks >= 5; }, [&] { window.end_dialog(42); }, 10s,
-                 [&] { window.end_dialog(-1); });
-  }, false);
+  run_window(
+      window,
+      [&] {
+        window.set_timer(7, 5);
+        poster = std::thread([&] {
+          for (int i = 0; i < 3; ++i) {
+            window.post([&] { ++done; });
+            std::this_thread::sleep_for(5ms);
+          }
+        });
+        // The hook returns; the modal loop runs the work and the timer and then ends the window.
+        waits.when([&] { return done == 3 && window.ticks >= 5; }, [&] { window.end_dialog(42); }, 10s,
+                   [&] { window.end_dialog(-1); });
+      },
+      false);
   poster.join();
   EXPECT_EQ(window.result(), 42);
   EXPECT_EQ(done, 3);
@@ -381,11 +456,15 @@ TEST_F(Windows, ATimerSetByAClickRunsWithoutAnyOtherWork) {
   TimerWindow window;
   window.on_command(kButton, [&] { window.set_timer(9, 5); });
   qttest::Waits waits;
-  run_window(window, [&] {
-    // The click comes from inside the running loop, and nothing is posted after it.
-    waits.when([] { return true; }, [&] { click(widget<QPushButton>(window.button(kButton))); }, 1s, {});
-    waits.when([&] { return window.ticks >= 3; }, [&] { window.end_dialog(5); }, 10s, [&] { window.end_dialog(-1); });
-  }, false);
+  run_window(
+      window,
+      [&] {
+        // The click comes from inside the running loop, and nothing is posted after it.
+        waits.when([] { return true; }, [&] { click(widget<QPushButton>(window.button(kButton))); }, 1s, {});
+        waits.when([&] { return window.ticks >= 3; }, [&] { window.end_dialog(5); }, 10s,
+                   [&] { window.end_dialog(-1); });
+      },
+      false);
   EXPECT_EQ(window.result(), 5);
 }
 
@@ -394,17 +473,23 @@ TEST_F(Windows, AQuitRequestClosesTheInnermostWindowAndIsPassedOutwards) {
   int inner_result = 0;
   std::thread quitter;
   qttest::Waits waits;
-  run_window(outer, [&] {
-    ui::Dialog inner(layout(), &outer);
-    qttest::Waits inner_waits;
-    inner_result = run_window(inner, [&] {
-      quitter = std::thread([&] { inner.post_quit(); });
-      // Nothing but the quit request ends the window, unless it never comes.
-      inner_waits.when([] { return false; }, [] {}, 10s, [&] { inner.end_dialog(-1); });
-    }, false);
-    // The request is put back for the loop around: the outer window closes as well.
-    waits.when([] { return false; }, [] {}, 10s, [&] { outer.end_dialog(-1); });
-  }, false);
+  run_window(
+      outer,
+      [&] {
+        ui::Dialog inner(layout(), &outer);
+        qttest::Waits inner_waits;
+        inner_result = run_window(
+            inner,
+            [&] {
+              quitter = std::thread([&] { inner.post_quit(); });
+              // Nothing but the quit request ends the window, unless it never comes.
+              inner_waits.when([] { return false; }, [] {}, 10s, [&] { inner.end_dialog(-1); });
+            },
+            false);
+        // The request is put back for the loop around: the outer window closes as well.
+        waits.when([] { return false; }, [] {}, 10s, [&] { outer.end_dialog(-1); });
+      },
+      false);
   quitter.join();
   EXPECT_EQ(inner_result, ui::RESULT_CANCEL);
   EXPECT_EQ(outer.result(), ui::RESULT_CANCEL);
@@ -461,7 +546,8 @@ TEST_F(Windows, MessageBoxesShowTextCaptionIconAndAnswerTheButtonPressed) {
   const Case cases[] = {
       {ui::BOX_OK, QMessageBox::Ok, QMessageBox::NoIcon, ui::RESULT_OK},
       {ui::BOX_OK | ui::BOX_ICON_ERROR, QMessageBox::Ok, QMessageBox::Critical, ui::RESULT_OK},
-      {ui::BOX_OK_CANCEL | ui::BOX_ICON_WARNING, QMessageBox::Cancel, QMessageBox::Warning, ui::RESULT_CANCEL},
+      {ui::BOX_OK_CANCEL | ui::BOX_ICON_WARNING, QMessageBox::Cancel, QMessageBox::Warning,
+       ui::RESULT_CANCEL},
       {ui::BOX_OK_CANCEL, QMessageBox::Ok, QMessageBox::NoIcon, ui::RESULT_OK},
       {ui::BOX_YES_NO | ui::BOX_ICON_INFORMATION, QMessageBox::Yes, QMessageBox::Information, ui::RESULT_YES},
       {ui::BOX_YES_NO, QMessageBox::No, QMessageBox::NoIcon, ui::RESULT_NO},
@@ -472,16 +558,17 @@ TEST_F(Windows, MessageBoxesShowTextCaptionIconAndAnswerTheButtonPressed) {
     QMessageBox::Icon seen_icon = QMessageBox::NoIcon;
     qttest::Waits waits;
     waits.when([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
-                 [&] {
-                   auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                   seen_text = box->text();
-                   seen_caption = box->windowTitle();
-                   seen_icon = box->icon();
-                   if (QAbstractButton* button = box->button(c.press)) button->click();
-                 },
-                 10s, [] {
-                   if (QWidget* w = QApplication::activeModalWidget()) w->close();
-                 });
+               [&] {
+                 auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                 seen_text = box->text();
+                 seen_caption = box->windowTitle();
+                 seen_icon = box->icon();
+                 if (QAbstractButton* button = box->button(c.press)) button->click();
+               },
+               10s,
+               [] {
+                 if (QWidget* w = QApplication::activeModalWidget()) w->close();
+               });
     EXPECT_EQ(ui::message_box(nullptr, "OrvexFltMgr is NULL", "DSMCC", c.type), c.result);
     EXPECT_EQ(seen_text, "OrvexFltMgr is NULL");
     EXPECT_EQ(seen_caption, "DSMCC");
@@ -499,23 +586,22 @@ TEST_F(Windows, TheFolderChooserAsksWithAFileDialogOrAnswersForAutomation) {
   QString title;
   qttest::Waits waits;
   waits.when([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr; },
-               [&] {
-                 auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-                 title = chooser->windowTitle();
-                 chooser->setDirectory(dir.path());
-                 chooser->selectFile(dir.path());
-                 static_cast<QDialog*>(chooser)->accept();  // public in QDialog
-               },
-               10s, [] {
-                 if (QWidget* w = QApplication::activeModalWidget()) w->close();
-               });
+             [&] {
+               title = QApplication::activeModalWidget()->windowTitle();
+               qttest::answer_folder_chooser(dir.path());
+             },
+             10s,
+             [] {
+               if (QWidget* w = QApplication::activeModalWidget()) w->close();
+             });
   EXPECT_EQ(ui::choose_folder(nullptr, "Save into"), path);
   EXPECT_EQ(title, "Save into");
   // The user cancels.
   waits.when([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr; },
-               [] { qobject_cast<QFileDialog*>(QApplication::activeModalWidget())->reject(); }, 10s, [] {
-                 if (QWidget* w = QApplication::activeModalWidget()) w->close();
-               });
+             [] { qobject_cast<QFileDialog*>(QApplication::activeModalWidget())->reject(); }, 10s,
+             [] {
+               if (QWidget* w = QApplication::activeModalWidget()) w->close();
+             });
   EXPECT_EQ(ui::choose_folder(nullptr, "Save into"), "");
   // Automation answers without a dialog.
   backend().set_folder_answer("/somewhere/else");

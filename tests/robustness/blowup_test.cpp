@@ -210,6 +210,38 @@ TEST(Blowups, PageStopsGrowingAtItsLimitWhileTheOtherPagesAreBuilt) {
   EXPECT_GT(section_page.root()->child_count(), 0u);
 }
 
+TEST(Blowups, DataCarouselPageStopsAtItsLimitWithOneLine) {
+  Log log;
+  Capture capture;
+  // DIIs of many download groups, each announcing many modules: every module is a node.
+  for (uint32_t group = 0; group < 4; ++group) {
+    ts::DiiSpec dii;
+    dii.downloadId = 0x100 + group;
+    dii.header.transactionId = 0x80000000 + group;
+    for (uint16_t m = 0; m < 300; ++m) dii.modules.push_back({m, 4066, 0, {}, {}});
+    ts::SectionSpec section;
+    section.table_id_extension = static_cast<uint16_t>(group);
+    capture.feed(ts::dii_section(dii, section));
+    // The page lists the modules of a group that has blocks: one block of one module will do.
+    capture.feed(ts::ddb_section(ts::block(dii.downloadId, 0, 0, {1, 2, 3})));
+  }
+  ASSERT_EQ(capture.counters.dii_count.load(), 4);
+
+  ui::Dialog window{resources::DIALOG_ANALYSIS};
+  CDataCarouselDlg page(&capture.store, &window);
+  page.create(window);
+  page.set_node_limit(500);
+  page.clear();
+  page.rebuild();
+  EXPECT_EQ(page.tree_view()->node_count(), 500u);
+  EXPECT_EQ(log.count(1, "limit"), 1u);
+
+  // A rebuild with room for everything shows every group and module.
+  page.set_node_limit(kMaxTreeNodes);
+  page.rebuild();
+  EXPECT_GT(page.tree_view()->node_count(), 4u * 300u);
+}
+
 // ---- A store that would grow without end -----------------------------------------------------------
 
 // A block of a module that changes all the time: every section is new to the store.

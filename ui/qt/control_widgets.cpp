@@ -1,12 +1,10 @@
 #include "ui/qt/control_widgets.h"
 
-#include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
-#include <QStyleFactory>
-
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -51,16 +49,6 @@ size_t utf8_sequence(std::string_view s, size_t i) {
   if ((length == 3 && value < 0x800) || (length == 4 && value < 0x10000)) return 0;
   if ((value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) return 0;
   return length;
-}
-
-QStyle* lines_style() {
-  // One style object for every tree with lines; the application deletes it at its end.
-  static QStyle* style = [] {
-    QStyle* s = QStyleFactory::create(QStringLiteral("Windows"));
-    if (s) s->setParent(qApp);
-    return s;
-  }();
-  return style;
 }
 
 }  // namespace
@@ -122,7 +110,9 @@ ListWidget::ListWidget(WindowView& view, ui::ListBox& list, QWidget* parent)
   sync_entries();
 }
 
-ui::ListBox* ListWidget::model() const { return view_.window() ? &list_ : nullptr; }
+ui::ListBox* ListWidget::model() const {
+  return view_.window() ? &list_ : nullptr;
+}
 
 void ListWidget::sync_entries() {
   syncing_ = true;
@@ -154,7 +144,8 @@ void ListWidget::sync_selection() {
 
 void ListWidget::user_click(int row, Qt::KeyboardModifiers modifiers) {
   ui::ListBox* list = model();
-  if (!list || row < 0 || row >= list->count()) return;
+  // A list that takes no input (its window disabled under a modal window) ignores every click.
+  if (!list || !list->accepts_input() || row < 0 || row >= list->count()) return;
   if (list->selection_mode() == ui::ListBox::SelectionMode::extended) {
     if ((modifiers & Qt::ShiftModifier) && anchor_ >= 0 && anchor_ < list->count()) {
       // A range from the anchor; with Ctrl it is added to what is selected.
@@ -164,7 +155,6 @@ void ListWidget::user_click(int row, Qt::KeyboardModifiers modifiers) {
       return;
     }
     if (modifiers & Qt::ControlModifier) {
-      if (!list->accepts_input()) return;
       list->set_sel(row, !list->is_selected(row));
       anchor_ = row;
       setCurrentRow(row, QItemSelectionModel::NoUpdate);
@@ -240,7 +230,8 @@ TreeWidget::TreeWidget(WindowView& view, ui::TreeView& tree, QWidget* parent)
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   header()->setStretchLastSection(false);
-  QObject::connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) { user_expanded(item, true); });
+  QObject::connect(this, &QTreeWidget::itemExpanded, this,
+                   [this](QTreeWidgetItem* item) { user_expanded(item, true); });
   QObject::connect(this, &QTreeWidget::itemCollapsed, this,
                    [this](QTreeWidgetItem* item) { user_expanded(item, false); });
   sync_style();
@@ -249,15 +240,52 @@ TreeWidget::TreeWidget(WindowView& view, ui::TreeView& tree, QWidget* parent)
 }
 
 void TreeWidget::sync_style() {
-  const uint32_t style = tree_.style();
-  setRootIsDecorated((style & resources::TREE_LINES_AT_ROOT) != 0);
-  if (style & resources::TREE_HAS_LINES) {
-    if (QStyle* lines = lines_style()) setStyle(lines);
+  style_ = tree_.style();
+  setRootIsDecorated((style_ & resources::TREE_LINES_AT_ROOT) != 0);
+  viewport()->update();
+}
+
+void TreeWidget::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const {
+  const int indent = indentation();
+  const int columns = indent > 0 ? rect.width() / indent : 0;
+  const bool lines = (style_ & resources::TREE_HAS_LINES) != 0;
+  const bool buttons = (style_ & resources::TREE_HAS_BUTTONS) != 0;
+  if (columns <= 0 || (!lines && !buttons)) return;
+  painter->save();
+  QPen dotted(palette().color(QPalette::Dark), 1, Qt::DotLine);
+  const int right = rect.left() + columns * indent;
+  auto has_next = [](const QModelIndex& at) { return at.sibling(at.row() + 1, 0).isValid(); };
+
+  // The rightmost column belongs to the item itself, each column to its left to one ancestor.
+  const QRect own(right - indent, rect.top(), indent, rect.height());
+  const int cx = own.left() + indent / 2, cy = own.top() + own.height() / 2;
+  if (lines) {
+    painter->setPen(dotted);
+    if (index.row() > 0 || index.parent().isValid()) painter->drawLine(cx, own.top(), cx, cy);
+    if (has_next(index)) painter->drawLine(cx, cy, cx, own.bottom());
+    painter->drawLine(cx, cy, own.right(), cy);
+    QModelIndex ancestor = index.parent();
+    for (int column = 1; ancestor.isValid() && column < columns; ++column, ancestor = ancestor.parent()) {
+      if (!has_next(ancestor)) continue;
+      const int x = right - (column + 1) * indent + indent / 2;
+      painter->drawLine(x, rect.top(), x, rect.bottom());
+    }
   }
+  if (buttons && model()->hasChildren(index)) {
+    const QRect box(cx - 4, cy - 4, 8, 8);
+    painter->setPen(palette().color(QPalette::Dark));
+    painter->fillRect(box, palette().color(QPalette::Base));
+    painter->drawRect(box);
+    painter->setPen(palette().color(QPalette::Text));
+    painter->drawLine(box.left() + 2, cy, box.right() - 2, cy);
+    if (!isExpanded(index)) painter->drawLine(cx, box.top() + 2, cx, box.bottom() - 2);
+  }
+  painter->restore();
 }
 
 QIcon TreeWidget::icon_for(int image, int selected_image) {
-  const quint64 key = (static_cast<quint64>(static_cast<uint32_t>(image)) << 32) | static_cast<uint32_t>(selected_image);
+  const quint64 key =
+      (static_cast<quint64>(static_cast<uint32_t>(image)) << 32) | static_cast<uint32_t>(selected_image);
   auto it = icons_.find(key);
   if (it != icons_.end()) return it.value();
   const ui::ImageList& images = tree_.image_list();
@@ -335,7 +363,8 @@ void TreeWidget::sync() {
     }
     for (size_t i = 0; i < nodes.size(); ++i) {
       QTreeWidgetItem* item = child_at(static_cast<int>(i));
-      if (!nodes[i]->children().empty() || item->childCount() > 0) pending.push_back({item, &nodes[i]->children()});
+      if (!nodes[i]->children().empty() || item->childCount() > 0)
+        pending.push_back({item, &nodes[i]->children()});
       if (item->isExpanded() != nodes[i]->expanded()) expand.emplace_back(item, nodes[i]->expanded());
     }
   }

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QString>
 #include <QTreeWidget>
-
 #include <cstdint>
 #include <string_view>
 #include <utility>
@@ -72,8 +71,8 @@ class ListWidget : public QListWidget {
 
 class TreeWidget : public QTreeWidget {
  public:
-  static constexpr int kNodeRole = Qt::UserRole;      // the model node's address
-  static constexpr int kBytesRole = Qt::UserRole + 1;  // the model text's bytes
+  static constexpr int kNodeRole = Qt::UserRole;        // the model node's address
+  static constexpr int kBytesRole = Qt::UserRole + 1;   // the model text's bytes
   static constexpr int kImagesRole = Qt::UserRole + 2;  // (image, selected image) as a point
 
   TreeWidget(WindowView& view, ui::TreeView& tree, QWidget* parent);
@@ -87,6 +86,10 @@ class TreeWidget : public QTreeWidget {
   // True while the widget hands an expansion of the user to the model: the widget already shows it.
   bool echoing_user() const { return echoing_user_; }
 
+ protected:
+  // Dotted lines between the nodes and boxed expand buttons, as the tree's style asks.
+  void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+
  private:
   // The model node an item stands for, checked against the live model by the item's position; null
   // when the item is stale (the model changed and the sync is still to come).
@@ -98,6 +101,7 @@ class TreeWidget : public QTreeWidget {
   WindowView& view_;
   ui::TreeView& tree_;
   QHash<quint64, QIcon> icons_;  // by (image << 32 | selected_image)
+  uint32_t style_ = 0;
   bool syncing_ = false;
   bool echoing_user_ = false;
 };

@@ -11,7 +11,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QThread>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -56,12 +55,16 @@ QtBackend::QtBackend() : font_(QApplication::font()) {
 }
 
 QtBackend::~QtBackend() {
+  // Windows still attached keep their models; their widgets go. A page's view is a child of its
+  // window's view and goes with it.
+  std::vector<QPointer<WindowView>> views;
   for (auto& [window, view] : views_) {
     const_cast<Dialog*>(window)->set_view(nullptr);
     view->detach();
-    delete view;
+    views.emplace_back(view);
   }
   views_.clear();
+  for (QPointer<WindowView>& view : views) delete view.data();
   delete waker_;
 }
 
@@ -70,7 +73,9 @@ void QtBackend::set_dialog_font(const QFont& font) {
   units_ = dialog_units(font_);
 }
 
-bool QtBackend::on_window_thread() const { return QThread::currentThread() == waker_->thread(); }
+bool QtBackend::on_window_thread() const {
+  return QThread::currentThread() == waker_->thread();
+}
 
 // ---- views --------------------------------------------------------------------------------------
 
@@ -232,7 +237,8 @@ int QtBackend::message_box(Dialog* parent, std::string_view text, std::string_vi
   if ((type & 0x0F) == BOX_YES_NO) buttons = QMessageBox::Yes | QMessageBox::No;
   QWidget* owner = parent ? view_of(*parent) : nullptr;
   if (!owner) {
-    for (auto it = modal_windows_.rbegin(); it != modal_windows_.rend() && !owner; ++it) owner = view_of(**it);
+    for (auto it = modal_windows_.rbegin(); it != modal_windows_.rend() && !owner; ++it)
+      owner = view_of(**it);
   }
   if (!owner) owner = main_window_.data();
   QMessageBox box(icon, QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())),
@@ -320,7 +326,8 @@ bool QtBackend::screenshot(const Dialog& window, std::string_view name) {
   if (image.isNull()) return false;
   QDir dir(QString::fromStdString(screenshot_dir_));
   if (!dir.exists() && !dir.mkpath(QStringLiteral("."))) return false;
-  const QString file = dir.filePath(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) + ".png");
+  const QString file =
+      dir.filePath(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) + ".png");
   return image.save(file, "PNG");
 }
 

@@ -24,7 +24,6 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
-
 #include <atomic>
 #include <chrono>
 #include <mutex>

@@ -30,7 +30,9 @@ void TabStrip::set_tabs(std::vector<Tab> tabs, int current) {
   update();
 }
 
-int TabStrip::header_height() const { return QFontMetrics(font()).height() + 10; }
+int TabStrip::header_height() const {
+  return QFontMetrics(font()).height() + 10;
+}
 
 QRect TabStrip::tab_rect(int index) const {
   if (index < 0 || index >= static_cast<int>(tabs_.size())) return {};
@@ -65,9 +67,15 @@ void TabStrip::check_pointer() {
   if (!pointer_timer_.isActive()) pointer_timer_.start();
 }
 
-void TabStrip::enterEvent(QEnterEvent*) { check_pointer(); }
-void TabStrip::leaveEvent(QEvent*) { check_pointer(); }
-void TabStrip::mouseMoveEvent(QMouseEvent*) { check_pointer(); }
+void TabStrip::enterEvent(QEnterEvent*) {
+  check_pointer();
+}
+void TabStrip::leaveEvent(QEvent*) {
+  check_pointer();
+}
+void TabStrip::mouseMoveEvent(QMouseEvent*) {
+  check_pointer();
+}
 
 void TabStrip::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
@@ -110,7 +118,8 @@ void TabStrip::paintEvent(QPaintEvent*) {
       painter.setPen(light);
       painter.drawLine(r.left(), header - 1, r.right(), header - 1);
     }
-    painter.setPen(tab.enabled ? pal.color(QPalette::WindowText) : pal.color(QPalette::Disabled, QPalette::WindowText));
+    painter.setPen(tab.enabled ? pal.color(QPalette::WindowText)
+                               : pal.color(QPalette::Disabled, QPalette::WindowText));
     painter.drawText(r, Qt::AlignCenter, tab.text);
     if (selected && hasFocus()) painter.drawRect(r.adjusted(3, 3, -4, -4));
   }

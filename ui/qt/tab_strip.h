@@ -7,7 +7,6 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
-
 #include <functional>
 #include <vector>
 

@@ -1,6 +1,7 @@
 #include "ui/qt/window_view.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
@@ -22,7 +23,8 @@ std::vector<TabStrip::Tab> tabs_of(const ui::TabControl& tabs) {
 }  // namespace
 
 WindowView::WindowView(QtBackend& backend, ui::Dialog& window, QWidget* parent, bool top_level)
-    : QWidget(parent, top_level ? Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint
+    : QWidget(parent, top_level ? Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                      Qt::WindowSystemMenuHint
                                 : Qt::Widget),
       backend_(backend),
       window_(&window),
@@ -44,7 +46,9 @@ WindowView::WindowView(QtBackend& backend, ui::Dialog& window, QWidget* parent, 
 
 WindowView::~WindowView() = default;
 
-const DialogUnits& WindowView::units() const { return backend_.units(); }
+const DialogUnits& WindowView::units() const {
+  return backend_.units();
+}
 
 void WindowView::detach() {
   window_ = nullptr;
@@ -211,8 +215,12 @@ void WindowView::show_top_level(bool on) {
                                                                     : QRect();
   if (frame.isValid()) move(frame.center() - QPoint(width() / 2, height() / 2));
   show();
-  raise();
-  activateWindow();
+  // Platforms without a window manager (offscreen) have no stacking to change.
+  const QString platform = QGuiApplication::platformName();
+  if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal")) {
+    raise();
+    activateWindow();
+  }
 }
 
 void WindowView::closeEvent(QCloseEvent* event) {

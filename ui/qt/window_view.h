@@ -8,7 +8,6 @@
 
 #include <QTimer>
 #include <QWidget>
-
 #include <set>
 #include <unordered_map>
 
