@@ -237,27 +237,36 @@ void SectionFilterManager::delivery_main() {
     std::lock_guard lock(control_mutex_);
     source = source_;
   }
-  bool ended = false;
   if (source->live()) {
-    ended = run_live_pump(static_cast<LiveSource&>(*source));
-  } else if (wait_for_begin()) {
-    ended = run_capture_file_pass(static_cast<const FileSource&>(*source));
-  }
-  if (ended) {
-    {
-      std::lock_guard lock(psi_mutex_);
-      input_ended_.store(true, std::memory_order_release);
+    if (run_live_pump(static_cast<LiveSource&>(*source))) report_end_of_input();
+  } else {
+    // Each capture gets the whole file: once a pass has ended, the next begin (or, with the automatic
+    // begin, the next filters installed) delivers it again from its start.
+    while (wait_for_begin() && run_capture_file_pass(static_cast<const FileSource&>(*source))) {
+      {
+        std::lock_guard lock(control_mutex_);
+        begin_requested_ = false;
+        filter_added_ = false;
+      }
+      report_end_of_input();
     }
-    psi_cv_.notify_all();
-    std::function<void()> handler;
-    {
-      std::lock_guard lock(control_mutex_);
-      handler = end_handler_;
-    }
-    if (handler && !stop_requested()) handler();
   }
   delivery_id_.store(std::thread::id{}, std::memory_order_release);
   Release();  // may delete this object: nothing may follow
+}
+
+void SectionFilterManager::report_end_of_input() {
+  {
+    std::lock_guard lock(psi_mutex_);
+    input_ended_.store(true, std::memory_order_release);
+  }
+  psi_cv_.notify_all();
+  std::function<void()> handler;
+  {
+    std::lock_guard lock(control_mutex_);
+    handler = end_handler_;
+  }
+  if (handler && !stop_requested()) handler();
 }
 
 bool SectionFilterManager::run_capture_file_pass(const FileSource& file) {

@@ -117,6 +117,8 @@ class SectionFilterManager final : public OrvexFltMgr,
   void ensure_delivery_thread();
   void delivery_main();
   bool wait_for_begin();
+  // The input has been read to its end: wakes PSI requests and calls the end-of-input handler.
+  void report_end_of_input();
   bool run_capture_file_pass(const FileSource& file);
   bool run_live_pump(LiveSource& live);
   void reader_main(LiveSource& live);

@@ -13,7 +13,8 @@
 //
 // A file is delivered only when begin_capture() is called, or, with set_auto_begin(N), once no filter
 // has been added or removed for N milliseconds after the first one was added (for interactive use,
-// where nobody calls begin_capture). Filters installed while the file is being delivered receive the
+// where nobody calls begin_capture). Each capture gets the whole file: once a pass has ended, the next
+// begin_capture() (or, automatically, the next filters added) delivers it again from its start. Filters installed while the file is being delivered receive the
 // sections from that point on. Live sources (a pipe on standard input, UDP) are read from the moment
 // something asks for sections and run until they end or stop() is called.
 //
@@ -71,7 +72,7 @@ class Host {
   void set_diagnostic_handler(std::function<void(const std::string&)> handler);
 
   // Starts delivering: a file from its start, once, at full speed. False when there is no source or
-  // the capture has already begun.
+  // a pass over the file is under way.
   bool begin_capture();
   // Ends reading and delivery and joins the host's threads. After it no callback runs.
   void stop();

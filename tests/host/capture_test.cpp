@@ -240,7 +240,6 @@ TEST_F(HostFixture, FileIsDeliveredOnceThenTheEndHandlerRuns) {
   host.set_end_of_input_handler([&] { seen_at_end.set_value(log.count()); });
   const uint32_t handle = add(kPid, log);
   EXPECT_TRUE(host.begin_capture());
-  EXPECT_FALSE(host.begin_capture());
   auto at_end = seen_at_end.get_future();
   ASSERT_EQ(at_end.wait_for(std::chrono::seconds(60)), std::future_status::ready);
   EXPECT_EQ(at_end.get(), sections.size());
@@ -253,6 +252,23 @@ TEST_F(HostFixture, FileIsDeliveredOnceThenTheEndHandlerRuns) {
   EXPECT_EQ(s.packets, s.bytes / 188);
   EXPECT_EQ(filters->RemoveSectionFilter(handle), S_OK);
   EXPECT_NE(filters->RemoveSectionFilter(handle), S_OK);
+}
+
+TEST_F(HostFixture, EveryCaptureGetsTheWholeFileAgain) {
+  const auto sections = numbered_sections(12);
+  open(testsupport::packetize(kPid, sections));
+  for (int capture = 0; capture < 3; ++capture) {
+    SCOPED_TRACE(capture);
+    hosttest::SectionLog log;
+    std::promise<void> ended;
+    host.set_end_of_input_handler([&] { ended.set_value(); });
+    const uint32_t handle = add(kPid, log);
+    ASSERT_TRUE(host.begin_capture());
+    ASSERT_EQ(ended.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_EQ(filters->RemoveSectionFilter(handle), S_OK);
+    EXPECT_EQ(log.snapshot(), sections);
+  }
+  host.stop();
 }
 
 TEST_F(HostFixture, NothingIsDeliveredBeforeTheCaptureBegins) {
@@ -276,7 +292,6 @@ TEST_F(HostFixture, AutomaticBeginOnceTheFiltersAreQuiet) {
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(50));
   EXPECT_EQ(log.snapshot(), sections);
   EXPECT_EQ(second.snapshot(), sections);
-  EXPECT_FALSE(host.begin_capture());
 }
 
 // A filter installed from inside a callback gets the sections that follow; one removed from inside
