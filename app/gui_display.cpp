@@ -16,9 +16,9 @@ bool set(const char* value) {
 }
 
 // The plugin named first in a QT_QPA_PLATFORM value ("offscreen:fontengine=freetype", "xcb;offscreen").
-std::string first_platform(const std::string& spec) {
-  const size_t end = spec.find_first_of(":;");
-  return spec.substr(0, end);
+std::string first_platform(const std::string& desc) {
+  const size_t end = desc.find_first_of(":;");
+  return desc.substr(0, end);
 }
 
 bool qt_platform_installed(const std::string& name) {

@@ -67,8 +67,8 @@ uint32_t decode_gateway(const std::vector<uint8_t>& bytes, CServiceGatewayInfo& 
 TEST(BiopProfileBody, DecodesEveryPartInBothByteOrders) {
   for (uint8_t order : std::vector<uint8_t>{0x00, 0x01, 0xFF}) {
     SCOPED_TRACE(static_cast<int>(order));
-    const ts::BiopProfileSpec spec = full_profile(order);
-    const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+    const ts::BiopProfileSpec desc = full_profile(order);
+    const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
     const BiopProfileBody& b = r.body;
 
     EXPECT_EQ(b.profile_data_byte_order, order);
@@ -111,8 +111,8 @@ TEST(BiopProfileBody, DecodesEveryPartInBothByteOrders) {
 
 TEST(BiopProfileBody, TraceLinesInOrder) {
   LogCapture log;
-  ts::BiopProfileSpec spec = ts::gateway_profile(0x10, 0x0001, {0x00, 0x01}, 0x0B, 0x80000002);
-  decode_profile(ts::build_biop_profile_body(spec));
+  ts::BiopProfileSpec desc = ts::gateway_profile(0x10, 0x0001, {0x00, 0x01}, 0x0B, 0x80000002);
+  decode_profile(ts::build_biop_profile_body(desc));
   const std::vector<std::string> expected = {"parse_BIOP_ProfileBody()",
                                              "lite_component_count=2",
                                              "component_data_length=11",
@@ -129,16 +129,16 @@ TEST(BiopProfileBody, TraceLinesInOrder) {
 }
 
 TEST(BiopProfileBody, FurtherTapsCarryTheirOwnSelectors) {
-  ts::BiopProfileSpec spec = ts::gateway_profile(1, 2, {3}, 4, 5);
+  ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 5);
   ts::TapSpec t2;
   t2.id = 2;
   t2.selector = {0x00, 0x02, 0x10, 0x20};
   ts::TapSpec t3;
   t3.id = 3;
   t3.selector = {};
-  spec.taps = {spec.taps[0], t2, t3};
-  spec.lite_components.push_back(ts::lite_component(0x11111111, {0x77}));
-  const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+  desc.taps = {desc.taps[0], t2, t3};
+  desc.lite_components.push_back(ts::lite_component(0x11111111, {0x77}));
+  const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
   ASSERT_EQ(r.body.taps.size(), 3u);
   EXPECT_EQ(r.body.taps[1].selector, (Bytes{0x00, 0x02, 0x10, 0x20}));
   EXPECT_EQ(r.body.taps[1].selector_type, 2u)
@@ -153,10 +153,10 @@ TEST(BiopProfileBody, FurtherTapsCarryTheirOwnSelectors) {
 }
 
 TEST(BiopProfileBody, FirstTapIsSeventeenBytesWhateverItsSelectorLengthSays) {
-  ts::BiopProfileSpec spec = ts::gateway_profile(1, 2, {3}, 4, 0x80000006);
-  spec.taps[0].selector_length = 0;
-  spec.lite_components.push_back(ts::lite_component(0x22222222, {0x01, 0x02}));
-  const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+  ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 0x80000006);
+  desc.taps[0].selector_length = 0;
+  desc.lite_components.push_back(ts::lite_component(0x22222222, {0x01, 0x02}));
+  const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
   ASSERT_EQ(r.body.taps.size(), 1u);
   EXPECT_EQ(r.body.taps[0].selector_length, 0u);
   EXPECT_EQ(r.body.taps[0].transactionId, 0x80000006u);
@@ -166,10 +166,10 @@ TEST(BiopProfileBody, FirstTapIsSeventeenBytesWhateverItsSelectorLengthSays) {
 }
 
 TEST(BiopProfileBody, BinderWithoutTapsReadsNone) {
-  ts::BiopProfileSpec spec = ts::gateway_profile(1, 2, {3}, 4, 5);
-  spec.taps.clear();
-  spec.lite_components.push_back(ts::lite_component(0x33333333, {0x09}));
-  const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+  ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 5);
+  desc.taps.clear();
+  desc.lite_components.push_back(ts::lite_component(0x33333333, {0x09}));
+  const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
   EXPECT_EQ(r.body.taps_count, 0u);
   EXPECT_TRUE(r.body.taps.empty());
   ASSERT_EQ(r.body.liteComponents.size(), 1u);
@@ -190,12 +190,12 @@ class LiteComponentCountTest : public ::testing::TestWithParam<LiteCountCase> {}
 
 TEST_P(LiteComponentCountTest, ReadsCountMinusTwoFurtherComponents) {
   const auto& c = GetParam();
-  ts::BiopProfileSpec spec = ts::gateway_profile(1, 2, {3}, 4, 5);
+  ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 5);
   for (size_t i = 0; i < c.components_written; ++i)
-    spec.lite_components.push_back(
+    desc.lite_components.push_back(
         ts::lite_component(static_cast<uint32_t>(0x49534F00 + i), std::vector<uint8_t>(i + 1, 0x5A)));
-  spec.lite_component_count = c.lite_component_count;
-  const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+  desc.lite_component_count = c.lite_component_count;
+  const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
   ASSERT_EQ(r.body.liteComponents.size(), c.expected);
   for (size_t i = 0; i < c.expected; ++i) {
     EXPECT_EQ(r.body.liteComponents[i].componentId_tag, 0x49534F00 + i);
@@ -212,11 +212,11 @@ INSTANTIATE_TEST_SUITE_P(Counts, LiteComponentCountTest,
 TEST(BiopProfileBody, UnexpectedComponentTagsEndTheBodySilently) {
   {
     LogCapture log;
-    ts::BiopProfileSpec spec = ts::gateway_profile(0x10, 1, {0x01}, 2, 3);
-    spec.location_tag = 0x49534F40;  // a ConnBinder where the object location belongs
+    ts::BiopProfileSpec desc = ts::gateway_profile(0x10, 1, {0x01}, 2, 3);
+    desc.location_tag = 0x49534F40;  // a ConnBinder where the object location belongs
     ProfileResult r;
     r.location = {.carouselId = 99, .moduleId = 98, .objectKey = {0x42}};
-    parse_BIOP_ProfileBody(view(ts::build_biop_profile_body(spec)), r.location, r.body);
+    parse_BIOP_ProfileBody(view(ts::build_biop_profile_body(desc)), r.location, r.body);
     EXPECT_EQ(r.body.location_componentId_tag, 0x49534F40u);
     EXPECT_EQ(r.body.carouselId, 0u);
     EXPECT_TRUE(r.body.objectKey.empty());
@@ -227,9 +227,9 @@ TEST(BiopProfileBody, UnexpectedComponentTagsEndTheBodySilently) {
   }
   {
     LogCapture log;
-    ts::BiopProfileSpec spec = ts::gateway_profile(0x10, 1, {0x01}, 2, 3);
-    spec.binder_tag = 0x49534F50;
-    const ProfileResult r = decode_profile(ts::build_biop_profile_body(spec));
+    ts::BiopProfileSpec desc = ts::gateway_profile(0x10, 1, {0x01}, 2, 3);
+    desc.binder_tag = 0x49534F50;
+    const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
     EXPECT_EQ(r.body.carouselId, 0x10u);
     EXPECT_EQ(r.location.carouselId, 0x10u);
     EXPECT_EQ(r.location.objectKey, (Bytes{0x01}));
@@ -309,12 +309,12 @@ class IorAlignmentTest : public ::testing::TestWithParam<GapCase> {};
 
 TEST_P(IorAlignmentTest, StepsOverTheGapBehindTheTypeId) {
   const auto& c = GetParam();
-  ts::ServiceGatewayInfoSpec spec =
+  ts::ServiceGatewayInfoSpec desc =
       ts::gateway_info(ts::gateway_profile(0x21, 3, {0x05, 0x06}, 7, 0x80000008));
-  spec.ior.type_id = c.type_id;
-  spec.ior.gap_byte = 0xEE;  // not zero, so that reading the gap as a count shows
-  spec.user_info = {0x01};
-  const auto bytes = ts::build_service_gateway_info(spec);
+  desc.ior.type_id = c.type_id;
+  desc.ior.gap_byte = 0xEE;  // not zero, so that reading the gap as a count shows
+  desc.user_info = {0x01};
+  const auto bytes = ts::build_service_gateway_info(desc);
   EXPECT_EQ(ts::ior_alignment_gap(static_cast<uint32_t>(c.type_id.size())), c.gap);
   // The builder's layout: the gap's filler, then a count of 1.
   for (size_t i = 0; i < c.gap; ++i) ASSERT_EQ(bytes[4 + c.type_id.size() + i], 0xEE);
@@ -339,12 +339,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Ior, KeepsOnlyBiopProfilesInIorOrder) {
   LogCapture log;
-  ts::ServiceGatewayInfoSpec spec;
-  spec.ior.profiles.push_back(ts::tagged_profile(ts::kTagLiteOptions, {1, 2, 3, 4, 5}));
-  spec.ior.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x31, 1, {0x01}, 2, 3)));
-  spec.ior.profiles.push_back(ts::tagged_profile(0x00000001, {}));
-  spec.ior.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x32, 2, {0x02}, 2, 3)));
-  const auto bytes = ts::build_service_gateway_info(spec);
+  ts::ServiceGatewayInfoSpec desc;
+  desc.ior.profiles.push_back(ts::tagged_profile(ts::kTagLiteOptions, {1, 2, 3, 4, 5}));
+  desc.ior.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x31, 1, {0x01}, 2, 3)));
+  desc.ior.profiles.push_back(ts::tagged_profile(0x00000001, {}));
+  desc.ior.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x32, 2, {0x02}, 2, 3)));
+  const auto bytes = ts::build_service_gateway_info(desc);
   CServiceGatewayInfo gateway;
   EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
   ASSERT_EQ(gateway.profiles.size(), 2u);
@@ -363,11 +363,11 @@ TEST(Ior, KeepsOnlyBiopProfilesInIorOrder) {
 TEST(Ior, ProfileCountBelowOneEndsTheIorBehindTheCount) {
   for (uint32_t count : {0u, 0xFFFFFFFFu, 0x80000000u}) {
     LogCapture log;
-    ts::ServiceGatewayInfoSpec spec;
-    spec.ior.taggedProfiles_count = count;
-    spec.service_contexts.push_back({.context_id = 1, .data = {0, 0, 0, 0}});
-    spec.user_info = {0xAA, 0xBB};
-    const auto bytes = ts::build_service_gateway_info(spec);
+    ts::ServiceGatewayInfoSpec desc;
+    desc.ior.taggedProfiles_count = count;
+    desc.service_contexts.push_back({.context_id = 1, .data = {0, 0, 0, 0}});
+    desc.user_info = {0xAA, 0xBB};
+    const auto bytes = ts::build_service_gateway_info(desc);
     CServiceGatewayInfo gateway;
     EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size()) << count;
     EXPECT_TRUE(gateway.profiles.empty());
@@ -380,14 +380,14 @@ TEST(Ior, ProfileCountBelowOneEndsTheIorBehindTheCount) {
 
 TEST(Ior, ReadsBindingIorsInEitherByteOrderAndStopsBehindThem) {
   for (bool big_endian : {true, false}) {
-    ts::IorSpec spec;
-    spec.big_endian = big_endian;
-    spec.type_id = {'d', 'i', 'r', 0};
-    spec.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x41, 0x0102, {0x09, 0x08, 0x07}, 1, 2)));
+    ts::IorSpec desc;
+    desc.big_endian = big_endian;
+    desc.type_id = {'d', 'i', 'r', 0};
+    desc.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x41, 0x0102, {0x09, 0x08, 0x07}, 1, 2)));
     ts::BiopProfileSpec little = ts::gateway_profile(0x42, 0x0304, {0x0A}, 1, 2);
     little.byte_order = 1;
-    spec.profiles.push_back(ts::biop_profile(little));
-    auto bytes = ts::build_ior(spec);
+    desc.profiles.push_back(ts::biop_profile(little));
+    auto bytes = ts::build_ior(desc);
     const size_t ior_size = bytes.size();
     bytes.push_back(0x5C);  // whatever follows the IOR
 
@@ -407,10 +407,10 @@ TEST(Ior, ReadsBindingIorsInEitherByteOrderAndStopsBehindThem) {
 
 TEST(Ior, SilentModeWritesNoTraceAndWorksWithoutAProfileList) {
   LogCapture log;
-  ts::IorSpec spec;
-  spec.big_endian = false;
-  spec.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x51, 6, {0x01, 0x02}, 1, 2)));
-  const auto bytes = ts::build_ior(spec);
+  ts::IorSpec desc;
+  desc.big_endian = false;
+  desc.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x51, 6, {0x01, 0x02}, 1, 2)));
+  const auto bytes = ts::build_ior(desc);
   ByteReader reader(view(bytes));
   ObjectLocationRef location;
   EXPECT_TRUE(parse_IOR(reader, false, location, nullptr, false));
@@ -421,11 +421,11 @@ TEST(Ior, SilentModeWritesNoTraceAndWorksWithoutAProfileList) {
 
 TEST(Ior, ProfileLongerThanTheBytesIsDecodedAsFarAsItGoes) {
   LogCapture log;
-  ts::IorSpec spec;
+  ts::IorSpec desc;
   ts::TaggedProfileSpec profile = ts::biop_profile(ts::gateway_profile(0x61, 7, {0x01}, 1, 2));
   profile.profile_data_length = static_cast<uint32_t>(profile.data.size() + 100);
-  spec.profiles.push_back(profile);
-  const auto bytes = ts::build_ior(spec);
+  desc.profiles.push_back(profile);
+  const auto bytes = ts::build_ior(desc);
   ByteReader reader(view(bytes));
   ObjectLocationRef location;
   std::vector<BiopProfileBody> profiles;
@@ -447,16 +447,16 @@ TEST(ServiceGatewayInfo, StepsOverTapsAndContextsToTheUserInfo) {
   const std::vector<Row> rows = {{0, {}, 0}, {0, {4}, 3}, {2, {0, 7}, 1}, {1, {}, 300}};
   for (const Row& row : rows) {
     LogCapture log;
-    ts::ServiceGatewayInfoSpec spec = ts::gateway_info(ts::gateway_profile(1, 2, {3}, 4, 5));
+    ts::ServiceGatewayInfoSpec desc = ts::gateway_info(ts::gateway_profile(1, 2, {3}, 4, 5));
     for (size_t i = 0; i < row.download_taps; ++i) {
       ts::TapSpec t;
       t.selector = std::vector<uint8_t>(i + 2, 0x01);
-      spec.download_taps.push_back(t);
+      desc.download_taps.push_back(t);
     }
     for (size_t n : row.contexts)
-      spec.service_contexts.push_back({.context_id = 0x12345678, .data = std::vector<uint8_t>(n, 0x02)});
-    spec.user_info = std::vector<uint8_t>(row.user_info, 0x03);
-    const auto bytes = ts::build_service_gateway_info(spec);
+      desc.service_contexts.push_back({.context_id = 0x12345678, .data = std::vector<uint8_t>(n, 0x02)});
+    desc.user_info = std::vector<uint8_t>(row.user_info, 0x03);
+    const auto bytes = ts::build_service_gateway_info(desc);
 
     CServiceGatewayInfo gateway;
     EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
@@ -476,13 +476,13 @@ TEST(ServiceGatewayInfo, StepsOverTapsAndContextsToTheUserInfo) {
 }
 
 TEST(ServiceGatewayInfo, StopsAtEveryFieldBoundaryKeepingWhatItRead) {
-  ts::ServiceGatewayInfoSpec spec = ts::gateway_info(full_profile());
+  ts::ServiceGatewayInfoSpec desc = ts::gateway_info(full_profile());
   ts::TapSpec download_tap;
   download_tap.selector = {0x01, 0x02};
-  spec.download_taps.push_back(download_tap);
-  spec.service_contexts.push_back({.context_id = 7, .data = {1, 2, 3, 4}});
-  spec.user_info = {9, 9, 9};
-  const auto bytes = ts::build_service_gateway_info(spec);
+  desc.download_taps.push_back(download_tap);
+  desc.service_contexts.push_back({.context_id = 7, .data = {1, 2, 3, 4}});
+  desc.user_info = {9, 9, 9};
+  const auto bytes = ts::build_service_gateway_info(desc);
   // IOR: 0 type_id_length, 4 "srg", 8 count, 12 tag, 16 length, 20 profile data (59 bytes) up to 79;
   // 79 downloadTaps_count, 80 tap (9), 89 serviceContextList_count, 90 context (10), 100 userInfoLength,
   // 102 userInfo (3), 105 end.

@@ -72,11 +72,11 @@ class MessageHeaderTest : public ::testing::TestWithParam<HeaderCase> {};
 TEST_P(MessageHeaderTest, BothVariantsDecodeTheSameLayout) {
   LogCapture log;
   const HeaderCase& c = GetParam();
-  ts::MessageHeaderSpec spec = ts::message_header(c.messageId, c.transactionId);
-  spec.protocolDiscriminator = 0x11;
-  spec.dsmccType = 0x03;
-  spec.adaptation = ts::adaptation_header(c.adaptation);
-  const auto message = ts::build_message(spec, std::vector<uint8_t>(c.body, 0x5A));
+  ts::MessageHeaderSpec desc = ts::message_header(c.messageId, c.transactionId);
+  desc.protocolDiscriminator = 0x11;
+  desc.dsmccType = 0x03;
+  desc.adaptation = ts::adaptation_header(c.adaptation);
+  const auto message = ts::build_message(desc, std::vector<uint8_t>(c.body, 0x5A));
 
   for (bool data_variant : {false, true}) {
     DsmccMessageHeader h;
@@ -109,9 +109,9 @@ INSTANTIATE_TEST_SUITE_P(Layouts, MessageHeaderTest,
 TEST(MessageHeader, ReservedByteOtherThanFFIsRejectedQuietlyOrLoudly) {
   for (uint8_t reserved : std::vector<uint8_t>{0x00, 0xFE, 0x7F}) {
     LogCapture log;
-    ts::MessageHeaderSpec spec = ts::message_header(0x1003, 5);
-    spec.reserved = reserved;
-    const auto message = ts::build_message(spec, {1, 2, 3, 4, 5, 6});
+    ts::MessageHeaderSpec desc = ts::message_header(0x1003, 5);
+    desc.reserved = reserved;
+    const auto message = ts::build_message(desc, {1, 2, 3, 4, 5, 6});
     DsmccMessageHeader h;
     EXPECT_FALSE(parse_message_header(view(message), h));
     EXPECT_TRUE(log.lines().empty()) << "the message-header variant is silent";
@@ -124,9 +124,9 @@ TEST(MessageHeader, ReservedByteOtherThanFFIsRejectedQuietlyOrLoudly) {
 }
 
 TEST(MessageHeader, AdaptationRunningPastTheMessageIsRejected) {
-  ts::MessageHeaderSpec spec = ts::message_header(0x1006, 1);
-  spec.adaptationLength = 8;  // but only 3 bytes follow
-  const auto message = ts::build_message(spec, {1, 2, 3});
+  ts::MessageHeaderSpec desc = ts::message_header(0x1006, 1);
+  desc.adaptationLength = 8;  // but only 3 bytes follow
+  const auto message = ts::build_message(desc, {1, 2, 3});
   DsmccMessageHeader h;
   EXPECT_FALSE(parse_message_header(view(message), h));
   EXPECT_FALSE(parse_download_data_header(view(message), h));
@@ -136,8 +136,8 @@ TEST(MessageHeader, AdaptationRunningPastTheMessageIsRejected) {
 
 TEST(DownloadServerInitiate, DecodesFieldsAsViewsIntoTheMessage) {
   LogCapture log;
-  const ts::DsiSpec spec = sample_dsi();
-  const auto message = ts::build_dsi(spec);
+  const ts::DsiSpec desc = sample_dsi();
+  const auto message = ts::build_dsi(desc);
   CDownloadServerInitiate dsi;
   ASSERT_TRUE(dsi.Parse(view(message)));
 
@@ -147,7 +147,7 @@ TEST(DownloadServerInitiate, DecodesFieldsAsViewsIntoTheMessage) {
   EXPECT_EQ(dsi.serverId.data(), message.data() + 12);
   EXPECT_EQ(dsi.serverId[19], 0xA0 + 19);
   EXPECT_EQ(dsi.compatibilityDescriptorLength, 0u);
-  EXPECT_EQ(dsi.privateDataLength, spec.private_data.size());
+  EXPECT_EQ(dsi.privateDataLength, desc.private_data.size());
   EXPECT_EQ(dsi.privateData.data(), message.data() + 36);
   EXPECT_TRUE(inside(dsi.privateData, message));
   EXPECT_TRUE(dsi.gatewayParsed);
@@ -157,36 +157,36 @@ TEST(DownloadServerInitiate, DecodesFieldsAsViewsIntoTheMessage) {
 }
 
 TEST(DownloadServerInitiate, CompatibilityDescriptorShiftsWhatFollows) {
-  ts::DsiSpec spec = sample_dsi();
-  spec.compatibility_descriptor = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
-  spec.header.adaptation = ts::adaptation_header(4);
-  const auto message = ts::build_dsi(spec);
+  ts::DsiSpec desc = sample_dsi();
+  desc.compatibility_descriptor = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+  desc.header.adaptation = ts::adaptation_header(4);
+  const auto message = ts::build_dsi(desc);
   CDownloadServerInitiate dsi;
   ASSERT_TRUE(dsi.Parse(view(message)));
   EXPECT_EQ(dsi.compatibilityDescriptorLength, 7u);
   EXPECT_EQ(dsi.serverId.data(), message.data() + 16);
   EXPECT_EQ(dsi.privateData.data(), message.data() + 16 + 20 + 2 + 7 + 2);
-  EXPECT_EQ(dsi.privateDataLength, spec.private_data.size());
+  EXPECT_EQ(dsi.privateDataLength, desc.private_data.size());
   ASSERT_EQ(dsi.gateway.profiles.size(), 1u);
   EXPECT_EQ(dsi.gateway.profiles[0].objectKey, (Bytes{0x00, 0x01}));
 }
 
 TEST(DownloadServerInitiate, HeaderReservedByteRejectsWithItsLine) {
   LogCapture log;
-  ts::DsiSpec spec = sample_dsi();
-  spec.header.reserved = 0x00;
+  ts::DsiSpec desc = sample_dsi();
+  desc.header.reserved = 0x00;
   CDownloadServerInitiate dsi;
-  EXPECT_FALSE(dsi.Parse(view(ts::build_dsi(spec))));
+  EXPECT_FALSE(dsi.Parse(view(ts::build_dsi(desc))));
   EXPECT_EQ(log.count(1, "Failed to parse header"), 1u) << log.dump();
 }
 
 TEST(DownloadServerInitiate, LongerPrivateDataIsKeptWithAWarningInArgumentOrder) {
   LogCapture log;
-  ts::DsiSpec spec = sample_dsi();
-  const size_t gateway_size = spec.private_data.size();
-  spec.private_data.insert(spec.private_data.end(), 6, 0x00);  // six bytes behind the userInfo
+  ts::DsiSpec desc = sample_dsi();
+  const size_t gateway_size = desc.private_data.size();
+  desc.private_data.insert(desc.private_data.end(), 6, 0x00);  // six bytes behind the userInfo
   CDownloadServerInitiate dsi;
-  ASSERT_TRUE(dsi.Parse(view(ts::build_dsi(spec))));
+  ASSERT_TRUE(dsi.Parse(view(ts::build_dsi(desc))));
   EXPECT_TRUE(dsi.gatewayParsed);
   EXPECT_EQ(dsi.privateDataLength, gateway_size + 6);
   char expected[80];
@@ -231,12 +231,12 @@ TEST(DownloadInfoIndication, DecodesFieldsModulesAndPrivateData) {
 }
 
 TEST(DownloadInfoIndication, ModuleInfoLengthsZeroAnd255StepToTheNextEntry) {
-  ts::DiiSpec spec = sample_dii();
+  ts::DiiSpec desc = sample_dii();
   std::vector<uint8_t> long_info(255);
   for (size_t i = 0; i < long_info.size(); ++i) long_info[i] = static_cast<uint8_t>(i);
-  spec.modules = {ts::module_entry(7, 1, 1), ts::module_entry(8, 2, 2, long_info),
+  desc.modules = {ts::module_entry(7, 1, 1), ts::module_entry(8, 2, 2, long_info),
                   ts::module_entry(9, 3, 3, {0x42})};
-  const auto message = ts::build_dii(spec);
+  const auto message = ts::build_dii(desc);
   CDownloadInfoIndication dii;
   ASSERT_TRUE(dii.Parse(view(message)));
   ASSERT_EQ(dii.modules.size(), 3u);
@@ -249,10 +249,10 @@ TEST(DownloadInfoIndication, ModuleInfoLengthsZeroAnd255StepToTheNextEntry) {
 }
 
 TEST(DownloadInfoIndication, NoModulesReadsPrivateDataLengthBehindTheCount) {
-  ts::DiiSpec spec = sample_dii();
-  spec.modules.clear();
-  spec.private_data = {0x01, 0x02, 0x03};
-  const auto message = ts::build_dii(spec);
+  ts::DiiSpec desc = sample_dii();
+  desc.modules.clear();
+  desc.private_data = {0x01, 0x02, 0x03};
+  const auto message = ts::build_dii(desc);
   CDownloadInfoIndication dii;
   ASSERT_TRUE(dii.Parse(view(message)));
   EXPECT_EQ(dii.numberOfModules, 0u);
@@ -262,9 +262,9 @@ TEST(DownloadInfoIndication, NoModulesReadsPrivateDataLengthBehindTheCount) {
 }
 
 TEST(DownloadInfoIndication, CompatibilityDescriptorShiftsTheModuleList) {
-  ts::DiiSpec spec = sample_dii();
-  spec.compatibility_descriptor = {0x00, 0x01, 0x02, 0x03, 0x04};
-  const auto message = ts::build_dii(spec);
+  ts::DiiSpec desc = sample_dii();
+  desc.compatibility_descriptor = {0x00, 0x01, 0x02, 0x03, 0x04};
+  const auto message = ts::build_dii(desc);
   CDownloadInfoIndication dii;
   ASSERT_TRUE(dii.Parse(view(message)));
   EXPECT_EQ(dii.numberOfModules, 2u);
@@ -275,19 +275,19 @@ TEST(DownloadInfoIndication, CompatibilityDescriptorShiftsTheModuleList) {
 
 TEST(DownloadInfoIndication, HeaderReservedByteRejectsWithoutALineOfItsOwn) {
   LogCapture log;
-  ts::DiiSpec spec = sample_dii();
-  spec.header.reserved = 0x00;
+  ts::DiiSpec desc = sample_dii();
+  desc.header.reserved = 0x00;
   CDownloadInfoIndication dii;
-  EXPECT_FALSE(dii.Parse(view(ts::build_dii(spec))));
+  EXPECT_FALSE(dii.Parse(view(ts::build_dii(desc))));
   EXPECT_EQ(log.texts(), std::vector<std::string>{"CDownloadInfoIndication::Parse()"});
 }
 
 TEST(DownloadInfoIndication, ModuleCountBeyondTheBytesIsRejected) {
   LogCapture log;
-  ts::DiiSpec spec = sample_dii();
-  spec.numberOfModules = 0xFFFF;
+  ts::DiiSpec desc = sample_dii();
+  desc.numberOfModules = 0xFFFF;
   CDownloadInfoIndication dii;
-  EXPECT_FALSE(dii.Parse(view(ts::build_dii(spec))));
+  EXPECT_FALSE(dii.Parse(view(ts::build_dii(desc))));
   EXPECT_EQ(log.count_containing("DII module entry"), 1u) << log.dump();
 }
 
@@ -295,9 +295,9 @@ TEST(DownloadInfoIndication, ModuleCountBeyondTheBytesIsRejected) {
 
 TEST(DownloadDataBlock, DecodesTheBlockBehindTheAdaptationHeader) {
   for (size_t adaptation : {0u, 4u}) {
-    ts::DdbSpec spec = ts::block(0x80000010, 0x0102, 0x0304, {1, 2, 3, 4, 5, 6, 7, 8, 9}, 6);
-    spec.header.adaptation = ts::adaptation_header(adaptation);
-    const auto message = ts::build_ddb(spec);
+    ts::DdbSpec desc = ts::block(0x80000010, 0x0102, 0x0304, {1, 2, 3, 4, 5, 6, 7, 8, 9}, 6);
+    desc.header.adaptation = ts::adaptation_header(adaptation);
+    const auto message = ts::build_ddb(desc);
     DownloadDataBlock ddb;
     ASSERT_TRUE(ddb.Parse(view(message))) << adaptation;
     EXPECT_EQ(ddb.header.transactionId, 0x80000010u) << "the downloadId";
@@ -312,9 +312,9 @@ TEST(DownloadDataBlock, DecodesTheBlockBehindTheAdaptationHeader) {
 }
 
 TEST(DownloadDataBlock, BlockDataEndsWithTheMessageNotWithMessageLength) {
-  ts::DdbSpec spec = ts::block(1, 1, 0, std::vector<uint8_t>(40, 0x33));
-  spec.header.messageLength = 10;  // disagrees with the bytes: not a bound
-  const auto message = ts::build_ddb(spec);
+  ts::DdbSpec desc = ts::block(1, 1, 0, std::vector<uint8_t>(40, 0x33));
+  desc.header.messageLength = 10;  // disagrees with the bytes: not a bound
+  const auto message = ts::build_ddb(desc);
   DownloadDataBlock ddb;
   ASSERT_TRUE(ddb.Parse(view(message)));
   EXPECT_EQ(ddb.header.messageLength, 10u);
@@ -338,12 +338,12 @@ class DdbReservedTest : public ::testing::TestWithParam<DdbReservedCase> {};
 TEST_P(DdbReservedTest, RejectedWithItsLineAndOffset) {
   LogCapture log;
   const auto& c = GetParam();
-  ts::DdbSpec spec = ts::block(7, 1, 0, {1, 2, 3});
-  spec.header.adaptation = ts::adaptation_header(c.adaptation);
-  spec.header.reserved = c.header_reserved;
-  spec.reserved = c.block_reserved;
+  ts::DdbSpec desc = ts::block(7, 1, 0, {1, 2, 3});
+  desc.header.adaptation = ts::adaptation_header(c.adaptation);
+  desc.header.reserved = c.header_reserved;
+  desc.reserved = c.block_reserved;
   DownloadDataBlock ddb;
-  EXPECT_FALSE(ddb.Parse(view(ts::build_ddb(spec))));
+  EXPECT_FALSE(ddb.Parse(view(ts::build_ddb(desc))));
   EXPECT_EQ(log.texts(), std::vector<std::string>{c.line});
   EXPECT_TRUE(log.has(1, c.line));
 }
@@ -390,9 +390,9 @@ void expect_rejected_at_every_cut(const char* what, const std::vector<uint8_t>& 
 }
 
 TEST(Truncation, DsiIsRejectedAtEveryFieldBoundary) {
-  const ts::DsiSpec spec = sample_dsi();
-  const auto message = ts::build_dsi(spec);
-  const size_t p = spec.private_data.size();
+  const ts::DsiSpec desc = sample_dsi();
+  const auto message = ts::build_dsi(desc);
+  const size_t p = desc.private_data.size();
   ASSERT_EQ(message.size(), 36 + p);
   const std::vector<Cut> cuts = {{0, 0},   {1, 1},   {2, 2},   {3, 2},   {4, 4},          {7, 4},
                                  {8, 8},   {9, 9},   {10, 10}, {11, 10}, {12, 12},        {31, 12},
@@ -419,9 +419,9 @@ TEST(Truncation, DiiIsRejectedAtEveryFieldBoundary) {
 }
 
 TEST(Truncation, DdbIsRejectedInsideItsHeadersAndAcceptsAShorterBlock) {
-  ts::DdbSpec spec = ts::block(3, 4, 5, {9, 8, 7, 6});
-  spec.header.adaptation = ts::adaptation_header(2);
-  const auto message = ts::build_ddb(spec);
+  ts::DdbSpec desc = ts::block(3, 4, 5, {9, 8, 7, 6});
+  desc.header.adaptation = ts::adaptation_header(2);
+  const auto message = ts::build_ddb(desc);
   ASSERT_EQ(message.size(), 24u);
   const std::vector<Cut> cuts = {{0, 0},   {4, 4},   {8, 8},   {9, 9},   {10, 10}, {12, 12},
                                  {13, 12}, {14, 14}, {16, 16}, {17, 17}, {18, 18}, {19, 18}};

@@ -246,10 +246,10 @@ TEST(Blowups, DataCarouselPageStopsAtItsLimitWithOneLine) {
 
 // A block of a module that changes all the time: every section is new to the store.
 Bytes changing_block(uint16_t moduleId, uint8_t number) {
-  ts::SectionSpec spec;
-  spec.section_number = number;
-  spec.last_section_number = 255;
-  return ts::ddb_section(ts::block(kCarousel, moduleId, number, ts::pattern_bytes(1000, number)), spec);
+  ts::SectionSpec desc;
+  desc.section_number = number;
+  desc.last_section_number = 255;
+  return ts::ddb_section(ts::block(kCarousel, moduleId, number, ts::pattern_bytes(1000, number)), desc);
 }
 
 TEST(Blowups, StorePastItsByteLimitDropsNewSectionsWithOneLineAndTheCaptureGoesOn) {

@@ -151,10 +151,10 @@ BiopProfileSpec gateway_profile(uint32_t carouselId, uint16_t moduleId, std::vec
   return p;
 }
 
-TaggedProfileSpec biop_profile(const BiopProfileSpec& spec) {
+TaggedProfileSpec biop_profile(const BiopProfileSpec& desc) {
   TaggedProfileSpec t;
   t.profileId_tag = kTagBiop;
-  t.data = build_biop_profile_body(spec);
+  t.data = build_biop_profile_body(desc);
   return t;
 }
 

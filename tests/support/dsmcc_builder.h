@@ -141,7 +141,7 @@ struct BiopProfileSpec {
   std::vector<LiteComponentSpec> lite_components;
 };
 
-std::vector<uint8_t> build_biop_profile_body(const BiopProfileSpec& spec);
+std::vector<uint8_t> build_biop_profile_body(const BiopProfileSpec& desc);
 
 // The usual gateway profile: object location (version 1.0) and one BIOP_DELIVERY_PARA_USE tap with
 // selector type 1, the DII's transactionId and timeout 0xFFFFFFFF.
@@ -161,8 +161,8 @@ inline TaggedProfileSpec tagged_profile(uint32_t profileId_tag, std::vector<uint
   return t;
 }
 
-// A TAG_BIOP tagged profile holding the body of `spec`.
-TaggedProfileSpec biop_profile(const BiopProfileSpec& spec);
+// A TAG_BIOP tagged profile holding the body of `desc`.
+TaggedProfileSpec biop_profile(const BiopProfileSpec& desc);
 
 // IOP::IOR: type_id_length, type_id, alignment gap, taggedProfiles_count and the profiles. The 32-bit
 // fields follow big_endian; a profile's data is written as given.
@@ -178,7 +178,7 @@ struct IorSpec {
 // The bytes of the gap behind a type_id of `type_id_length` bytes: 4 - (length mod 4), or none.
 size_t ior_alignment_gap(uint32_t type_id_length);
 
-std::vector<uint8_t> build_ior(const IorSpec& spec);
+std::vector<uint8_t> build_ior(const IorSpec& desc);
 
 struct ServiceContextSpec {
   uint32_t context_id = 0;
@@ -199,7 +199,7 @@ struct ServiceGatewayInfoSpec {
 // A ServiceGatewayInfo whose IOR ("srg", big-endian) holds the one BIOP profile of `profile`.
 ServiceGatewayInfoSpec gateway_info(const BiopProfileSpec& profile);
 
-std::vector<uint8_t> build_service_gateway_info(const ServiceGatewayInfoSpec& spec);
+std::vector<uint8_t> build_service_gateway_info(const ServiceGatewayInfoSpec& desc);
 
 // ---- DSI, DII, DDB -----------------------------------------------------------------------------
 
@@ -213,7 +213,7 @@ struct DsiSpec {
   std::optional<uint16_t> privateDataLength;
 };
 
-std::vector<uint8_t> build_dsi(const DsiSpec& spec);
+std::vector<uint8_t> build_dsi(const DsiSpec& desc);
 
 // One module entry of a DII.
 struct ModuleSpec {
@@ -251,7 +251,7 @@ struct DiiSpec {
   std::optional<uint16_t> privateDataLength;
 };
 
-std::vector<uint8_t> build_dii(const DiiSpec& spec);
+std::vector<uint8_t> build_dii(const DiiSpec& desc);
 
 // DownloadDataBlock. The header's transactionId is the downloadId.
 struct DdbSpec {
@@ -263,7 +263,7 @@ struct DdbSpec {
   std::vector<uint8_t> blockData;
 };
 
-std::vector<uint8_t> build_ddb(const DdbSpec& spec);
+std::vector<uint8_t> build_ddb(const DdbSpec& desc);
 
 // A DDB of `downloadId` carrying `data` as block `blockNumber` of module `moduleId`.
 DdbSpec block(uint32_t downloadId, uint16_t moduleId, uint16_t blockNumber, std::vector<uint8_t> data,
