@@ -34,7 +34,7 @@ test-asan:
 test-tsan:
 	@cmake --preset tsan $(CMAKE_EXTRA) > /dev/null
 	@cmake --build --preset tsan -j $(JOBS) --target tsan_tests
-	@ctest --preset tsan -L tsan
+	@ctest --preset tsan
 
 fuzz: deps
 	@cmake --preset fuzz > /dev/null
