@@ -79,6 +79,15 @@ CSectionDlg::CSectionDlg(CarouselStore* store, ui::Dialog* parent)
 }
 
 ui::TreeNode* CSectionDlg::add(ui::TreeNode* parent, const std::string& node_text) {
+  if (m_nodes >= m_node_limit) {
+    if (!m_limit_logged) {
+      g_log.log(1, "section page node limit of %zu reached; the tree stops growing", m_node_limit);
+      m_limit_logged = true;
+    }
+    // Nothing is added; what callers hang below this stays where the tree already ends.
+    return parent ? parent : m_root;
+  }
+  ++m_nodes;
   return m_tree->insert(parent, node_text);
 }
 
@@ -96,6 +105,8 @@ ui::TreeNode* CSectionDlg::find_or_add(ui::TreeNode* parent, const std::string& 
 void CSectionDlg::Reset() {
   m_tree->delete_all();
   m_root = m_tree->insert(nullptr, "data carousel sections");
+  m_nodes = 1;
+  m_limit_logged = false;
 }
 
 void CSectionDlg::Fill() {

@@ -2,11 +2,16 @@
 // the section that carried it and hexadecimal dumps of the variable parts, in one tree.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "capture/carousel_store.h"
 #include "ui/dialog.h"
+
+// A capture can store a million blocks, each a dozen nodes here: past this many nodes the page stops
+// growing (with one log line) instead of exhausting memory.
+inline constexpr size_t kMaxSectionPageNodes = 1000000;
 
 class CSectionDlg : public ui::Dialog {
  public:
@@ -23,6 +28,8 @@ class CSectionDlg : public ui::Dialog {
   ui::TreeView& tree() const { return *m_tree; }
   // The root node, or null before the first Reset or Fill.
   ui::TreeNode* root() const { return m_root; }
+  // The most nodes the tree gets, the root included (tests set a small one).
+  void set_node_limit(size_t limit) { m_node_limit = limit; }
 
  private:
   void add_program(int32_t program_number, const ProgramRecord& program);
@@ -46,6 +53,9 @@ class CSectionDlg : public ui::Dialog {
   CarouselStore* m_store;
   ui::TreeView* m_tree;
   ui::TreeNode* m_root = nullptr;
+  size_t m_node_limit = kMaxSectionPageNodes;
+  size_t m_nodes = 0;
+  bool m_limit_logged = false;
 };
 
 // The lines of a hexadecimal dump: 8 bytes a line, "%04x: " with the line's offset, each byte as

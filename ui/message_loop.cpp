@@ -330,7 +330,9 @@ uint32_t wait_pumping_messages(std::span<Waitable* const> handles) {
       {
         std::lock_guard lock(q->mutex);
         alive = std::any_of(q->timers.begin(), q->timers.end(),
-                            [&](const ThreadQueue::Timer& t) { return t.window == window && t.id == id; });
+                            [&, window = window, id = id](const ThreadQueue::Timer& t) {
+                              return t.window == window && t.id == id;
+                            });
       }
       if (alive) ThreadQueue::fire(window, id);
     }

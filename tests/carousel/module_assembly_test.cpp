@@ -43,33 +43,33 @@ const ModuleBlockMap* module_blocks(Capture& capture) {
   return module == download->second.end() ? nullptr : &module->second;
 }
 
-struct CountCase {
-  const char* name;
-  std::vector<Block> arrivals;  // in arrival order
-  int32_t received;
-  int32_t expected;
-  bool complete;
-  std::vector<uint8_t> image_seeds;  // the blocks whose data make the image, in image order
-};
-
-// Names the case in test output instead of dumping its bytes.
-void PrintTo(const CountCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class ModuleCounts : public testing::TestWithParam<CountCase> {};
-
-TEST_P(ModuleCounts, CountsCompletenessAndImage) {
-  const CountCase& c = GetParam();
-  Capture capture;
-  for (const Block& b : c.arrivals) capture.feed(kPid, block_section(b));
-
-  const ModuleBlockMap* blocks = module_blocks(capture);
-  ASSERT_NE(blocks, nullptr);
-  EXPECT_EQ(module_received_count(blocks), c.received);
-  EXPECT_EQ(module_expected_count(blocks), c.expected);
-  EXPECT_EQ(module_complete(blocks), c.complete);
-  if (c.complete) {
+TEST(ModuleCounts, CountsCompletenessAndImage) {
+  struct Case {
+    const char* what;
+    std::vector<Block> arrivals;  // in arrival order
+    int32_t received;
+    int32_t expected;
+    bool complete;
+    std::vector<uint8_t> image_seeds;  // the blocks whose data make the image, in image order
+  };
+  const std::vector<Case> cases = {
+      {"three blocks shuffled", {{2, 2, 30}, {0, 2, 10}, {1, 2, 20}}, 3, 3, true, {10, 20, 30}},
+      {"middle block missing", {{0, 2, 10}, {2, 2, 30}}, 2, 3, false, {}},
+      {"repeat keeps the first copy", {{0, 1, 10}, {0, 1, 99}, {1, 1, 20}}, 2, 2, true, {10, 20}},
+      {"count alone decides", {{2, 1, 30}, {0, 1, 10}}, 2, 2, true, {10, 30}},
+      // The lowest section_number present decides the expected count, not the first to arrive.
+      {"expected from the lowest section", {{2, 4, 30}, {1, 3, 20}}, 2, 4, false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Capture capture;
+    for (const Block& b : c.arrivals) capture.feed(kPid, block_section(b));
+    const ModuleBlockMap* blocks = module_blocks(capture);
+    ASSERT_NE(blocks, nullptr);
+    EXPECT_EQ(module_received_count(blocks), c.received);
+    EXPECT_EQ(module_expected_count(blocks), c.expected);
+    EXPECT_EQ(module_complete(blocks), c.complete);
+    if (!c.complete) continue;
     ByteVec want;
     for (uint8_t seed : c.image_seeds) {
       ByteVec d = block_data(seed);
@@ -77,29 +77,6 @@ TEST_P(ModuleCounts, CountsCompletenessAndImage) {
     }
     EXPECT_EQ(module_image(*blocks), want);
   }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    BlockArrivals, ModuleCounts,
-    testing::Values(
-        CountCase{"ThreeBlocksInOrder", {{0, 2, 10}, {1, 2, 20}, {2, 2, 30}}, 3, 3, true, {10, 20, 30}},
-        CountCase{"ThreeBlocksShuffled", {{2, 2, 30}, {0, 2, 10}, {1, 2, 20}}, 3, 3, true, {10, 20, 30}},
-        CountCase{"MiddleBlockMissing", {{0, 2, 10}, {2, 2, 30}}, 2, 3, false, {}},
-        CountCase{"OnlyBlockOneOfThree", {{1, 2, 20}}, 1, 3, false, {}},
-        CountCase{"RepeatKeepsFirstCopy", {{0, 1, 10}, {0, 1, 99}, {1, 1, 20}}, 2, 2, true, {10, 20}},
-        CountCase{"CountAloneDecides", {{2, 1, 30}, {0, 1, 10}}, 2, 2, true, {10, 30}},
-        CountCase{"SingleBlock", {{0, 0, 10}}, 1, 1, true, {10}},
-        // The lowest section_number present decides the expected count, not the first to arrive.
-        CountCase{"ExpectedFromLowestSection", {{2, 4, 30}, {1, 3, 20}}, 2, 4, false, {}}),
-    [](const testing::TestParamInfo<CountCase>& p) { return std::string(p.param.name); });
-
-TEST(ModuleCounts, AbsentModuleCountsZero) {
-  EXPECT_EQ(module_received_count(nullptr), 0);
-  EXPECT_EQ(module_expected_count(nullptr), 0);
-  EXPECT_FALSE(module_complete(nullptr));
-  ModuleBlockMap empty;
-  EXPECT_EQ(module_expected_count(&empty), 0);
-  EXPECT_FALSE(module_complete(&empty));
 }
 
 TEST(ModuleImages, CompleteModulesBecomeImagesIncompleteOnesAreLogged) {

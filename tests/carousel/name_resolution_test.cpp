@@ -39,25 +39,24 @@ TEST(BuildTree, DirectoriesWithSubtreesThenFilesInBindingOrder) {
             "      dir empty\n"
             "      fil index.html 120\n");
   EXPECT_TRUE(log.has(4, "CObjectCarouselDlg::build_tree()"));
-  EXPECT_TRUE(log.has(4, "Processing Prg 0x1"));
-  EXPECT_TRUE(log.has(4, "Processing OC 0x1"));
-  EXPECT_TRUE(log.has(4, "1 DSI sections"));
   EXPECT_TRUE(log.has(4, "root key: carousel_id=0x00000001 module_id=0x00000001 key=00000001"));
   EXPECT_TRUE(log.has(4, "resolving 2 directories"));
   EXPECT_TRUE(log.has(4, "adding directory: apps"));
-  EXPECT_TRUE(log.has(4, "adding directory: empty"));
   EXPECT_FALSE(log.has(4, "adding directory: lib"));  // logged at the top level only
-  EXPECT_TRUE(log.has(4, "resolving 1 files"));
-  EXPECT_TRUE(log.has(4, "parsing OC 0x1 on Prg 0x1"));
 }
 
-TEST(BuildTree, DirectoryBoundFromTwoParentsShowsUnderBoth) {
+// A directory bound from two parents shows under both; a binding back to a directory on the way down
+// (an ancestor or the directory itself) is cut, one bound elsewhere is not.
+TEST(BuildTree, SharedAndCyclicBindings) {
+  LogCapture log;
   Capture capture;
   OcCarousel oc(1);
   auto a = oc.add_directory(oc.gateway(), "a", 1);
   auto b = oc.add_directory(oc.gateway(), "b", 1);
   auto shared = oc.add_directory(a, "shared", 1);
   oc.bind(b, "again", shared);
+  oc.bind(shared, "up", a);
+  oc.bind(shared, "self", shared);
   oc.add_file(shared, "f", text_bytes("12"), 1);
   capture.feed_all(kPid, oc.sections());
 
@@ -70,48 +69,9 @@ TEST(BuildTree, DirectoryBoundFromTwoParentsShowsUnderBoth) {
             "          fil f 2\n"
             "      dir b\n"
             "        dir again\n"
+            "          dir up\n"
             "          fil f 2\n");
-}
-
-TEST(BuildTree, BindingBackToAnAncestorIsCut) {
-  LogCapture log;
-  Capture capture;
-  OcCarousel oc(1);
-  auto a = oc.add_directory(oc.gateway(), "a", 1);
-  auto b = oc.add_directory(a, "b", 1);
-  oc.bind(b, "up", a);
-  oc.bind(b, "self", b);
-  oc.add_file(b, "f", text_bytes("1"), 1);
-  capture.feed_all(kPid, oc.sections());
-
-  EXPECT_EQ(rebuild_outline(capture),
-            "root\n"
-            "  prg 1\n"
-            "    oc 0x1\n"
-            "      dir a\n"
-            "        dir b\n"
-            "          fil f 1\n");
-  EXPECT_EQ(log.count(4, "object key already processed"), 2u);
-}
-
-TEST(BuildTree, BindingBackToTheRootShowsItOnceMore) {
-  LogCapture log;
-  Capture capture;
-  OcCarousel oc(1);
-  auto a = oc.add_directory(oc.gateway(), "a", 1);
-  oc.bind(a, "top", oc.gateway());
-  oc.add_file(oc.gateway(), "f", text_bytes("1"), 1);
-  capture.feed_all(kPid, oc.sections());
-
-  EXPECT_EQ(rebuild_outline(capture),
-            "root\n"
-            "  prg 1\n"
-            "    oc 0x1\n"
-            "      dir a\n"
-            "        dir top\n"
-            "          fil f 1\n"
-            "      fil f 1\n");
-  EXPECT_EQ(log.count(4, "object key already processed"), 1u);
+  EXPECT_EQ(log.count(4, "object key already processed"), 4u);
 }
 
 TEST(BuildTree, MissingObjects) {
@@ -175,20 +135,6 @@ TEST(BuildTree, GatewayWithEmptyKeyGivesACarouselWithoutChildren) {
   EXPECT_TRUE(log.has(4, "root key: carousel_id=0x00000001 module_id=0x00000001 key="));
 }
 
-TEST(BuildTree, GatewayMessageNeverSeenGivesAnEmptyCarousel) {
-  Capture capture;
-  OcCarousel oc(1, 5);  // the gateway lies in module 5, which never arrives
-  oc.add_file(oc.gateway(), "f", text_bytes("abc"), 1);
-  capture.feed(kPid, oc.dsi_section());
-  capture.feed(kPid, oc.dii_section());
-  capture.feed_all(kPid, testsupport::module_sections(1, 1, oc.module_images().at(1)));
-
-  EXPECT_EQ(rebuild_outline(capture),
-            "root\n"
-            "  prg 1\n"
-            "    oc 0x1\n");
-}
-
 TEST(BuildTree, CarouselWithoutGatewayDsiHasNoNode) {
   LogCapture log;
   Capture capture({{1, kPid}, {2, 0x200}});
@@ -240,23 +186,6 @@ TEST(BuildTree, ProgrammesAndCarouselsInAscendingOrder) {
             "      fil x 1\n");
 }
 
-TEST(BuildTree, LittleEndianCarousel) {
-  Capture capture;
-  OcCarousel oc(1);
-  auto d = oc.add_directory(oc.gateway(), "d", 2);
-  auto f = oc.add_file(d, "f", text_bytes("le"), 2);
-  oc.set_little_endian(oc.gateway());
-  oc.set_little_endian(d);
-  oc.set_little_endian(f);
-  capture.feed_all(kPid, oc.sections());
-  EXPECT_EQ(rebuild_outline(capture),
-            "root\n"
-            "  prg 1\n"
-            "    oc 0x1\n"
-            "      dir d\n"
-            "        fil f 2\n");
-}
-
 TEST(BuildTree, StreamBindingsAreDropped) {
   Capture capture;
   OcCarousel oc(1);
@@ -296,30 +225,6 @@ TEST(BuildTree, NodeLimitStopsTheWalkWithOneFailureLine) {
   EXPECT_EQ(sink.node_count(), 500u);
   EXPECT_EQ(log.count_containing("tree node limit of 500 reached"), 1u);
   EXPECT_EQ(log.count_containing("<1> - tree node limit"), 1u);
-}
-
-TEST(BuildTree, NodeLimitOfTheRealSize) {
-  // 2^20 paths lead through twenty doubling levels: more than a million nodes if nothing stopped it.
-  LogCapture log;
-  Capture capture;
-  capture.feed_all(kPid, doubling_carousel(20).sections());
-  merge_programme_index(capture.store);
-  carousel_test::CountingSink sink;
-  rebuild_object_carousels(capture.store, sink);
-  EXPECT_EQ(sink.nodes, kMaxTreeNodes);
-  EXPECT_EQ(log.count_containing("tree node limit of 1000000 reached"), 1u);
-}
-
-TEST(BuildTree, SmallTreeStaysBelowTheLimit) {
-  LogCapture log;
-  Capture capture;
-  capture.feed_all(kPid, doubling_carousel(4).sections());
-  merge_programme_index(capture.store);
-  carousel_test::RecordingSink sink;
-  rebuild_object_carousels(capture.store, sink, 100);
-  // root, programme, carousel, then d1 once, d2 twice, d3 four times, d4 eight times, each d4 with its file.
-  EXPECT_EQ(sink.node_count(), 3u + 1 + 2 + 4 + 8 + 8);
-  EXPECT_EQ(log.count_containing("tree node limit"), 0u);
 }
 
 // Runs `work` on a thread whose stack holds 256 KiB, far less than a walk that recursed once per

@@ -72,32 +72,18 @@ class DataPageTest : public PageTest {
   Capture capture{{{1, kPid}}};
 };
 
-TEST_F(DataPageTest, InitialisationSetsStyleAndImages) {
-  CDataCarouselDlg page(&capture.store, &host);
-  page.create(host);
-  ui::TreeView* tree = page.tree_view();
-  ASSERT_NE(tree, nullptr);
-  EXPECT_EQ(tree->rect(), (resources::Rect{7, 34, 356, 157}));
-  EXPECT_TRUE(tree->style() & resources::TREE_HAS_LINES);
-  EXPECT_TRUE(tree->style() & resources::TREE_HAS_BUTTONS);
-  const ui::ImageList& images = tree->image_list();
-  ASSERT_EQ(images.count(), 3);
-  EXPECT_EQ(images.image(0)->id, resources::ICON_CLOSED_FOLDER);
-  EXPECT_EQ(images.image(1)->id, resources::ICON_OPEN_FOLDER);
-  EXPECT_EQ(images.image(2)->id, resources::ICON_DATA_DRUM);
-  EXPECT_EQ(images.width(), 16);
-  EXPECT_EQ(images.capacity(), 3);
-  EXPECT_EQ(page.tree_view()->top_level().size(), 0u);  // empty until the first clear
-}
-
-TEST_F(DataPageTest, ClearLeavesTheRootAlone) {
+TEST_F(DataPageTest, ClearLeavesTheRootAloneAndRebuildsDoNotRepeat) {
+  capture.feed(kPid, dii(0x10, {{1, 5}}));
   CDataCarouselDlg page(&capture.store, &host);
   page.create(host);
   page.clear();
-  EXPECT_EQ(render(*page.tree_view()), "Data Carousels [0/1]\n");
   page.clear();
   EXPECT_EQ(render(*page.tree_view()), "Data Carousels [0/1]\n");
   EXPECT_EQ(page.root(), page.tree_view()->top_level().front().get());
+  page.rebuild();
+  std::string first = render(*page.tree_view());
+  page.rebuild();
+  EXPECT_EQ(render(*page.tree_view()), first);
 }
 
 TEST_F(DataPageTest, ModuleTextsWithSectionCounts) {
@@ -162,23 +148,6 @@ TEST(DataPage, ProgrammesInOrderEachWithItsOwnGroups) {
   EXPECT_EQ(capture.store.programs.at(2).dii_by_download.size(), 2u);
 }
 
-TEST_F(DataPageTest, EmptyCaptureShowsTheProgrammesOnly) {
-  EXPECT_EQ(rebuild(),
-            "Data Carousels [0/1] +\n"
-            "  Program Number 0x0001 (1) [0/0]\n");
-}
-
-TEST_F(DataPageTest, SecondRebuildDoesNotRepeatTheTree) {
-  capture.feed(kPid, dii(0x10, {{1, 5}}));
-  CDataCarouselDlg page(&capture.store, &host);
-  page.create(host);
-  page.clear();
-  page.rebuild();
-  std::string first = render(*page.tree_view());
-  page.rebuild();
-  EXPECT_EQ(render(*page.tree_view()), first);
-}
-
 TEST_F(DataPageTest, NodeLimitCutsTheTreeWithOneFailureLine) {
   LogCapture log;
   capture.feed(kPid, dii(0x10, {{1, 5}, {2, 5}, {3, 5}}));
@@ -189,18 +158,6 @@ TEST_F(DataPageTest, NodeLimitCutsTheTreeWithOneFailureLine) {
   page.rebuild();
   EXPECT_EQ(page.tree_view()->node_count(), 4u);
   EXPECT_EQ(log.count_containing("<1> - tree node limit of 4 reached"), 1u);
-}
-
-TEST_F(DataPageTest, SaveButtonRunsTheActionOnceGiven) {
-  CDataCarouselDlg page(&capture.store, &host);
-  page.create(host);
-  ASSERT_NE(page.button(resources::PAGE_SAVE), nullptr);
-  EXPECT_EQ(page.button(resources::PAGE_SAVE)->text(), "Save...");
-  EXPECT_TRUE(page.button(resources::PAGE_SAVE)->click());  // no action yet: nothing happens
-  int saves = 0;
-  page.set_save_action([&] { ++saves; });
-  page.button(resources::PAGE_SAVE)->click();
-  EXPECT_EQ(saves, 1);
 }
 
 // ---- Object carousel page --------------------------------------------------------------------------
@@ -220,23 +177,6 @@ class ObjectPageTest : public PageTest {
   }
   Capture capture{{{1, kPid}}};
 };
-
-TEST_F(ObjectPageTest, InitialisationSetsStyleAndImages) {
-  CObjectCarouselDlg page(&capture.store, &host);
-  page.create(host);
-  ui::TreeView* tree = page.tree_view();
-  ASSERT_NE(tree, nullptr);
-  EXPECT_EQ(tree->rect(), (resources::Rect{7, 34, 356, 160}));
-  EXPECT_EQ(page.width(), 370);
-  EXPECT_TRUE(tree->style() & resources::TREE_HAS_LINES);
-  EXPECT_TRUE(tree->style() & resources::TREE_HAS_BUTTONS);
-  ASSERT_EQ(tree->image_list().count(), 3);
-  EXPECT_EQ(tree->image_list().image(0)->id, resources::ICON_CLOSED_FOLDER);
-  EXPECT_EQ(tree->image_list().image(1)->id, resources::ICON_OPEN_FOLDER);
-  EXPECT_EQ(tree->image_list().image(2)->id, resources::ICON_DATA_DRUM);
-  ASSERT_NE(page.button(resources::PAGE_SAVE), nullptr);
-  EXPECT_EQ(page.button(resources::PAGE_SAVE)->rect(), (resources::Rect{313, 7, 50, 14}));
-}
 
 TEST_F(ObjectPageTest, CarouselWithDirectoryAndFile) {
   testsupport::OcCarousel oc(1);
@@ -267,30 +207,6 @@ TEST_F(ObjectPageTest, FileOfAnIncompleteModuleIsNotAvailable) {
             "      late.bin - object not available [2/2]\n");
 }
 
-TEST_F(ObjectPageTest, NoProgrammeShowsTheRootAlone) {
-  Capture none(std::vector<std::pair<int32_t, uint32_t>>{});
-  CObjectCarouselDlg page(&none.store, &host);
-  page.create(host);
-  page.rebuild();
-  EXPECT_EQ(render(*page.tree_view()), "Object Carousels [0/1] +\n");
-}
-
-TEST_F(ObjectPageTest, EveryProgrammeGetsANode) {
-  Capture two({{1, kPid}, {0x1FFF, 0x200}});
-  testsupport::OcCarousel oc(1);
-  oc.add_file(oc.gateway(), "f", text_bytes("x"), 1);
-  two.feed_all(kPid, oc.ddb_sections());  // blocks without DSI: no carousel node
-  CDataCarouselDlg data(&two.store, &host);
-  CObjectCarouselDlg page(&two.store, &host);
-  page.create(host);
-  data.rebuild();
-  page.rebuild();
-  EXPECT_EQ(render(*page.tree_view()),
-            "Object Carousels [0/1] +\n"
-            "  Program Number: 0x0001 (1) [0/1]\n"
-            "  Program Number: 0x1fff (8191) [0/1]\n");
-}
-
 TEST_F(ObjectPageTest, ClearEmptiesAndRebuildKeepsOneRoot) {
   CObjectCarouselDlg page(&capture.store, &host);
   page.create(host);
@@ -302,29 +218,25 @@ TEST_F(ObjectPageTest, ClearEmptiesAndRebuildKeepsOneRoot) {
   EXPECT_EQ(page.root(), nullptr);
 }
 
-TEST_F(ObjectPageTest, NodeLimitStopsTheTree) {
-  LogCapture log;
-  testsupport::OcCarousel oc(1);
-  for (int i = 0; i < 10; ++i) oc.add_file(oc.gateway(), "f" + std::to_string(i), text_bytes("x"), 1);
-  capture.feed_all(kPid, oc.sections());
+TEST_F(PageTest, SaveButtonsRunTheirActionOnceGiven) {
+  Capture capture;
   CDataCarouselDlg data(&capture.store, &host);
-  CObjectCarouselDlg page(&capture.store, &host);
-  page.create(host);
-  page.set_node_limit(6);
-  data.rebuild();
-  page.rebuild();
-  EXPECT_EQ(page.tree_view()->node_count(), 6u);
-  EXPECT_EQ(log.count_containing("<1> - tree node limit of 6 reached"), 1u);
-}
-
-TEST_F(ObjectPageTest, SaveButtonRunsTheActionOnceGiven) {
-  CObjectCarouselDlg page(&capture.store, &host);
-  page.create(host);
-  EXPECT_TRUE(page.button(resources::PAGE_SAVE)->click());
-  int saves = 0;
-  page.set_save_action([&] { ++saves; });
-  page.button(resources::PAGE_SAVE)->click();
-  EXPECT_EQ(saves, 1);
+  CObjectCarouselDlg object(&capture.store, &host);
+  data.create(host);
+  object.create(host);
+  ASSERT_NE(data.button(resources::PAGE_SAVE), nullptr);
+  ASSERT_NE(object.button(resources::PAGE_SAVE), nullptr);
+  EXPECT_EQ(data.button(resources::PAGE_SAVE)->text(), "Save...");
+  EXPECT_TRUE(data.button(resources::PAGE_SAVE)->click());  // no action yet: nothing happens
+  EXPECT_TRUE(object.button(resources::PAGE_SAVE)->click());
+  int data_saves = 0, object_saves = 0;
+  data.set_save_action([&] { ++data_saves; });
+  object.set_save_action([&] { ++object_saves; });
+  data.button(resources::PAGE_SAVE)->click();
+  object.button(resources::PAGE_SAVE)->click();
+  object.button(resources::PAGE_SAVE)->click();
+  EXPECT_EQ(data_saves, 1);
+  EXPECT_EQ(object_saves, 2);
 }
 
 }  // namespace

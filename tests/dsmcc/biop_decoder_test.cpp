@@ -128,151 +128,27 @@ TEST(BiopProfileBody, TraceLinesInOrder) {
   for (const auto& line : log.lines()) EXPECT_EQ(line.level, 4) << line.text;
 }
 
-TEST(BiopProfileBody, FurtherTapsCarryTheirOwnSelectors) {
-  ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 5);
-  ts::TapSpec t2;
-  t2.id = 2;
-  t2.selector = {0x00, 0x02, 0x10, 0x20};
-  ts::TapSpec t3;
-  t3.id = 3;
-  t3.selector = {};
-  desc.taps = {desc.taps[0], t2, t3};
-  desc.lite_components.push_back(ts::lite_component(0x11111111, {0x77}));
-  const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
-  ASSERT_EQ(r.body.taps.size(), 3u);
-  EXPECT_EQ(r.body.taps[1].selector, (Bytes{0x00, 0x02, 0x10, 0x20}));
-  EXPECT_EQ(r.body.taps[1].selector_type, 2u)
-      << "a further tap's selector_type is its selector's first 16 bits";
-  EXPECT_EQ(r.body.taps[1].transactionId, 0u);
-  EXPECT_EQ(r.body.taps[1].timeout, 0u);
-  EXPECT_TRUE(r.body.taps[2].selector.empty());
-  EXPECT_EQ(r.body.taps[2].id, 3u);
-  ASSERT_EQ(r.body.liteComponents.size(), 1u) << "read directly behind the last tap";
-  EXPECT_EQ(r.body.liteComponents[0].componentId_tag, 0x11111111u);
-  EXPECT_EQ(r.body.liteComponents[0].data, (Bytes{0x77}));
-}
-
-TEST(BiopProfileBody, FirstTapIsSeventeenBytesWhateverItsSelectorLengthSays) {
-  ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 0x80000006);
-  desc.taps[0].selector_length = 0;
-  desc.lite_components.push_back(ts::lite_component(0x22222222, {0x01, 0x02}));
-  const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
-  ASSERT_EQ(r.body.taps.size(), 1u);
-  EXPECT_EQ(r.body.taps[0].selector_length, 0u);
-  EXPECT_EQ(r.body.taps[0].transactionId, 0x80000006u);
-  EXPECT_EQ(r.body.taps[0].timeout, 0xFFFFFFFFu);
-  ASSERT_EQ(r.body.liteComponents.size(), 1u);
-  EXPECT_EQ(r.body.liteComponents[0].componentId_tag, 0x22222222u);
-}
-
-TEST(BiopProfileBody, BinderWithoutTapsReadsNone) {
-  ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 5);
-  desc.taps.clear();
-  desc.lite_components.push_back(ts::lite_component(0x33333333, {0x09}));
-  const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
-  EXPECT_EQ(r.body.taps_count, 0u);
-  EXPECT_TRUE(r.body.taps.empty());
-  ASSERT_EQ(r.body.liteComponents.size(), 1u);
-  EXPECT_EQ(r.body.liteComponents[0].componentId_tag, 0x33333333u);
-}
-
-struct LiteCountCase {
-  uint8_t lite_component_count;
-  size_t components_written;
-  size_t expected;
-};
-
-void PrintTo(const LiteCountCase& c, std::ostream* os) {
-  *os << "count " << int{c.lite_component_count} << ", " << c.components_written << " written";
-}
-
-class LiteComponentCountTest : public ::testing::TestWithParam<LiteCountCase> {};
-
-TEST_P(LiteComponentCountTest, ReadsCountMinusTwoFurtherComponents) {
-  const auto& c = GetParam();
-  ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 5);
-  for (size_t i = 0; i < c.components_written; ++i)
-    desc.lite_components.push_back(
-        ts::lite_component(static_cast<uint32_t>(0x49534F00 + i), std::vector<uint8_t>(i + 1, 0x5A)));
-  desc.lite_component_count = c.lite_component_count;
-  const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
-  ASSERT_EQ(r.body.liteComponents.size(), c.expected);
-  for (size_t i = 0; i < c.expected; ++i) {
-    EXPECT_EQ(r.body.liteComponents[i].componentId_tag, 0x49534F00 + i);
-    EXPECT_EQ(r.body.liteComponents[i].data.size(), i + 1);
-  }
-  EXPECT_EQ(r.body.taps.size(), 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Counts, LiteComponentCountTest,
-                         ::testing::Values(LiteCountCase{0, 0, 0}, LiteCountCase{1, 0, 0},
-                                           LiteCountCase{2, 0, 0}, LiteCountCase{2, 1, 0},
-                                           LiteCountCase{3, 1, 1}, LiteCountCase{4, 2, 2}));
-
-TEST(BiopProfileBody, UnexpectedComponentTagsEndTheBodySilently) {
-  {
-    LogCapture log;
-    ts::BiopProfileSpec desc = ts::gateway_profile(0x10, 1, {0x01}, 2, 3);
-    desc.location_tag = 0x49534F40;  // a ConnBinder where the object location belongs
-    ProfileResult r;
-    r.location = {.carouselId = 99, .moduleId = 98, .objectKey = {0x42}};
-    parse_BIOP_ProfileBody(view(ts::build_biop_profile_body(desc)), r.location, r.body);
-    EXPECT_EQ(r.body.location_componentId_tag, 0x49534F40u);
-    EXPECT_EQ(r.body.carouselId, 0u);
-    EXPECT_TRUE(r.body.objectKey.empty());
-    EXPECT_TRUE(r.body.taps.empty());
-    EXPECT_EQ(r.location.carouselId, 99u) << "the caller's location is left as it was";
-    EXPECT_EQ(r.location.objectKey, (Bytes{0x42}));
-    EXPECT_EQ(log.count_containing("ends early"), 0u);
-  }
-  {
-    LogCapture log;
-    ts::BiopProfileSpec desc = ts::gateway_profile(0x10, 1, {0x01}, 2, 3);
-    desc.binder_tag = 0x49534F50;
-    const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
-    EXPECT_EQ(r.body.carouselId, 0x10u);
-    EXPECT_EQ(r.location.carouselId, 0x10u);
-    EXPECT_EQ(r.location.objectKey, (Bytes{0x01}));
-    EXPECT_EQ(r.body.binder_componentId_tag, 0x49534F50u);
-    EXPECT_EQ(r.body.taps_count, 0u);
-    EXPECT_TRUE(r.body.taps.empty());
-    EXPECT_EQ(log.count_containing("ends early"), 0u);
-    EXPECT_EQ(log.count_containing("taps_count"), 0u);
-  }
-}
-
-TEST(BiopProfileBody, StopsWhereTheBytesEndKeepingWhatItRead) {
-  const auto data = ts::build_biop_profile_body(full_profile());
-  ASSERT_EQ(data.size(), 59u);
-  // 0 byte order, 1 count, 2 location tag, 6 length, 7 carouselId, 11 moduleId, 13/14 version, 15 key length,
-  // 16 key (2), 18 binder tag, 22 length, 23 taps_count, 24 first tap (17), 41 second tap (10), 51 lite tag,
-  // 55 length, 56 data (3).
-  struct Row {
-    size_t length;
-    uint32_t carouselId;
-    size_t key;
-    size_t taps;
-    size_t lite;
-    bool location_set;
+TEST(BiopProfileBody, ReadsLiteComponentCountMinusTwoFurtherComponents) {
+  struct Case {
+    uint8_t lite_component_count;
+    size_t components_written;
+    size_t expected;
   };
-  const std::vector<Row> rows = {
-      {0, 0, 0, 0, 0, false},           {2, 0, 0, 0, 0, false},           {7, 0, 0, 0, 0, false},
-      {11, 0x01020304, 0, 0, 0, false}, {17, 0x01020304, 0, 0, 0, false}, {18, 0x01020304, 2, 0, 0, true},
-      {24, 0x01020304, 2, 0, 0, true},  {40, 0x01020304, 2, 0, 0, true},  {41, 0x01020304, 2, 1, 0, true},
-      {50, 0x01020304, 2, 1, 0, true},  {51, 0x01020304, 2, 2, 0, true},  {56, 0x01020304, 2, 2, 0, true},
-      {58, 0x01020304, 2, 2, 0, true}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.length);
-    LogCapture log;
-    const auto part = cut(data, row.length);
-    ProfileResult r;
-    parse_BIOP_ProfileBody(view(part), r.location, r.body);
-    EXPECT_EQ(r.body.carouselId, row.carouselId);
-    EXPECT_EQ(r.body.objectKey.size(), row.key);
-    EXPECT_EQ(r.body.taps.size(), row.taps);
-    EXPECT_EQ(r.body.liteComponents.size(), row.lite);
-    EXPECT_EQ(r.location.carouselId, row.location_set ? 0x01020304u : 0u);
-    EXPECT_EQ(log.count_containing("BIOP profile body ends early"), 1u) << log.dump();
+  for (const Case& c :
+       {Case{0, 0, 0}, Case{1, 0, 0}, Case{2, 0, 0}, Case{2, 1, 0}, Case{3, 1, 1}, Case{4, 2, 2}}) {
+    SCOPED_TRACE(int{c.lite_component_count});
+    ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 5);
+    for (size_t i = 0; i < c.components_written; ++i)
+      desc.lite_components.push_back(
+          ts::lite_component(static_cast<uint32_t>(0x49534F00 + i), std::vector<uint8_t>(i + 1, 0x5A)));
+    desc.lite_component_count = c.lite_component_count;
+    const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
+    ASSERT_EQ(r.body.liteComponents.size(), c.expected);
+    for (size_t i = 0; i < c.expected; ++i) {
+      EXPECT_EQ(r.body.liteComponents[i].componentId_tag, 0x49534F00 + i);
+      EXPECT_EQ(r.body.liteComponents[i].data.size(), i + 1);
+    }
+    EXPECT_EQ(r.body.taps.size(), 1u);
   }
 }
 
@@ -296,46 +172,37 @@ TEST(ObjectLocationLog, KeyIsUpperCaseHexOrEmpty) {
 
 // ---- IOR ---------------------------------------------------------------------------------------
 
-struct GapCase {
-  std::vector<uint8_t> type_id;
-  size_t gap;
-};
-
-void PrintTo(const GapCase& c, std::ostream* os) {
-  *os << "type_id_length " << c.type_id.size();
+TEST(Ior, StepsOverTheAlignmentGapBehindTheTypeId) {
+  const std::vector<std::pair<std::vector<uint8_t>, size_t>> cases = {
+      {{'s', 'r', 'g', 0}, 0},
+      {{'a', 'b', 'c', 'd', 0}, 3},
+      {{'a', 'b', 'c', 'd', 'e', 0}, 2},
+      {{'a', 'b', 'c', 'd', 'e', 'f', 0}, 1},
+      {{'a', 'b', 'c', 'd', 'e', 'f', 'g', 0}, 0},
+      {{'x'}, 3},
+      {{}, 0}};
+  for (const auto& [type_id, gap] : cases) {
+    SCOPED_TRACE(type_id.size());
+    ts::ServiceGatewayInfoSpec desc =
+        ts::gateway_info(ts::gateway_profile(0x21, 3, {0x05, 0x06}, 7, 0x80000008));
+    desc.ior.type_id = type_id;
+    desc.ior.gap_byte = 0xEE;  // not zero, so that reading the gap as a count shows
+    desc.user_info = {0x01};
+    const auto bytes = ts::build_service_gateway_info(desc);
+    // The builder's layout: the gap's filler, then a count of 1.
+    EXPECT_EQ(ts::ior_alignment_gap(static_cast<uint32_t>(type_id.size())), gap);
+    for (size_t i = 0; i < gap; ++i) ASSERT_EQ(bytes[4 + type_id.size() + i], 0xEE);
+    ASSERT_EQ(bytes[4 + type_id.size() + gap + 3], 1);
+    LogCapture log;
+    CServiceGatewayInfo gateway;
+    EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
+    ASSERT_EQ(gateway.profiles.size(), 1u);
+    EXPECT_EQ(gateway.profiles[0].carouselId, 0x21u);
+    EXPECT_EQ(gateway.profiles[0].objectKey, (Bytes{0x05, 0x06}));
+    EXPECT_EQ(gateway.userInfoLength, 1u);
+    EXPECT_TRUE(log.has(4, "taggedProfiles_count=1")) << log.dump();
+  }
 }
-
-class IorAlignmentTest : public ::testing::TestWithParam<GapCase> {};
-
-TEST_P(IorAlignmentTest, StepsOverTheGapBehindTheTypeId) {
-  const auto& c = GetParam();
-  ts::ServiceGatewayInfoSpec desc =
-      ts::gateway_info(ts::gateway_profile(0x21, 3, {0x05, 0x06}, 7, 0x80000008));
-  desc.ior.type_id = c.type_id;
-  desc.ior.gap_byte = 0xEE;  // not zero, so that reading the gap as a count shows
-  desc.user_info = {0x01};
-  const auto bytes = ts::build_service_gateway_info(desc);
-  EXPECT_EQ(ts::ior_alignment_gap(static_cast<uint32_t>(c.type_id.size())), c.gap);
-  // The builder's layout: the gap's filler, then a count of 1.
-  for (size_t i = 0; i < c.gap; ++i) ASSERT_EQ(bytes[4 + c.type_id.size() + i], 0xEE);
-  const size_t count_at = 4 + c.type_id.size() + c.gap;
-  ASSERT_EQ(bytes[count_at + 3], 1);
-
-  LogCapture log;
-  CServiceGatewayInfo gateway;
-  EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
-  ASSERT_EQ(gateway.profiles.size(), 1u);
-  EXPECT_EQ(gateway.profiles[0].carouselId, 0x21u);
-  EXPECT_EQ(gateway.profiles[0].objectKey, (Bytes{0x05, 0x06}));
-  EXPECT_EQ(gateway.userInfoLength, 1u);
-  EXPECT_TRUE(log.has(4, "taggedProfiles_count=1")) << log.dump();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    TypeIdLengths, IorAlignmentTest,
-    ::testing::Values(GapCase{{'s', 'r', 'g', 0}, 0}, GapCase{{'a', 'b', 'c', 'd', 0}, 3},
-                      GapCase{{'a', 'b', 'c', 'd', 'e', 0}, 2}, GapCase{{'a', 'b', 'c', 'd', 'e', 'f', 0}, 1},
-                      GapCase{{'a', 'b', 'c', 'd', 'e', 'f', 'g', 0}, 0}, GapCase{{'x'}, 3}, GapCase{{}, 0}));
 
 TEST(Ior, KeepsOnlyBiopProfilesInIorOrder) {
   LogCapture log;
@@ -358,24 +225,6 @@ TEST(Ior, KeepsOnlyBiopProfilesInIorOrder) {
   EXPECT_EQ(log.count(4, "profileId_tag=1230196486"), 2u);
   EXPECT_TRUE(log.has(4, "profile_data_length=5"));
   EXPECT_EQ(log.count(4, "parse_BIOP_ProfileBody()"), 2u) << "other tags are stepped over, not decoded";
-}
-
-TEST(Ior, ProfileCountBelowOneEndsTheIorBehindTheCount) {
-  for (uint32_t count : {0u, 0xFFFFFFFFu, 0x80000000u}) {
-    LogCapture log;
-    ts::ServiceGatewayInfoSpec desc;
-    desc.ior.taggedProfiles_count = count;
-    desc.service_contexts.push_back({.context_id = 1, .data = {0, 0, 0, 0}});
-    desc.user_info = {0xAA, 0xBB};
-    const auto bytes = ts::build_service_gateway_info(desc);
-    CServiceGatewayInfo gateway;
-    EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size()) << count;
-    EXPECT_TRUE(gateway.profiles.empty());
-    EXPECT_EQ(gateway.serviceContextList_count, 1u);
-    EXPECT_EQ(gateway.userInfoLength, 2u);
-    EXPECT_TRUE(log.has(4, "taggedProfiles_count=" + std::to_string(static_cast<int32_t>(count))))
-        << log.dump();
-  }
 }
 
 TEST(Ior, ReadsBindingIorsInEitherByteOrderAndStopsBehindThem) {
@@ -405,75 +254,7 @@ TEST(Ior, ReadsBindingIorsInEitherByteOrderAndStopsBehindThem) {
   }
 }
 
-TEST(Ior, SilentModeWritesNoTraceAndWorksWithoutAProfileList) {
-  LogCapture log;
-  ts::IorSpec desc;
-  desc.big_endian = false;
-  desc.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x51, 6, {0x01, 0x02}, 1, 2)));
-  const auto bytes = ts::build_ior(desc);
-  ByteReader reader(view(bytes));
-  ObjectLocationRef location;
-  EXPECT_TRUE(parse_IOR(reader, false, location, nullptr, false));
-  EXPECT_EQ(location.moduleId, 6u);
-  EXPECT_EQ(location.objectKey, (Bytes{0x01, 0x02}));
-  EXPECT_TRUE(log.lines().empty()) << log.dump();
-}
-
-TEST(Ior, ProfileLongerThanTheBytesIsDecodedAsFarAsItGoes) {
-  LogCapture log;
-  ts::IorSpec desc;
-  ts::TaggedProfileSpec profile = ts::biop_profile(ts::gateway_profile(0x61, 7, {0x01}, 1, 2));
-  profile.profile_data_length = static_cast<uint32_t>(profile.data.size() + 100);
-  desc.profiles.push_back(profile);
-  const auto bytes = ts::build_ior(desc);
-  ByteReader reader(view(bytes));
-  ObjectLocationRef location;
-  std::vector<BiopProfileBody> profiles;
-  EXPECT_FALSE(parse_IOR(reader, true, location, &profiles));
-  ASSERT_EQ(profiles.size(), 1u);
-  EXPECT_EQ(profiles[0].taps.size(), 1u);
-  EXPECT_EQ(location.carouselId, 0x61u);
-  EXPECT_EQ(log.count_containing("IOP::IOR ends early"), 1u) << log.dump();
-}
-
 // ---- ServiceGatewayInfo ------------------------------------------------------------------------
-
-TEST(ServiceGatewayInfo, StepsOverTapsAndContextsToTheUserInfo) {
-  struct Row {
-    size_t download_taps;
-    std::vector<size_t> contexts;  // context_data_length of each
-    size_t user_info;
-  };
-  const std::vector<Row> rows = {{0, {}, 0}, {0, {4}, 3}, {2, {0, 7}, 1}, {1, {}, 300}};
-  for (const Row& row : rows) {
-    LogCapture log;
-    ts::ServiceGatewayInfoSpec desc = ts::gateway_info(ts::gateway_profile(1, 2, {3}, 4, 5));
-    for (size_t i = 0; i < row.download_taps; ++i) {
-      ts::TapSpec t;
-      t.selector = std::vector<uint8_t>(i + 2, 0x01);
-      desc.download_taps.push_back(t);
-    }
-    for (size_t n : row.contexts)
-      desc.service_contexts.push_back({.context_id = 0x12345678, .data = std::vector<uint8_t>(n, 0x02)});
-    desc.user_info = std::vector<uint8_t>(row.user_info, 0x03);
-    const auto bytes = ts::build_service_gateway_info(desc);
-
-    CServiceGatewayInfo gateway;
-    EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
-    EXPECT_EQ(gateway.downloadTaps_count, row.download_taps);
-    EXPECT_EQ(gateway.serviceContextList_count, row.contexts.size());
-    EXPECT_EQ(gateway.userInfoLength, row.user_info);
-    EXPECT_TRUE(log.has(4, "downloadTaps_count=" + std::to_string(row.download_taps)));
-    EXPECT_TRUE(log.has(4, "serviceContextList_count=" + std::to_string(row.contexts.size())));
-    EXPECT_TRUE(log.has(4, "userInfoLength=" + std::to_string(row.user_info)));
-    const auto lines = log.lines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0].level, 4);
-    EXPECT_EQ(lines[0].text.rfind("CServiceGatewayInfo::parse(", 0), 0u);
-    const std::string tail = "," + std::to_string(bytes.size()) + ")";
-    EXPECT_EQ(lines[0].text.substr(lines[0].text.size() - tail.size()), tail);
-  }
-}
 
 TEST(ServiceGatewayInfo, StopsAtEveryFieldBoundaryKeepingWhatItRead) {
   ts::ServiceGatewayInfoSpec desc = ts::gateway_info(full_profile());

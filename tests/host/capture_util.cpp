@@ -134,10 +134,4 @@ std::vector<Bytes> datagrams_of(const Bytes& stream, size_t packets_per_datagram
   return out;
 }
 
-std::vector<uint8_t> table_ids(const std::vector<Bytes>& sections) {
-  std::vector<uint8_t> ids;
-  for (const Bytes& s : sections) ids.push_back(s.empty() ? 0 : s[0]);
-  return ids;
-}
-
 }  // namespace hosttest

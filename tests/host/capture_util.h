@@ -83,7 +83,17 @@ class UdpSender {
 // header with a running sequence number.
 std::vector<Bytes> datagrams_of(const Bytes& stream, size_t packets_per_datagram, bool rtp);
 
-// The table_id of each section.
-std::vector<uint8_t> table_ids(const std::vector<Bytes>& sections);
+// The sections of a reply, copied; the reply released the way a plug-in releases it.
+inline std::vector<Bytes> take(SectionReply& reply) {
+  std::vector<Bytes> out;
+  for (int32_t k = 0; k < reply.count; ++k) {
+    const uint8_t* s = reply.sections[k];
+    out.emplace_back(s, s + 3 + (((s[1] & 0x0F) << 8) | s[2]));
+    task_free(reply.sections[k]);
+  }
+  if (reply.count > 0) task_free(reply.sections);
+  reply = {0, nullptr};
+  return out;
+}
 
 }  // namespace hosttest

@@ -15,21 +15,9 @@
 
 namespace {
 
+using hosttest::take;
 using hosttest::Bytes;
 using Clock = std::chrono::steady_clock;
-
-// The sections of a reply, copied; the reply released the way a plug-in releases it.
-std::vector<Bytes> take(SectionReply& reply) {
-  std::vector<Bytes> out;
-  for (int32_t k = 0; k < reply.count; ++k) {
-    const uint8_t* s = reply.sections[k];
-    out.emplace_back(s, s + 3 + (((s[1] & 0x0F) << 8) | s[2]));
-    task_free(reply.sections[k]);
-  }
-  if (reply.count > 0) task_free(reply.sections);
-  reply = {0, nullptr};
-  return out;
-}
 
 struct Multiplex {
   Bytes pat0 = testsupport::pat_section(0x0042, {{0, 0x0010}, {1, 0x0100}, {2, 0x0101}}, 4, 0, 1);
@@ -196,19 +184,11 @@ TEST_F(SilentLive, CancelBetweenTwoRequestsCancelsTheNextOne) {
   const auto started = Clock::now();
   EXPECT_LT(si->RequestSections(1, &pat, 30, &reply), 0);
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(1));
-  // Only the one: the next request waits out its timeout again.
+  // Only the one: the next request waits out its timeout again, and that gives count 0.
+  reply = {4, nullptr};
+  const auto again = Clock::now();
   EXPECT_EQ(si->RequestSections(1, &pat, 1, &reply), S_OK);
-  EXPECT_EQ(reply.count, 0);
-}
-
-TEST_F(SilentLive, TimeoutGivesCountZero) {
-  const SectionRequest pat = SectionRequest::make(0x0000, 0x00);
-  SectionReply reply{4, nullptr};
-  const auto started = Clock::now();
-  EXPECT_EQ(si->RequestSections(1, &pat, 1, &reply), S_OK);
-  const auto waited = Clock::now() - started;
-  EXPECT_GE(waited, std::chrono::milliseconds(900));
-  EXPECT_LT(waited, std::chrono::seconds(10));
+  EXPECT_GE(Clock::now() - again, std::chrono::milliseconds(900));
   EXPECT_EQ(reply.count, 0);
 }
 

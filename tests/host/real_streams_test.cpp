@@ -11,6 +11,7 @@
 
 namespace {
 
+using hosttest::take;
 using hosttest::Bytes;
 
 const Bytes kDsmccMatch = {0x38};
@@ -18,7 +19,7 @@ const Bytes kDsmccMask = {0x38};
 
 std::map<uint8_t, size_t> count_by_table(const std::vector<Bytes>& sections) {
   std::map<uint8_t, size_t> counts;
-  for (uint8_t id : hosttest::table_ids(sections)) ++counts[id];
+  for (const Bytes& s : sections) ++counts[s.at(0)];
   return counts;
 }
 
@@ -47,18 +48,6 @@ TEST(RealStreams, HbbtvStreamEventCarousel) {
   const auto r = hosttest::capture_file(path, {0x138E, kDsmccMatch, kDsmccMask});
   ASSERT_TRUE(r.error.empty()) << r.error;
   EXPECT_EQ(count_by_table(r.sections), (std::map<uint8_t, size_t>{{0x3B, 114}, {0x3C, 56}}));
-}
-
-std::vector<Bytes> take(SectionReply& reply) {
-  std::vector<Bytes> out;
-  for (int32_t k = 0; k < reply.count; ++k) {
-    const uint8_t* s = reply.sections[k];
-    out.emplace_back(s, s + 3 + (((s[1] & 0x0F) << 8) | s[2]));
-    task_free(reply.sections[k]);
-  }
-  if (reply.count > 0) task_free(reply.sections);
-  reply = {0, nullptr};
-  return out;
 }
 
 uint16_t be16(const Bytes& b, size_t at) { return static_cast<uint16_t>((b[at] << 8) | b[at + 1]); }

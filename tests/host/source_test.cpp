@@ -49,25 +49,6 @@ TEST(OpenSource, FilesThatAreNotStreamsAreRefusedWithAReason) {
   }
 }
 
-TEST(OpenSource, StreamFilesOfEveryPacketSizeOpen) {
-  hosttest::TempDir dir;
-  for (const size_t size : {188u, 192u, 204u}) {
-    SCOPED_TRACE(size);
-    const Bytes stream = some_packets(size);
-    std::string error;
-    auto source = host::open_source(dir.write("s" + std::to_string(size) + ".ts", stream), error);
-    ASSERT_NE(source, nullptr) << error;
-    EXPECT_TRUE(error.empty());
-    ASSERT_EQ(source->kind(), host::SourceKind::file);
-    auto& file = static_cast<host::FileSource&>(*source);
-    EXPECT_EQ(file.size(), stream.size());
-    std::vector<uint8_t> back(stream.size() + 10);
-    EXPECT_EQ(file.read_at(0, back, error), static_cast<long>(stream.size()));
-    back.resize(stream.size());
-    EXPECT_EQ(back, stream);
-  }
-}
-
 TEST(UdpAddress, ParsesWhatUsersWrite) {
   struct Case {
     const char* text;

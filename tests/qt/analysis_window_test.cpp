@@ -1,18 +1,12 @@
 // The analysis window and the windows it opens, on the Qt backend, driven with the mouse and the
 // keyboard as a user drives them: the capture list, the MUX list and its scans, Start with the
-// progress window closed by Cancel, the three pages, the tab strip, the scan window's Cancel and
-// "Save...".
+// progress window closed by Cancel, the three pages, the tab strip and the scan window's Cancel.
 #include <gtest/gtest.h>
 
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "capture/dsmcc_dlg.h"
 #include "capture/dsmcc_scanning.h"
@@ -33,12 +27,6 @@ using qttest::click;
 using qttest::click_row;
 using qttest::type_text;
 namespace r = resources;
-namespace fs = std::filesystem;
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> child_texts(const QTreeWidgetItem* item) {
   std::vector<std::string> out;
@@ -96,56 +84,6 @@ class AnalysisWindow : public qttest::QtWindows {
   qttest::SyntheticMultiplex mux_;
   host::Host host_;
 };
-
-TEST_F(AnalysisWindow, HasTheLayoutsControlsTextsAndProportions) {
-  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
-  testdialog::Automation automation;
-  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
-    ui::qt::WindowView* view = backend().view_of(dialog);
-    ASSERT_NE(view, nullptr);
-    const ui::qt::DialogUnits& units = backend().units();
-    EXPECT_EQ(view->windowTitle(), "DSMCC");
-    EXPECT_EQ(view->size(), QSize(units.x(390), units.y(334)));
-    EXPECT_EQ(button_of(dialog, r::ANALYSIS_START)->geometry(), units.rect({7, 7, 50, 14}));
-    EXPECT_EQ(list_of(dialog, r::ANALYSIS_CAPTURE_LIST)->geometry(), units.rect({7, 24, 111, 43}));
-    EXPECT_EQ(list_of(dialog, r::ANALYSIS_MUX_LIST)->geometry(), units.rect({227, 22, 111, 43}));
-    EXPECT_EQ(widget<QLineEdit>(dialog.edit(r::ANALYSIS_PID_EDIT))->geometry(), units.rect({148, 7, 40, 12}));
-    EXPECT_EQ(button_of(dialog, r::ANALYSIS_RESCAN)->text(), "Rescan...");
-    EXPECT_EQ(button_of(dialog, r::ANALYSIS_MUX_ADD)->text(), "Add");
-    EXPECT_TRUE(button_of(dialog, r::ID_OK)->isDefault());
-    std::vector<std::string> labels;
-    for (QLabel* label : view->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
-      labels.push_back(label->text().toStdString());
-    EXPECT_EQ(labels, (std::vector<std::string>{"PID", "Prg No", "MUX DSMCC streams"}));
-
-    // The tab strip and the three pages inside it, the first tab's page shown.
-    auto* strip = widget<ui::qt::TabStrip>(dialog.tabs(r::ANALYSIS_TABS));
-    ASSERT_NE(strip, nullptr);
-    EXPECT_EQ(strip->geometry(), units.rect({7, 74, 376, 230}));
-    ASSERT_EQ(strip->tabs().size(), 3u);
-    EXPECT_EQ(strip->tabs()[0].text, "Section");
-    EXPECT_EQ(strip->tabs()[1].text, "Data Carousel");
-    EXPECT_EQ(strip->tabs()[2].text, "Object Carousel");
-    ui::qt::WindowView* section = backend().view_of(*dialog.section_page());
-    ui::qt::WindowView* data = backend().view_of(*dialog.data_page());
-    ui::qt::WindowView* object = backend().view_of(*dialog.object_page());
-    ASSERT_TRUE(section && data && object);
-    for (ui::qt::WindowView* page : {section, data, object}) {
-      EXPECT_EQ(page->parentWidget(), strip);
-      EXPECT_EQ(page->geometry(), units.rect({4, 28, 370, 201}));
-    }
-    EXPECT_TRUE(section->isVisible());
-    EXPECT_FALSE(data->isVisible());
-    EXPECT_FALSE(object->isVisible());
-    auto* save = widget<QPushButton>(dialog.object_page()->button(r::PAGE_SAVE));
-    ASSERT_NE(save, nullptr);
-    EXPECT_EQ(save->text(), "Save...");
-    EXPECT_EQ(save->geometry(), units.rect({313, 7, 50, 14}));
-    EXPECT_EQ(tree_of(dialog.data_page())->geometry(), units.rect({7, 34, 356, 157}));
-    click(button_of(dialog, r::ID_OK));
-  });
-  EXPECT_EQ(dialog.run_modal(), ui::RESULT_OK);
-}
 
 TEST_F(AnalysisWindow, TheCaptureListIsBuiltByTypingAndClicking) {
   CDSMCCDlg dialog(host_.filter_manager(), nullptr);
@@ -278,7 +216,7 @@ TEST_F(AnalysisWindow, StartCapturesUntilCancelAndFillsTheThreePages) {
   EXPECT_EQ(automation.shown(r::DIALOG_SCANNING), 1);
 }
 
-TEST_F(AnalysisWindow, TheTabStripSwitchesPagesRefusesDisabledTabsAndTracksThePointer) {
+TEST_F(AnalysisWindow, TheTabStripSwitchesPagesAndRefusesDisabledTabs) {
   CDSMCCDlg dialog(host_.filter_manager(), nullptr);
   testdialog::Automation automation;
   automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
@@ -307,24 +245,6 @@ TEST_F(AnalysisWindow, TheTabStripSwitchesPagesRefusesDisabledTabsAndTracksThePo
     click_tab(0);
     EXPECT_EQ(tabs.cur_sel(), 0);
     EXPECT_TRUE(section->isVisible());
-
-    // The pointer over tab 2 highlights it, checked every 10 ms until the pointer leaves the strip.
-    const QImage plain = strip->grab().toImage();
-    QCursor::setPos(strip->mapToGlobal(strip->tab_rect(2).center()));
-    QEnterEvent enter(strip->tab_rect(2).center(), strip->tab_rect(2).center(),
-                      strip->mapToGlobal(strip->tab_rect(2).center()));
-    QCoreApplication::sendEvent(strip, &enter);
-    EXPECT_EQ(strip->hot(), 2);
-    EXPECT_TRUE(strip->tracking_pointer());
-    const QImage hot = strip->grab().toImage();
-    const QPoint inside = strip->tab_rect(2).topLeft() + QPoint(4, 4);
-    EXPECT_NE(hot.pixel(inside), plain.pixel(inside));
-    // Over tab 1 (disabled): it is under the pointer but not drawn highlighted.
-    QCursor::setPos(strip->mapToGlobal(strip->tab_rect(1).center()));
-    EXPECT_TRUE(qttest::pump_until([&] { return strip->hot() == 1; }, 2s));
-    // Away from the strip: the next check removes the highlight and stops checking.
-    QCursor::setPos(strip->mapToGlobal(QPoint(-50, -50)));
-    EXPECT_TRUE(qttest::pump_until([&] { return strip->hot() == -1 && !strip->tracking_pointer(); }, 2s));
     click(button_of(dialog, r::ID_OK));
   });
   dialog.run_modal();
@@ -372,104 +292,6 @@ TEST_F(AnalysisWindow, CancelInTheScanWindowStopsTheScanAndLeavesTheMuxListEmpty
   EXPECT_TRUE(cancel_disabled);
   EXPECT_EQ(fake.cancels(), 1);
   EXPECT_EQ(automation.shown(r::DIALOG_ANALYSIS), 1);
-}
-
-TEST_F(AnalysisWindow, SaveAsksForAFolderWritesTheCarouselAndAsksBeforeReplacing) {
-  // The window gives its pages their save action when it starts.
-  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
-  testdialog::Automation automation;
-  qttest::Waits waits;
-  QTemporaryDir target;
-  ASSERT_TRUE(target.isValid());
-  std::vector<std::string> boxes;
-  // While a save runs (inside the click on "Save..."), answers the folder chooser with the target
-  // folder and every message box with `answer` (or OK where the box has no such button).
-  QMessageBox::StandardButton answer = QMessageBox::Ok;
-  QTimer answerer;
-  answerer.setInterval(10);
-  QObject::connect(&answerer, &QTimer::timeout, [&] {
-    if (qttest::answer_folder_chooser(target.path())) return;
-    if (std::optional<QString> text = qttest::answer_message_box(answer))
-      boxes.push_back(text->toStdString());
-  });
-  auto press_save = [&](ui::Dialog* page, QMessageBox::StandardButton with) {
-    boxes.clear();
-    answer = with;
-    answerer.start();
-    click(widget<QPushButton>(page->button(r::PAGE_SAVE)));
-    answerer.stop();
-  };
-  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
-    click_row(list_of(dialog, r::ANALYSIS_MUX_LIST), 0);
-    click(button_of(dialog, r::ANALYSIS_MUX_ADD));
-    capture(dialog, automation, waits);
-
-    press_save(dialog.object_page(), QMessageBox::Ok);
-    const fs::path carousel =
-        fs::path(target.path().toStdString()) / "object" / "prg-0x0001" / "carousel-0x00000010";
-    EXPECT_EQ(slurp(carousel / "apps" / "index.html"), mux_.index_html);
-    EXPECT_EQ(slurp(carousel / "readme.txt"), mux_.readme);
-    EXPECT_EQ(slurp(carousel / "apps" / "logo.png"), std::string(mux_.logo.begin(), mux_.logo.end()));
-    ASSERT_EQ(boxes.size(), 1u);  // the summary
-    EXPECT_NE(boxes[0].find(target.path().toStdString()), std::string::npos) << boxes[0];
-
-    // The second time every file exists: the user is asked, says No, and nothing is replaced.
-    std::ofstream(carousel / "readme.txt", std::ios::trunc) << "edited";
-    press_save(dialog.object_page(), QMessageBox::No);
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_NE(boxes[0].find("Replace them?"), std::string::npos) << boxes[0];
-    EXPECT_EQ(slurp(carousel / "readme.txt"), "edited");
-    // Yes replaces them.
-    press_save(dialog.object_page(), QMessageBox::Yes);
-    EXPECT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(slurp(carousel / "readme.txt"), mux_.readme);
-
-    // The data carousel page writes the module images.
-    press_save(dialog.data_page(), QMessageBox::Ok);
-    const fs::path download =
-        fs::path(target.path().toStdString()) / "data" / "prg-0x0001" / "download-0x00000010";
-    EXPECT_TRUE(fs::exists(download / "modules.txt"));
-    EXPECT_TRUE(fs::exists(download / "module-0x0001.bin"));
-    EXPECT_TRUE(fs::exists(download / "module-0x0002.bin"));
-    EXPECT_EQ(boxes.size(), 1u);
-    click(button_of(dialog, r::ID_OK));
-  });
-  dialog.run_modal();
-}
-
-// ---- the progress window alone
-
-TEST_F(AnalysisWindow, TheProgressWindowShowsTheCountersAndStopsItsWorkerOnCancel) {
-  CaptureCounters counters;
-  DSMCCScanning progress(&counters);
-  qttest::Waits waits;
-  std::vector<std::string> at_start;
-  bool refreshed = false;
-  const int result = qttest::run_window(
-      progress,
-      [&] {
-        ui::qt::WindowView* view = backend().view_of(progress);
-        EXPECT_EQ(view->windowTitle(), "DSMCC Scanning");
-        EXPECT_EQ(view->size(), QSize(backend().units().x(186), backend().units().y(81)));
-        auto* dsi = widget<QLabel>(progress.control(r::SCANNING_DSI_COUNT));
-        auto* ddb = widget<QLabel>(progress.control(r::SCANNING_DDB_COUNT));
-        at_start = {dsi->text().toStdString(), ddb->text().toStdString()};
-        counters.dsi_count = 3;
-        counters.ddb_count = 41;
-        // The worker's refresh comes within 200 ms, through the window's thread.
-        waits.when([dsi, ddb] { return dsi->text() == "3" && ddb->text() == "41"; },
-                   [&] {
-                     refreshed = true;
-                     EXPECT_TRUE(progress.worker_running());
-                     click(button_of(progress, r::ID_CANCEL));
-                     EXPECT_FALSE(progress.worker_running());
-                   },
-                   5s, [&] { progress.close(); });
-      },
-      false);
-  EXPECT_EQ(at_start, (std::vector<std::string>{"0", "0"}));
-  EXPECT_TRUE(refreshed);
-  EXPECT_EQ(result, ui::RESULT_CANCEL);
 }
 
 }  // namespace

@@ -1,26 +1,21 @@
 // `dsmcc gui`: the host's main window with the plug-in's menu, the analysis command it sends, the
 // whole chain on the shared HbbTV stream (with the screenshots of docs/screenshots when
-// DSMCC_SCREENSHOT_DIR is set), and the program's refusal to start without a display.
+// DSMCC_SCREENSHOT_DIR is set).
 #include "app/gui_host.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <cstdlib>
 
 #include "host/host.h"
 #include "tests/dialog/automation.h"
 #include "tests/qt/qt_fixture.h"
-#include "tests/qt/stream_fixture.h"
 #include "tests/support/streams.h"
 #include "ui/qt/icons.h"
 #include "ui/qt/tab_strip.h"
@@ -72,73 +67,6 @@ TEST_F(GuiHostWindow, OffersFileAndThePluginsOwnMenu) {
   QAction* analyze = window_->plugin_action(r::COMMAND_ANALYZE);
   ASSERT_NE(analyze, nullptr);
   EXPECT_EQ(analyze->text(), "DSMCC Analyzing...");
-}
-
-TEST_F(GuiHostWindow, TheAnalysisCommandWantsAnOpenStream) {
-  qttest::Waits waits;
-  QString said;
-  waits.when([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
-             [&] {
-               auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-               said = box->text();
-               box->button(QMessageBox::Ok)->click();
-             },
-             10s, [] {});
-  testdialog::Automation automation;
-  window_->plugin_action(r::COMMAND_ANALYZE)->trigger();
-  EXPECT_TRUE(said.contains("Open a stream first"));
-  EXPECT_EQ(automation.shown(r::DIALOG_ANALYSIS), 0);
-  // A stream that cannot be opened is refused with the host's message and changes nothing.
-  EXPECT_NE(window_->open_source("/nonexistent/stream.ts"), "");
-  EXPECT_EQ(window_->source(), "");
-}
-
-TEST_F(GuiHostWindow, EachAnalysisGetsAFreshHostOnTheOpenStream) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const qttest::SyntheticMultiplex mux = qttest::write_synthetic_multiplex(dir.path().toStdString());
-  ASSERT_EQ(window_->open_source(mux.path), "");
-  EXPECT_TRUE(window_->windowTitle().endsWith("synthetic-multiplex.ts"));
-
-  testdialog::Automation automation;
-  qttest::Waits waits;
-  std::vector<std::vector<std::string>> mux_lists;
-  std::vector<std::string> ddb_counts;
-  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog& dialog) {
-    // The window belongs to the main window.
-    EXPECT_EQ(backend().view_of(dialog)->parentWidget(), window_.get());
-    mux_lists.push_back(shown_texts(widget<QListWidget>(dialog.list_box(r::ANALYSIS_MUX_LIST))));
-    qttest::click_row(widget<QListWidget>(dialog.list_box(r::ANALYSIS_MUX_LIST)), 0);
-    click(button_of(dialog, r::ANALYSIS_MUX_ADD));
-    click(button_of(dialog, r::ANALYSIS_START));
-    click(button_of(dialog, r::ID_OK));
-  });
-  // Nobody begins the capture: the host starts on its own once the filters stand still.
-  automation.on(r::DIALOG_SCANNING, [&](ui::Dialog& progress) {
-    waits.when(
-        [&] {
-          return window_->current_host() && window_->current_host()->statistics().input_ended &&
-                 progress.static_text(r::SCANNING_DDB_COUNT)->text() != "0";
-        },
-        [&] {
-          qttest::pump_for(250ms);  // the last refresh
-          ddb_counts.push_back(widget<QLabel>(progress.control(r::SCANNING_DDB_COUNT))->text().toStdString());
-          click(button_of(progress, r::ID_CANCEL));
-        },
-        20s, [&] { progress.close(); });
-  });
-  // Twice: the second analysis reads the file again from its start.
-  for (int run = 0; run < 2; ++run) {
-    window_->plugin_action(r::COMMAND_ANALYZE)->trigger();
-    EXPECT_EQ(window_->current_host(), nullptr);
-  }
-  ASSERT_EQ(mux_lists.size(), 2u);
-  EXPECT_EQ(mux_lists[0], mux.mux_entries);
-  EXPECT_EQ(mux_lists[1], mux.mux_entries);
-  ASSERT_EQ(ddb_counts.size(), 2u);
-  EXPECT_NE(ddb_counts[0], "0");
-  EXPECT_EQ(ddb_counts[1], ddb_counts[0]);
-  EXPECT_TRUE(window_->log_text().contains("Command 0x8000: done"));
 }
 
 // ---- the shared HbbTV stream, end to end
@@ -250,38 +178,6 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
   EXPECT_EQ(files, (std::vector<std::string>{"base.css - size=369", "base.js - size=957",
                                              "index.html - size=3039", "logo.png - size=5170"}));
   EXPECT_EQ(drum_icons, (std::vector<bool>{true, true, true, true}));
-}
-
-// ---- the program without a display
-
-TEST(GuiProgram, WithoutADisplayItFailsWithAMessageAndExitCodeTwo) {
-  int err_pipe[2];
-  ASSERT_EQ(::pipe(err_pipe), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::dup2(err_pipe[1], 2);
-    ::close(err_pipe[0]);
-    ::close(err_pipe[1]);
-    // An environment with none of DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM.
-    char* argv[] = {const_cast<char*>(DSMCC_PROGRAM), const_cast<char*>("gui"), nullptr};
-    char* envp[] = {const_cast<char*>("PATH=/usr/bin:/bin"), const_cast<char*>("HOME=/tmp"), nullptr};
-    ::execve(DSMCC_PROGRAM, argv, envp);
-    ::_exit(127);
-  }
-  ::close(err_pipe[1]);
-  std::string err;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(err_pipe[0], buffer, sizeof buffer)) > 0;)
-    err.append(buffer, static_cast<size_t>(n));
-  ::close(err_pipe[0]);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-  EXPECT_EQ(WEXITSTATUS(status), 2);
-  EXPECT_EQ(err,
-            "dsmcc: cannot open the GUI: no display: neither DISPLAY nor WAYLAND_DISPLAY is set "
-            "(QT_QPA_PLATFORM=offscreen runs without a screen)\n");
 }
 
 }  // namespace

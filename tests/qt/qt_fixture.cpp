@@ -1,9 +1,6 @@
 #include "tests/qt/qt_fixture.h"
 
 #include <QEventLoop>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <cstdlib>
 
 namespace qttest {
@@ -18,16 +15,6 @@ QApplication& application() {
     return new QApplication(argc, argv);
   }();
   return *app;
-}
-
-bool pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QTest::qWait(1);
-  }
-  return true;
 }
 
 void pump_for(std::chrono::milliseconds time) {
@@ -59,26 +46,6 @@ void Waits::when(std::function<bool()> ready, std::function<void()> action, std:
       });
   raw->start();
   timers_.push_back(std::move(timer));
-}
-
-bool answer_folder_chooser(const QString& path) {
-  auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-  if (!chooser) return false;
-  auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-  if (!name) return false;
-  name->setText(path);
-  static_cast<QDialog*>(chooser)->accept();  // public in QDialog
-  return true;
-}
-
-std::optional<QString> answer_message_box(int button) {
-  auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-  if (!box || box->buttons().isEmpty()) return std::nullopt;
-  QAbstractButton* pressed = box->button(static_cast<QMessageBox::StandardButton>(button));
-  if (!pressed) pressed = box->buttons().first();
-  const QString text = box->text();
-  pressed->click();
-  return text;
 }
 
 void click(QWidget* widget) {

@@ -25,9 +25,6 @@ namespace qttest {
 // The process's QApplication, made on first use and kept to the end (reachable, so never a leak).
 QApplication& application();
 
-// Runs Qt events (and so the window layer's work) until `done` holds or the time is up.
-bool pump_until(const std::function<bool()>& done,
-                std::chrono::milliseconds limit = std::chrono::seconds(10));
 // Runs Qt events for a while.
 void pump_for(std::chrono::milliseconds time);
 
@@ -47,13 +44,6 @@ class Waits {
  private:
   std::vector<std::unique_ptr<QTimer>> timers_;
 };
-
-// Answers the folder chooser that is open now with `path` (typed as an absolute path, which does not
-// depend on the chooser having listed its folder yet). False when no chooser is open.
-bool answer_folder_chooser(const QString& path);
-// Presses `button` of the message box that is open now, or its first button when it has no such one;
-// returns the box's text, or nothing when no box is open.
-std::optional<QString> answer_message_box(int button);
 
 // Mouse and keyboard, as QTest delivers them.
 void click(QWidget* widget);

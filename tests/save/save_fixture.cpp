@@ -47,13 +47,6 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() {
   std::error_code ec;
-  // Tests make directories read-only; give them back to their owner so that they can be removed.
-  for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec))
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-  }
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path_, ec);
 }
 

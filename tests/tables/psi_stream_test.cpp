@@ -155,25 +155,4 @@ TEST(MultiserviceStream, PatAndPmtsMatchTheIndependentListing) {
   }
 }
 
-TEST(MultiserviceStream, KnownCarouselValues) {
-  REQUIRE_STREAM(ts_path, "mhp-hbbtv-multiservice.ts");
-  const Bytes stream = testsupport::read_file(ts_path);
-  // Programme 3401 (PMT on PID 0x0102): the MHP carousel on 0x0BB9, the HbbTV one on 0x0BBA.
-  const auto sections = testsupport::extract_sections(stream, 188, 0x0102);
-  ASSERT_FALSE(sections.empty());
-  sitables::PmtDVB pmt(-1);
-  ASSERT_NO_THROW(pmt.Parse(sections.front(), false));
-  EXPECT_EQ(pmt.program_number(), 3401u);
-  std::map<uint32_t, std::pair<uint32_t, uint32_t>>
-      carousel_by_pid;  // PID -> (carousel_id, data_broadcast_id)
-  for (const auto& es : pmt.streams) {
-    if (es.descriptors.carousel_id.empty() || es.descriptors.data_broadcast_id.empty()) continue;
-    carousel_by_pid[es.elementary_PID] = {es.descriptors.carousel_id[0].carousel_id,
-                                          es.descriptors.data_broadcast_id[0].data_broadcast_id};
-  }
-  const std::map<uint32_t, std::pair<uint32_t, uint32_t>> want = {{0x0BB9, {0x3D, 0x00F0}},
-                                                                  {0x0BBA, {0x3E, 0x0123}}};
-  EXPECT_EQ(carousel_by_pid, want);
-}
-
 }  // namespace

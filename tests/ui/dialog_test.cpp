@@ -1,7 +1,6 @@
 // Dialogs: controls from their layout, command dispatch, modal runs, child pages and the automation hook.
 #include <gtest/gtest.h>
 
-#include <thread>
 
 #include "tests/ui/test_windows.h"
 #include "ui/headless/headless_backend.h"
@@ -18,40 +17,6 @@ resources::DialogTemplate outer_layout() {
                       {ControlKind::button, NESTED, "Nested", {0, 0, 10, 10}},
                       {ControlKind::button, resources::ID_OK, "OK", {0, 0, 10, 10}},
                       {ControlKind::button, resources::ID_CANCEL, "Cancel", {0, 0, 10, 10}}});
-}
-
-TEST(Dialog, ControlsComeFromTheLayoutWithTheirKinds) {
-  ui::Dialog window(resources::DIALOG_ANALYSIS);
-  EXPECT_EQ(window.template_id(), resources::DIALOG_ANALYSIS);
-  EXPECT_EQ(window.caption(), "DSMCC");
-  EXPECT_EQ(window.width(), 390);
-  EXPECT_EQ(window.height(), 334);
-  ASSERT_NE(window.list_box(resources::ANALYSIS_CAPTURE_LIST), nullptr);
-  EXPECT_TRUE(window.list_box(resources::ANALYSIS_CAPTURE_LIST)->sorted());
-  EXPECT_EQ(window.list_box(resources::ANALYSIS_CAPTURE_LIST)->selection_mode(),
-            ui::ListBox::SelectionMode::multiple);
-  EXPECT_EQ(window.list_box(resources::ANALYSIS_MUX_LIST)->selection_mode(),
-            ui::ListBox::SelectionMode::extended);
-  EXPECT_FALSE(window.list_box(resources::ANALYSIS_MUX_LIST)->sorted());
-  EXPECT_EQ(window.button(resources::ANALYSIS_RESCAN)->text(), "Rescan...");
-  EXPECT_TRUE(window.button(resources::ID_OK)->is_default());
-  EXPECT_NE(window.tabs(resources::ANALYSIS_TABS), nullptr);
-  EXPECT_NE(window.edit(resources::ANALYSIS_PID_EDIT), nullptr);
-  // Typed access answers null for a control of another kind or an unknown id.
-  EXPECT_EQ(window.tree(resources::ANALYSIS_TABS), nullptr);
-  EXPECT_EQ(window.button(999), nullptr);
-
-  ui::Dialog unknown(4242);
-  EXPECT_TRUE(unknown.controls().empty());
-  EXPECT_EQ(unknown.width(), 0);
-}
-
-TEST(Dialog, CreateControlAddsWhatTheLayoutLacks) {
-  ui::Dialog window(resources::DIALOG_PSI_SCAN);
-  EXPECT_EQ(window.progress(resources::PSI_SCAN_PROGRESS), nullptr);
-  auto& bar = window.create_control(ControlKind::progress_bar, resources::PSI_SCAN_PROGRESS, {7, 7, 172, 14});
-  EXPECT_EQ(window.progress(resources::PSI_SCAN_PROGRESS), &bar);
-  EXPECT_EQ(bar.rect(), (resources::Rect{7, 7, 172, 14}));
 }
 
 TEST(Dialog, OkAndCancelEndTheRunUnlessAHandlerTakesThem) {
@@ -190,19 +155,6 @@ TEST(Automation, EveryModalWindowGetsOneCallAfterInitNestedOnesInside) {
   EXPECT_EQ(events, want);
 }
 
-TEST(Automation, AKeptWindowCanBeEndedLaterFromAnotherThread) {
-  std::thread helper;
-  ScopedAutomation automation([&](ui::Dialog& d) {
-    helper = std::thread([&d] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      d.post([&d] { d.button(resources::ID_CANCEL)->click(); });
-    });
-  });
-  ui::Dialog window(resources::DIALOG_PSI_SCAN);
-  EXPECT_EQ(window.run_modal(), resources::ID_CANCEL);
-  helper.join();
-}
-
 TEST(MessageBox, HeadlessPrintsOnStderrAndAnswersTheFirstButton) {
   auto& headless = ui::headless::instance();
   headless.clear_message_boxes();
@@ -218,37 +170,6 @@ TEST(MessageBox, HeadlessPrintsOnStderrAndAnswersTheFirstButton) {
   EXPECT_EQ(shown[0].text, "This plug-in does not yet support ATSC");
   EXPECT_EQ(shown[1].caption, "Save");
   EXPECT_EQ(shown[1].result, ui::RESULT_YES);
-}
-
-TEST(Backend, ASetBackendRunsTheLoopsAndSeesEveryWindow) {
-  struct Counting : ui::Backend {
-    std::vector<std::string> calls;
-    void attach(ui::Dialog& d) override { calls.push_back("attach " + std::to_string(d.template_id())); }
-    void detach(ui::Dialog& d) override { calls.push_back("detach " + std::to_string(d.template_id())); }
-    void run_modal_loop(ui::Dialog& d) override {
-      calls.push_back("loop");
-      ui::headless::instance().run_modal_loop(d);
-    }
-    void wake() override {}
-    int message_box(ui::Dialog*, std::string_view, std::string_view, uint32_t) override {
-      return ui::RESULT_NO;
-    }
-  } counting;
-  ui::set_backend(&counting);
-  {
-    ScriptedDialog window(outer_layout());
-    ScriptedDialog page(layout(700));
-    window.init = [&](ScriptedDialog& d) {
-      page.create(d);
-      d.post([&d] { d.end_dialog(1); });
-    };
-    window.run_modal();
-    EXPECT_EQ(ui::message_box(nullptr, "q", "c", ui::BOX_YES_NO), ui::RESULT_NO);
-  }
-  ui::set_backend(nullptr);
-  const std::vector<std::string> want = {"attach 500", "attach 700", "loop", "detach 700", "detach 500"};
-  EXPECT_EQ(counting.calls, want);
-  EXPECT_EQ(&ui::backend(), &ui::headless::instance());
 }
 
 }  // namespace

@@ -35,21 +35,6 @@ TEST(ModalLoop, TimersFireOnTheWindowThreadUntilKilled) {
   EXPECT_FALSE(window.kill_timer(1));
 }
 
-TEST(ModalLoop, SettingATimerAgainRestartsItWithTheNewInterval) {
-  ScriptedDialog window(layout(1));
-  std::vector<uint32_t> ticks;
-  window.init = [](ScriptedDialog& d) {
-    d.set_timer(7, 100000);  // would never fire within the test
-    d.set_timer(7, 3);
-  };
-  window.timer = [&](ScriptedDialog& d, uint32_t id) {
-    ticks.push_back(id);
-    if (ticks.size() == 2) d.end_dialog(1);
-  };
-  window.run_modal();
-  EXPECT_EQ(ticks, (std::vector<uint32_t>{7, 7}));
-}
-
 TEST(ModalLoop, WorkPostedFromOtherThreadsRunsOnTheWindowThreadInOrder) {
   ScriptedDialog window(layout(1));
   const auto window_thread = std::this_thread::get_id();
@@ -132,19 +117,6 @@ TEST(Event, AutoResetIsConsumedByOneWaitManualResetStays) {
   EXPECT_FALSE(manual.wait(0));
 }
 
-TEST(Event, AWaitWithTimeoutEndsWhenAnotherThreadSets) {
-  ui::Event stop;
-  std::thread setter([&] {
-    std::this_thread::sleep_for(10ms);
-    stop.set();
-  });
-  int timeouts = 0;
-  while (!stop.wait(2)) ++timeouts;  // the progress worker's loop
-  setter.join();
-  EXPECT_GE(timeouts, 1);
-  EXPECT_FALSE(stop.signaled());
-}
-
 TEST(Thread, RunsWhenResumedAndKeepsItsExitCode) {
   std::atomic<bool> started{false};
   ui::Thread worker(
@@ -162,19 +134,6 @@ TEST(Thread, RunsWhenResumedAndKeepsItsExitCode) {
   EXPECT_EQ(worker.exit_code(), 42u);
   EXPECT_EQ(ui::wait_for(worker, 0), ui::WAIT_OBJECT_0);  // a thread's end stays signalled
   worker.join();
-}
-
-TEST(Thread, ANeverResumedThreadIsReleasedWithoutRunning) {
-  std::atomic<bool> ran{false};
-  {
-    ui::Thread worker(
-        [&]() -> uint32_t {
-          ran = true;
-          return 0;
-        },
-        true);
-  }
-  EXPECT_FALSE(ran);
 }
 
 TEST(Thread, AThrowingBodyEndsWithAFailureCode) {
@@ -208,22 +167,6 @@ TEST(WaitPumpingMessages, RunsPostedWorkWhileTheWorkerNeedsTheWindowThread) {
   ui::Waitable* handles[] = {&worker};
   EXPECT_EQ(ui::wait_pumping_messages(handles), 0u);
   EXPECT_EQ(window.static_text(208)->text(), "3");
-}
-
-TEST(WaitPumpingMessages, ReturnsTheIndexOfTheSignalledHandleAndConsumesAutoReset) {
-  ui::Event first(false, false), second(false, true);
-  ui::Waitable* handles[] = {&first, &second};
-  EXPECT_EQ(ui::wait_pumping_messages(handles), 1u);
-  EXPECT_FALSE(second.signaled());
-
-  ui::Event late(true, false);
-  std::thread setter([&] {
-    std::this_thread::sleep_for(10ms);
-    late.set();
-  });
-  ui::Waitable* one[] = {&late};
-  EXPECT_EQ(ui::wait_pumping_messages(one), 0u);
-  setter.join();
 }
 
 TEST(WaitPumpingMessages, AQuitRequestEndsTheWaitWithOneAndIsConsumed) {
