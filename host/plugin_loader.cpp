@@ -80,7 +80,12 @@ std::string module_beside_program() {
   exe[n] = '\0';
   std::string path(exe);
   auto slash = path.find_last_of('/');
-  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/dsmcc.so";
+  const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  // In the build tree the module lies beside the program; installed, it lies in lib/dsmcc beside bin.
+  const std::string beside = dir + "/dsmcc.so";
+  const std::string installed = dir + "/../lib/dsmcc/dsmcc.so";
+  if (::access(beside.c_str(), F_OK) != 0 && ::access(installed.c_str(), F_OK) == 0) return installed;
+  return beside;
 }
 
 std::unique_ptr<LoadedPlugin> LoadedPlugin::load(const std::string& module_path, const CLSID* clsid,
