@@ -36,7 +36,7 @@ test-tsan:
 	@cmake --build --preset tsan -j $(JOBS) --target tsan_tests
 	@ctest --preset tsan
 
-fuzz: deps
+fuzz: build
 	@cmake --preset fuzz > /dev/null
 	@cmake --build --preset fuzz -j $(JOBS)
 	@scripts/run-fuzzers.sh $(or $(FUZZ_SECONDS),600)
