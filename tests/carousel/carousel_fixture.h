@@ -12,22 +12,12 @@
 #include "capture/carousel_store.h"
 #include "capture/section_intake.h"
 #include "carousel/object_carousel.h"
+#include "tests/support/store_capture.h"
 
 namespace carousel_test {
 
 // A store with the given (programme, PID) pairs captured, filled by the section intake.
-class Capture {
- public:
-  explicit Capture(std::vector<std::pair<int32_t, uint32_t>> pairs = {{1, 0x100}});
-  void feed(uint32_t pid, const std::vector<uint8_t>& section);
-  void feed_all(uint32_t pid, const std::vector<std::vector<uint8_t>>& sections);
-
-  CarouselStore store;
-  CaptureCounters counters;
-  SectionIntake intake{store, counters};
-
-  ProgramRecord& program(int32_t number = 1) { return store.programs.at(number); }
-};
+using Capture = testsupport::StoreCapture;
 
 // The process log on a temporary file, level prefix on, threshold 4; closed and removed at the end.
 class LogCapture {

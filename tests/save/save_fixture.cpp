@@ -16,22 +16,6 @@ namespace fs = std::filesystem;
 
 namespace save_test {
 
-Capture::Capture(std::vector<std::pair<int32_t, uint32_t>> pairs) {
-  for (const auto& [programme, pid] : pairs) {
-    store.capture_pairs.insert({static_cast<uint32_t>(programme), pid});
-    store.pid_map[programme].insert(pid);
-  }
-  intake.start_programs();
-}
-
-void Capture::feed(uint32_t pid, const std::vector<uint8_t>& section) {
-  intake.dispatch_section(pid, std::span<const uint8_t>(section));
-}
-
-void Capture::feed_all(uint32_t pid, const std::vector<std::vector<uint8_t>>& sections) {
-  for (const auto& s : sections) feed(pid, s);
-}
-
 void Capture::rebuild() {
   merge_programme_index(store);
   save_modules_to_memory(store);

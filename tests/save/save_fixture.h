@@ -11,22 +11,17 @@
 
 #include "capture/carousel_store.h"
 #include "capture/section_intake.h"
+#include "tests/support/store_capture.h"
 
 namespace save_test {
 
 // A store with the given (programme, PID) pairs captured, filled by the section intake.
-class Capture {
+class Capture : public testsupport::StoreCapture {
  public:
-  explicit Capture(std::vector<std::pair<int32_t, uint32_t>> pairs = {{1, 0x100}});
-  void feed(uint32_t pid, const std::vector<uint8_t>& section);
-  void feed_all(uint32_t pid, const std::vector<std::vector<uint8_t>>& sections);
+  using StoreCapture::StoreCapture;
   // What the two carousel pages do before anything can be saved: the programme index, module
   // images, inflation and BIOP parsing.
   void rebuild();
-
-  CarouselStore store;
-  CaptureCounters counters;
-  SectionIntake intake{store, counters};
 };
 
 // A fresh directory below the system's temporary directory, removed with everything in it.
