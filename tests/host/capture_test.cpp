@@ -368,16 +368,9 @@ TEST(HostDiagnostics, DamageIsReportedWithItsPlace) {
   std::vector<std::string> messages;
   host.set_diagnostic_handler([&](const std::string& m) { messages.push_back(m); });
   ASSERT_EQ(host.open(dir.write("d.ts", stream)), "");
-  hosttest::EndOfInput end;
-  end.attach(host);
   hosttest::SectionLog log;
-  ISectionFilter* filters = hosttest::section_filter(host);
-  uint32_t handle = 0;
-  filters->AddSectionFilter(kPid, nullptr, nullptr, 0, &hosttest::SectionLog::callback, &log, &handle);
-  host.begin_capture();
-  ASSERT_TRUE(end.wait());
+  ASSERT_TRUE(hosttest::capture_to_end(host, {kPid, {}, {}}, log));
   host.stop();
-  filters->Release();
   auto has = [&](const std::string& part) {
     return std::any_of(messages.begin(), messages.end(), [&](const std::string& m) { return m.find(part) != std::string::npos; });
   };

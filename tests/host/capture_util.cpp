@@ -59,25 +59,31 @@ ISISection* si_section(host::Host& host) {
   return static_cast<ISISection*>(out);
 }
 
-CaptureResult capture_file(const std::string& path, const FilterArgs& filter) {
-  CaptureResult result;
-  host::Host host;
-  result.error = host.open(path);
-  if (!result.error.empty()) return result;
+bool capture_to_end(host::Host& host, const FilterArgs& filter, SectionLog& log) {
   EndOfInput end;
   end.attach(host);
-  SectionLog log;
   ISectionFilter* filters = section_filter(host);
   uint32_t handle = 0;
   const HRESULT added = filters->AddSectionFilter(filter.pid, filter.match.data(), filter.mask.data(),
                                                   static_cast<uint32_t>(filter.match.size()), &SectionLog::callback,
                                                   &log, &handle);
+  bool ended = false;
   if (added == S_OK) {
     host.begin_capture();
-    result.ended = end.wait();
+    ended = end.wait();
     filters->RemoveSectionFilter(handle);
   }
   filters->Release();
+  return ended;
+}
+
+CaptureResult capture_file(const std::string& path, const FilterArgs& filter) {
+  CaptureResult result;
+  host::Host host;
+  result.error = host.open(path);
+  if (!result.error.empty()) return result;
+  SectionLog log;
+  result.ended = capture_to_end(host, filter, log);
   host.stop();
   result.sections = log.snapshot();
   result.stats = host.statistics();

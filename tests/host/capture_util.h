@@ -61,6 +61,9 @@ struct CaptureResult {
 
 // Opens `path`, installs one filter, delivers the whole file and returns what the filter got.
 CaptureResult capture_file(const std::string& path, const FilterArgs& filter);
+// On an opened host: installs one filter, delivers the whole input into `log` and removes the filter.
+// True when the end of the input was reached.
+bool capture_to_end(host::Host& host, const FilterArgs& filter, SectionLog& log);
 
 // A UDP port on 127.0.0.1 that nobody listens on at the time of asking.
 uint16_t free_udp_port();

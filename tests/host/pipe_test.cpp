@@ -151,16 +151,9 @@ TEST(StandardInput, RedirectedFromAFileIsReadLikeTheFile) {
   task_free(reply.sections[0]);
   task_free(reply.sections);
   si->Release();
-  hosttest::EndOfInput end;
-  end.attach(host);
   hosttest::SectionLog log;
-  ISectionFilter* filters = hosttest::section_filter(host);
-  uint32_t handle = 0;
-  filters->AddSectionFilter(kPid, nullptr, nullptr, 0, &hosttest::SectionLog::callback, &log, &handle);
-  host.begin_capture();
-  ASSERT_TRUE(end.wait());
+  ASSERT_TRUE(hosttest::capture_to_end(host, {kPid, {}, {}}, log));
   host.stop();
-  filters->Release();
   EXPECT_EQ(log.snapshot(), sections);
 }
 
