@@ -100,6 +100,8 @@ struct ObjectCarousel {
   uint32_t carouselId = 0;
   std::map<ObjectLocationRef, FileRecord> files;
   std::map<uint32_t, Bytes> modules;  // moduleId -> image (owned; FileRecords view into it)
+  // moduleId -> the limit in bytes that kept its image compressed (the module's or the capture's).
+  std::map<uint32_t, size_t> not_inflated;
   std::map<ObjectLocationRef, DirectoryRecord> directories;
 };
 
@@ -129,6 +131,8 @@ struct CarouselStore {
   std::map<int32_t, ProgramRecord> programs;
   std::set<ProgramPid, ProgramPidLess> capture_pairs;
   std::map<int32_t, std::set<uint32_t>> pid_map;  // "PID map"
+  // Bytes the carousel pages' module images took when inflated, counted against the capture's budget.
+  size_t inflated_bytes = 0;
 };
 
 // The three counters the progress window shows: the intake only increments them.

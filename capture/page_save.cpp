@@ -26,9 +26,11 @@ std::string save_from_page(CDSMCCDlg& dialog, SaveKind kind) {
   SaveOptions options;
   options.dir = ui::choose_folder(page ? page : &dialog, title);
   if (options.dir.empty()) return {};
+  const int settled = ui::backend().settled_answer();
+  options.force = settled == ui::RESULT_YES;
 
   SaveReport report = save(dialog, kind, options);
-  if (report.ok() && report.existing_kept > 0) {
+  if (report.ok() && report.existing_kept > 0 && settled == 0) {
     char question[512];
     std::snprintf(question, sizeof question, "%llu files already existed below %s and were kept. Replace them?",
                   static_cast<unsigned long long>(report.existing_kept), options.dir.c_str());

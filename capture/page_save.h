@@ -1,6 +1,7 @@
 // The "Save..." buttons of the two carousel pages: ask for a folder, write what the last capture
 // rebuilt below it, and say in a message box what was written. Nothing that exists is replaced
-// without asking.
+// without asking, unless automation has settled the answer (the command line with or without --force):
+// then the save replaces or keeps from the start and puts no question.
 #pragma once
 
 #include <string>

@@ -82,12 +82,10 @@ void CDataCarouselDlg::add_dii(ui::TreeNode* programme_node, int32_t downloadId,
     const CDownloadInfoIndication* dii = stored.dii();
     if (!dii) continue;
     for (const Module& module : dii->modules) {
-      auto blocks = blocks_of_download->second.find(static_cast<int32_t>(module.moduleId));
-      const ModuleBlockMap* map = blocks == blocks_of_download->second.end() ? nullptr : &blocks->second;
+      const auto [received, expected] = module_section_counts(program, downloadId, module, dii->blockSize);
       std::snprintf(text, sizeof text, "%#x (%lu) Length: %#x (%d) Sections: (%d/%d)", module.moduleId,
                     static_cast<unsigned long>(module.moduleId), module.moduleSize,
-                    static_cast<int>(module.moduleSize), module_received_count(map),
-                    module_expected_count(map));
+                    static_cast<int>(module.moduleSize), received, expected);
       if (!add_node(group, text, IMAGE_DATA_DRUM, IMAGE_DATA_DRUM)) return;
     }
   }

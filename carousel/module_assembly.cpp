@@ -20,18 +20,96 @@ bool module_complete(const ModuleBlockMap* blocks) {
 }
 
 Bytes module_image(const ModuleBlockMap& blocks) {
-  size_t total = 0;
-  for (const auto& [section_number, stored] : blocks) {
-    if (const DownloadDataBlock* block = stored.ddb()) total += block->blockData.size();
+  return assemble_blocks(section_blocks(blocks));
+}
+
+uint32_t module_blocks_needed(uint32_t moduleSize, uint32_t blockSize) {
+  if (blockSize == 0) return 0;
+  return static_cast<uint32_t>((uint64_t{moduleSize} + blockSize - 1) / blockSize);
+}
+
+std::vector<ModuleAnnouncement> module_announcements(const ProgramRecord& program, int32_t downloadId,
+                                                     uint32_t moduleId) {
+  std::vector<ModuleAnnouncement> found;
+  auto diis = program.dii_by_download.find(downloadId);
+  if (diis == program.dii_by_download.end()) return found;
+  for (const auto& [extension, stored] : diis->second) {
+    const CDownloadInfoIndication* dii = stored.dii();
+    if (!dii) continue;
+    for (const Module& module : dii->modules)
+      if (module.moduleId == moduleId) found.push_back({&module, dii->blockSize});
   }
+  return found;
+}
+
+const ModuleBlockCopies* module_copies(const ProgramRecord& program, int32_t downloadId, int32_t moduleId) {
+  auto download = program.copies_by_download.find(downloadId);
+  if (download == program.copies_by_download.end()) return nullptr;
+  auto module = download->second.find(moduleId);
+  return module == download->second.end() ? nullptr : &module->second;
+}
+
+uint32_t module_numbered_blocks(const std::vector<ModuleAnnouncement>& announced,
+                                const ModuleBlockCopies* copies) {
+  if (!announced.empty()) {
+    const uint32_t needed = module_blocks_needed(announced.front().module->moduleSize, announced.front().blockSize);
+    return needed > kMaxSectionNumberedBlocks ? needed : 0;
+  }
+  if (!copies || copies->empty()) return 0;
+  const uint32_t highest = copies->rbegin()->first;
+  return highest >= kMaxSectionNumberedBlocks ? highest + 1 : 0;
+}
+
+std::pair<int32_t, int32_t> module_section_counts(const ProgramRecord& program, int32_t downloadId,
+                                                  const Module& module, uint32_t blockSize) {
+  const auto moduleId = static_cast<int32_t>(module.moduleId);
+  // Past 256 blocks the section numbers repeat: such a module counts its blocks by number.
+  const uint32_t needed = module_blocks_needed(module.moduleSize, blockSize);
+  if (needed > kMaxSectionNumberedBlocks)
+    return {numbered_received_count(module_copies(program, downloadId, moduleId), needed),
+            static_cast<int32_t>(needed)};
+  const ModuleBlockMap* map = nullptr;
+  if (auto download = program.ddb_by_download.find(downloadId); download != program.ddb_by_download.end()) {
+    if (auto blocks = download->second.find(moduleId); blocks != download->second.end()) map = &blocks->second;
+  }
+  return {module_received_count(map), module_expected_count(map)};
+}
+
+int32_t numbered_received_count(const ModuleBlockCopies* copies, uint32_t count) {
+  if (!copies) return 0;
+  return static_cast<int32_t>(std::distance(copies->begin(), copies->lower_bound(count)));
+}
+
+std::vector<const DownloadDataBlock*> first_copies(const ModuleBlockCopies& copies, uint32_t count) {
+  std::vector<const DownloadDataBlock*> blocks;
+  blocks.reserve(std::min<size_t>(count, copies.size()));
+  auto next = copies.begin();
+  for (uint32_t number = 0; number < count; ++number, ++next) {
+    if (next == copies.end() || next->first != number || next->second.copies.empty()) return {};
+    blocks.push_back(next->second.copies.front().stored.ddb());
+  }
+  return blocks;
+}
+
+std::vector<const DownloadDataBlock*> section_blocks(const ModuleBlockMap& blocks) {
+  std::vector<const DownloadDataBlock*> out;
+  out.reserve(blocks.size());
+  for (const auto& [section_number, stored] : blocks)
+    if (const DownloadDataBlock* block = stored.ddb()) out.push_back(block);
+  return out;
+}
+
+Bytes assemble_blocks(std::span<const DownloadDataBlock* const> blocks) {
+  // blockData already ends before the CRC; the length field can only shorten it, never extend it.
+  auto data_of = [](const DownloadDataBlock* block) {
+    return block->blockData.first(std::min<size_t>(block->blockDataLength, block->blockData.size()));
+  };
+  size_t total = 0;
+  for (const DownloadDataBlock* block : blocks) total += data_of(block).size();
   Bytes image;
   image.reserve(total);
-  for (const auto& [section_number, stored] : blocks) {
-    const DownloadDataBlock* block = stored.ddb();
-    if (!block) continue;
-    // blockData already ends before the CRC; the length field can only shorten it, never extend it.
-    size_t n = std::min<size_t>(block->blockDataLength, block->blockData.size());
-    ByteView data = block->blockData.first(n);
+  for (const DownloadDataBlock* block : blocks) {
+    ByteView data = data_of(block);
     image.insert(image.end(), data.begin(), data.end());
   }
   return image;

@@ -2,6 +2,7 @@
 #define ZLIB_CONST
 #include <zlib.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "carousel/module_assembly.h"
@@ -16,17 +17,31 @@ void save_modules_to_memory(CarouselStore& store) {
     program.object_carousels.clear();
     for (const auto& [downloadId, modules] : program.ddb_by_download) {
       for (const auto& [moduleId, blocks] : modules) {
-        if (!module_complete(&blocks)) {
+        const ModuleBlockCopies* copies = module_copies(program, downloadId, moduleId);
+        const uint32_t numbered = module_numbered_blocks(
+            module_announcements(program, downloadId, static_cast<uint32_t>(moduleId)), copies);
+        Bytes image;
+        if (numbered != 0) {
+          const std::vector<const DownloadDataBlock*> first = first_copies(*copies, numbered);
+          if (first.empty()) {
+            g_log.log(2, "module not complete");
+            continue;
+          }
+          image = assemble_blocks(first);
+        } else if (module_complete(&blocks)) {
+          image = module_image(blocks);
+        } else {
           g_log.log(2, "module not complete");
           continue;
         }
-        program.object_carousels[downloadId].modules[static_cast<uint32_t>(moduleId)] = module_image(blocks);
+        program.object_carousels[downloadId].modules[static_cast<uint32_t>(moduleId)] = std::move(image);
       }
     }
   }
 }
 
-bool inflate_module_image(Bytes& image, uint32_t moduleId, size_t max_output) {
+bool inflate_module_image(Bytes& image, uint32_t moduleId, size_t max_output, bool* stopped_at_limit) {
+  if (stopped_at_limit) *stopped_at_limit = false;
   if (image.size() < 2 || (image[0] * 256 + image[1]) % 31 != 0) return false;
   if (image.size() > std::numeric_limits<uInt>::max()) {
     g_log.log(1, "module %#x of %zu bytes is too large to inflate", moduleId, image.size());
@@ -62,6 +77,7 @@ bool inflate_module_image(Bytes& image, uint32_t moduleId, size_t max_output) {
       g_log.log(1, "module %#x inflates past the limit of %zu MiB; left compressed", moduleId,
                 max_output >> 20);
       g_log.log(4, "unexpected inflate error, err=%d", Z_MEM_ERROR);
+      if (stopped_at_limit) *stopped_at_limit = true;
       break;
     }
     result.insert(result.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(produced));
@@ -75,12 +91,39 @@ bool inflate_module_image(Bytes& image, uint32_t moduleId, size_t max_output) {
   return replaced;
 }
 
-void uncompress_mem_modules(CarouselStore& store) {
+bool has_zlib_header(ByteView image) {
+  return image.size() >= 2 && (image[0] * 256 + image[1]) % 31 == 0;
+}
+
+void uncompress_mem_modules(CarouselStore& store, size_t budget) {
   g_log.log(4, "CObjectCarouselDlg::uncompress_mem_modules()");
+  store.inflated_bytes = 0;
+  bool budget_logged = false;
   for (auto& [programme_number, program] : store.programs) {
     for (auto& [key, carousel] : program.object_carousels) {
       g_log.log(4, "decompressing files from pid %#x", static_cast<uint32_t>(key));
-      for (auto& [moduleId, image] : carousel.modules) inflate_module_image(image, moduleId);
+      carousel.not_inflated.clear();
+      for (auto& [moduleId, image] : carousel.modules) {
+        // One budget for the whole capture: a carousel of many modules that each inflate a long way
+        // could otherwise take memory without end, whatever each module's own limit.
+        const size_t left = budget - std::min(budget, store.inflated_bytes);
+        if (left == 0 && has_zlib_header(image)) {
+          carousel.not_inflated.emplace(moduleId, budget);
+          continue;
+        }
+        bool stopped = false;
+        if (inflate_module_image(image, moduleId, std::min(left, kMaxInflatedModuleSize), &stopped)) {
+          store.inflated_bytes += image.size();
+        } else if (stopped) {
+          const bool by_budget = left < kMaxInflatedModuleSize;
+          carousel.not_inflated.emplace(moduleId, by_budget ? budget : kMaxInflatedModuleSize);
+          if (by_budget && !budget_logged) {
+            budget_logged = true;
+            g_log.log(1, "inflated modules of this capture reached the budget of %zu MiB; further compressed "
+                         "modules are left compressed", budget >> 20);
+          }
+        }
+      }
     }
   }
 }

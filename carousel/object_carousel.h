@@ -15,6 +15,9 @@
 
 // A module may claim any size once inflated; past this the image is left compressed.
 inline constexpr size_t kMaxInflatedModuleSize = size_t{256} << 20;
+// All inflated images of one capture together, whatever the number of modules: memory stays bounded
+// by this. The save rebuilds modules that it cannot take from the pages within what is left of it.
+inline constexpr size_t kMaxInflatedBytes = size_t{1} << 30;
 // Directories that bind each other can make the name walk exponential; a page stops growing here.
 inline constexpr size_t kMaxTreeNodes = 1000000;
 
@@ -32,10 +35,15 @@ void save_modules_to_memory(CarouselStore& store);
 
 // Inflates one image in place when its first two bytes pass the zlib header test. True when the image
 // was replaced by its inflated bytes; false when it was left as it was (not zlib, or an error that was
-// logged). Output beyond max_output counts as an inflate error.
-bool inflate_module_image(Bytes& image, uint32_t moduleId, size_t max_output = kMaxInflatedModuleSize);
-// Inflates every image of every carousel of every programme that begins with a zlib header.
-void uncompress_mem_modules(CarouselStore& store);
+// logged). Output beyond max_output counts as an inflate error, and sets *stopped_at_limit.
+bool inflate_module_image(Bytes& image, uint32_t moduleId, size_t max_output = kMaxInflatedModuleSize,
+                          bool* stopped_at_limit = nullptr);
+// The first two bytes pass the zlib header test (a multiple of 31).
+bool has_zlib_header(ByteView image);
+// Inflates every image of every carousel of every programme that begins with a zlib header, all of
+// them together within `budget` bytes (store.inflated_bytes says how many they took); a module that a
+// limit stops stays compressed and is noted in its carousel's not_inflated.
+void uncompress_mem_modules(CarouselStore& store, size_t budget = kMaxInflatedBytes);
 
 // Records the directories, service gateways and files of one module image in `carousel`. The image
 // must stay unchanged and in place while the carousel lives: file records view its bytes.

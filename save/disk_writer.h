@@ -38,7 +38,10 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-enum class WriteOutcome { written, kept, failed };
+// refused: a symbolic link, a directory or another entry that is no regular file stands where the
+// file goes; it is left as it is (never followed, never replaced) and only that path is not written.
+// not_linked: link_file found no hard link possible there; nothing was done.
+enum class WriteOutcome { written, kept, refused, not_linked, failed };
 
 class DiskWriter {
  public:
@@ -49,17 +52,31 @@ class DiskWriter {
   UniqueFd open_target(const std::string& path, std::string& error);
 
   // Opens the directory `name` inside `parent`, creating it when absent. An entry of that name that
-  // is not a directory (a symbolic link included) is an error. `shown` is the path for messages.
+  // is not a directory (a symbolic link included) is refused: no descriptor, *refused set and the
+  // reason in `error`; any other failure leaves *refused false. `shown` is the path for messages.
   UniqueFd open_subdirectory(int parent, const std::string& name, const std::string& shown,
-                             std::string& error);
+                             std::string& error, bool* refused = nullptr);
 
-  // Writes `content` as the file `name` inside `dir`. An entry already there is kept (kept) unless
-  // the writer was made with force, in which case a file or symbolic link there is replaced, never
-  // written through. On failure (failed) no temporary file is left behind.
+  // Writes `content` as the file `name` inside `dir`. A regular file already there is kept (kept)
+  // unless the writer was made with force, in which case it is replaced; any other entry is refused.
+  // On failure (failed) no temporary file is left behind.
   WriteOutcome write_file(int dir, const std::string& name, std::span<const uint8_t> content,
                           const std::string& shown, std::string& error);
 
+  // Puts a hard link to the file `from` (a path below `from_dir` that this save wrote) as `name`
+  // inside `dir`, with write_file's rules for what stands there already; not_linked where the file
+  // system makes no such link.
+  WriteOutcome link_file(int from_dir, const std::string& from, int dir, const std::string& name,
+                         const std::string& shown, std::string& error);
+
  private:
+  // What stands at `name`: kept, refused, failed, or written for nothing (go ahead).
+  WriteOutcome look(int dir, const std::string& name, const std::string& shown, std::string& error);
+  // Renames the finished temporary file into place; removes it when that fails.
+  WriteOutcome place(int dir, const std::string& temp, const std::string& name, const std::string& shown,
+                     std::string& error);
+  std::string temp_name();
+
   bool force_;
   uint32_t temp_counter_ = 0;
 };

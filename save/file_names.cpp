@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <vector>
+#include <algorithm>
 
 #include "tables/byte_reader.h"
 
@@ -47,6 +49,46 @@ void append_escape(std::string& out, uint8_t byte) {
 
 }  // namespace
 
+namespace {
+
+// Cuts `units` (whole characters, escaped or not) to at most `limit` bytes, keeping a short final
+// extension.
+std::string cut_units(const std::vector<std::string>& units, size_t limit) {
+  size_t extension = units.size();
+  for (size_t i = units.size(); i-- > 1;) {
+    if (units[i] == ".") {
+      extension = i;
+      break;
+    }
+  }
+  size_t extension_size = 0;
+  for (size_t i = extension; i < units.size(); ++i) extension_size += units[i].size();
+  if (extension_size > kKeptExtension) extension = units.size(), extension_size = 0;
+  std::string out;
+  for (size_t i = 0; i < extension && out.size() + units[i].size() + extension_size <= limit; ++i) out += units[i];
+  for (size_t i = extension; i < units.size(); ++i) out += units[i];
+  return out;
+}
+
+// The characters of an escaped name: an escape, a UTF-8 sequence or one byte each.
+std::vector<std::string> units_of(const std::string& name) {
+  std::vector<std::string> units;
+  for (size_t i = 0; i < name.size();) {
+    size_t n = 1;
+    if (name[i] == '%' && i + 3 <= name.size() && name[i + 1] != '~') {
+      n = 3;
+    } else {
+      while (i + n < name.size() && (static_cast<uint8_t>(name[i + n]) & 0xC0) == 0x80) ++n;
+    }
+    n = std::min(n, name.size() - i);
+    units.push_back(name.substr(i, n));
+    i += n;
+  }
+  return units;
+}
+
+}  // namespace
+
 std::string escape_binding_id(std::string_view id) {
   if (id.empty()) return "%00";
   if (id == ".") return "%2E";
@@ -54,10 +96,10 @@ std::string escape_binding_id(std::string_view id) {
 
   std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(id.data()), id.size());
   ByteReader reader(bytes);
-  std::string out;
-  std::string unit;  // one character, escaped or not: the name is only ever cut between two of them
+  std::vector<std::string> units;  // one character each, escaped or not: a cut falls between two of them
+  size_t total = 0;
   while (!reader.at_end()) {
-    unit.clear();
+    std::string unit;
     const uint8_t lead = reader.peek_u8();
     if (lead < 0x80) {
       reader.skip(1);
@@ -81,8 +123,41 @@ std::string escape_binding_id(std::string_view id) {
       reader.skip(1);
       append_escape(unit, lead);
     }
-    if (out.size() + unit.size() > kMaxEscapedName) break;
-    out += unit;
+    total += unit.size();
+    units.push_back(std::move(unit));
+  }
+  if (total <= kMaxEscapedName) {
+    std::string out;
+    for (const std::string& unit : units) out += unit;
+    return out;
+  }
+  return cut_units(units, kMaxEscapedName);
+}
+
+std::string listed_binding_id(std::string_view id) {
+  std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(id.data()), id.size());
+  ByteReader reader(bytes);
+  std::string out;
+  auto hex = [&out](uint8_t byte) {
+    char text[5];
+    std::snprintf(text, sizeof text, "\\x%02x", byte);
+    out += text;
+  };
+  while (!reader.at_end()) {
+    const uint8_t lead = reader.peek_u8();
+    if (lead < 0x80) {
+      reader.skip(1);
+      if (lead < 0x20 || lead == 0x7F || lead == '\\') {
+        hex(lead);
+      } else {
+        out += static_cast<char>(lead);
+      }
+    } else if (size_t length = utf8_sequence_length(reader); length != 0) {
+      for (uint8_t byte : reader.bytes(length)) out += static_cast<char>(byte);
+    } else {
+      reader.skip(1);
+      hex(lead);
+    }
   }
   return out;
 }
@@ -92,8 +167,12 @@ std::string NameClaims::claim(const std::string& name, bool* suffixed) {
     if (suffixed) *suffixed = false;
     return name;
   }
+  const std::vector<std::string> units = units_of(name);
   for (unsigned n = 1;; ++n) {
-    std::string candidate = name + "%~" + std::to_string(n);
+    const std::string suffix = "%~" + std::to_string(n);
+    std::string candidate = name.size() + suffix.size() <= kMaxEscapedName
+                                ? name + suffix
+                                : cut_units(units, kMaxEscapedName - suffix.size()) + suffix;
     if (names_.insert(candidate).second) {
       if (suffixed) *suffixed = true;
       return candidate;

@@ -14,14 +14,19 @@
 // so an ordinary name is written unchanged and every name that was not cut (below) decodes back to
 // its id.
 //
-// A name longer than kMaxEscapedName bytes once escaped is cut there (never inside an escape or a
-// UTF-8 sequence), which keeps it within the file system's limit of 255 bytes with room for a suffix.
+// A name longer than kMaxEscapedName bytes (the file system's limit) once escaped is cut, never inside
+// an escape or a UTF-8 sequence; a final extension of up to kKeptExtension bytes (".js", ".html") is
+// kept and the part in front of it is cut.
 //
 // Two bindings whose names come out equal in one directory (the same id bound twice, or two long ids
 // cut to the same prefix) do not overwrite each other: the first keeps the name and every later one
-// gets the suffix "%~N" with the smallest N from 1 up that is still free. An escaped name never holds
-// "%~" ('%' is always followed by two hexadecimal digits there), so a suffixed name cannot collide with
-// the name of another binding. Temporary files use the prefix "%tmp." for the same reason.
+// gets the suffix "%~N" with the smallest N from 1 up that is still free, the name in front of it cut
+// as above where the suffix would pass the limit. An escaped name never holds "%~" ('%' is always
+// followed by two hexadecimal digits there), so a suffixed name cannot collide with the name of another
+// binding. Temporary files use the prefix "%tmp." for the same reason.
+//
+// Every name the save writes otherwise than it was sent is listed with the id beside it (renamed.txt);
+// listed_binding_id gives the id as it is listed there.
 #pragma once
 
 #include <cstddef>
@@ -29,10 +34,15 @@
 #include <string>
 #include <string_view>
 
-inline constexpr size_t kMaxEscapedName = 200;
+inline constexpr size_t kMaxEscapedName = 255;
+inline constexpr size_t kKeptExtension = 32;
 
 // The escaped file name of a binding id (see above).
 std::string escape_binding_id(std::string_view id);
+
+// The id as sent, for a listing of one name a line: bytes of well-formed UTF-8 text stay as they are;
+// a control byte, a backslash or a byte outside well-formed UTF-8 becomes "\xNN" (lower-case hex).
+std::string listed_binding_id(std::string_view id);
 
 // The names already taken in one directory during one save.
 class NameClaims {

@@ -43,6 +43,9 @@ class Backend {
   // Asks the user for a folder to write into ("Save..."): its path, or "" when the user cancelled.
   // The default cancels.
   virtual std::string choose_folder(Dialog* parent, std::string_view title);
+  // The answer that automation has settled for yes/no questions (RESULT_YES or RESULT_NO), so that a
+  // caller acts on it without putting the question; 0 when questions go to a user (the default).
+  virtual int settled_answer() const { return 0; }
   // Sleeps the calling window thread inside a dispatching wait (wait_pumping_messages) until work is
   // posted to it, one of its timers falls due or `until` passes. A graphical backend keeps its own
   // events (painting) flowing meanwhile; the default only sleeps (wait_for_work).

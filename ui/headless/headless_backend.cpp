@@ -57,6 +57,12 @@ void HeadlessBackend::set_folder_answer(std::string path) {
 void HeadlessBackend::set_question_answer(int answer) {
   std::lock_guard lock(mutex_);
   question_answer_ = answer;
+  question_answer_set_ = true;
+}
+
+int HeadlessBackend::settled_answer() const {
+  std::lock_guard lock(mutex_);
+  return question_answer_set_ ? question_answer_ : 0;
 }
 
 std::vector<ShownMessageBox> HeadlessBackend::shown_message_boxes() const {

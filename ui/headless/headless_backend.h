@@ -32,6 +32,8 @@ class HeadlessBackend : public Backend {
   std::string choose_folder(Dialog* parent, std::string_view title) override;
   void set_folder_answer(std::string path);
   void set_question_answer(int answer);
+  // The answer set_question_answer settled; 0 until it was called.
+  int settled_answer() const override;
 
   // Every message box shown so far, oldest first (for tests and for the program's exit status).
   std::vector<ShownMessageBox> shown_message_boxes() const;
@@ -42,6 +44,7 @@ class HeadlessBackend : public Backend {
   std::vector<ShownMessageBox> shown_;
   std::string folder_answer_;
   int question_answer_ = RESULT_YES;
+  bool question_answer_set_ = false;
 };
 
 // The process's headless backend.
