@@ -68,10 +68,6 @@ Attempt attempt(const ModuleBlockCopies* copies, const Candidate& c) {
   }
 
   std::string& reason = a.judgement.reason;
-  if (c.blocks == 0) {
-    reason = "the DII announces a blockSize of 0";
-    return a;
-  }
   if (a.verified < c.blocks) {
     a.judgement.incomplete = true;
     reason = printed("not complete: %u of %u blocks of moduleVersion %u received", a.verified, c.blocks, c.version);
@@ -128,6 +124,20 @@ std::optional<Candidate> unannounced_candidate(const ModuleBlockCopies* copies, 
   return Candidate{*versions.begin(), count, std::nullopt};
 }
 
+// How many blocks the module needs as one DII announces it. Up to 256 blocks that is what the
+// verified sections of its version say (last_section_number + 1), as the pages count it, the blocks adding up
+// to moduleSize being checked apart; past 256 only the DII's moduleSize and blockSize can say it.
+uint32_t blocks_of(const ModuleAnnouncement& a, const ModuleBlockCopies* copies) {
+  const uint32_t needed = module_blocks_needed(a.module->moduleSize, a.blockSize);
+  if (needed > kMaxSectionNumberedBlocks) return needed;
+  if (copies)
+    for (const auto& [number, block] : *copies)
+      if (const BlockCopy* copy = block.verified(a.module->moduleVersion))
+        return copy->stored.section->last_section_number + 1;
+  // An empty module still travels as one empty block.
+  return std::max(1u, needed);
+}
+
 }  // namespace
 
 ModuleJudgement judge_module(const ProgramRecord& program, int32_t downloadId, uint32_t moduleId) {
@@ -136,9 +146,7 @@ ModuleJudgement judge_module(const ProgramRecord& program, int32_t downloadId, u
   ModuleJudgement refused;
   const std::vector<ModuleAnnouncement> announced = module_announcements(program, downloadId, moduleId);
   for (const ModuleAnnouncement& a : announced) {
-    // An empty module still travels as one empty block.
-    const uint32_t needed = a.blockSize == 0 ? 0 : std::max(1u, module_blocks_needed(a.module->moduleSize, a.blockSize));
-    Candidate c{a.module->moduleVersion, needed, a.module->moduleSize};
+    Candidate c{a.module->moduleVersion, blocks_of(a, copies), a.module->moduleSize};
     const bool seen = std::ranges::any_of(candidates, [&](const Candidate& other) {
       return other.version == c.version && other.blocks == c.blocks && other.size == c.size;
     });

@@ -79,7 +79,7 @@ TEST(EscapeBindingId, LongNamesAreCutBetweenCharacters) {
        "a" +
            [] {
              std::string s;
-             for (int i = 0; i < 66; ++i) s += "%2F";
+             for (size_t i = 0; i < (kMaxEscapedName - 1) / 3; ++i) s += "%2F";
              return s;
            }()},
       {"UTF-8 sequences are not split", std::string(kMaxEscapedName - 1, 'a') + "\xc3\xa9",
