@@ -85,10 +85,12 @@ void log_object_location(uint32_t carouselId, uint32_t moduleId, ByteView object
   g_log.log(4, "%s", text.c_str());
 }
 
-void parse_BIOP_ProfileBody(ByteView profile_data, ObjectLocationRef& location, BiopProfileBody& body,
-                            bool trace) {
+namespace {
+
+// The body over a reader of its own, which ends where the profile's data ends, so that no field of the
+// body can take bytes of the profile behind it.
+void read_profile_body(ByteReader& r, ObjectLocationRef& location, BiopProfileBody& body, bool trace) {
   if (trace) g_log.log(4, "parse_BIOP_ProfileBody()");
-  ByteReader r(profile_data);
   FieldReader f{r, true};
   auto stop = [&]() { log_stopped("BIOP profile body", r); };
 
@@ -142,6 +144,14 @@ void parse_BIOP_ProfileBody(ByteView profile_data, ObjectLocationRef& location, 
   }
 }
 
+}  // namespace
+
+void parse_BIOP_ProfileBody(ByteView profile_data, ObjectLocationRef& location, BiopProfileBody& body,
+                            bool trace) {
+  ByteReader r(profile_data);
+  read_profile_body(r, location, body, trace);
+}
+
 bool parse_IOR(ByteReader& r, bool big_endian, ObjectLocationRef& location,
                std::vector<BiopProfileBody>* profiles, bool trace) {
   auto stop = [&]() {
@@ -165,17 +175,15 @@ bool parse_IOR(ByteReader& r, bool big_endian, ObjectLocationRef& location,
     if (trace) g_log.log(4, "profile_data_length=%d", static_cast<int>(length));
 
     // A profile longer than the bytes left is still decoded as far as it goes, then the IOR ends.
-    const ByteView available = r.rest();
-    const bool whole = length <= available.size();
-    const ByteView data = whole ? available.first(length) : available;
+    ByteReader data = r.sub_or_rest(length);
     if (tag == dsm::TAG_BIOP) {
       BiopProfileBody body;
       body.profileId_tag = tag;
       body.profile_data_length = length;
-      parse_BIOP_ProfileBody(data, location, body, trace);
+      read_profile_body(data, location, body, trace);
       if (profiles) profiles->push_back(std::move(body));
     }
-    if (!r.skip(length)) return stop();
+    if (!r.ok()) return stop();
   }
   return true;
 }

@@ -105,8 +105,7 @@ bool CDownloadServerInitiate::Parse(ByteView message) {
 
 // ---- DII ---------------------------------------------------------------------------------------
 
-bool Module::Parse(ByteView entry, size_t& next) {
-  ByteReader r(entry);
+bool Module::Parse(ByteReader& r) {
   const uint32_t id = r.be16();
   if (!r.ok()) return false;
   g_log.log(4, "Module::Parse module_id: %#x", static_cast<unsigned>(id));
@@ -121,7 +120,6 @@ bool Module::Parse(ByteView entry, size_t& next) {
   moduleVersion = version;
   moduleInfoLength = info_length;
   moduleInfo = info;
-  next = r.position();
   return true;
 }
 
@@ -166,14 +164,13 @@ bool CDownloadInfoIndication::Parse(ByteView message) {
   // An entry takes at least 8 bytes: a count larger than the bytes allow must not reserve memory.
   modules.reserve(std::min<size_t>(numberOfModules, r.remaining() / 8));
   for (uint32_t i = 0; i < numberOfModules; ++i) {
+    const size_t entry_at = r.position();
     Module module;
-    size_t next = 0;
-    if (!module.Parse(r.rest(), next)) {
+    if (!module.Parse(r)) {
       g_log.log(1, "DII module entry %u of %u runs past the message at offset %zu", static_cast<unsigned>(i),
-                static_cast<unsigned>(numberOfModules), r.position());
+                static_cast<unsigned>(numberOfModules), entry_at);
       return false;
     }
-    r.skip(next);
     modules.push_back(module);
   }
 

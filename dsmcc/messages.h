@@ -19,6 +19,8 @@ constexpr uint32_t TAG_ConnBinder = 0x49534F40;
 using Bytes = std::vector<uint8_t>;
 using ByteView = std::span<const uint8_t>;
 
+class ByteReader;
+
 // dsmccMessageHeader / dsmccDownloadDataHeader: one 12-byte layout.
 struct DsmccMessageHeader {
   uint32_t protocolDiscriminator = 0;
@@ -112,7 +114,6 @@ class CServiceGatewayInfo {
 // decoding does. Stops where the bytes end, keeping what it read; returns false when it ran short.
 // `trace` false leaves out the level-4 lines (a binding's IOR inside a module is decoded silently);
 // a structure that runs past its bytes is logged either way.
-class ByteReader;
 bool parse_IOR(ByteReader& reader, bool big_endian, ObjectLocationRef& location,
                std::vector<BiopProfileBody>* profiles, bool trace = true);
 
@@ -144,9 +145,10 @@ class CDownloadServerInitiate : public DsmccMessage {
 };
 
 struct Module {
-  // Fills the record from one module entry; `next` is the offset of the following entry (8 +
-  // moduleInfoLength). False when the entry runs past the bytes.
-  bool Parse(ByteView entry, size_t& next);
+  // Fills the record from the module entry at the reader's cursor and leaves the cursor on the next
+  // entry (8 + moduleInfoLength further on). False, with the record untouched, when the entry runs past
+  // the reader's bytes.
+  bool Parse(ByteReader& reader);
 
   uint32_t moduleId = 0;
   uint32_t moduleSize = 0;

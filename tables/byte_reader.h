@@ -4,6 +4,11 @@
 // the cursor where it was and returns 0 (or an empty span); every later read fails the same way. A
 // decoder therefore reads a whole structure and checks ok() once, instead of testing each field, and
 // no pointer past the end is ever formed.
+//
+// A length field hands its body on through the reader, never by cutting rest() or the input by hand:
+// sub() for a body that is decoded field by field, bytes() for one that is kept or given whole to
+// another decoder, skip() for one that is not decoded. The body thereby ends exactly where the field
+// says, whatever its decoder reads.
 #pragma once
 
 #include <cstddef>
@@ -77,6 +82,16 @@ class ByteReader {
     auto view = bytes(n);
     ByteReader inner(view);
     if (failed_) inner.failed_ = true;
+    return inner;
+  }
+
+  // Like sub(), except that when fewer than n bytes remain the inner reader covers what is left instead
+  // of nothing. This reader fails all the same, where sub() would; the inner one is sound. For the
+  // decoders that keep what they read of a body cut short.
+  ByteReader sub_or_rest(size_t n) noexcept {
+    if (failed_ || n <= remaining()) return sub(n);
+    ByteReader inner(rest());
+    fail_at(pos_, n);
     return inner;
   }
 

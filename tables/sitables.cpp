@@ -52,15 +52,17 @@ void PsiTableBase::Parse(std::span<const uint8_t> section, bool /*flag*/) {
 }
 
 void PsiTableBase::parse_section(std::span<const uint8_t> section) {
-  if (section.size() < 3) fail("got %zu bytes, a section header needs 3", section.size());
   ByteReader head(section);
   const uint32_t id = head.u8();
-  if (!is_valid_tablesid(id)) fail("table_id 0x%02x is not a %s", id, get_table_id_text().c_str());
   const uint16_t flags_and_length = head.be16();
+  if (!head.ok()) fail("got %zu bytes, a section header needs 3", section.size());
+  if (!is_valid_tablesid(id)) fail("table_id 0x%02x is not a %s", id, get_table_id_text().c_str());
   const uint32_t syntax = flags_and_length >> 15;
   const uint32_t length = flags_and_length & 0x0FFFu;
   const size_t total = 3 + static_cast<size_t>(length);
-  if (section.size() < total) fail("got %zu bytes, section_length needs %zu", section.size(), total);
+  // The section is its header and section_length bytes; what follows in the caller's buffer is not.
+  const std::span<const uint8_t> whole = ByteReader(section).bytes(total);
+  if (whole.empty()) fail("got %zu bytes, section_length needs %zu", section.size(), total);
   if (!is_valid_syntax_indicator(syntax)) {
     fail("section_syntax_indicator %u is not allowed in a %s", syntax, get_table_id_text().c_str());
   }
@@ -69,7 +71,7 @@ void PsiTableBase::parse_section(std::span<const uint8_t> section) {
   section_syntax_indicator = syntax;
   private_indicator = (flags_and_length >> 14) & 1u;
   section_length = length;
-  bytes_.assign(section.begin(), section.begin() + static_cast<std::ptrdiff_t>(total));
+  bytes_.assign(whole.begin(), whole.end());
 
   ByteReader r(bytes_);
   r.skip(3);
@@ -223,17 +225,17 @@ DescriptorList parse_descriptor_loop(std::span<const uint8_t> loop, size_t base_
   ByteReader r(loop);
   while (!r.at_end()) {
     const size_t at = r.position();
-    if (r.remaining() < 2) {
+    if (!r.can_read(2)) {
       fail("descriptor at offset %zu needs 2 header bytes, %zu left", base_offset + at, r.remaining());
     }
-    const uint8_t tag = r.u8();
-    const uint8_t length = r.u8();
-    if (length > r.remaining()) {
+    const uint8_t tag = r.peek_u8(0);
+    const uint8_t length = r.peek_u8(1);
+    // Each decoder below gets the descriptor whole: tag, descriptor_length and that many bytes.
+    const auto whole = r.bytes(2 + static_cast<size_t>(length));
+    if (!r.ok()) {
       fail("descriptor 0x%02x at offset %zu: descriptor_length %u runs past its loop (%zu bytes left)", tag,
-           base_offset + at, length, r.remaining());
+           base_offset + at, length, r.remaining() - 2);
     }
-    r.skip(length);
-    const auto whole = loop.subspan(at, 2 + static_cast<size_t>(length));
     try {
       DescriptorBase raw;
       raw._parse(whole);
@@ -294,12 +296,13 @@ void PmtDVB::_parse(std::span<const uint8_t> body) {
   }
   PCR_PID = r.be16() & 0x1FFFu;
   const uint32_t program_info_length = r.be16() & 0x0FFFu;
-  if (program_info_length > r.remaining()) {
+  const size_t loop_at = body_offset_ + r.position();
+  const auto program_loop = r.bytes(program_info_length);
+  if (!r.ok()) {
     fail("program_info_length %u at offset %zu runs past the section (%zu bytes left)", program_info_length,
          body_offset_ + 2, r.remaining());
   }
-  const size_t loop_at = body_offset_ + r.position();
-  program_descriptors = parse_descriptor_loop(r.bytes(program_info_length), loop_at);
+  program_descriptors = parse_descriptor_loop(program_loop, loop_at);
 
   while (!r.at_end()) {
     const size_t at = body_offset_ + r.position();
@@ -309,12 +312,13 @@ void PmtDVB::_parse(std::span<const uint8_t> body) {
     es.stream_type = r.u8();
     es.elementary_PID = r.be16() & 0x1FFFu;
     const uint32_t es_info_length = r.be16() & 0x0FFFu;
-    if (es_info_length > r.remaining()) {
+    const size_t es_loop_at = body_offset_ + r.position();
+    const auto es_loop = r.bytes(es_info_length);
+    if (!r.ok()) {
       fail("ES_info_length %u of elementary_PID 0x%04x at offset %zu runs past the section (%zu bytes left)",
            es_info_length, es.elementary_PID, at + 3, r.remaining());
     }
-    const size_t es_loop_at = body_offset_ + r.position();
-    es.descriptors = parse_descriptor_loop(r.bytes(es_info_length), es_loop_at);
+    es.descriptors = parse_descriptor_loop(es_loop, es_loop_at);
     streams.push_back(std::move(es));
   }
 }

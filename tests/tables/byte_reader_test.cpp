@@ -48,6 +48,12 @@ const ReadCase kReads[] = {
        return s.ok() ? s.be32() : 0;
      },
      0x01020304},
+    {"sub_or_rest4", 4,
+     [](ByteReader& r) {
+       auto s = r.sub_or_rest(4);
+       return s.size() == 4 ? s.be32() : 0;
+     },
+     0x01020304},
     {"peek0", 1, [](ByteReader& r) { return r.peek_u8(0); }, 0x01, false},
     {"peek2", 3, [](ByteReader& r) { return r.peek_u8(2); }, 0x03, false},
 };
@@ -160,6 +166,20 @@ TEST(ByteReader, SubReaderPastTheEndFailsBothSides) {
   EXPECT_TRUE(inner.failed());
   EXPECT_EQ(inner.size(), 0u);
   EXPECT_EQ(inner.u8(), 0u);
+}
+
+TEST(ByteReader, SubOrRestPastTheEndFailsOutsideButLeavesTheRestReadable) {
+  ByteReader r(kBytes.data(), kBytes.size());
+  r.skip(5);
+  ByteReader inner = r.sub_or_rest(4);
+  EXPECT_TRUE(r.failed());
+  EXPECT_EQ(r.position(), 5u);
+  EXPECT_EQ(r.error_offset(), 5u);
+  EXPECT_EQ(r.error_wanted(), 4u);
+  EXPECT_TRUE(inner.ok());
+  EXPECT_EQ(inner.be24(), 0x060708u);
+  EXPECT_EQ(inner.u8(), 0u);
+  EXPECT_TRUE(inner.failed());
 }
 
 TEST(ByteReader, SubReaderOfAFailedReaderIsFailed) {
