@@ -1,6 +1,7 @@
 #include "log/debug_log.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <locale.h>
 #include <unistd.h>
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "log/log_writer.h"
 
 CDebugLog g_log;
 
@@ -31,15 +34,30 @@ int64_t monotonic_seconds() {
   return static_cast<int64_t>(now.tv_sec);
 }
 
-// Appends s to the zero-terminated buffer, never writing at or past limit (limit <= capacity).
-void append_bounded(char* buffer, size_t limit, const char* s) {
-  size_t used = std::strlen(buffer);
-  if (used + 1 >= limit) return;
-  size_t room = limit - 1 - used;
-  size_t n = std::strlen(s);
+// Appends up to n bytes of s at line + used, never past limit - 1 characters in all; the new length.
+size_t append_cut(char* line, size_t used, size_t limit, const char* s, size_t n) {
+  if (used + 1 >= limit) return used;
+  const size_t room = limit - 1 - used;
   if (n > room) n = room;
-  std::memcpy(buffer + used, s, n);
-  buffer[used + n] = '\0';
+  std::memcpy(line + used, s, n);
+  return used + n;
+}
+
+// "%4ld - " of n, written without printf: it is the one prefix that changes on every line.
+size_t format_line_number(char* out, long n) {
+  char digits[24];
+  size_t count = 0;
+  unsigned long magnitude = n < 0 ? 0ul - static_cast<unsigned long>(n) : static_cast<unsigned long>(n);
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (n < 0) digits[count++] = '-';
+  size_t used = 0;
+  for (size_t pad = count; pad < 4; ++pad) out[used++] = ' ';
+  while (count) out[used++] = digits[--count];
+  std::memcpy(out + used, " - ", 3);
+  return used + 3;
 }
 
 // Local time through a strftime pattern in the "C" locale: month names stay English whatever locale
@@ -68,6 +86,8 @@ std::string temp_directory() {
 void module_anchor() {}
 
 }  // namespace
+
+CDebugLog::CDebugLog() = default;
 
 CDebugLog::~CDebugLog() {
   close();
@@ -102,33 +122,42 @@ int CDebugLog::init(const char* path, uint32_t options, uint32_t prefixes, int32
     full = given;
   }
 
+  stamp_valid_ = false;
   if (file_output_) {
     // A longer path is refused rather than cut: a cut path would name some other file.
     if (full.size() > kMaxPath) return 1;
-    // "e": the descriptor must not leak into processes that the host starts.
-    FILE* f = std::fopen(full.c_str(), (options & OPT_APPEND) ? "ae" : "we");
-    if (!f) return 1;
-    file_ = f;
+    // Close-on-exec: the descriptor must not leak into processes that the host starts.
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | ((options & OPT_APPEND) ? O_APPEND : O_TRUNC);
+    const int fd = ::open(full.c_str(), flags, 0666);
+    if (fd < 0) return 1;
+    created_empty_ = ::lseek(fd, 0, SEEK_END) == 0 ? 1 : 0;
+    file_ = std::make_unique<logio::LogWriter>(fd);
     std::memcpy(file_path_, full.c_str(), full.size() + 1);
     open_ = 1;
-    std::fseek(f, 0, SEEK_END);
-    created_empty_ = std::ftell(f) == 0 ? 1 : 0;
+    update_pass_limit();
     return 0;
   }
   if (options & OPT_DEBUGGER) {
     open_ = 1;
+    update_pass_limit();
     return 0;
   }
   return 5;
 }
 
+void CDebugLog::update_pass_limit() {
+  pass_limit_.store(open_ == 1 && threshold_ >= 0 ? threshold_ : INT64_MIN, std::memory_order_relaxed);
+}
+
 void CDebugLog::set_level(int32_t threshold) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   threshold_ = threshold;
+  update_pass_limit();
 }
 
 int CDebugLog::log(int32_t level, const char* format, ...) {
-  // The lock is held from formatting to flushing, so concurrent lines never interleave.
+  if (!may_pass(level)) return 0;
+  // The lock is held from formatting to handing the line over, so concurrent lines never interleave.
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   // The same filter as write_line, tested early so that a dropped line costs no formatting.
   if (open_ != 1 || threshold_ < 0 || level > threshold_) return 0;
@@ -150,47 +179,58 @@ int CDebugLog::write_line(const char* text, int32_t level) {
   // One character stays free for the line end, so a cut line still ends a line.
   constexpr size_t kLineRoom = sizeof line_ - 1;
   ++line_count_;
-  line_[0] = '\0';
-  if (prefixes_ & PFX_LINE_NUMBER) {
-    snprintf(line_, sizeof line_, "%4ld - ", static_cast<long>(line_count_));
-  }
+  size_t used = 0;
+  if (prefixes_ & PFX_LINE_NUMBER) used = format_line_number(line_, static_cast<long>(line_count_));
 
   time_t now_seconds = 0;
   uint16_t now_millis = 0;
   (clock_ ? clock_ : system_clock)(now_seconds, now_millis);
 
-  if (prefixes_ & PFX_TIME_OF_DAY) {
-    char stamp[32];
-    format_local_time(stamp, sizeof stamp, "%b %d %H:%M:%S", now_seconds);
-    snprintf(scratch_, sizeof scratch_, "%.15s.%3hu - ", stamp, static_cast<unsigned short>(now_millis));
-    append_bounded(line_, kLineRoom, scratch_);
-  }
-  if (prefixes_ & PFX_ELAPSED) {
+  if ((prefixes_ & (PFX_TIME_OF_DAY | PFX_ELAPSED)) &&
+      (!stamp_valid_ || now_seconds != stamp_seconds_ || now_millis != stamp_millis_)) {
+    if (!stamp_valid_ || now_seconds != stamp_seconds_) {
+      char stamp[32];
+      format_local_time(stamp, sizeof stamp, "%b %d %H:%M:%S", now_seconds);
+      std::memcpy(scratch_, stamp, sizeof stamp);
+    }
+    snprintf(time_of_day_, sizeof time_of_day_, "%.15s.%3hu - ", scratch_, static_cast<unsigned short>(now_millis));
+    time_of_day_size_ = std::strlen(time_of_day_);
     double elapsed = static_cast<double>(now_seconds - start_seconds_) +
                      (static_cast<int>(now_millis) - static_cast<int>(start_millis_)) * 0.001;
-    snprintf(scratch_, sizeof scratch_, "(%.3lf) - ", elapsed);
-    append_bounded(line_, kLineRoom, scratch_);
+    snprintf(elapsed_, sizeof elapsed_, "(%.3lf) - ", elapsed);
+    elapsed_size_ = std::strlen(elapsed_);
+    stamp_seconds_ = now_seconds;
+    stamp_millis_ = now_millis;
+    stamp_valid_ = true;
   }
+  if (prefixes_ & PFX_TIME_OF_DAY) used = append_cut(line_, used, kLineRoom, time_of_day_, time_of_day_size_);
+  if (prefixes_ & PFX_ELAPSED) used = append_cut(line_, used, kLineRoom, elapsed_, elapsed_size_);
   if (prefixes_ & PFX_LEVEL) {
-    snprintf(scratch_, sizeof scratch_, "<%ld> - ", static_cast<long>(level));
-    append_bounded(line_, kLineRoom, scratch_);
+    if (level_text_size_ == 0 || level != level_text_level_) {
+      snprintf(level_text_, sizeof level_text_, "<%ld> - ", static_cast<long>(level));
+      level_text_size_ = std::strlen(level_text_);
+      level_text_level_ = level;
+    }
+    used = append_cut(line_, used, kLineRoom, level_text_, level_text_size_);
   }
   if (prefixes_ & PFX_INDENT) {
-    // Clamped so that an absurd level can neither overflow the product nor ask for more than a line.
+    // "%*s" of " ": as many spaces as the width says, left-justified when it is negative, and at
+    // least the one. Clamped so that an absurd level can neither overflow the product nor ask for
+    // more than a line.
     int64_t width = static_cast<int64_t>(level) * 3;
+    if (width < 0) width = -width;
     if (width > static_cast<int64_t>(sizeof scratch_ - 1)) width = sizeof scratch_ - 1;
-    if (width < -static_cast<int64_t>(sizeof scratch_ - 1))
-      width = -static_cast<int64_t>(sizeof scratch_ - 1);
-    snprintf(scratch_, sizeof scratch_, "%*s", static_cast<int>(width), " ");
-    append_bounded(line_, kLineRoom, scratch_);
+    if (width < 1) width = 1;
+    size_t room = kLineRoom - 1 - used;
+    size_t n = static_cast<size_t>(width) < room ? static_cast<size_t>(width) : room;
+    std::memset(line_ + used, ' ', n);
+    used += n;
   }
-  append_bounded(line_, kLineRoom, text ? text : "");
-  append_bounded(line_, sizeof line_, "\n");
+  if (text) used = append_cut(line_, used, kLineRoom, text, strnlen(text, kLineRoom));
+  line_[used++] = '\n';
+  line_[used] = '\0';
 
-  if (file_output_ && file_) {
-    std::fputs(line_, file_);
-    std::fflush(file_);
-  }
+  if (file_output_ && file_) file_->append(line_, used);
   if (options_ & OPT_DEBUGGER) {
     int64_t now = monotonic_seconds();
     if (debugger_checked_at_ < 0 || now - debugger_checked_at_ >= kDebuggerRecheckSeconds) {
@@ -198,7 +238,7 @@ int CDebugLog::write_line(const char* text, int32_t level) {
       debugger_checked_at_ = now;
     }
     if (debugger_seen_) {
-      std::fputs(line_, stderr);
+      std::fwrite(line_, 1, used, stderr);
       std::fflush(stderr);
     }
   }
@@ -208,13 +248,17 @@ int CDebugLog::write_line(const char* text, int32_t level) {
 int CDebugLog::close() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!file_output_ || !open_) return 2;
-  if (file_) {
-    std::fclose(file_);
-    file_ = nullptr;
-  }
+  // Everything logged is written before the file closes.
+  file_.reset();
   if (created_empty_ && line_count_ == 0 && (options_ & OPT_DELETE_EMPTY)) ::unlink(file_path_);
   open_ = 0;
+  update_pass_limit();
   return 0;
+}
+
+void CDebugLog::flush() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (file_) file_->flush();
 }
 
 bool CDebugLog::is_open() const {

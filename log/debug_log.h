@@ -1,11 +1,17 @@
 // The diagnostic log: one process-wide text log that every part of the analyzer writes through.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
+
+namespace logio {
+class LogWriter;
+}
 
 class CDebugLog {
  public:
@@ -27,7 +33,7 @@ class CDebugLog {
     PFX_INDENT = 0x100,
   };
 
-  CDebugLog() = default;
+  CDebugLog();
   ~CDebugLog();
   CDebugLog(const CDebugLog&) = delete;
   CDebugLog& operator=(const CDebugLog&) = delete;
@@ -41,6 +47,9 @@ class CDebugLog {
   int write_line(const char* text, int32_t level);
   // 0 closed; 2 no open file.
   int close();
+  // Lines reach the file a moment after they are logged; this returns once every line logged so far
+  // is in it (for a reader in the same process that needs them now).
+  void flush();
 
   // The clock behind start_time and the time prefixes: whole seconds of the epoch and milliseconds.
   // Tests pin it to fixed readings; null restores the system clock.
@@ -57,9 +66,13 @@ class CDebugLog {
 
  private:
   // (implementation detail; see debug_log.cpp)
-  struct Impl;
+  // Whether a line of `level` passes, answered without the lock (a dropped trace line costs nothing);
+  // write_line asks again under the lock.
+  bool may_pass(int32_t level) const { return level <= pass_limit_.load(std::memory_order_relaxed); }
+  void update_pass_limit();
+
   mutable std::recursive_mutex mutex_;
-  FILE* file_ = nullptr;
+  std::unique_ptr<logio::LogWriter> file_;
   uint32_t prefixes_ = 0;
   int32_t threshold_ = 0;
   uint32_t open_ = 0;
@@ -77,6 +90,20 @@ class CDebugLog {
   // Whether a debugger was attached at the last look, and when (monotonic seconds) that look was taken.
   bool debugger_seen_ = false;
   int64_t debugger_checked_at_ = -1;
+  // The threshold while lines are accepted, else below every level.
+  std::atomic<int64_t> pass_limit_{INT64_MIN};
+  // The time prefixes of the last clock reading, kept until the reading changes: formatting them costs
+  // more than the rest of a line. A level prefix likewise.
+  time_t stamp_seconds_ = 0;
+  uint16_t stamp_millis_ = 0;
+  bool stamp_valid_ = false;
+  char time_of_day_[64] = {};
+  size_t time_of_day_size_ = 0;
+  char elapsed_[64] = {};
+  size_t elapsed_size_ = 0;
+  int32_t level_text_level_ = 0;
+  char level_text_[32] = {};
+  size_t level_text_size_ = 0;
 };
 
 // The one log of the process.

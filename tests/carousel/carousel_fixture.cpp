@@ -26,6 +26,7 @@ LogCapture::~LogCapture() {
 }
 
 std::vector<std::string> LogCapture::lines() const {
+  g_log.flush();
   std::vector<std::string> out;
   std::ifstream in(path_);
   std::string line;

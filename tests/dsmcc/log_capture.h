@@ -45,6 +45,7 @@ class LogCapture {
   }
 
   std::vector<LogLine> lines() const {
+    g_log.flush();
     std::vector<LogLine> out;
     std::ifstream in(path_);
     std::string raw;

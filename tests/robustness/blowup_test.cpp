@@ -42,6 +42,7 @@ class Log {
   }
   // Lines of this level whose text contains `part`.
   size_t count(int level, const std::string& part) const {
+    g_log.flush();
     std::ifstream in(path_);
     const std::string prefix = "<" + std::to_string(level) + "> - ";
     size_t n = 0;
