@@ -16,6 +16,11 @@ PidRecord::~PidRecord() {
   for (auto& [download, modules] : ddb)
     for (auto& [module, blocks] : modules)
       for (auto& [number, stored] : blocks) free_stored(stored);
+  for (auto& [download, modules] : block_copies)
+    for (auto& [module, blocks] : modules)
+      for (auto& [number, block] : blocks)
+        for (BlockCopy& copy : block.copies)
+          if (!copy.filed_by_section) free_stored(copy.stored);
   for (auto& [extension, stored] : dsi) free_stored(stored);
   for (auto& [download, by_extension] : dii)
     for (auto& [extension, stored] : by_extension) free_stored(stored);

@@ -27,10 +27,45 @@ struct StoredMessage {
   const DownloadDataBlock* ddb() const { return static_cast<const DownloadDataBlock*>(message); }
 };
 
-// The blocks of one module by the 8-bit section_number of the sections that carried them.
+// The blocks of one module by the 8-bit section_number of the sections that carried them: the first
+// copy of each section_number, as the pages count and show them. It holds at most 256 blocks.
 using ModuleBlockMap = std::map<int32_t, StoredMessage>;
 // downloadId -> moduleId -> blocks.
 using DownloadBlockMap = std::map<int32_t, std::map<int32_t, ModuleBlockMap>>;
+
+// One received copy of a block, with what is needed to judge whether its bytes may be saved.
+struct BlockCopy {
+  StoredMessage stored;
+  uint32_t moduleVersion = 0;  // the DDB's own moduleVersion
+  // The section's CRC-32 was checked and matched (section_syntax_indicator 1). A section sent with the
+  // indicator 0 carries a checksum nobody verifies; its bytes are shown but never saved.
+  bool crc_verified = false;
+  // This copy is also the ModuleBlockMap entry of its section_number, which owns it; otherwise the
+  // PidRecord frees it through its block copies.
+  bool filed_by_section = false;
+  uint64_t arrival = 0;  // the intake's running count of block copies kept: later copies are larger
+};
+
+// Every copy of one block number worth keeping, in arrival order: the first copy of each moduleVersion,
+// and behind an unverified one the first verified copy of the same version. Further copies of a version
+// that already has a verified copy are dropped; one whose block data differs from it sets `conflict`.
+struct BlockCopies {
+  std::vector<BlockCopy> copies;
+  bool conflict = false;  // two verified copies of one moduleVersion carried different bytes
+
+  // The first verified copy of `version`, or null.
+  const BlockCopy* verified(uint32_t version) const {
+    for (const BlockCopy& copy : copies)
+      if (copy.crc_verified && copy.moduleVersion == version) return &copy;
+    return nullptr;
+  }
+};
+
+// The blocks of one module by the DDB's 16-bit blockNumber: modules of more than 256 blocks are
+// assembled from these, and the save takes every block it writes from here.
+using ModuleBlockCopies = std::map<uint32_t, BlockCopies>;
+// downloadId -> moduleId -> block copies (the same keys as DownloadBlockMap).
+using DownloadBlockCopies = std::map<int32_t, std::map<int32_t, ModuleBlockCopies>>;
 
 struct PidRecord {
   PidRecord() = default;
@@ -41,6 +76,8 @@ struct PidRecord {
   DownloadBlockMap ddb;                                      // downloadId, moduleId, section_number
   std::map<int32_t, StoredMessage> dsi;                      // table_id_extension
   std::map<int32_t, std::map<int32_t, StoredMessage>> dii;  // downloadId, table_id_extension
+  // downloadId, moduleId, blockNumber. Every DDB in `ddb` is here too, as a copy filed_by_section.
+  DownloadBlockCopies block_copies;
 };
 
 // One file message: its content is a view into the module image that holds it.
@@ -74,6 +111,8 @@ struct ProgramRecord {
   std::map<int32_t, std::map<int32_t, StoredMessage>> dii_by_download;  // downloadId, table_id_extension
   std::map<int32_t, StoredMessage> gateway_dsis;                        // carouselId
   DownloadBlockMap ddb_by_download;
+  // Merged like ddb_by_download: a module's copies come from the same PID as its ModuleBlockMap.
+  DownloadBlockCopies copies_by_download;
   std::map<int32_t, ObjectCarousel> object_carousels;  // downloadId (owned)
 };
 

@@ -1,5 +1,6 @@
 #include "capture/section_intake.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <utility>
@@ -180,15 +181,42 @@ void SectionIntake::file_dii(int32_t program_number, uint32_t pid, std::unique_p
   if (new_download) counters_.dii_count.fetch_add(1);
 }
 
+namespace {
+
+// Whether a copy of a block adds anything to what is kept for its block number: a moduleVersion not
+// seen yet, or the first verified copy of a version seen so far only unverified. Two verified copies
+// of one version with different data mark the block as conflicting.
+bool block_copy_wanted(BlockCopies& block, const DownloadDataBlock& ddb, bool verified) {
+  bool seen = false;
+  for (const BlockCopy& copy : block.copies) {
+    if (copy.moduleVersion != ddb.moduleVersion) continue;
+    seen = true;
+    if (!copy.crc_verified) continue;
+    if (verified && !std::ranges::equal(copy.stored.ddb()->blockData, ddb.blockData)) block.conflict = true;
+    return false;
+  }
+  return !seen || verified;
+}
+
+}  // namespace
+
 void SectionIntake::file_ddb(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
                              std::unique_ptr<DownloadDataBlock> ddb) {
   const auto download = static_cast<int32_t>(ddb->header.transactionId);
   const auto module = static_cast<int32_t>(ddb->moduleId);
   const auto number = static_cast<int32_t>(section->section_number);
-  auto& blocks = pid_record(program_number, pid).ddb[download][module];
-  if (blocks.contains(number)) return;  // the block first received stays
+  PidRecord& record = pid_record(program_number, pid);
+  auto& blocks = record.ddb[download][module];
+  BlockCopies& block = record.block_copies[download][module][ddb->blockNumber];
+  const bool verified = section->section_syntax_indicator == 1;
+  // The pages keep the block first received under each section_number; the save keeps its own copies.
+  const bool filed = !blocks.contains(number);
+  if (!block_copy_wanted(block, *ddb, verified) && !filed) return;
   stored_bytes_ += section->section_bytes().size();
-  blocks.emplace(number, StoredMessage{section.release(), ddb.release()});
+  const StoredMessage stored{section.release(), ddb.release()};
+  block.copies.push_back(BlockCopy{stored, stored.ddb()->moduleVersion, verified, filed, ++block_arrivals_});
+  if (!filed) return;
+  blocks.emplace(number, stored);
   counters_.ddb_count.fetch_add(1);
 }
 
@@ -198,6 +226,7 @@ void SectionIntake::clear_store() {
   store_.programs.clear();
   store_.notes = IntakeNotes{};
   stored_bytes_ = 0;
+  block_arrivals_ = 0;
   limit_logged_ = false;
 }
 

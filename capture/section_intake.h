@@ -77,6 +77,7 @@ class SectionIntake {
   CaptureCounters& counters_;
   std::mutex mutex_;
   size_t stored_bytes_ = 0;
+  uint64_t block_arrivals_ = 0;  // BlockCopy::arrival of the last copy kept
   size_t byte_limit_ = kMaxStoredSectionBytes;
   bool limit_logged_ = false;
 };

@@ -42,6 +42,10 @@ void merge_programme_index(CarouselStore& store) {
           merged[moduleId] = blocks;
         }
       }
+      for (const auto& [downloadId, modules] : record->block_copies) {
+        auto& merged = program.copies_by_download[downloadId];
+        for (const auto& [moduleId, copies] : modules) merged[moduleId] = copies;
+      }
       for (const auto& [extension, stored] : record->dsi) index_gateway(program, stored);
     }
   }
