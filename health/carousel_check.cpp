@@ -1,9 +1,13 @@
 #include "health/carousel_check.h"
 
+#define ZLIB_CONST
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <deque>
+#include <limits>
 #include <map>
 #include <set>
 
@@ -102,6 +106,35 @@ std::optional<Compression> module_compression(ByteView moduleInfo) {
   return find_compression(moduleInfo);
 }
 
+struct Inflation {
+  bool ok = false;     // one whole zlib stream
+  uint64_t size = 0;   // its inflated bytes
+  std::string why;     // when not ok
+};
+
+// Inflates without keeping the bytes, so that the check needs no more memory than the module.
+Inflation inflate_size(ByteView data) {
+  if (data.size() < 2 || (data[0] * 256 + data[1]) % 31 != 0) return {false, 0, "no zlib header"};
+  if (data.size() > std::numeric_limits<uInt>::max()) return {false, 0, "a module too large to inflate"};
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return {false, 0, "zlib refused to start"};
+  z.next_in = data.data();
+  z.avail_in = static_cast<uInt>(data.size());
+  uint8_t buffer[16384];
+  uint64_t total = 0;
+  int err = Z_OK;
+  while (err == Z_OK && total <= kMaxInflatedModuleSize) {
+    z.next_out = buffer;
+    z.avail_out = sizeof buffer;
+    err = inflate(&z, Z_NO_FLUSH);
+    total += sizeof buffer - z.avail_out;
+  }
+  inflateEnd(&z);
+  if (err == Z_STREAM_END) return {true, total, {}};
+  if (err == Z_OK) return {false, total, text("more than %zu MiB once inflated", kMaxInflatedModuleSize >> 20)};
+  return {false, total, text("an inflate error (%d) after %llu bytes", err, static_cast<unsigned long long>(total))};
+}
+
 // What a BIOP walk of one module image tells.
 struct ModuleObjects {
   std::set<Bytes> keys;  // every object key, whatever its kind
@@ -187,8 +220,8 @@ class Checker {
       if (module.pid) pids.insert(*module.pid);
       carousel.modules.push_back(check_module(download, module, gateway != nullptr));
       ++report_.summary.modules_total;
-      if (module.complete) ++report_.summary.modules_complete;
-      if (gateway && module.complete) objects_[&download][module.moduleId] = walk_biop(download, module);
+      if (carousel.modules.back().complete) ++report_.summary.modules_complete;
+      if (gateway && module.image) objects_[&download][module.moduleId] = walk_biop(download, module);
     }
     carousel.pids.assign(pids.begin(), pids.end());
     report_.carousels.push_back(std::move(carousel));
@@ -213,92 +246,132 @@ class Checker {
     ModuleDescription d;
     d.moduleId = module.moduleId;
     d.announced = dii != nullptr;
-    d.version = dii ? dii->entry->moduleVersion : module.blocks.empty() ? 0 : module.blocks.front().moduleVersion;
+    d.version = dii ? dii->entry->moduleVersion
+                    : module.blocks.empty() ? 0 : module.blocks.front().copies.front().moduleVersion;
     d.size = dii ? dii->entry->moduleSize : 0;
     d.blocks_received = static_cast<uint32_t>(module.blocks.size());
-    d.blocks_expected = module.expected_by_sections;
-    d.complete = module.complete;
-    d.image_size = module.raw_size;
-    d.image_digest = module.raw_digest;
-    d.inflated = module.inflated;
-    d.inflated_size = module.image ? module.image->size() : 0;
+    d.blocks_expected = expected_blocks(module);
+    if (!dii && !module.blocks.empty())
+      add(Severity::error, "module-not-announced", where, "blocks of a module that no DII announces",
+          text("a DII entry for module 0x%04x", module.moduleId), blocks_text(module.blocks.size()));
+    if (dii && module.blocks.empty())
+      add(Severity::error, "module-no-blocks", where, "module announced by the DII; no block of it was seen",
+          blocks_text(d.blocks_expected), "0 blocks");
+    if (module.blocks.empty()) return d;
 
-    if (!dii) {
-      if (!module.blocks.empty())
-        add(Severity::error, "module-not-announced", where, "blocks of a module that no DII announces",
-            text("a DII entry for module 0x%04x", module.moduleId), blocks_text(module.blocks.size()));
-    } else {
-      check_blocks(where, *dii, module, d);
-    }
-    if (module.complete) check_compression(where, dii, module, object_carousel);
+    const std::optional<Bytes> image = check_blocks(where, dii, module, d);
+    if (!image) return d;
+    d.complete = true;
+    d.image_size = image->size();
+    d.image_digest = digest(*image);
+    const Inflation inflation = inflate_size(*image);
+    d.inflated = inflation.ok;
+    d.inflated_size = inflation.size;
+    if (dii) check_compression(where, *dii, inflation, object_carousel);
     return d;
   }
 
-  void check_blocks(const Place& where, const Announcement& dii, const ModuleModel& module, ModuleDescription& d) {
-    const uint32_t size = dii.entry->moduleSize;
-    const uint32_t block_size = dii.blockSize;
-    const uint32_t expected = expected_blocks(module);
-    d.blocks_expected = expected;
-    if (module.blocks.empty()) {
-      add(Severity::error, "module-no-blocks", where, "module announced by the DII; no block of it was seen",
-          blocks_text(expected), "0 blocks");
-      return;
-    }
-    std::vector<uint32_t> missing, past, shorter;
+  // The blocks of one version against the DII; the module's image when every block of that version
+  // is there: each block's verified copy, else its first.
+  std::optional<Bytes> check_blocks(const Place& where, const Announcement* dii, const ModuleModel& module,
+                                    const ModuleDescription& d) {
+    const uint32_t version = d.version;
+    const uint32_t block_size = dii ? dii->blockSize : 0;
+    const uint32_t expected = d.blocks_expected;
+    std::vector<uint32_t> missing, past, shorter, unverified, unverified_first, conflicting, without_version;
     std::map<uint32_t, std::vector<uint32_t>> other_versions;
+    std::vector<ByteView> chosen(expected);
     size_t b = 0;
     for (uint32_t n = 0; n < expected; ++n) {
       while (b < module.blocks.size() && module.blocks[b].number < n) ++b;
       if (b == module.blocks.size() || module.blocks[b].number != n) missing.push_back(n);
     }
     for (const BlockModel& block : module.blocks) {
-      if (block.number >= expected) past.push_back(block.number);
-      if (block.number + 1 < expected && block.size < block_size) shorter.push_back(block.number);
-      if (block.moduleVersion != dii.entry->moduleVersion) other_versions[block.moduleVersion].push_back(block.number);
+      if (block.number >= expected) {
+        past.push_back(block.number);
+        continue;
+      }
+      const BlockCopyModel* copy = nullptr;
+      const BlockCopyModel* first = nullptr;
+      for (const BlockCopyModel& c : block.copies) {
+        if (c.moduleVersion == version && !first) first = &c;
+        if (c.moduleVersion != version) {
+          auto& numbers = other_versions[c.moduleVersion];
+          if (numbers.empty() || numbers.back() != block.number) numbers.push_back(block.number);
+        } else if (!copy || (!copy->crc_verified && c.crc_verified)) {
+          copy = &c;
+        }
+      }
+      if (!copy) {
+        without_version.push_back(block.number);
+        continue;
+      }
+      if (!copy->crc_verified) unverified.push_back(block.number);
+      if (copy != first) unverified_first.push_back(block.number);
+      if (block.conflict) conflicting.push_back(block.number);
+      if (block.number + 1 < expected && copy->data.size() < block_size) shorter.push_back(block.number);
+      chosen[block.number] = copy->data;
     }
+    const std::string version_text = text("moduleVersion %u", version);
     if (!missing.empty())
-      add(Severity::error, "module-incomplete", where,
-          "module never completed; missing blocks " + numbers_text(missing), blocks_text(expected),
-          blocks_text(module.blocks.size() - past.size()));
+      add(Severity::error, "module-incomplete", where, "module never completed; missing blocks " + numbers_text(missing),
+          blocks_text(expected), blocks_text(expected - missing.size()));
     if (!past.empty())
       add(Severity::error, "block-past-end", where, "blocks past the DII's moduleSize: " + numbers_text(past),
-          text("blocks 0-%u (moduleSize %u, blockSize %u)", expected - 1, size, block_size),
-          text("highest block %u", past.back()));
+          text("blocks 0-%u (moduleSize %u, blockSize %u)", expected - 1, d.size, block_size),
+          text("block %u", past.back()));
     if (!shorter.empty())
       add(Severity::error, "block-short", where,
           "blocks other than the last shorter than the DII's blockSize: " + numbers_text(shorter),
-          text("%u bytes", block_size), text("block %u: %zu bytes", shorter.front(), block_size_of(module, shorter.front())));
-    for (const auto& [version, numbers] : other_versions)
+          text("%u bytes", block_size), text("%zu bytes in block %u", chosen[shorter.front()].size(), shorter.front()));
+    if (!without_version.empty())
       add(Severity::error, "block-version", where,
-          "blocks whose moduleVersion is not the DII's: " + numbers_text(numbers),
-          text("moduleVersion %u", dii.entry->moduleVersion), text("moduleVersion %u", version));
-    if (module.complete && module.raw_size != size)
+          "blocks received only in another moduleVersion than the DII's: " + numbers_text(without_version),
+          version_text, "other versions only");
+    for (const auto& [other, numbers] : other_versions)
+      if (without_version.empty())
+        add(Severity::warning, "block-version", where,
+            "blocks also received in another moduleVersion than the DII's (the module changed during the capture): " +
+                numbers_text(numbers),
+            version_text, text("moduleVersion %u", other));
+    if (!unverified.empty())
+      add(Severity::error, "block-unverified", where,
+          "blocks whose every copy came in a section with section_syntax_indicator 0, so no CRC-32 was checked: " +
+              numbers_text(unverified),
+          "a verified copy of each block", "none for these blocks");
+    if (!unverified_first.empty())
+      add(Severity::warning, "block-unverified", where,
+          "blocks first received in a section with section_syntax_indicator 0 (no CRC-32 checked), then verified; "
+          "the pages show the first copy: " + numbers_text(unverified_first),
+          "a verified first copy", "an unverified one");
+    if (!conflicting.empty())
+      add(Severity::error, "block-conflict", where,
+          "blocks received twice with a valid CRC-32 and different bytes: " + numbers_text(conflicting),
+          "one content per block and version", "two");
+    if (!missing.empty() || !without_version.empty()) return std::nullopt;
+    Bytes image;
+    for (ByteView data : chosen) image.insert(image.end(), data.begin(), data.end());
+    if (dii && image.size() != d.size)
       add(Severity::error, "module-size", where, "assembled image is not the DII's moduleSize",
-          text("%u bytes", size), text("%zu bytes", module.raw_size));
+          text("%u bytes", d.size), text("%zu bytes", image.size()));
+    return image;
   }
 
-  static size_t block_size_of(const ModuleModel& module, uint32_t number) {
-    for (const BlockModel& block : module.blocks)
-      if (block.number == number) return block.size;
-    return 0;
-  }
-
-  void check_compression(const Place& where, const Announcement* dii, const ModuleModel& module,
+  void check_compression(const Place& where, const Announcement& dii, const Inflation& inflation,
                          bool object_carousel) {
-    const std::optional<Compression> compression =
-        dii ? module_compression(dii->entry->moduleInfo) : std::nullopt;
+    const std::optional<Compression> compression = module_compression(dii.entry->moduleInfo);
     if (compression) {
-      if (!module.inflated)
+      if (!inflation.ok)
         add(Severity::error, "inflate-failed", where, "compressed module does not inflate",
-            text("a zlib stream of %u bytes once inflated", compression->original_size),
-            module.zlib_header ? "an inflate error" : "no zlib header");
-      else if (module.image->size() != compression->original_size)
+            text("a zlib stream of %u bytes once inflated", compression->original_size), inflation.why);
+      else if (inflation.size != compression->original_size)
         add(Severity::error, "inflated-size", where, "compressed module inflates to another size than original_size",
-            text("%u bytes", compression->original_size), text("%zu bytes", module.image->size()));
-    } else if (dii && module.inflated) {
+            text("%u bytes", compression->original_size),
+            text("%llu bytes", static_cast<unsigned long long>(inflation.size)));
+    } else if (inflation.ok) {
       add(object_carousel ? Severity::error : Severity::warning, "zlib-not-announced", where,
-          "module announced uncompressed holds a zlib stream", "no compression (no descriptor 0x09)",
-          text("a zlib stream of %zu bytes once inflated", module.image->size()));
+          "module announced uncompressed holds a zlib stream", "no compressed_module_descriptor (0x09)",
+          text("a zlib stream of %llu bytes once inflated", static_cast<unsigned long long>(inflation.size)));
     }
   }
 
@@ -376,7 +449,7 @@ class Checker {
     if (!module || module->announced.empty())
       return {"dangling-module", Severity::error, "binding points at a module that no DII of the carousel announces",
               "a module of the carousel's DIIs", text("module 0x%04x, which no DII lists", ref.moduleId)};
-    if (!module->complete)
+    if (!module->image)
       return {"not-available", Severity::warning, "object not available: its module did not complete",
               text("module 0x%04x complete", ref.moduleId),
               text("module 0x%04x did not complete (%zu of %s)", ref.moduleId, module->blocks.size(),

@@ -28,26 +28,22 @@ std::optional<uint32_t> last_pid_with(const ProgramRecord& program, Has has) {
   return pid;
 }
 
-void read_module(ModuleModel& module, const ModuleBlockMap& blocks, const ObjectCarousel* carousel) {
-  for (const auto& [number, stored] : blocks) {
-    const DownloadDataBlock* ddb = stored.ddb();
-    if (!ddb) continue;
-    module.blocks.push_back({ddb->blockNumber, ddb->moduleVersion,
-                             std::min<size_t>(ddb->blockDataLength, ddb->blockData.size())});
+void read_module(ModuleModel& module, const ModuleBlockMap* sections, const ModuleBlockCopies& copies,
+                 const ObjectCarousel* carousel) {
+  for (const auto& [number, block] : copies) {
+    BlockModel model{number, {}, block.conflict};
+    for (const BlockCopy& copy : block.copies) {
+      const DownloadDataBlock* ddb = copy.stored.ddb();
+      if (!ddb) continue;
+      const size_t n = std::min<size_t>(ddb->blockDataLength, ddb->blockData.size());
+      model.copies.push_back({copy.moduleVersion, copy.crc_verified, ddb->blockData.first(n)});
+    }
+    if (!model.copies.empty()) module.blocks.push_back(std::move(model));
   }
-  std::sort(module.blocks.begin(), module.blocks.end(),
-            [](const BlockModel& a, const BlockModel& b) { return a.number < b.number; });
-  module.expected_by_sections = u32(module_expected_count(&blocks));
+  module.expected_by_sections = u32(module_expected_count(sections));
   if (!carousel) return;
   auto image = carousel->modules.find(module.moduleId);
-  if (image == carousel->modules.end()) return;
-  const Bytes raw = module_image(blocks);
-  module.complete = true;
-  module.raw_size = raw.size();
-  module.raw_digest = digest(raw);
-  module.zlib_header = raw.size() >= 2 && (raw[0] * 256 + raw[1]) % 31 == 0;
-  module.image = &image->second;
-  module.inflated = image->second != raw;
+  if (image != carousel->modules.end()) module.image = &image->second;
 }
 
 DownloadModel read_download(const CarouselStore& store, int32_t programme, const ProgramRecord& program,
@@ -74,16 +70,22 @@ DownloadModel read_download(const CarouselStore& store, int32_t programme, const
         modules[entry.moduleId].announced.push_back({pid, u32(extension), dii->blockSize, &entry});
     }
   }
-  auto blocks = program.ddb_by_download.find(downloadId);
-  if (blocks != program.ddb_by_download.end()) {
-    for (const auto& [moduleId, map] : blocks->second) {
+  auto copies = program.copies_by_download.find(downloadId);
+  auto sections = program.ddb_by_download.find(downloadId);
+  if (copies != program.copies_by_download.end()) {
+    for (const auto& [moduleId, blocks] : copies->second) {
       ModuleModel& module = modules[u32(moduleId)];
       module.pid = last_pid_with(program, [&](const PidRecord& r) {
-        auto d = r.ddb.find(downloadId);
-        return d != r.ddb.end() && d->second.contains(moduleId);
+        auto d = r.block_copies.find(downloadId);
+        return d != r.block_copies.end() && d->second.contains(moduleId);
       });
       module.moduleId = u32(moduleId);
-      read_module(module, map, download.carousel);
+      const ModuleBlockMap* map = nullptr;
+      if (sections != program.ddb_by_download.end()) {
+        auto m = sections->second.find(moduleId);
+        if (m != sections->second.end()) map = &m->second;
+      }
+      read_module(module, map, blocks, download.carousel);
     }
   }
   for (auto& [moduleId, module] : modules) {
@@ -111,7 +113,7 @@ CaptureModel read_capture_model(const CarouselStore& store) {
   for (const auto& [programme, program] : store.programs) {
     std::set<int32_t> downloads;
     for (const auto& [downloadId, diis] : program.dii_by_download) downloads.insert(downloadId);
-    for (const auto& [downloadId, modules] : program.ddb_by_download) downloads.insert(downloadId);
+    for (const auto& [downloadId, modules] : program.copies_by_download) downloads.insert(downloadId);
     for (int32_t downloadId : downloads)
       model.downloads.push_back(read_download(store, programme, program, downloadId));
 

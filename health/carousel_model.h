@@ -19,10 +19,17 @@
 
 namespace health {
 
+struct BlockCopyModel {
+  uint32_t moduleVersion = 0;  // the DDB's own
+  bool crc_verified = false;   // its section's CRC-32 was checked and matched
+  ByteView data;               // its block data
+};
+
+// Every copy of one block number that the capture kept.
 struct BlockModel {
   uint32_t number = 0;  // the DDB's blockNumber
-  uint32_t moduleVersion = 0;
-  size_t size = 0;  // its block data bytes
+  std::vector<BlockCopyModel> copies;  // arrival order
+  bool conflict = false;  // two verified copies of one moduleVersion carried different bytes
 };
 
 // One DII's entry for a module.
@@ -39,14 +46,9 @@ struct ModuleModel {
   std::optional<uint32_t> pid;          // of the blocks the model holds
   std::vector<BlockModel> blocks;       // ascending blockNumber
   uint32_t expected_by_sections = 0;    // last_section_number + 1, as the data carousel page counts
-  // The image as assembled from the blocks, when the analyzer made one: its size, digest, whether
-  // its first bytes pass the zlib header test, and the model's image (inflated where it was).
-  bool complete = false;
-  size_t raw_size = 0;
-  uint64_t raw_digest = 0;
-  bool zlib_header = false;
+  // The image the analyzer made of the module (inflated where it was compressed) and parsed into the
+  // carousel's objects; null when it made none.
   const Bytes* image = nullptr;
-  bool inflated = false;
 };
 
 struct ControlModel {
