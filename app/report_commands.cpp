@@ -29,7 +29,7 @@ std::string text(const char* format, ...) {
 const char* severity_text(Severity s) { return s == Severity::error ? "error" : "warning"; }
 
 std::string place_text(const Place& p) {
-  std::string out = text("prg 0x%04x", p.programme);
+  std::string out = p.programme ? text("prg 0x%04x", *p.programme) : "capture";
   if (p.pid) out += text(" pid 0x%04x", *p.pid);
   if (p.download && p.download != p.carousel) out += text(" download 0x%08x", *p.download);
   if (p.carousel) out += text(" carousel 0x%08x", *p.carousel);
@@ -229,7 +229,7 @@ std::string format_check(const CaptureReport& report, bool json) {
     const Place& p = f.where;
     out += i ? ",{" : "{";
     out += "\"severity\":" + json_string(severity_text(f.severity)) + ",\"code\":" + json_string(f.code);
-    json_number(out, "programme", p.programme);
+    if (p.programme) json_number(out, "programme", *p.programme);
     if (p.pid) json_number(out, "pid", *p.pid);
     if (p.download) json_number(out, "downloadId", *p.download);
     if (p.carousel) json_number(out, "carouselId", *p.carousel);

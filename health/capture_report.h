@@ -16,9 +16,10 @@ namespace health {
 
 enum class Severity { error, warning };
 
-// Where a finding lies; what does not apply stays unset.
+// Where a finding lies; what does not apply stays unset (a finding about the whole capture has no
+// programme).
 struct Place {
-  uint32_t programme = 0;
+  std::optional<uint32_t> programme;
   std::optional<uint32_t> pid;
   std::optional<uint32_t> download;  // downloadId
   std::optional<uint32_t> carousel;  // carouselId of an object carousel

@@ -42,6 +42,7 @@ std::string numbers_text(const std::vector<uint32_t>& numbers) {
 }
 
 std::string blocks_text(size_t n) { return text("%zu block%s", n, n == 1 ? "" : "s"); }
+std::string bytes_text(size_t n) { return text("%zu byte%s", n, n == 1 ? "" : "s"); }
 
 std::string versions_text(const std::set<uint32_t>& transactions) {
   std::set<uint32_t> versions;
@@ -392,7 +393,7 @@ class Checker {
           minor != 0) {
         add(Severity::error, "not-biop", where,
             text("no BIOP message at offset %zu; the rest of the module is ignored", p), "a BIOP 1.0 message header",
-            text("%zu bytes of something else", image.size() - p));
+            bytes_text(image.size() - p) + " of something else");
         break;
       }
       if (message_size > r.remaining()) {
