@@ -1,5 +1,7 @@
 #include "app/cli.h"
 
+#include "app/report_commands.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +15,8 @@ const char kOverview[] =
     "       dsmcc scan SOURCE [--tuner-type N]\n"
     "       dsmcc capture SOURCE [--pair PRG:PID]... [--all] [--page section|data|object]... [--json]\n"
     "                            [--duration SECONDS] [--save DIR] [--force] [--tuner-type N]\n"
+    "       dsmcc check SOURCE [--pair PRG:PID]... [--all] [--json] [--duration SECONDS] [--tuner-type N]\n"
+    "       dsmcc diff A B [--pair PRG:PID]... [--all] [--json] [--duration SECONDS] [--tuner-type N]\n"
     "       dsmcc gui [SOURCE]\n"
     "       dsmcc register [MODULE] | unregister [MODULE] | plugins\n"
     "\n"
@@ -22,6 +26,10 @@ const char kOverview[] =
     "  scan      scan the PAT and PMTs and print the \"MUX DSMCC streams\" list, one entry per line\n"
     "  capture   capture the given programme/PID pairs and print the Section, Data Carousel and\n"
     "            Object Carousel pages\n"
+    "  check     capture as capture does, then check every carousel: sizes, blocks, versions,\n"
+    "            compression, BIOP messages and names; one finding a line\n"
+    "  diff      capture A and B as capture does, then print what changed from A to B, carousel by\n"
+    "            carousel: versions, modules, files and directories\n"
     "  gui       the analysis window on the desktop, from the host's menu (see dsmcc gui --help)\n"
     "  register, unregister, plugins\n"
     "            register the plug-in module in the per-user registry, remove it, list what is there\n"
@@ -30,14 +38,18 @@ const char kOverview[] =
     "SOURCE is a transport-stream file (188, 192 or 204-byte packets), - for standard input, or\n"
     "udp://[group@]host:port (unicast or multicast, plain or RTP).\n"
     "\n"
-    "Run dsmcc scan --help or dsmcc capture --help for the options of each command.\n"
+    "Run dsmcc scan --help, dsmcc capture --help, dsmcc check --help or dsmcc diff --help for the\n"
+    "options of each command.\n"
     "\n"
     "examples:\n"
     "  dsmcc capture.ts\n"
     "  dsmcc scan capture.ts\n"
     "  dsmcc capture capture.ts --pair 1:0x138e --page object\n"
+    "  dsmcc check capture.ts --pair 1:0x138e\n"
+    "  dsmcc diff yesterday.ts today.ts --pair 1:0x138e\n"
     "\n"
-    "exit status: 0 when the scan or capture ran, 2 for a usage or input error.\n";
+    "exit status: 0 when the scan or capture ran, 2 for a usage or input error; check and diff say\n"
+    "in their help what else they answer.\n";
 
 const char kScanHelp[] =
     "usage: dsmcc scan SOURCE [--tuner-type N]\n"
@@ -117,6 +129,10 @@ std::string help_text(Command command) {
       return kScanHelp;
     case Command::capture:
       return kCaptureHelp;
+    case Command::check:
+      return check_help_text();
+    case Command::diff:
+      return diff_help_text();
     case Command::help:
       break;
   }
@@ -186,11 +202,18 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
   } else if (first == "capture") {
     o.command = Command::capture;
     ++i;
+  } else if (first == "check" || first == "diff") {
+    o.command = first == "check" ? Command::check : Command::diff;
+    ++i;
   } else {
     o.command = Command::capture;
     implicit_all = true;
   }
-  const char* command_name = o.command == Command::scan ? "scan" : "capture";
+  const char* command_name = o.command == Command::scan    ? "scan"
+                             : o.command == Command::check ? "check"
+                             : o.command == Command::diff  ? "diff"
+                                                           : "capture";
+  const bool reports = o.command == Command::check || o.command == Command::diff;
   const std::string see = std::string(" (see dsmcc ") + command_name + " --help)";
 
   std::vector<bool> page_wanted(3, false);
@@ -218,6 +241,12 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
       return result;
     }
     if (!is_option(word)) {
+      if (o.command == Command::diff && !o.source.empty() && o.other_source.empty()) {
+        o.other_source = word;
+        continue;
+      }
+      if (o.command == Command::diff && !o.source.empty())
+        return fail("more than two SOURCEs given: '" + o.source + "', '" + o.other_source + "' and '" + word + "'" + see);
       if (!o.source.empty()) return fail("more than one SOURCE given: '" + o.source + "' and '" + word + "'" + see);
       o.source = word;
       continue;
@@ -231,6 +260,8 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
       continue;
     }
     if (o.command == Command::scan) return fail("unknown option '" + args[i] + "' for scan" + see);
+    if (reports && (word == "--page" || word == "--save" || word == "--force"))
+      return fail("unknown option '" + args[i] + "' for " + command_name + see);
 
     if (word == "--pair") {
       std::string v, error;
@@ -279,9 +310,10 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
     }
   }
   if (o.source.empty()) return fail(std::string("no SOURCE given") + see);
+  if (o.command == Command::diff && o.other_source.empty()) return fail("diff needs two SOURCEs, A and B" + see);
   if (implicit_all) o.all = true;
   if (o.force && !o.save_dir) return fail("--force goes with --save DIR" + see);
-  if (o.command == Command::capture && o.pairs.empty() && !o.all)
+  if ((o.command == Command::capture || reports) && o.pairs.empty() && !o.all)
     return fail("nothing to capture: give --pair PRG:PID or --all" + see);
   if (any_page)
     for (size_t p = 0; p < page_wanted.size(); ++p)

@@ -3,6 +3,8 @@
 //   dsmcc SOURCE [options]          the same as: dsmcc capture SOURCE --all [options]
 //   dsmcc scan SOURCE [options]     the "MUX DSMCC streams" list
 //   dsmcc capture SOURCE [options]  a capture, then the pages
+//   dsmcc check SOURCE [options]    a capture, then the findings of the health check
+//   dsmcc diff A B [options]        a capture of each, then what changed from A to B
 //
 // Parsing never touches the source: it only checks the words typed.
 #pragma once
@@ -14,7 +16,7 @@
 
 namespace app {
 
-enum class Command { help, scan, capture };
+enum class Command { help, scan, capture, check, diff };
 
 // The three pages, in tab order.
 enum class Page { section = 0, data = 1, object = 2 };
@@ -32,6 +34,7 @@ struct Options {
   // Which command's help to show (Command::help: the general one).
   Command help_for = Command::help;
   std::string source;
+  std::string other_source;  // diff: B
   std::vector<PairArg> pairs;
   bool all = false;
   // The pages to print, in tab order, each once; empty means all three.

@@ -13,7 +13,9 @@
 
 #include "app/pid_finder.h"
 #include "app/plugin_access.h"
+#include "app/report_commands.h"
 #include "host/host.h"
+#include "plugin/carousel_report.h"
 #include "resources/resources.h"
 #include "ui/headless/headless_backend.h"
 #include "ui/headless/tree_render.h"
@@ -129,13 +131,30 @@ class CaptureController {
 
 struct Session {
   const Options* options = nullptr;
+  std::string source;
+  IHostPlugin* plugin = nullptr;
   host::Host* host = nullptr;
   ui::Dialog* dialog = nullptr;
   CaptureController controller;
   std::string output;
+  std::unique_ptr<health::CaptureReport> report;  // check, diff
   int status = 0;
   bool dialog_ran = false;
 };
+
+bool reports(Command command) { return command == Command::check || command == Command::diff; }
+
+// The analyzer's report of the capture the analysis window has just ended, asked of the plug-in object
+// by its interface id; null when it gives none.
+std::unique_ptr<health::CaptureReport> ask_report(IHostPlugin* plugin) {
+  void* out = nullptr;
+  if (!plugin || FAILED(plugin->QueryInterface(IID_ICarouselReport, &out)) || !out) return nullptr;
+  auto* reporter = static_cast<ICarouselReport*>(out);
+  health::CaptureReport* report = nullptr;
+  const HRESULT hr = reporter->DescribeCapture(&report);
+  reporter->Release();
+  return std::unique_ptr<health::CaptureReport>(SUCCEEDED(hr) ? report : nullptr);
+}
 
 Session* g_session = nullptr;
 
@@ -220,7 +239,7 @@ void on_analysis_window(ui::Dialog& dialog) {
 
   if (o.command == Command::scan) {
     for (const std::string& entry : mux) s.output += entry + "\n";
-    if (mux.empty()) report_unlisted_carousels(o.source, false);
+    if (mux.empty()) report_unlisted_carousels(s.source, false);
     dialog.button(r::ID_OK)->click();
     return;
   }
@@ -232,7 +251,7 @@ void on_analysis_window(ui::Dialog& dialog) {
       list.set_sel(-1, true);
       dialog.button(r::ANALYSIS_MUX_ADD)->click();
     } else if (o.pairs.empty()) {
-      for (uint32_t pid : report_unlisted_carousels(o.source, true)) {
+      for (uint32_t pid : report_unlisted_carousels(s.source, true)) {
         char pid_text[16];
         std::snprintf(pid_text, sizeof pid_text, "0x%04x", pid);
         type_pair(dialog, "1", pid_text);
@@ -243,6 +262,12 @@ void on_analysis_window(ui::Dialog& dialog) {
   dialog.button(r::ANALYSIS_START)->click();
   s.controller.join();
 
+  if (reports(o.command)) {
+    s.report = ask_report(s.plugin);
+    dialog.button(r::ID_OK)->click();
+    s.dialog = nullptr;
+    return;
+  }
   std::vector<Page> pages = o.pages;
   if (pages.empty()) pages = {Page::section, Page::data, Page::object};
   s.output = render_pages(dialog, pages, o.json);
@@ -270,7 +295,7 @@ void on_window(ui::Dialog& window) {
     case r::DIALOG_PSI_SCAN:
       // A live source delivers its packets once: a capture of named pairs does not wait for the PAT
       // (up to the host's timeout) while the carousel goes by unseen.
-      if (g_session->host->is_live() && g_session->options->command == Command::capture && !g_session->options->all)
+      if (g_session->host->is_live() && g_session->options->command != Command::scan && !g_session->options->all)
         window.button(r::ID_CANCEL)->click();
       break;
     default:
@@ -312,46 +337,78 @@ int run_session(const Options& options) {
   IHostPlugin* plugin = loaded->plugin();
   plugin->StartPlugin(0, 0, 0);
 
-  host::Host host;
-  if (std::string open_error = host.open(options.source); !open_error.empty()) {
-    std::fprintf(stderr, "dsmcc: %s\n", open_error.c_str());
-    return 2;
-  }
-  if (options.tuner_type) host.set_tuner_type(*options.tuner_type);
-  host.set_diagnostic_handler([](const std::string& message) {
-    std::fprintf(stderr, "dsmcc: %s\n", message.c_str());
-  });
+  // diff captures both sources with one plug-in object, one after the other, so that the log holds
+  // both captures.
+  std::vector<std::string> sources{options.source};
+  if (options.command == Command::diff) sources.push_back(options.other_source);
+  std::vector<std::unique_ptr<health::CaptureReport>> reports_made;
+  for (size_t i = 0; i < sources.size(); ++i) {
+    const bool last = i + 1 == sources.size();
+    host::Host host;
+    if (std::string open_error = host.open(sources[i]); !open_error.empty()) {
+      std::fprintf(stderr, "dsmcc: %s\n", open_error.c_str());
+      return 2;
+    }
+    if (options.tuner_type) host.set_tuner_type(*options.tuner_type);
+    host.set_diagnostic_handler([](const std::string& message) {
+      std::fprintf(stderr, "dsmcc: %s\n", message.c_str());
+    });
 
-  Session session;
-  session.options = &options;
-  session.host = &host;
-  g_session = &session;
-  host.set_end_of_input_handler([&session] { session.controller.input_ended(); });
+    Session session;
+    session.options = &options;
+    session.source = sources[i];
+    session.plugin = plugin;
+    session.host = &host;
+    g_session = &session;
+    host.set_end_of_input_handler([&session] { session.controller.input_ended(); });
 
-  plugin->SetInterface(IID_OrvexFltMgr, host.filter_manager());
-  plugin->SetInterface(IID_HostDriver, host.driver());
-  // The command the plug-in's menu offers for its analysis window.
-  uint32_t command = r::COMMAND_ANALYZE;
-  HostMenu* menu = nullptr;
-  if (SUCCEEDED(plugin->GetMenu(&menu)) && menu) {
-    if (!menu->items.empty()) command = menu->items.front().command;
-    delete menu;
-  }
-  ui::AutomationHook previous = ui::set_automation(on_window);
-  const HRESULT hr = plugin->OnCommand(0, command);
-  ui::set_automation(previous);
-  // The plug-in lets go of the host's objects before the host stops.
-  loaded.reset();
-  host.stop();
-  g_session = nullptr;
+    plugin->SetInterface(IID_OrvexFltMgr, host.filter_manager());
+    plugin->SetInterface(IID_HostDriver, host.driver());
+    // The command the plug-in's menu offers for its analysis window.
+    uint32_t command = r::COMMAND_ANALYZE;
+    HostMenu* menu = nullptr;
+    if (SUCCEEDED(plugin->GetMenu(&menu)) && menu) {
+      if (!menu->items.empty()) command = menu->items.front().command;
+      delete menu;
+    }
+    ui::AutomationHook previous = ui::set_automation(on_window);
+    const HRESULT hr = plugin->OnCommand(0, command);
+    ui::set_automation(previous);
+    // The plug-in lets go of the host's objects before the host stops. Between two captures it keeps
+    // them until the next host's objects replace them, which a stopped host allows.
+    if (last) loaded.reset();
+    host.stop();
+    g_session = nullptr;
 
-  if (FAILED(hr) || !session.dialog_ran) {
-    std::fprintf(stderr, "dsmcc: the analyzer refused to run on %s\n", options.source.c_str());
-    return 2;
+    if (FAILED(hr) || !session.dialog_ran) {
+      std::fprintf(stderr, "dsmcc: the analyzer refused to run on %s\n", sources[i].c_str());
+      return 2;
+    }
+    if (!reports(options.command)) {
+      std::fwrite(session.output.data(), 1, session.output.size(), stdout);
+      std::fflush(stdout);
+      return session.status;
+    }
+    if (!session.report) {
+      std::fprintf(stderr, "dsmcc: the analyzer gave no report of the capture of %s\n", sources[i].c_str());
+      return 2;
+    }
+    reports_made.push_back(std::move(session.report));
   }
-  std::fwrite(session.output.data(), 1, session.output.size(), stdout);
+
+  std::string output;
+  int status = 0;
+  if (options.command == Command::check) {
+    output = format_check(*reports_made[0], options.json);
+    status = check_status(*reports_made[0]);
+  } else {
+    bool same = true;
+    output = format_diff(*reports_made[0], *reports_made[1], options.json, same);
+    status = same ? 0 : 1;
+  }
+  std::fwrite(output.data(), 1, output.size(), stdout);
   std::fflush(stdout);
-  return session.status;
+  return status;
 }
 
 }  // namespace app

@@ -2,12 +2,14 @@
 // index that the pages build over it after the capture.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -127,12 +129,25 @@ struct ProgramPidLess {
   }
 };
 
+// What the intake saw beyond the first copies it files: a carousel that changes during a capture, and
+// control sections it had to drop, leave no other trace. Only the health check reads these; no page.
+struct IntakeNotes {
+  // Every transactionId a decoded DSI carried: (programme, PID, table_id_extension).
+  std::map<std::tuple<int32_t, uint32_t, int32_t>, std::set<uint32_t>> dsi_transactions;
+  // Every transactionId a decoded DII carried: (programme, PID, downloadId, table_id_extension).
+  std::map<std::tuple<int32_t, uint32_t, int32_t, int32_t>, std::set<uint32_t>> dii_transactions;
+  // (section_number, version_number, last_section_number) of the DSI/DII sections dropped as invalid.
+  std::map<std::pair<int32_t, uint32_t>, std::set<std::array<uint32_t, 3>>> invalid_control;
+  bool store_limit_reached = false;
+};
+
 struct CarouselStore {
   std::map<int32_t, ProgramRecord> programs;
   std::set<ProgramPid, ProgramPidLess> capture_pairs;
   std::map<int32_t, std::set<uint32_t>> pid_map;  // "PID map"
   // Bytes the carousel pages' module images took when inflated, counted against the capture's budget.
   size_t inflated_bytes = 0;
+  IntakeNotes notes;  // emptied with the programmes
 };
 
 // The three counters the progress window shows: the intake only increments them.

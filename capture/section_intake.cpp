@@ -68,6 +68,7 @@ void SectionIntake::dispatch_section(uint32_t pid, std::span<const uint8_t> sect
     if (!limit_logged_) {
       g_log.log(1, "section store limit of %zu bytes reached; new sections are dropped", byte_limit_);
       limit_logged_ = true;
+      store_.notes.store_limit_reached = true;
     }
     return;
   }
@@ -101,6 +102,8 @@ void SectionIntake::_OnUserNetworkMessage(uint32_t pid, std::span<const uint8_t>
     g_log.log(2, "invalid dsm section, section=%d version=%d last_section=%d",
               static_cast<int>(section->section_number), static_cast<int>(section->version_number),
               static_cast<int>(section->last_section_number));
+    store_.notes.invalid_control[{program_number, pid}].insert(
+        {section->section_number, section->version_number, section->last_section_number});
     return;
   }
 
@@ -153,6 +156,7 @@ PidRecord& SectionIntake::pid_record(int32_t program_number, uint32_t pid) {
 void SectionIntake::file_dsi(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
                              std::unique_ptr<CDownloadServerInitiate> dsi) {
   const auto key = static_cast<int32_t>(section->get_table_extension());
+  store_.notes.dsi_transactions[{program_number, pid, key}].insert(dsi->header.transactionId);
   auto& dsis = pid_record(program_number, pid).dsi;
   if (dsis.contains(key)) return;  // the first copy stays; repeats are the carousel's normal cycle
   stored_bytes_ += section->section_bytes().size();
@@ -164,6 +168,7 @@ void SectionIntake::file_dii(int32_t program_number, uint32_t pid, std::unique_p
                              std::unique_ptr<CDownloadInfoIndication> dii) {
   const auto download = static_cast<int32_t>(dii->downloadId);
   const auto key = static_cast<int32_t>(section->get_table_extension());
+  store_.notes.dii_transactions[{program_number, pid, download, key}].insert(dii->header.transactionId);
   auto& diis = pid_record(program_number, pid).dii;
   const bool new_download = !diis.contains(download);
   auto& by_extension = diis[download];
@@ -219,6 +224,7 @@ void SectionIntake::clear_store() {
   std::lock_guard<std::mutex> lock(mutex_);
   // Each PidRecord frees its sections and messages; the programme index only held copies of them.
   store_.programs.clear();
+  store_.notes = IntakeNotes{};
   stored_bytes_ = 0;
   block_arrivals_ = 0;
   limit_logged_ = false;

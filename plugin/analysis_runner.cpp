@@ -1,16 +1,30 @@
 // The module's analysis command: a new analysis window each time, run modally on the calling thread.
 // Nothing of a previous window survives it.
 #include "capture/dsmcc_dlg.h"
+#include "health/carousel_check.h"
 #include "plugin/dsmcc_plugin.h"
 
 namespace {
 
+// The window being run, for the report that the program may ask for while it is open.
+CDSMCCDlg* g_running = nullptr;
+
 void run_analysis_dialog(OrvexFltMgr* filter_manager) {
   CDSMCCDlg dialog(filter_manager, nullptr);
+  struct Running {
+    explicit Running(CDSMCCDlg& d) { g_running = &d; }
+    ~Running() { g_running = nullptr; }
+  } running(dialog);
   dialog.run_modal();
 }
 
+health::CaptureReport* describe_running_capture() {
+  if (!g_running) return nullptr;
+  return new health::CaptureReport(health::describe_capture(g_running->store()));
+}
+
 // Installed when the module is loaded, so that the plug-in object itself needs no window code.
-[[maybe_unused]] const bool g_installed = (set_analysis_runner(&run_analysis_dialog), true);
+[[maybe_unused]] const bool g_installed =
+    (set_analysis_runner(&run_analysis_dialog), set_capture_describer(&describe_running_capture), true);
 
 }  // namespace

@@ -18,10 +18,12 @@ const char* string_resource(int id) {
 void show_string(int id) { ui::message_box(nullptr, string_resource(id), "DSMCC", ui::BOX_OK); }
 
 AnalysisRunner g_runner = nullptr;
+CaptureDescriber g_describer = nullptr;
 
 }  // namespace
 
 void set_analysis_runner(AnalysisRunner runner) { g_runner = runner; }
+void set_capture_describer(CaptureDescriber describer) { g_describer = describer; }
 
 namespace module_state {
 namespace {
@@ -57,6 +59,8 @@ HRESULT CDSMCCPlugin::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IHostPlugin*>(this);
   else if (iid == IID_IHostPluginSink)
     *out = static_cast<IHostPluginSink*>(this);
+  else if (iid == IID_ICarouselReport)
+    *out = static_cast<ICarouselReport*>(this);
   else
     return E_NOINTERFACE;
   AddRef();
@@ -153,3 +157,14 @@ HRESULT CDSMCCPlugin::SetInterface(REFIID iid, IUnknown* host_object) {
 HRESULT CDSMCCPlugin::Notify() { return S_OK; }
 HRESULT CDSMCCPlugin::Notify1(uint32_t) { return S_OK; }
 HRESULT CDSMCCPlugin::Notify2(uint32_t) { return S_OK; }
+
+HRESULT CDSMCCPlugin::DescribeCapture(health::CaptureReport** report) {
+  if (!report) return E_POINTER;
+  // Interface methods never throw: a report that cannot be built is a failure like any other.
+  try {
+    *report = g_describer ? g_describer() : nullptr;
+  } catch (...) {
+    *report = nullptr;
+  }
+  return *report ? S_OK : E_FAIL;
+}

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "plugin/carousel_report.h"
 #include "plugin/host_contract.h"
 
 // The plug-in's own interface: no methods besides the basic three.
@@ -19,13 +20,13 @@ class IDSMCCPlugin : public IUnknown {};
 using AnalysisRunner = void (*)(OrvexFltMgr* filter_manager);
 void set_analysis_runner(AnalysisRunner runner);
 
-class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPluginSink {
+class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPluginSink, public ICarouselReport {
  public:
   CDSMCCPlugin();
   CDSMCCPlugin(const CDSMCCPlugin&) = delete;
   CDSMCCPlugin& operator=(const CDSMCCPlugin&) = delete;
 
-  // IUnknown (one implementation for the three interfaces)
+  // IUnknown (one implementation for the four interfaces)
   HRESULT QueryInterface(REFIID iid, void** out) override;
   uint32_t AddRef() override;
   uint32_t Release() override;
@@ -42,6 +43,9 @@ class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPlugin
   HRESULT Notify() override;
   HRESULT Notify1(uint32_t a) override;
   HRESULT Notify2(uint32_t a) override;
+
+  // ICarouselReport
+  HRESULT DescribeCapture(health::CaptureReport** report) override;
 
   OrvexFltMgr* filter_manager() const { return filter_manager_; }
   InitDriver* driver() const { return driver_; }

@@ -1,0 +1,24 @@
+// A further interface of the plug-in object: the health check and description of the carousels that
+// the running analysis window captured, for `dsmcc check` and `dsmcc diff`.
+//
+// The program asks for it by id (QueryInterface) while the analysis window is open and a capture has
+// ended, on the window's thread (from the window layer's automation hook). Asking changes nothing the
+// window shows or logs.
+#pragma once
+
+#include "health/capture_report.h"
+#include "plugin/host_contract.h"
+
+inline constexpr IID IID_ICarouselReport = {0x3c5e9a13, 0x7b2d, 0x4f61, {0xa8, 0x44, 0x1d, 0x90, 0x6e, 0x52, 0xb3, 0x01}};
+
+class ICarouselReport : public IUnknown {
+ public:
+  // The report of the last capture of the running analysis window. The caller owns it and frees it
+  // with delete (as a HostMenu). E_FAIL when no analysis window runs.
+  virtual HRESULT DescribeCapture(health::CaptureReport** report) = 0;
+};
+
+// Builds the report of the running analysis window, or returns null when none runs. The module
+// installs it with its analysis runner; without one DescribeCapture fails.
+using CaptureDescriber = health::CaptureReport* (*)();
+void set_capture_describer(CaptureDescriber describer);

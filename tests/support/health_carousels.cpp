@@ -1,0 +1,83 @@
+#include "tests/support/health_carousels.h"
+
+#include <algorithm>
+
+namespace testsupport {
+
+std::vector<ByteVec> CarouselSending::sections() const {
+  std::vector<ByteVec> out;
+  for (const DsiSpec& dsi : dsis) out.push_back(dsi_section(dsi));
+  for (const DiiSpec& dii : diis) out.push_back(dii_section(dii));
+  for (const SentBlock& b : blocks) out.push_back(ddb_section(b.ddb, b.section));
+  out.insert(out.end(), extra.begin(), extra.end());
+  return out;
+}
+
+OcCarousel health_carousel(int version) {
+  OcCarousel oc(0x10);
+  const OcCarousel::Object apps = oc.add_directory(oc.gateway(), "apps", 1);
+  oc.add_file(apps, "index.html", pattern_bytes(300, version == 1 ? 1 : 2), 2);
+  oc.add_file(oc.gateway(), "logo.png", pattern_bytes(500, 7), 3);
+  if (version > 1) oc.add_file(apps, "news.txt", text_bytes("on air"), 2);
+  oc.set_compressed(3);
+  return oc;
+}
+
+ByteVec biop_module_info(std::optional<uint32_t> original_size) {
+  ByteWriter w;
+  w.be32(0xFFFFFFFF).be32(0xFFFFFFFF).be32(0);      // moduleTimeOut, blockTimeOut, minBlockTime
+  w.u8(1).be16(0).be16(0x0017).be16(0x000B).u8(0);  // one tap: id, use, assocTag, selector_length
+  if (original_size) return w.u8(7).u8(0x09).u8(5).u8(0x08).be32(*original_size).take();
+  return w.u8(0).take();
+}
+
+CarouselSending sending(const OcCarousel& oc, size_t block_size,
+                        const std::function<void(std::map<uint16_t, ByteVec>&)>& edit) {
+  CarouselSending out;
+  DsiSpec dsi;
+  dsi.private_data = build_service_gateway_info(
+      gateway_info(gateway_profile(oc.carouselId(), 1, oc.key(oc.gateway()), 0x000B, 0x80000002)));
+  out.dsis.push_back(dsi);
+
+  std::map<uint16_t, ByteVec> images = oc.module_images();
+  const std::map<uint16_t, ByteVec> as_made = images, plain = oc.plain_module_images();
+  if (edit) edit(images);
+  DiiSpec dii;
+  dii.downloadId = oc.carouselId();
+  dii.blockSize = static_cast<uint16_t>(block_size);
+  for (const auto& [moduleId, image] : images) {
+    auto original = plain.find(moduleId);
+    const bool compressed = original != plain.end() && original->second != as_made.at(moduleId);
+    dii.modules.push_back(module_entry(moduleId, static_cast<uint32_t>(image.size()), 1,
+                                       biop_module_info(compressed ? std::optional<uint32_t>(static_cast<uint32_t>(
+                                                                         original->second.size()))
+                                                                   : std::nullopt)));
+    const size_t count = std::max<size_t>(1, (image.size() + block_size - 1) / block_size);
+    for (size_t n = 0; n < count; ++n) {
+      const size_t begin = std::min(image.size(), n * block_size), end = std::min(image.size(), begin + block_size);
+      SentBlock b{block(oc.carouselId(), moduleId, static_cast<uint16_t>(n),
+                        ByteVec(image.begin() + static_cast<std::ptrdiff_t>(begin),
+                                image.begin() + static_cast<std::ptrdiff_t>(end)),
+                        1),
+                  {}};
+      b.section.section_number = static_cast<uint8_t>(n);
+      b.section.last_section_number = static_cast<uint8_t>(std::min<size_t>(count - 1, 0xFF));
+      out.blocks.push_back(std::move(b));
+    }
+  }
+  out.diis.push_back(std::move(dii));
+  return out;
+}
+
+CarouselSending health_carousel_sending(int version) {
+  CarouselSending out = sending(health_carousel(version));
+  if (version == 1) return out;
+  out.diis[0].header.transactionId = 0x80010002;
+  for (ModuleSpec& m : out.diis[0].modules)
+    if (m.moduleId == 2) m.moduleVersion = 2;
+  for (SentBlock& b : out.blocks)
+    if (b.ddb.moduleId == 2) b.ddb.moduleVersion = 2;
+  return out;
+}
+
+}  // namespace testsupport
