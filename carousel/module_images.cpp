@@ -106,7 +106,7 @@ void uncompress_mem_modules(CarouselStore& store, size_t budget) {
       for (auto& [moduleId, image] : carousel.modules) {
         // One budget for the whole capture: a carousel of many modules that each inflate a long way
         // could otherwise take memory without end, whatever each module's own limit.
-        const size_t left = budget - std::min(budget, store.inflated_bytes);
+        const size_t left = budget_logged ? 0 : budget - std::min(budget, store.inflated_bytes);
         if (left == 0 && has_zlib_header(image)) {
           carousel.not_inflated.emplace(moduleId, budget);
           continue;

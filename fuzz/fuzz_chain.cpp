@@ -74,6 +74,19 @@ void check_store(const CarouselStore& store, const CaptureCounters& counters) {
           }
         }
       }
+      // Every block copy is its own block number's, and every block the pages hold is one of them.
+      size_t filed = 0;
+      for (const auto& [downloadId, modules] : pid_record->block_copies)
+        for (const auto& [moduleId, blocks] : modules)
+          for (const auto& [number, block] : blocks)
+            for (const BlockCopy& copy : block.copies) {
+              FUZZ_CHECK(copy.stored.ddb()->blockNumber == number && copy.moduleVersion == copy.stored.ddb()->moduleVersion);
+              filed += copy.filed_by_section;
+            }
+      size_t entries = 0;
+      for (const auto& [downloadId, modules] : pid_record->ddb)
+        for (const auto& [moduleId, blocks] : modules) entries += blocks.size();
+      FUZZ_CHECK(filed == entries);
     }
   }
   FUZZ_CHECK(counters.dsi_count.load() == dsi);

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace testsupport {
@@ -164,7 +165,7 @@ std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, con
                                      size_t block_size, uint8_t moduleVersion) {
   if (block_size == 0) throw std::invalid_argument("module_sections: block_size 0");
   size_t count = image.empty() ? 1 : (image.size() + block_size - 1) / block_size;
-  if (count > 256) throw std::invalid_argument("module_sections: more than 256 blocks");
+  if (count > 0x10000) throw std::invalid_argument("module_sections: more than 65536 blocks");
   std::vector<ByteVec> out;
   for (size_t i = 0; i < count; ++i) {
     size_t begin = i * block_size;
@@ -173,7 +174,7 @@ std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, con
                  image.begin() + static_cast<std::ptrdiff_t>(end));
     SectionSpec section;
     section.section_number = u8_of(i);
-    section.last_section_number = u8_of(count - 1);
+    section.last_section_number = u8_of(std::min<size_t>(count - 1, 0xFF));
     out.push_back(ddb_section(
         block(downloadId, moduleId, static_cast<uint16_t>(i), std::move(data), moduleVersion), section));
   }
@@ -295,9 +296,11 @@ ByteVec OcCarousel::dsi_section() const {
   return testsupport::dsi_section(dsi);
 }
 
-ByteVec OcCarousel::dii_section() const {
+ByteVec OcCarousel::dii_section(size_t block_size) const {
   DiiSpec dii;
+  dii.header.transactionId += 2u * version_;
   dii.downloadId = carouselId_;
+  dii.blockSize = static_cast<uint16_t>(block_size);
   std::map<uint16_t, ByteVec> plain = plain_module_images();
   for (const auto& [moduleId, image] : module_images()) {
     auto found = compressed_.find(moduleId);
@@ -305,6 +308,7 @@ ByteVec OcCarousel::dii_section() const {
     ModuleSpec m;
     m.moduleId = moduleId;
     m.moduleSize = static_cast<uint32_t>(image.size());
+    m.moduleVersion = version_;
     m.moduleInfo = module_info(compressed, plain[moduleId].size());
     dii.modules.push_back(std::move(m));
   }
@@ -314,7 +318,7 @@ ByteVec OcCarousel::dii_section() const {
 std::vector<ByteVec> OcCarousel::ddb_sections(size_t block_size) const {
   std::vector<ByteVec> out;
   for (const auto& [moduleId, image] : module_images()) {
-    for (auto& s : module_sections(carouselId_, moduleId, image, block_size)) out.push_back(std::move(s));
+    for (auto& s : module_sections(carouselId_, moduleId, image, block_size, version_)) out.push_back(std::move(s));
   }
   return out;
 }
@@ -322,7 +326,7 @@ std::vector<ByteVec> OcCarousel::ddb_sections(size_t block_size) const {
 std::vector<ByteVec> OcCarousel::sections(size_t block_size) const {
   std::vector<ByteVec> out;
   out.push_back(dsi_section());
-  out.push_back(dii_section());
+  out.push_back(dii_section(block_size));
   for (auto& s : ddb_sections(block_size)) out.push_back(std::move(s));
   return out;
 }

@@ -87,9 +87,10 @@ ByteVec stream_message(std::vector<uint8_t> objectKey, const std::string& kind =
 
 // ---- Modules and sections ------------------------------------------------------------------------
 
-// The DDB sections of one module image cut into blocks of block_size bytes: section_number and
-// blockNumber count from 0, last_section_number is the last block's number, table_id_extension is the
-// moduleId. An empty image gives one empty block.
+// The DDB sections of one module image cut into blocks of block_size bytes: blockNumber counts from 0,
+// section_number is its low 8 bits, last_section_number is the last block's number (0xFF past 256
+// blocks, as carousel generators write it), table_id_extension is the moduleId. An empty image gives
+// one empty block.
 std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, const ByteVec& image,
                                      size_t block_size = 4066, uint8_t moduleVersion = 0);
 
@@ -123,6 +124,9 @@ class OcCarousel {
   void set_empty_gateway_key(bool empty = true) { empty_gateway_key_ = empty; }
   // Sends the module as a zlib stream.
   void set_compressed(uint16_t moduleId, bool compressed = true);
+  // The moduleVersion of every module, in the DII and in every DDB; the DII's transactionId changes
+  // with it, as an update changes it.
+  void set_version(uint8_t version) { version_ = version; }
 
   const std::vector<uint8_t>& key(Object object) const { return objects_.at(object).key; }
   uint32_t carouselId() const { return carouselId_; }
@@ -134,7 +138,8 @@ class OcCarousel {
   std::map<uint16_t, ByteVec> plain_module_images() const;
 
   ByteVec dsi_section() const;
-  ByteVec dii_section() const;
+  // blockSize is what the DDBs are cut to.
+  ByteVec dii_section(size_t block_size = 4066) const;
   // The DDB sections of every module, modules in ascending moduleId.
   std::vector<ByteVec> ddb_sections(size_t block_size = 4066) const;
   // DSI, DII, then every DDB.
@@ -165,6 +170,7 @@ class OcCarousel {
   std::vector<Node> objects_;
   std::map<uint16_t, bool> compressed_;
   bool empty_gateway_key_ = false;
+  uint8_t version_ = 0;
   uint32_t next_key_ = 1;
 };
 
