@@ -1,3 +1,4 @@
+#include "log/printed.h"
 #include "app/report_commands.h"
 
 #include <cstdarg>
@@ -16,41 +17,31 @@ namespace {
 using namespace health;
 using ui::headless::json_string;
 
-std::string text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string text(const char* format, ...) {
-  char buffer[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
-
 const char* severity_text(Severity s) { return s == Severity::error ? "error" : "warning"; }
 
 std::string place_text(const Place& p) {
-  std::string out = p.programme ? text("prg 0x%04x", *p.programme) : "capture";
-  if (p.pid) out += text(" pid 0x%04x", *p.pid);
-  if (p.download && p.download != p.carousel) out += text(" download 0x%08x", *p.download);
-  if (p.carousel) out += text(" carousel 0x%08x", *p.carousel);
-  if (p.module) out += text(" module 0x%04x", *p.module);
+  std::string out = p.programme ? printed("prg 0x%04x", *p.programme) : "capture";
+  if (p.pid) out += printed(" pid 0x%04x", *p.pid);
+  if (p.download && p.download != p.carousel) out += printed(" download 0x%08x", *p.download);
+  if (p.carousel) out += printed(" carousel 0x%08x", *p.carousel);
+  if (p.module) out += printed(" module 0x%04x", *p.module);
   if (!p.path.empty()) out += " " + p.path;
   return out;
 }
 
 std::string carousel_text(const CarouselDescription& c) {
-  std::string out = text("prg 0x%04x download 0x%08x", c.programme, c.downloadId);
-  if (c.carouselId) out += text(" (object carousel 0x%08x)", *c.carouselId);
+  std::string out = printed("prg 0x%04x download 0x%08x", c.programme, c.downloadId);
+  if (c.carouselId) out += printed(" (object carousel 0x%08x)", *c.carouselId);
   return out;
 }
 
 void json_number(std::string& out, const char* name, uint64_t value) {
-  out += text(",\"%s\":%llu", name, static_cast<unsigned long long>(value));
+  out += printed(",\"%s\":%llu", name, static_cast<unsigned long long>(value));
 }
 
 std::string list_text(const std::vector<uint32_t>& values) {
   std::string out;
-  for (uint32_t v : values) out += (out.empty() ? "" : ", ") + text("0x%08x", v);
+  for (uint32_t v : values) out += (out.empty() ? "" : ", ") + printed("0x%08x", v);
   return out.empty() ? "none" : out;
 }
 
@@ -58,7 +49,7 @@ std::string versions_text(const std::vector<uint32_t>& transactions) {
   std::set<uint32_t> versions;
   for (uint32_t t : transactions) versions.insert(transaction_version(t));
   std::string out;
-  for (uint32_t v : versions) out += (out.empty() ? "" : ", ") + text("%u", v);
+  for (uint32_t v : versions) out += (out.empty() ? "" : ", ") + printed("%u", v);
   return out.empty() ? "none" : out;
 }
 
@@ -74,8 +65,8 @@ void detail(std::vector<std::string>& out, const char* name, const T& a, const T
   if (!(a == b)) out.push_back(std::string(name) + " " + show(a) + " -> " + show(b));
 }
 
-std::string show_u32(const uint32_t& v) { return text("%u", v); }
-std::string show_bytes(const uint64_t& v) { return text("%llu bytes", static_cast<unsigned long long>(v)); }
+std::string show_u32(const uint32_t& v) { return printed("%u", v); }
+std::string show_bytes(const uint64_t& v) { return printed("%llu bytes", static_cast<unsigned long long>(v)); }
 
 std::vector<std::string> module_details(const ModuleDescription& a, const ModuleDescription& b) {
   std::vector<std::string> out;
@@ -83,7 +74,7 @@ std::vector<std::string> module_details(const ModuleDescription& a, const Module
   detail(out, "version", a.version, b.version, show_u32);
   detail(out, "size", a.size, b.size, show_u32);
   if (a.blocks_received != b.blocks_received || a.blocks_expected != b.blocks_expected)
-    out.push_back(text("blocks %u/%u -> %u/%u", a.blocks_received, a.blocks_expected, b.blocks_received,
+    out.push_back(printed("blocks %u/%u -> %u/%u", a.blocks_received, a.blocks_expected, b.blocks_received,
                        b.blocks_expected));
   if (a.complete != b.complete) out.push_back(a.complete ? "complete -> incomplete" : "incomplete -> complete");
   if (a.complete && b.complete) {
@@ -125,9 +116,9 @@ std::vector<Change> carousel_changes(const CarouselDescription& a, const Carouse
   for (const auto& m : a.modules) modules[m.moduleId].first = &m;
   for (const auto& m : b.modules) modules[m.moduleId].second = &m;
   for (const auto& [id, pair] : modules) {
-    const std::string subject = text("module 0x%04x", id);
+    const std::string subject = printed("module 0x%04x", id);
     if (!pair.first) {
-      changes.push_back({subject, "added", {text("version %u, size %u", pair.second->version, pair.second->size)}});
+      changes.push_back({subject, "added", {printed("version %u, size %u", pair.second->version, pair.second->size)}});
     } else if (!pair.second) {
       changes.push_back({subject, "removed", {}});
     } else if (auto details = module_details(*pair.first, *pair.second); !details.empty()) {
@@ -219,7 +210,7 @@ std::string format_check(const CaptureReport& report, bool json) {
       if (!f.expected.empty() || !f.found.empty()) out += " (expected " + f.expected + ", found " + f.found + ")";
       out += "\n";
     }
-    out += text("summary: %u/%u modules complete, %u/%u files resolved, %u errors, %u warnings\n", s.modules_complete,
+    out += printed("summary: %u/%u modules complete, %u/%u files resolved, %u errors, %u warnings\n", s.modules_complete,
                 s.modules_total, s.files_resolved, s.files_total, s.errors, s.warnings);
     return out;
   }
@@ -239,7 +230,7 @@ std::string format_check(const CaptureReport& report, bool json) {
            ",\"found\":" + json_string(f.found) + "}";
   }
   out += "],\"summary\":{";
-  out += text("\"modules_complete\":%u,\"modules_total\":%u,\"files_resolved\":%u,\"files_total\":%u,"
+  out += printed("\"modules_complete\":%u,\"modules_total\":%u,\"files_resolved\":%u,\"files_total\":%u,"
               "\"errors\":%u,\"warnings\":%u}}\n",
               s.modules_complete, s.modules_total, s.files_resolved, s.files_total, s.errors, s.warnings);
   return out;
@@ -272,7 +263,7 @@ std::string format_diff(const CaptureReport& a, const CaptureReport& b, bool jso
     }
     out += first ? "{" : ",{";
     first = false;
-    out += text("\"programme\":%u,\"downloadId\":%u,\"change\":\"%s\",\"changes\":[", shown.programme,
+    out += printed("\"programme\":%u,\"downloadId\":%u,\"change\":\"%s\",\"changes\":[", shown.programme,
                 shown.downloadId, change);
     for (size_t i = 0; i < changes.size(); ++i) {
       out += (i ? ",{" : "{") + std::string("\"subject\":") + json_string(changes[i].subject) +

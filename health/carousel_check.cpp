@@ -1,3 +1,4 @@
+#include "log/printed.h"
 #include "health/carousel_check.h"
 
 #define ZLIB_CONST
@@ -18,16 +19,6 @@ namespace health {
 
 namespace {
 
-std::string text(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string text(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
-
 // "3, 7-9, 270": ascending numbers, runs folded.
 std::string numbers_text(const std::vector<uint32_t>& numbers) {
   std::string out;
@@ -35,20 +26,20 @@ std::string numbers_text(const std::vector<uint32_t>& numbers) {
     size_t j = i;
     while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) ++j;
     if (!out.empty()) out += ", ";
-    out += j == i ? text("%u", numbers[i]) : text("%u-%u", numbers[i], numbers[j]);
+    out += j == i ? printed("%u", numbers[i]) : printed("%u-%u", numbers[i], numbers[j]);
     i = j + 1;
   }
   return out;
 }
 
-std::string blocks_text(size_t n) { return text("%zu block%s", n, n == 1 ? "" : "s"); }
-std::string bytes_text(size_t n) { return text("%zu byte%s", n, n == 1 ? "" : "s"); }
+std::string blocks_text(size_t n) { return printed("%zu block%s", n, n == 1 ? "" : "s"); }
+std::string bytes_text(size_t n) { return printed("%zu byte%s", n, n == 1 ? "" : "s"); }
 
 std::string versions_text(const std::set<uint32_t>& transactions) {
   std::set<uint32_t> versions;
   for (uint32_t t : transactions) versions.insert(transaction_version(t));
   std::string out;
-  for (uint32_t v : versions) out += (out.empty() ? "" : ", ") + text("%u", v);
+  for (uint32_t v : versions) out += (out.empty() ? "" : ", ") + printed("%u", v);
   return out;
 }
 
@@ -132,8 +123,8 @@ Inflation inflate_size(ByteView data) {
   }
   inflateEnd(&z);
   if (err == Z_STREAM_END) return {true, total, {}};
-  if (err == Z_OK) return {false, total, text("more than %zu MiB once inflated", kMaxInflatedModuleSize >> 20)};
-  return {false, total, text("an inflate error (%d) after %llu bytes", err, static_cast<unsigned long long>(total))};
+  if (err == Z_OK) return {false, total, printed("more than %zu MiB once inflated", kMaxInflatedModuleSize >> 20)};
+  return {false, total, printed("an inflate error (%d) after %llu bytes", err, static_cast<unsigned long long>(total))};
 }
 
 // What a BIOP walk of one module image tells.
@@ -179,7 +170,7 @@ class Checker {
         std::string seen;
         for (const auto& [section, version, last] : dropped->second)
           seen += (seen.empty() ? "" : "; ") +
-                  text("section_number %u, version_number %u, last_section_number %u", section, version, last);
+                  printed("section_number %u, version_number %u, last_section_number %u", section, version, last);
         add(Severity::warning, "control-section-dropped", where,
             "DSI/DII sections dropped: the analyzer keeps only those whose section_number, version_number and "
             "last_section_number are 0",
@@ -190,7 +181,7 @@ class Checker {
       for (const ControlModel& dsi : dsis->second)
         if (distinct_versions(dsi.transactions) > 1)
           add(Severity::warning, "dsi-version-changed", where,
-              text("DSI 0x%04x changed during the capture; the pages show the first copy", dsi.extension),
+              printed("DSI 0x%04x changed during the capture; the pages show the first copy", dsi.extension),
               "one version", "versions " + versions_text(dsi.transactions));
     }
     if (model_.store_limit_reached)
@@ -213,7 +204,7 @@ class Checker {
       dii_transactions.insert(dii.transactions.begin(), dii.transactions.end());
       if (distinct_versions(dii.transactions) > 1)
         add(Severity::warning, "dii-version-changed", place(download, dii.pid),
-            text("DII 0x%04x changed during the capture; the pages show the first copy", dii.extension),
+            printed("DII 0x%04x changed during the capture; the pages show the first copy", dii.extension),
             "one version", "versions " + versions_text(dii.transactions));
     }
     carousel.dii_transactions.assign(dii_transactions.begin(), dii_transactions.end());
@@ -254,7 +245,7 @@ class Checker {
     d.blocks_expected = expected_blocks(module);
     if (!dii && !module.blocks.empty())
       add(Severity::error, "module-not-announced", where, "blocks of a module that no DII announces",
-          text("a DII entry for module 0x%04x", module.moduleId), blocks_text(module.blocks.size()));
+          printed("a DII entry for module 0x%04x", module.moduleId), blocks_text(module.blocks.size()));
     if (dii && module.blocks.empty())
       add(Severity::error, "module-no-blocks", where, "module announced by the DII; no block of it was seen",
           blocks_text(d.blocks_expected), "0 blocks");
@@ -313,18 +304,18 @@ class Checker {
       if (block.number + 1 < expected && copy->data.size() < block_size) shorter.push_back(block.number);
       chosen[block.number] = copy->data;
     }
-    const std::string version_text = text("moduleVersion %u", version);
+    const std::string version_text = printed("moduleVersion %u", version);
     if (!missing.empty())
       add(Severity::error, "module-incomplete", where, "module never completed; missing blocks " + numbers_text(missing),
           blocks_text(expected), blocks_text(expected - missing.size()));
     if (!past.empty())
       add(Severity::error, "block-past-end", where, "blocks past the DII's moduleSize: " + numbers_text(past),
-          text("blocks 0-%u (moduleSize %u, blockSize %u)", expected - 1, d.size, block_size),
-          text("block %u", past.back()));
+          printed("blocks 0-%u (moduleSize %u, blockSize %u)", expected - 1, d.size, block_size),
+          printed("block %u", past.back()));
     if (!shorter.empty())
       add(Severity::error, "block-short", where,
           "blocks other than the last shorter than the DII's blockSize: " + numbers_text(shorter),
-          text("%u bytes", block_size), text("%zu bytes in block %u", chosen[shorter.front()].size(), shorter.front()));
+          printed("%u bytes", block_size), printed("%zu bytes in block %u", chosen[shorter.front()].size(), shorter.front()));
     if (!without_version.empty())
       add(Severity::error, "block-version", where,
           "blocks received only in another moduleVersion than the DII's: " + numbers_text(without_version),
@@ -334,7 +325,7 @@ class Checker {
         add(Severity::warning, "block-version", where,
             "blocks also received in another moduleVersion than the DII's (the module changed during the capture): " +
                 numbers_text(numbers),
-            version_text, text("moduleVersion %u", other));
+            version_text, printed("moduleVersion %u", other));
     if (!unverified.empty())
       add(Severity::error, "block-unverified", where,
           "blocks whose every copy came in a section with section_syntax_indicator 0, so no CRC-32 was checked: " +
@@ -354,7 +345,7 @@ class Checker {
     for (ByteView data : chosen) image.insert(image.end(), data.begin(), data.end());
     if (dii && image.size() != d.size)
       add(Severity::error, "module-size", where, "assembled image is not the DII's moduleSize",
-          text("%u bytes", d.size), text("%zu bytes", image.size()));
+          printed("%u bytes", d.size), printed("%zu bytes", image.size()));
     return image;
   }
 
@@ -364,15 +355,15 @@ class Checker {
     if (compression) {
       if (!inflation.ok)
         add(Severity::error, "inflate-failed", where, "compressed module does not inflate",
-            text("a zlib stream of %u bytes once inflated", compression->original_size), inflation.why);
+            printed("a zlib stream of %u bytes once inflated", compression->original_size), inflation.why);
       else if (inflation.size != compression->original_size)
         add(Severity::error, "inflated-size", where, "compressed module inflates to another size than original_size",
-            text("%u bytes", compression->original_size),
-            text("%llu bytes", static_cast<unsigned long long>(inflation.size)));
+            printed("%u bytes", compression->original_size),
+            printed("%llu bytes", static_cast<unsigned long long>(inflation.size)));
     } else if (inflation.ok) {
       add(object_carousel ? Severity::error : Severity::warning, "zlib-not-announced", where,
           "module announced uncompressed holds a zlib stream", "no compressed_module_descriptor (0x09)",
-          text("a zlib stream of %llu bytes once inflated", static_cast<unsigned long long>(inflation.size)));
+          printed("a zlib stream of %llu bytes once inflated", static_cast<unsigned long long>(inflation.size)));
     }
   }
 
@@ -392,13 +383,13 @@ class Checker {
       if (!r.ok() || magic[0] != 'B' || magic[1] != 'I' || magic[2] != 'O' || magic[3] != 'P' || major != 1 ||
           minor != 0) {
         add(Severity::error, "not-biop", where,
-            text("no BIOP message at offset %zu; the rest of the module is ignored", p), "a BIOP 1.0 message header",
+            printed("no BIOP message at offset %zu; the rest of the module is ignored", p), "a BIOP 1.0 message header",
             bytes_text(image.size() - p) + " of something else");
         break;
       }
       if (message_size > r.remaining()) {
-        add(Severity::error, "biop-overrun", where, text("BIOP message at offset %zu runs past the module", p),
-            text("message_size at most %zu", r.remaining()), text("message_size %u", message_size));
+        add(Severity::error, "biop-overrun", where, printed("BIOP message at offset %zu runs past the module", p),
+            printed("message_size at most %zu", r.remaining()), printed("message_size %u", message_size));
         break;
       }
       ByteReader m = r.sub(message_size);
@@ -449,19 +440,19 @@ class Checker {
       if (m.moduleId == ref.moduleId) module = &m;
     if (!module || module->announced.empty())
       return {"dangling-module", Severity::error, "binding points at a module that no DII of the carousel announces",
-              "a module of the carousel's DIIs", text("module 0x%04x, which no DII lists", ref.moduleId)};
+              "a module of the carousel's DIIs", printed("module 0x%04x, which no DII lists", ref.moduleId)};
     if (!module->image)
       return {"not-available", Severity::warning, "object not available: its module did not complete",
-              text("module 0x%04x complete", ref.moduleId),
-              text("module 0x%04x did not complete (%zu of %s)", ref.moduleId, module->blocks.size(),
+              printed("module 0x%04x complete", ref.moduleId),
+              printed("module 0x%04x did not complete (%zu of %s)", ref.moduleId, module->blocks.size(),
                    blocks_text(expected_blocks(*module)).c_str())};
     const auto& keys = objects_[&download][ref.moduleId].keys;
     if (!keys.contains(ref.objectKey))
       return {"dangling-key", Severity::error, "binding points at an object key that the module does not hold",
-              text("an object with key %s in module 0x%04x", key_text(ref.objectKey).c_str(), ref.moduleId),
-              text("module 0x%04x holds no such key", ref.moduleId)};
-    return {"dangling-key", Severity::error, text("binding names a %s that cannot be read as one", kind),
-            text("a %s with key %s in module 0x%04x", kind, key_text(ref.objectKey).c_str(), ref.moduleId),
+              printed("an object with key %s in module 0x%04x", key_text(ref.objectKey).c_str(), ref.moduleId),
+              printed("module 0x%04x holds no such key", ref.moduleId)};
+    return {"dangling-key", Severity::error, printed("binding names a %s that cannot be read as one", kind),
+            printed("a %s with key %s in module 0x%04x", kind, key_text(ref.objectKey).c_str(), ref.moduleId),
             "an object of another kind, or one that does not decode"};
   }
 
@@ -470,11 +461,11 @@ class Checker {
                 "/"};
     const DownloadModel* download = gateway.download;
     const ObjectCarousel* carousel = download ? download->carousel : nullptr;
-    const std::string expected = text("the srg object of key %s in module 0x%04x",
+    const std::string expected = printed("the srg object of key %s in module 0x%04x",
                                       key_text(gateway.root.objectKey).c_str(), gateway.root.moduleId);
     if (!download || !carousel) {
       add(Severity::error, "gateway-not-found", where, "the DSI's service gateway is not found", expected,
-          download ? "no module of the carousel completed" : text("no DII or block of download 0x%08x", gateway.carouselId));
+          download ? "no module of the carousel completed" : printed("no DII or block of download 0x%08x", gateway.carouselId));
       return;
     }
     // The model files an empty directory under the root's key when it resolves names, so only the
@@ -542,8 +533,8 @@ class Checker {
         auto path = file_paths.find(module_key(moduleId, mismatch.key));
         add(Severity::error, "content-size", where_of(moduleId, path == file_paths.end() ? "key " + key_text(mismatch.key) : path->second),
             "file content_length differs from the ContentSize of its objectInfo",
-            text("%llu bytes", static_cast<unsigned long long>(mismatch.content_size)),
-            text("%u bytes", mismatch.content_length));
+            printed("%llu bytes", static_cast<unsigned long long>(mismatch.content_size)),
+            printed("%u bytes", mismatch.content_length));
       }
     std::sort(objects.begin(), objects.end(),
               [](const ObjectDescription& a, const ObjectDescription& b) { return a.path < b.path; });

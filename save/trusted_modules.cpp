@@ -1,3 +1,4 @@
+#include "log/printed.h"
 #include "save/trusted_modules.h"
 
 #include <algorithm>
@@ -11,15 +12,6 @@
 #include "log/debug_log.h"
 
 namespace {
-
-__attribute__((format(printf, 1, 2))) std::string printed(const char* format, ...) {
-  char text[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
 
 // A version the module may be saved as, and how many blocks (and bytes, when a DII says) it needs.
 struct Candidate {
