@@ -12,7 +12,7 @@
 #include <string>
 
 #include "host/plugin_loader.h"
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 class QAction;
 class QMenu;

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "plugin/registry.h"
+#include "contract/registry.h"
 
 namespace app {
 

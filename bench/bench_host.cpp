@@ -25,7 +25,7 @@
 
 #include "host/file_pass.h"
 #include "host/host.h"
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "capture/carousel_store.h"
-#include "capture/section_intake.h"
-#include "plugin/host_contract.h"
+#include "store/carousel_store.h"
+#include "store/section_intake.h"
+#include "contract/host_contract.h"
 #include "psiscan/psi_scan_result.h"
 #include "ui/ui.h"
 

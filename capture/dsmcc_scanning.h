@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 #include "ui/ui.h"
 
 class DSMCCScanning : public ui::Dialog {

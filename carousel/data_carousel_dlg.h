@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 #include "carousel/object_carousel.h"
 #include "ui/dialog.h"
 

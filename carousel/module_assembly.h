@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 
 inline constexpr uint32_t kMaxSectionNumberedBlocks = 256;
 

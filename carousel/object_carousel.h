@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 
 // A module may claim any size once inflated; past this the image is left compressed.
 inline constexpr size_t kMaxInflatedModuleSize = size_t{256} << 20;

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 #include "carousel/object_carousel.h"
 #include "ui/dialog.h"
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "capture/carousel_store.h"
-#include "capture/section_intake.h"
+#include "store/carousel_store.h"
+#include "store/section_intake.h"
 #include "host/demux.h"
 #include "host/framer.h"
 

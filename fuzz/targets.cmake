@@ -6,10 +6,10 @@ set(DSMCC_FUZZ_LIBS_sitables dsmcc_tables dsmcc_log)
 set(DSMCC_FUZZ_LIBS_dsi dsmcc_decoders dsmcc_tables dsmcc_log)
 set(DSMCC_FUZZ_LIBS_dii dsmcc_decoders dsmcc_tables dsmcc_log)
 set(DSMCC_FUZZ_LIBS_ddb dsmcc_decoders dsmcc_tables dsmcc_log)
-set(DSMCC_FUZZ_LIBS_biop_module dsmcc_carousel dsmcc_capture dsmcc_decoders dsmcc_log)
-set(DSMCC_FUZZ_LIBS_inflate dsmcc_carousel dsmcc_capture dsmcc_log ZLIB::ZLIB)
+set(DSMCC_FUZZ_LIBS_biop_module dsmcc_carousel dsmcc_store dsmcc_decoders dsmcc_log)
+set(DSMCC_FUZZ_LIBS_inflate dsmcc_carousel dsmcc_store dsmcc_log ZLIB::ZLIB)
 set(DSMCC_FUZZ_LIBS_demux dsmcc_host dsmcc_log)
-set(DSMCC_FUZZ_LIBS_chain dsmcc_host dsmcc_capture dsmcc_carousel dsmcc_pages dsmcc_inspector dsmcc_ui dsmcc_resources
+set(DSMCC_FUZZ_LIBS_chain dsmcc_host dsmcc_store dsmcc_carousel dsmcc_pages dsmcc_inspector dsmcc_ui dsmcc_resources
     dsmcc_log)
 
 # Fills `out` with the targets whose libraries all exist.

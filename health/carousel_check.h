@@ -3,7 +3,7 @@
 // that a comparison with another capture needs.
 #pragma once
 
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 #include "health/capture_report.h"
 #include "health/carousel_model.h"
 

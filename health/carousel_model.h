@@ -15,7 +15,7 @@
 #include <set>
 #include <vector>
 
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 
 namespace health {
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 namespace host {
 

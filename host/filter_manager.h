@@ -30,7 +30,7 @@
 #include "host/demux.h"
 #include "host/diagnostics.h"
 #include "host/source.h"
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 namespace host {
 

@@ -31,7 +31,7 @@
 #include "host/diagnostics.h"
 #include "host/filter_manager.h"
 #include "host/source.h"
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 namespace host {
 

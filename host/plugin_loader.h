@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_contract.h"
-#include "plugin/registry.h"
+#include "contract/host_contract.h"
+#include "contract/registry.h"
 
 namespace host {
 

@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 namespace host {
 

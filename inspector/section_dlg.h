@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 #include "ui/dialog.h"
 
 // A capture can store a million blocks, each a dozen nodes here: past this many nodes the page stops

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "health/capture_report.h"
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 inline constexpr IID IID_ICarouselReport = {0x3c5e9a13, 0x7b2d, 0x4f61, {0xa8, 0x44, 0x1d, 0x90, 0x6e, 0x52, 0xb3, 0x01}};
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "plugin/carousel_report.h"
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 // The plug-in's own interface: no methods besides the basic three.
 inline constexpr IID IID_IDSMCCPlugin = {0x3c5e9a10, 0x7b2d, 0x4f61, {0xa8, 0x44, 0x1d, 0x90, 0x6e, 0x52, 0xb3, 0x01}};

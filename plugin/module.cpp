@@ -5,7 +5,7 @@
 
 #include "log/debug_log.h"
 #include "plugin/dsmcc_plugin.h"
-#include "plugin/registry.h"
+#include "contract/registry.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The entry points of the loadable plug-in module, as a host resolves them by name.
 #pragma once
 
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 #define DSMCC_EXPORT extern "C" __attribute__((visibility("default")))
 

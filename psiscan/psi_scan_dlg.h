@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 #include "psiscan/psi_scan_result.h"
 #include "ui/ui.h"
 

@@ -53,7 +53,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 #include "carousel/object_carousel.h"
 
 // How deep directories of a carousel are written. Real carousels are a few levels deep; a chain of

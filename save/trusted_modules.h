@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 #include "carousel/object_carousel.h"
 
 // The save's judgement of one module.

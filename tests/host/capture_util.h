@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/host.h"
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 namespace hosttest {
 

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "capture/section_intake.h"
+#include "store/section_intake.h"
 #include "inspector/section_dlg.h"
 #include "tests/support/dsmcc_builder.h"
 #include "tests/support/ts_builder.h"

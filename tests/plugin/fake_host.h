@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 namespace testhost {
 

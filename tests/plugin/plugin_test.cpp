@@ -8,7 +8,7 @@
 #include "host/plugin_loader.h"
 #include "plugin/dsmcc_plugin.h"
 #include "plugin/module.h"
-#include "plugin/registry.h"
+#include "contract/registry.h"
 #include "tests/dsmcc/log_capture.h"
 #include "tests/plugin/fake_host.h"
 #include "ui/headless/headless_backend.h"

@@ -17,7 +17,7 @@
 #include <tuple>
 #include <vector>
 
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 namespace fakehost {
 

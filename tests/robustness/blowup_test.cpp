@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/section_intake.h"
+#include "store/section_intake.h"
 #include "carousel/data_carousel_dlg.h"
 #include "carousel/object_carousel.h"
 #include "carousel/object_carousel_dlg.h"

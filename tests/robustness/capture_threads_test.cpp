@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/section_intake.h"
+#include "store/section_intake.h"
 #include "carousel/object_carousel.h"
 #include "host/host.h"
 #include "tests/support/oc_builder.h"

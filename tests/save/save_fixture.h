@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "capture/carousel_store.h"
-#include "capture/section_intake.h"
+#include "store/carousel_store.h"
+#include "store/section_intake.h"
 #include "tests/support/store_capture.h"
 
 namespace save_test {

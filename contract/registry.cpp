@@ -1,4 +1,4 @@
-#include "plugin/registry.h"
+#include "contract/registry.h"
 
 #include <cerrno>
 #include <cstdio>

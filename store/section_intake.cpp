@@ -1,4 +1,4 @@
-#include "capture/section_intake.h"
+#include "store/section_intake.h"
 
 #include <algorithm>
 #include <exception>

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <span>
 
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 
 class SectionIntake;
 

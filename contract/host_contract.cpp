@@ -1,4 +1,4 @@
-#include "plugin/host_contract.h"
+#include "contract/host_contract.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "capture/carousel_store.h"
+#include "store/carousel_store.h"
 
 namespace {
 

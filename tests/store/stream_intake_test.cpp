@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "capture/section_intake.h"
+#include "store/section_intake.h"
 #include "tests/dsmcc/log_capture.h"
 #include "tests/support/streams.h"
 #include "tests/support/ts_builder.h"

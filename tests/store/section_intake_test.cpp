@@ -1,6 +1,6 @@
 // The section intake driven through the section callback, as the host drives it: routing, the
 // validity check, the filing, duplicate and counter rules, and the log lines of each step.
-#include "capture/section_intake.h"
+#include "store/section_intake.h"
 
 #include <gtest/gtest.h>
 
