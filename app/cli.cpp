@@ -39,7 +39,8 @@ const char kOverview[] =
     "udp://[group@]host:port (unicast or multicast, plain or RTP).\n"
     "\n"
     "Run dsmcc scan --help, dsmcc capture --help, dsmcc check --help or dsmcc diff --help for the\n"
-    "options of each command.\n"
+    "options of each command. Every command, gui included, takes --log PATH (the diagnostic log there\n"
+    "instead of beside the plug-in module) and --log-level N (0 to 4, default 4; -1 writes no line).\n"
     "\n"
     "examples:\n"
     "  dsmcc capture.ts\n"
@@ -62,6 +63,9 @@ const char kScanHelp[] =
     "options:\n"
     "  --tuner-type N   the tuner type the host reports (4 and 8 are ATSC tuners, which the analyzer\n"
     "                   refuses); default 3, a DVB-T tuner\n"
+    "  --log PATH       write the diagnostic log to PATH instead of beside the plug-in module\n"
+    "  --log-level N    the log's threshold after start-up: 0 to 4 (default 4, the full trace),\n"
+    "                   -1 for no line\n"
     "  -h, --help       this text\n"
     "\n"
     "example:\n"
@@ -91,6 +95,9 @@ const char kCaptureHelp[] =
     "  --save DIR         write the rebuilt carousel files and module images below DIR\n"
     "  --force            with --save: replace files that already exist\n"
     "  --tuner-type N     the tuner type the host reports (4 and 8 are refused); default 3\n"
+    "  --log PATH         write the diagnostic log to PATH instead of beside the plug-in module\n"
+    "  --log-level N      the log's threshold after start-up: 0 to 4 (default 4, the full trace),\n"
+    "                     -1 for no line\n"
     "  -h, --help         this text\n"
     "\n"
     "examples:\n"
@@ -259,6 +266,10 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
       o.tuner_type = static_cast<uint16_t>(n);
       continue;
     }
+    if (std::string log_error; take_log_option(word, has_inline ? &inline_value : nullptr, args, i, o.log, log_error)) {
+      if (!log_error.empty()) return fail(log_error + see);
+      continue;
+    }
     if (o.command == Command::scan) return fail("unknown option '" + args[i] + "' for scan" + see);
     if (reports && (word == "--page" || word == "--save" || word == "--force"))
       return fail("unknown option '" + args[i] + "' for " + command_name + see);
@@ -320,6 +331,32 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
       if (page_wanted[p]) o.pages.push_back(static_cast<Page>(p));
   result.ok = true;
   return result;
+}
+
+bool take_log_option(const std::string& word, const std::string* inline_value,
+                     const std::vector<std::string>& args, size_t& i, LogOptions& log, std::string& error) {
+  if (word != "--log" && word != "--log-level") return false;
+  std::string value;
+  if (inline_value) {
+    value = *inline_value;
+  } else if (i + 1 < args.size()) {
+    value = args[++i];
+  } else {
+    error = word == "--log" ? "--log needs a file path" : "--log-level needs a level from -1 to 4";
+    return true;
+  }
+  if (word == "--log") {
+    if (value.empty()) error = "--log needs a file path";
+    log.path = value;
+    return true;
+  }
+  char* end = nullptr;
+  const long level = std::strtol(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0' || level < -1 || level > 4)
+    error = "bad --log-level '" + value + "': expected a level from -1 (no line) to 4 (the full trace)";
+  else
+    log.level = static_cast<int32_t>(level);
+  return true;
 }
 
 }  // namespace app

@@ -29,6 +29,18 @@ struct PairArg {
   uint32_t pid = 0;
 };
 
+// --log PATH and --log-level N: where the diagnostic log goes and its threshold after start-up.
+struct LogOptions {
+  std::string path;  // "": beside the module
+  int32_t level = 4;
+};
+
+// Whether `word` is --log or --log-level (the name of "--name=value" included); when it is, takes its
+// value (from `inline_value`, or the next word of `args` after `i`, advancing `i`) into `log`. `error`
+// is set when the value is missing or bad.
+bool take_log_option(const std::string& word, const std::string* inline_value,
+                     const std::vector<std::string>& args, size_t& i, LogOptions& log, std::string& error);
+
 struct Options {
   Command command = Command::help;
   // Which command's help to show (Command::help: the general one).
@@ -44,6 +56,7 @@ struct Options {
   std::optional<std::string> save_dir;
   bool force = false;
   std::optional<uint16_t> tuner_type;
+  LogOptions log;
 };
 
 struct ParseResult {

@@ -31,7 +31,7 @@ QString from_utf8(const std::string& text) {
 
 }  // namespace
 
-GuiHost::GuiHost() {
+GuiHost::GuiHost(const LogOptions& log_options) {
   log_ = new QPlainTextEdit(this);
   log_->setReadOnly(true);
   log_->setObjectName(QStringLiteral("host_log"));
@@ -40,7 +40,7 @@ GuiHost::GuiHost() {
   loaded_ = load_analyzer_plugin(plugin_error_);
   if (loaded_) {
     plugin_ = loaded_->plugin();
-    plugin_->StartPlugin(0, 0, 0);
+    start_analyzer_plugin(plugin_, log_options);
     log(QStringLiteral("Plug-in loaded from ") + from_utf8(loaded_->module_path()));
   } else {
     log(QStringLiteral("No plug-in: ") + from_utf8(plugin_error_));

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "app/cli.h"
 #include "host/plugin_loader.h"
 #include "contract/host_contract.h"
 
@@ -27,7 +28,7 @@ namespace app {
 class GuiHost : public QMainWindow {
  public:
   // Loads and starts the plug-in; without one the window offers File only (see plugin_error()).
-  GuiHost();
+  explicit GuiHost(const LogOptions& log_options = {});
   ~GuiHost() override;
   GuiHost(const GuiHost&) = delete;
   GuiHost& operator=(const GuiHost&) = delete;

@@ -13,7 +13,7 @@ namespace app {
 namespace {
 
 const char kGuiHelp[] =
-    "usage: dsmcc gui [SOURCE]\n"
+    "usage: dsmcc gui [SOURCE] [--log PATH] [--log-level N]\n"
     "\n"
     "Opens the host's main window with the analyzer's menu: File > Open stream... picks a transport\n"
     "stream, DSMCC > DSMCC Analyzing... opens the analysis window on it. SOURCE, when given, is opened\n"
@@ -22,6 +22,11 @@ const char kGuiHelp[] =
     "Needs a display (DISPLAY or WAYLAND_DISPLAY); QT_QPA_PLATFORM=offscreen runs without a screen.\n"
     "With DSMCC_SCREENSHOT_DIR set, every window is written there as a PNG file when it closes.\n"
     "\n"
+    "options:\n"
+    "  --log PATH        write the diagnostic log to PATH instead of beside the plug-in module\n"
+    "  --log-level N     the log's threshold after start-up: 0 to 4 (default 4, the full trace),\n"
+    "                    -1 for no line\n"
+    "\n"
     "example:\n"
     "  dsmcc gui capture.ts\n";
 
@@ -29,7 +34,20 @@ const char kGuiHelp[] =
 
 int run_gui(const std::vector<std::string>& args) {
   std::string source;
-  for (const std::string& arg : args) {
+  LogOptions log;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string name = arg, inline_value;
+    const size_t eq = arg.find('=');
+    const bool has_inline = arg.rfind("--", 0) == 0 && eq != std::string::npos;
+    if (has_inline) name = arg.substr(0, eq), inline_value = arg.substr(eq + 1);
+    if (std::string error; take_log_option(name, has_inline ? &inline_value : nullptr, args, i, log, error)) {
+      if (!error.empty()) {
+        std::fprintf(stderr, "dsmcc: %s (see dsmcc gui --help)\n", error.c_str());
+        return 2;
+      }
+      continue;
+    }
     if (arg == "-h" || arg == "--help") {
       std::fputs(kGuiHelp, stdout);
       return 0;
@@ -73,7 +91,7 @@ int run_gui(const std::vector<std::string>& args) {
     ui::qt::QtBackend backend;
     ui::set_backend(&backend);
     {
-      GuiHost window;
+      GuiHost window(log);
       backend.set_main_window(&window);
       if (!window.plugin_error().empty()) {
         std::fprintf(stderr, "dsmcc: %s\n", window.plugin_error().c_str());

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "contract/registry.h"
+#include "plugin/log_settings.h"
 
 namespace app {
 
@@ -97,6 +98,20 @@ int run_plugin_command(const std::string& command, const std::string& module_arg
     }
   }
   return 0;
+}
+
+void start_analyzer_plugin(IHostPlugin* plugin, const LogOptions& log) {
+  void* out = nullptr;
+  ILogSettings* settings = nullptr;
+  if (SUCCEEDED(plugin->QueryInterface(IID_ILogSettings, &out)) && out) settings = static_cast<ILogSettings*>(out);
+  if (settings) settings->SetLogOptions(log.path.c_str(), log.level);
+  plugin->StartPlugin(0, 0, 0);
+  if (!settings) return;
+  char path[512], reason[512];
+  if (settings->GetLogState(path, reason, sizeof path) == S_FALSE)
+    std::fprintf(stderr, "dsmcc: cannot write the log %s: %s; going on without it (--log PATH puts it elsewhere)\n",
+                 path, reason);
+  settings->Release();
 }
 
 }  // namespace app

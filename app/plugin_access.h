@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "app/cli.h"
 #include "host/plugin_loader.h"
 
 namespace app {
@@ -13,6 +14,10 @@ namespace app {
 // in registry order), else the module beside the program. The object is created; nothing is called on
 // it yet. Null with `error` set when no module can be loaded.
 std::unique_ptr<host::LoadedPlugin> load_analyzer_plugin(std::string& error);
+
+// Starts the plug-in object as a host starts it, with the log where `log` says. When the log file
+// cannot be opened, says so once on stderr; the analysis goes on without it.
+void start_analyzer_plugin(IHostPlugin* plugin, const LogOptions& log);
 
 // `dsmcc register [MODULE]`, `dsmcc unregister [MODULE]`, `dsmcc plugins`: exit status, messages on
 // stdout and stderr.

@@ -335,7 +335,7 @@ int run_session(const Options& options) {
     return 2;
   }
   IHostPlugin* plugin = loaded->plugin();
-  plugin->StartPlugin(0, 0, 0);
+  start_analyzer_plugin(plugin, options.log);
 
   // diff captures both sources with one plug-in object, one after the other, so that the log holds
   // both captures.

@@ -6,6 +6,7 @@
 #include <locale.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -19,19 +20,12 @@ namespace {
 
 constexpr size_t kMaxPath = 259;
 // How long a look at the debugger state stays valid: a look costs a read of /proc per line otherwise.
-constexpr int64_t kDebuggerRecheckSeconds = 1;
 
 void system_clock(time_t& seconds, uint16_t& millis) {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   seconds = now.tv_sec;
   millis = static_cast<uint16_t>(now.tv_nsec / 1000000);
-}
-
-int64_t monotonic_seconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec);
 }
 
 // Appends up to n bytes of s at line + used, never past limit - 1 characters in all; the new length.
@@ -123,6 +117,8 @@ int CDebugLog::init(const char* path, uint32_t options, uint32_t prefixes, int32
   }
 
   stamp_valid_ = false;
+  prefix_valid_ = false;
+  debugger_checked_ = false;
   if (file_output_) {
     // A longer path is refused rather than cut: a cut path would name some other file.
     if (full.size() > kMaxPath) return 1;
@@ -186,8 +182,8 @@ int CDebugLog::write_line(const char* text, int32_t level) {
   uint16_t now_millis = 0;
   (clock_ ? clock_ : system_clock)(now_seconds, now_millis);
 
-  if ((prefixes_ & (PFX_TIME_OF_DAY | PFX_ELAPSED)) &&
-      (!stamp_valid_ || now_seconds != stamp_seconds_ || now_millis != stamp_millis_)) {
+  const bool stamp_changed = !stamp_valid_ || now_seconds != stamp_seconds_ || now_millis != stamp_millis_;
+  if ((prefixes_ & (PFX_TIME_OF_DAY | PFX_ELAPSED)) && stamp_changed) {
     if (!stamp_valid_ || now_seconds != stamp_seconds_) {
       char stamp[32];
       format_local_time(stamp, sizeof stamp, "%b %d %H:%M:%S", now_seconds);
@@ -203,16 +199,22 @@ int CDebugLog::write_line(const char* text, int32_t level) {
     stamp_millis_ = now_millis;
     stamp_valid_ = true;
   }
-  if (prefixes_ & PFX_TIME_OF_DAY) used = append_cut(line_, used, kLineRoom, time_of_day_, time_of_day_size_);
-  if (prefixes_ & PFX_ELAPSED) used = append_cut(line_, used, kLineRoom, elapsed_, elapsed_size_);
-  if (prefixes_ & PFX_LEVEL) {
-    if (level_text_size_ == 0 || level != level_text_level_) {
-      snprintf(level_text_, sizeof level_text_, "<%ld> - ", static_cast<long>(level));
-      level_text_size_ = std::strlen(level_text_);
-      level_text_level_ = level;
+  // The time and level prefixes of consecutive lines are mostly the same text: it is put together
+  // only when the clock reading or the level changes, and copied as one block.
+  if (stamp_changed || !prefix_valid_ || level != prefix_level_) {
+    prefix_size_ = 0;
+    if (prefixes_ & PFX_TIME_OF_DAY)
+      prefix_size_ = append_cut(prefix_, prefix_size_, sizeof prefix_, time_of_day_, time_of_day_size_);
+    if (prefixes_ & PFX_ELAPSED) prefix_size_ = append_cut(prefix_, prefix_size_, sizeof prefix_, elapsed_, elapsed_size_);
+    if (prefixes_ & PFX_LEVEL) {
+      char level_text[32];
+      const int n = snprintf(level_text, sizeof level_text, "<%ld> - ", static_cast<long>(level));
+      prefix_size_ = append_cut(prefix_, prefix_size_, sizeof prefix_, level_text, static_cast<size_t>(n));
     }
-    used = append_cut(line_, used, kLineRoom, level_text_, level_text_size_);
+    prefix_level_ = level;
+    prefix_valid_ = true;
   }
+  used = append_cut(line_, used, kLineRoom, prefix_, prefix_size_);
   if (prefixes_ & PFX_INDENT) {
     // "%*s" of " ": as many spaces as the width says, left-justified when it is negative, and at
     // least the one. Clamped so that an absurd level can neither overflow the product nor ask for
@@ -232,10 +234,12 @@ int CDebugLog::write_line(const char* text, int32_t level) {
 
   if (file_output_ && file_) file_->append(line_, used);
   if (options_ & OPT_DEBUGGER) {
-    int64_t now = monotonic_seconds();
-    if (debugger_checked_at_ < 0 || now - debugger_checked_at_ >= kDebuggerRecheckSeconds) {
+    // Looked at again whenever the line's second differs from the last look's (the clock already
+    // read for the prefixes; a second clock read a line costs as much as the rest of the prefix).
+    if (!debugger_checked_ || now_seconds != debugger_checked_at_) {
       debugger_seen_ = debugger_attached();
-      debugger_checked_at_ = now;
+      debugger_checked_at_ = now_seconds;
+      debugger_checked_ = true;
     }
     if (debugger_seen_) {
       std::fwrite(line_, 1, used, stderr);
@@ -329,11 +333,16 @@ std::string this_module_path() {
   return name.size() <= 1024 ? name : "";
 }
 
-void start_plugin_log() {
-  std::string path = log_path_for_module(this_module_path());
-  g_log.init(path.c_str(), 65, 15, 0);
-  g_log.set_level(4);
+std::string start_plugin_log(const std::string& path, int32_t level) {
+  const std::string file = path.empty() ? log_path_for_module(this_module_path()) : path;
+  errno = 0;
+  const int opened = g_log.init(file.c_str(), 65, 15, 0);
+  const int open_errno = errno;
+  g_log.set_level(level);
   g_log.log(2, "Starting DSMCC plugin");
+  if (opened == 0 || opened == 4) return {};
+  if (file.size() > kMaxPath) return "the path is longer than " + std::to_string(kMaxPath) + " bytes";
+  return open_errno ? std::strerror(open_errno) : "it cannot be opened";
 }
 
 long tracer_pid_from_status(const char* status_text) {

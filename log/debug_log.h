@@ -56,6 +56,10 @@ class CDebugLog {
   using ClockFn = void (*)(time_t& seconds, uint16_t& millis);
   void set_clock(ClockFn clock);
 
+  // Whether a line of `level` would be written now; costs no lock (for a caller that can skip work
+  // whose only trace is lines of that level).
+  bool passes(int32_t level) const { return may_pass(level); }
+
   // Read access for the host and the tests.
   bool is_open() const;
   int32_t line_count() const;
@@ -87,13 +91,14 @@ class CDebugLog {
   char message_[1024] = {};
   char scratch_[1024] = {};
   ClockFn clock_ = nullptr;
-  // Whether a debugger was attached at the last look, and when (monotonic seconds) that look was taken.
+  // Whether a debugger was attached at the last look, and the second of the clock at that look.
   bool debugger_seen_ = false;
-  int64_t debugger_checked_at_ = -1;
+  bool debugger_checked_ = false;
+  time_t debugger_checked_at_ = 0;
   // The threshold while lines are accepted, else below every level.
   std::atomic<int64_t> pass_limit_{INT64_MIN};
   // The time prefixes of the last clock reading, kept until the reading changes: formatting them costs
-  // more than the rest of a line. A level prefix likewise.
+  // more than the rest of a line.
   time_t stamp_seconds_ = 0;
   uint16_t stamp_millis_ = 0;
   bool stamp_valid_ = false;
@@ -101,9 +106,11 @@ class CDebugLog {
   size_t time_of_day_size_ = 0;
   char elapsed_[64] = {};
   size_t elapsed_size_ = 0;
-  int32_t level_text_level_ = 0;
-  char level_text_[32] = {};
-  size_t level_text_size_ = 0;
+  // Time of day, elapsed time and level as they stand in a line, for prefix_level_.
+  char prefix_[160] = {};
+  size_t prefix_size_ = 0;
+  int32_t prefix_level_ = 0;
+  bool prefix_valid_ = false;
 };
 
 // The one log of the process.
@@ -114,8 +121,10 @@ extern CDebugLog g_log;
 std::string log_path_for_module(const std::string& module_path);
 
 // The plug-in's start-up: the log beside the module that holds this code, opened with options 0x41,
-// prefixes 0x0F and threshold 0, then level 4, then "Starting DSMCC plugin" at level 2.
-void start_plugin_log();
+// prefixes 0x0F and threshold 0, then level 4, then "Starting DSMCC plugin" at level 2. A `path` that
+// is not empty is opened instead of the one beside the module, and a `level` other than 4 replaces the
+// 4 before the first line. Returns "" when the file is open, else why it is not.
+std::string start_plugin_log(const std::string& path = {}, int32_t level = 4);
 
 // The full path of the loaded module (executable or shared object) that holds the log's code; "" when
 // the system cannot say.

@@ -1,5 +1,6 @@
 #include "plugin/dsmcc_plugin.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -61,6 +62,8 @@ HRESULT CDSMCCPlugin::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IHostPluginSink*>(this);
   else if (iid == IID_ICarouselReport)
     *out = static_cast<ICarouselReport*>(this);
+  else if (iid == IID_ILogSettings)
+    *out = static_cast<ILogSettings*>(this);
   else
     return E_NOINTERFACE;
   AddRef();
@@ -76,8 +79,27 @@ uint32_t CDSMCCPlugin::Release() {
 }
 
 HRESULT CDSMCCPlugin::StartPlugin(uint32_t, uint32_t, uint32_t) {
-  start_plugin_log();
+  log_error_ = start_plugin_log(log_path_, log_level_);
   return S_OK;
+}
+
+HRESULT CDSMCCPlugin::SetLogOptions(const char* path, int32_t level) {
+  if (level != kKeepLevel && (level < -1 || level > 4)) return E_INVALIDARG;
+  log_path_ = path ? path : "";
+  if (level != kKeepLevel) log_level_ = level;
+  return S_OK;
+}
+
+HRESULT CDSMCCPlugin::GetLogState(char* path, char* reason, uint32_t size) {
+  if (!path || !reason || size == 0) return E_POINTER;
+  auto copy = [size](char* to, const std::string& text) {
+    const size_t n = std::min<size_t>(text.size(), size - 1);
+    std::memcpy(to, text.data(), n);
+    to[n] = '\0';
+  };
+  copy(path, g_log.is_open() ? g_log.file_path() : (log_path_.empty() ? log_path_for_module(this_module_path()) : log_path_));
+  copy(reason, log_error_);
+  return log_error_.empty() ? S_OK : S_FALSE;
 }
 
 HRESULT CDSMCCPlugin::Reserved() { return S_OK; }

@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "plugin/carousel_report.h"
+#include "plugin/log_settings.h"
 #include "contract/host_contract.h"
 
 // The plug-in's own interface: no methods besides the basic three.
@@ -20,13 +22,14 @@ class IDSMCCPlugin : public IUnknown {};
 using AnalysisRunner = void (*)(OrvexFltMgr* filter_manager);
 void set_analysis_runner(AnalysisRunner runner);
 
-class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPluginSink, public ICarouselReport {
+class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPluginSink, public ICarouselReport,
+                     public ILogSettings {
  public:
   CDSMCCPlugin();
   CDSMCCPlugin(const CDSMCCPlugin&) = delete;
   CDSMCCPlugin& operator=(const CDSMCCPlugin&) = delete;
 
-  // IUnknown (one implementation for the four interfaces)
+  // IUnknown (one implementation for the five interfaces)
   HRESULT QueryInterface(REFIID iid, void** out) override;
   uint32_t AddRef() override;
   uint32_t Release() override;
@@ -47,6 +50,10 @@ class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPlugin
   // ICarouselReport
   HRESULT DescribeCapture(health::CaptureReport** report) override;
 
+  // ILogSettings
+  HRESULT SetLogOptions(const char* path, int32_t level) override;
+  HRESULT GetLogState(char* path, char* reason, uint32_t size) override;
+
   OrvexFltMgr* filter_manager() const { return filter_manager_; }
   InitDriver* driver() const { return driver_; }
 
@@ -56,6 +63,9 @@ class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPlugin
   std::atomic<uint32_t> refs_{1};
   OrvexFltMgr* filter_manager_ = nullptr;
   InitDriver* driver_ = nullptr;
+  std::string log_path_;
+  int32_t log_level_ = 4;
+  std::string log_error_;  // why StartPlugin could not open the log file
 };
 
 // Objects and locks alive in this module; it may be unloaded only when both are 0.

@@ -5,7 +5,6 @@
 
 #define DSMCC_EXPORT extern "C" __attribute__((visibility("default")))
 
-constexpr HRESULT S_FALSE = 1;
 
 // S_OK when no object and no lock of the module is alive, else S_FALSE.
 DSMCC_EXPORT HRESULT DllCanUnloadNow();

@@ -79,11 +79,32 @@ void SectionIntake::dispatch_section(uint32_t pid, std::span<const uint8_t> sect
       continue;
     }
     if (!pids->second.contains(pid)) continue;
+    const bool trace_off = !g_log.passes(4);
+    if (trace_off && is_quiet_repeat(program_number, pid, section)) continue;
+    const int32_t lines_before = trace_off ? g_log.line_count() : 0;
+    just_stored_ = nullptr;
     if (table_id == kUserNetworkTable)
       _OnUserNetworkMessage(pid, section, program_number);
     else
       _OnDownloadDataMessage(pid, section, program_number);
+    if (trace_off && just_stored_ && g_log.line_count() == lines_before)
+      quiet_copies_.emplace(repeat_key(program_number, pid, *just_stored_), QuietCopy{just_stored_, g_log.threshold()});
   }
+}
+
+SectionIntake::RepeatKey SectionIntake::repeat_key(int32_t program_number, uint32_t pid,
+                                                   std::span<const uint8_t> section) {
+  uint32_t last_word = 0;
+  if (section.size() >= 4)
+    for (size_t i = section.size() - 4; i < section.size(); ++i) last_word = (last_word << 8) | section[i];
+  return {program_number, pid, static_cast<uint32_t>(section.size()), last_word};
+}
+
+bool SectionIntake::is_quiet_repeat(int32_t program_number, uint32_t pid, std::span<const uint8_t> section) const {
+  const auto [first, last] = quiet_copies_.equal_range(repeat_key(program_number, pid, section));
+  for (auto it = first; it != last; ++it)
+    if (it->second.threshold >= g_log.threshold() && std::ranges::equal(*it->second.bytes, section)) return true;
+  return false;
 }
 
 void SectionIntake::_OnUserNetworkMessage(uint32_t pid, std::span<const uint8_t> bytes,
@@ -160,6 +181,7 @@ void SectionIntake::file_dsi(int32_t program_number, uint32_t pid, std::unique_p
   auto& dsis = pid_record(program_number, pid).dsi;
   if (dsis.contains(key)) return;  // the first copy stays; repeats are the carousel's normal cycle
   stored_bytes_ += section->section_bytes().size();
+  just_stored_ = &section->section_bytes();
   dsis.emplace(key, StoredMessage{section.release(), dsi.release()});
   counters_.dsi_count.fetch_add(1);
 }
@@ -177,6 +199,7 @@ void SectionIntake::file_dii(int32_t program_number, uint32_t pid, std::unique_p
     return;
   }
   stored_bytes_ += section->section_bytes().size();
+  just_stored_ = &section->section_bytes();
   by_extension.emplace(key, StoredMessage{section.release(), dii.release()});
   if (new_download) counters_.dii_count.fetch_add(1);
 }
@@ -213,6 +236,7 @@ void SectionIntake::file_ddb(int32_t program_number, uint32_t pid, std::unique_p
   const bool filed = !blocks.contains(number);
   if (!block_copy_wanted(block, *ddb, verified) && !filed) return;
   stored_bytes_ += section->section_bytes().size();
+  just_stored_ = &section->section_bytes();
   const StoredMessage stored{section.release(), ddb.release()};
   block.copies.push_back(BlockCopy{stored, stored.ddb()->moduleVersion, verified, filed, ++block_arrivals_});
   if (!filed) return;
@@ -224,6 +248,7 @@ void SectionIntake::clear_store() {
   std::lock_guard<std::mutex> lock(mutex_);
   // Each PidRecord frees its sections and messages; the programme index only held copies of them.
   store_.programs.clear();
+  quiet_copies_.clear();
   store_.notes = IntakeNotes{};
   stored_bytes_ = 0;
   block_arrivals_ = 0;
@@ -235,5 +260,6 @@ void SectionIntake::start_programs() {
   for (const auto& [program_number, pids] : store_.pid_map) {
     g_log.log(4, "Adding PRG (%d)", static_cast<int>(program_number));
     store_.programs[program_number] = ProgramRecord{};
+    std::erase_if(quiet_copies_, [&](const auto& entry) { return entry.first.program_number == program_number; });
   }
 }

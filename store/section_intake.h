@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <unordered_map>
+#include <vector>
 #include <span>
 
 #include "store/carousel_store.h"
@@ -73,8 +75,34 @@ class SectionIntake {
   void file_ddb(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
                 std::unique_ptr<DownloadDataBlock> ddb);
 
+  // A carousel repeats each section hundreds of times, and a section byte-identical to one already
+  // stored changes nothing in the store: its filing finds the copy there. What can still differ is the
+  // log, so a repeat is skipped only while the trace of level 4 is off, and only when the stored copy's
+  // own intake wrote no line at a threshold at least as high as the current one.
+  struct RepeatKey {
+    int32_t program_number;
+    uint32_t pid;
+    uint32_t size;
+    uint32_t last_word;  // the CRC_32 field of a section that carries one
+    bool operator==(const RepeatKey&) const = default;
+  };
+  struct RepeatKeyHash {
+    size_t operator()(const RepeatKey& k) const {
+      return (size_t{k.last_word} * 0x9E3779B97F4A7C15ull) ^ (size_t{k.pid} << 40) ^ (size_t{k.size} << 20) ^
+             static_cast<uint32_t>(k.program_number);
+    }
+  };
+  struct QuietCopy {
+    const std::vector<uint8_t>* bytes;  // the stored section's, owned by the store
+    int32_t threshold;                  // the log's threshold when it was filed without a line
+  };
+  static RepeatKey repeat_key(int32_t program_number, uint32_t pid, std::span<const uint8_t> section);
+  bool is_quiet_repeat(int32_t program_number, uint32_t pid, std::span<const uint8_t> section) const;
+
   CarouselStore& store_;
   CaptureCounters& counters_;
+  std::unordered_multimap<RepeatKey, QuietCopy, RepeatKeyHash> quiet_copies_;
+  const std::vector<uint8_t>* just_stored_ = nullptr;  // set by file_* when a call stores its section
   std::mutex mutex_;
   size_t stored_bytes_ = 0;
   uint64_t block_arrivals_ = 0;  // BlockCopy::arrival of the last copy kept

@@ -1,6 +1,10 @@
 #include "tables/sitables.h"
 
+#ifdef DSMCC_HAVE_ISAL
+#include <isa-l/crc.h>
+#else
 #include <boost/crc.hpp>
+#endif
 #include <cstdarg>
 #include <cstdio>
 
@@ -33,9 +37,16 @@ void check_body(const ByteReader& r, const DescriptorBase& d, const char* name) 
 }  // namespace
 
 uint32_t crc32_mpeg2(std::span<const uint8_t> bytes) {
+#ifdef DSMCC_HAVE_ISAL
+  // ISA-L's non-reflected CRC-32 inverts its seed on entry and its result on return; a seed of 0
+  // starts the register at all ones, as the sections' CRC does, and inverting the result again undoes
+  // the final XOR that the sections' CRC does not have.
+  return ~crc32_ieee(0, bytes.data(), bytes.size());
+#else
   boost::crc_optimal<32, 0x04C11DB7, 0xFFFFFFFF, 0, false, false> crc;
   crc.process_bytes(bytes.data(), bytes.size());
   return crc.checksum();
+#endif
 }
 
 // ---- PsiTableBase ----

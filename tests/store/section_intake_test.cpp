@@ -160,6 +160,34 @@ TEST_F(IntakeTest, SameDsiTwiceIsStoredOnceWithoutALine) {
   for (const auto& line : log.lines()) EXPECT_EQ(line.level, 4) << line.text;
 }
 
+// Repeats of a stored section may skip their decoding while the trace is off; every line that their
+// decoding writes at the threshold in force must still be written, once per repeat.
+TEST_F(IntakeTest, ARepeatWritesEveryLineOfItsDecodingAtTheThresholdInForce) {
+  capture({{1, kPid}});
+  auto dsi = gateway_dsi();
+  dsi.private_data.insert(dsi.private_data.end(), {0xAA, 0xBB});  // past the gateway info: a level-3 line
+  const auto section = ts::dsi_section(dsi);
+  LogCapture log;
+  auto mismatches = [&] { return log.count_containing("ServiceGatewayInfo length mismatch"); };
+  g_log.set_level(2);
+  deliver(kPid, section);
+  deliver(kPid, section);
+  EXPECT_EQ(mismatches(), 0u);
+  g_log.set_level(3);
+  deliver(kPid, section);
+  deliver(kPid, section);
+  EXPECT_EQ(mismatches(), 2u) << log.dump();
+  const auto clean = ts::dsi_section(gateway_dsi(0x20));
+  deliver(kPid, clean);
+  deliver(kPid, clean);
+  g_log.set_level(4);
+  deliver(kPid, clean);
+  EXPECT_EQ(log.count_containing("CDSMCCDlg::_OnUserNetworkMessage() pid=0x100"), 1u) << "the trace is back";
+  EXPECT_EQ(mismatches(), 2u);
+  EXPECT_EQ(counters.dsi_count.load(), 1);
+  EXPECT_EQ(pid_record(1, kPid)->dsi.size(), 1u);
+}
+
 TEST_F(IntakeTest, DsisOfOtherTableIdExtensionsAreEachCounted) {
   capture({{1, kPid}});
   ts::SectionSpec other;
