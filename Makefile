@@ -43,6 +43,7 @@ fuzz: build
 
 bench: build
 	@build/bin/bench_host
+	@build/bin/bench_analyzer
 
 install: build
 	@cmake --install build --prefix $(PREFIX)

@@ -252,6 +252,37 @@ TEST(AppLog, LogBesideTheProgramStartsWithTheStartUpLine) {
   EXPECT_TRUE(filter_line) << "the capture's trace is in the log";
 }
 
+// The log where --log puts it, at the threshold of --log-level; a log that cannot be opened is said
+// once and the capture goes on.
+TEST(AppLog, LogOptionsChooseTheFileAndTheThreshold) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  TempDir dir;
+  const std::string log_path = dir.path() + "/chosen.txt";
+  const RunResult full = run({kProgram, "capture", path, "--pair", "1:0x138e", "--page", "data", "--log", log_path});
+  ASSERT_EQ(full.exit_code, 0) << describe(full);
+  const auto trace = lines_of(testapp::slurp(log_path));
+  ASSERT_GT(trace.size(), 1000u) << "the level-4 trace by default";
+  EXPECT_NE(trace[0].find("<2> - Starting DSMCC plugin"), std::string::npos) << trace[0];
+
+  const RunResult quiet = run({kProgram, "capture", path, "--pair", "1:0x138e", "--page", "data", "--log", log_path,
+                               "--log-level", "1"});
+  ASSERT_EQ(quiet.exit_code, 0) << describe(quiet);
+  EXPECT_EQ(quiet.out, full.out) << "the pages do not depend on the log";
+  for (const auto& line : lines_of(testapp::slurp(log_path)))
+    EXPECT_TRUE(line.find("<0> - ") != std::string::npos || line.find("<1> - ") != std::string::npos) << line;
+
+  const RunResult lost = run({kProgram, "capture", path, "--pair", "1:0x138e", "--page", "data", "--log",
+                              dir.path() + "/no/such/folder/log.txt"});
+  ASSERT_EQ(lost.exit_code, 0) << describe(lost);
+  EXPECT_EQ(lost.out, full.out);
+  size_t said = 0;
+  for (size_t at = lost.err.find("cannot write the log"); at != std::string::npos;
+       at = lost.err.find("cannot write the log", at + 1))
+    ++said;
+  EXPECT_EQ(said, 1u) << lost.err;
+  EXPECT_NE(lost.err.find("no/such/folder/log.txt: No such file or directory"), std::string::npos) << lost.err;
+}
+
 TEST(AppPlugins, RegisterListUnregisterThroughTheModule) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());

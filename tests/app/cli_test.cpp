@@ -87,7 +87,8 @@ TEST(CliCommands, SourceAloneIsACaptureOfEverything) {
 TEST(CliCommands, CaptureTakesEveryOption) {
   const auto r = parse_command_line({"capture", "--pair", "1:0x138e", "in.ts", "--pair=0xd49:3001", "--page",
                                      "object", "--page", "section", "--page=object", "--json", "--duration",
-                                     "1.5", "--save", "out", "--force", "--tuner-type", "0x4", "--all"});
+                                     "1.5", "--save", "out", "--force", "--tuner-type", "0x4", "--all",
+                                     "--log", "/tmp/x.txt", "--log-level=-1"});
   ASSERT_TRUE(r.ok) << r.error;
   const app::Options& o = r.options;
   EXPECT_EQ(o.command, Command::capture);
@@ -107,11 +108,15 @@ TEST(CliCommands, CaptureTakesEveryOption) {
   ASSERT_TRUE(o.tuner_type.has_value());
   EXPECT_EQ(*o.tuner_type, 4);
   EXPECT_TRUE(o.all);
+  EXPECT_EQ(o.log.path, "/tmp/x.txt");
+  EXPECT_EQ(o.log.level, -1);
 }
 
 TEST(CliCommands, ScanAndStandardInput) {
-  const auto scan = parse_command_line({"scan", "mux.ts", "--tuner-type", "3"});
+  const auto scan = parse_command_line({"scan", "mux.ts", "--tuner-type", "3", "--log-level", "0"});
   ASSERT_TRUE(scan.ok) << scan.error;
+  EXPECT_EQ(scan.options.log.level, 0);
+  EXPECT_EQ(scan.options.log.path, "") << "beside the module";
   EXPECT_EQ(scan.options.command, Command::scan);
   EXPECT_FALSE(scan.options.all);
   const auto stdin_source = parse_command_line({"capture", "-", "--pair", "1:2"});
@@ -166,6 +171,12 @@ TEST(CliCommands, RefusedCommandLinesSayWhatIsWrong) {
       {{"capture", "a.ts", "--save", ""}, "--save needs a directory"},
       {{"capture", "a.ts", "--json=yes"}, "--json takes no value"},
       {{"capture", "a.ts", "--page", "object"}, "nothing to capture"},
+      {{"capture", "a.ts", "--all", "--log-level", "5"}, "bad --log-level '5'"},
+      {{"capture", "a.ts", "--all", "--log-level", "-2"}, "bad --log-level '-2'"},
+      {{"scan", "a.ts", "--log-level", "3x"}, "bad --log-level '3x'"},
+      {{"scan", "a.ts", "--log-level"}, "--log-level needs"},
+      {{"capture", "a.ts", "--all", "--log"}, "--log needs a file path"},
+      {{"capture", "a.ts", "--all", "--log="}, "--log needs a file path"},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -181,7 +192,8 @@ TEST(CliCommands, RefusedCommandLinesSayWhatIsWrong) {
 TEST(CliHelp, EveryOptionWithAnExample) {
   const std::string capture = app::help_text(Command::capture);
   for (const char* option : {"--pair PRG:PID", "--all", "--page", "section", "data", "object", "--json",
-                             "--duration SECONDS", "--save DIR", "--force", "--tuner-type N", "--help"}) {
+                             "--duration SECONDS", "--save DIR", "--force", "--tuner-type N", "--log PATH",
+                             "--log-level N", "--help"}) {
     EXPECT_NE(capture.find(option), std::string::npos) << option;
   }
   EXPECT_NE(capture.find("example"), std::string::npos);
