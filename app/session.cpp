@@ -89,9 +89,11 @@ class CaptureController {
       while (!input_ended_ && g_interrupts.load() == 0 && Clock::now() < deadline) {
         // Short steps, so that Ctrl-C, which only sets a flag, is seen promptly.
         cv_.wait_until(lock, std::min({deadline, Clock::now() + std::chrono::milliseconds(50), next_show}));
-        if (show_counters_ && Clock::now() >= next_show) {
-          show_counters(false);
-          next_show += std::chrono::milliseconds(200);
+        // The next show moves on whether or not counters are shown: a wake-up time left in the past
+        // would turn this wait into a busy loop for the rest of the capture.
+        if (Clock::now() >= next_show) {
+          if (show_counters_) show_counters(false);
+          next_show = std::max(next_show + std::chrono::milliseconds(200), Clock::now());
         }
       }
     }

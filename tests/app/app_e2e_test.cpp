@@ -181,6 +181,17 @@ TEST(AppLive, CtrlCEndsTheCaptureAndThePagesFollow) {
   EXPECT_EQ(r.out, testapp::slurp(kSourceDir + "/tests/app/expected/hbbtv-sevent.object.txt"));
 }
 
+// A capture that waits for datagrams waits in the kernel: one more idle second costs next to no CPU.
+TEST(AppLive, AnIdleUdpCaptureCostsNoCpu) {
+  const std::string source = "udp://127.0.0.1:" + std::to_string(31000 + ::getpid() % 20000);
+  const RunResult short_run = run({kProgram, "capture", source, "--pair", "1:0x138e", "--duration", "0.3"});
+  const RunResult long_run = run({kProgram, "capture", source, "--pair", "1:0x138e", "--duration", "1.3"});
+  ASSERT_EQ(short_run.exit_code, 0) << describe(short_run);
+  ASSERT_EQ(long_run.exit_code, 0) << describe(long_run);
+  EXPECT_LT(long_run.cpu_seconds - short_run.cpu_seconds, 0.1)
+      << "one idle second took " << long_run.cpu_seconds - short_run.cpu_seconds << " s of CPU";
+}
+
 // ---- errors and help
 
 TEST(AppErrors, EachErrorIsOneLineAndExitCodeTwo) {

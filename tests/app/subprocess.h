@@ -2,6 +2,7 @@
 // standard input from a pipe that stays open (a live source) until the child has ended.
 #pragma once
 
+#include <sys/resource.h>
 #include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -24,6 +25,7 @@ struct RunResult {
   std::string out;
   std::string err;
   std::chrono::milliseconds elapsed{0};
+  double cpu_seconds = 0;  // user and system time of the child
 };
 
 struct LiveInput {
@@ -93,7 +95,10 @@ inline RunResult run(const std::vector<std::string>& argv, const LiveInput* live
     });
   }
   int status = 0;
-  ::waitpid(child, &status, 0);
+  rusage usage{};
+  ::wait4(child, &status, 0, &usage);
+  result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   if (feeder.joinable()) feeder.join();
   if (live && !live->close_after_write) ::close(in_pipe[1]);
