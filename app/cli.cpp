@@ -49,8 +49,10 @@ const char kOverview[] =
     "  dsmcc check capture.ts --pair 1:0x138e\n"
     "  dsmcc diff yesterday.ts today.ts --pair 1:0x138e\n"
     "\n"
-    "exit status: 0 when the scan or capture ran, 2 for a usage or input error; check and diff say\n"
-    "in their help what else they answer.\n";
+    "exit status: 0 when the scan or capture ran; 1 when --save could not write what it should, or\n"
+    "register/unregister failed; 2 for a usage or input error (a missing file, not a transport\n"
+    "stream, a bad option, a module that cannot be loaded); check and diff say in their help what\n"
+    "else they answer (3: check found an error; 1: diff found a difference).\n";
 
 const char kScanHelp[] =
     "usage: dsmcc scan SOURCE [--tuner-type N]\n"
@@ -221,7 +223,10 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
                              : o.command == Command::diff  ? "diff"
                                                            : "capture";
   const bool reports = o.command == Command::check || o.command == Command::diff;
-  const std::string see = std::string(" (see dsmcc ") + command_name + " --help)";
+  // The options of `dsmcc SOURCE` are capture's, but the user typed no command: the overview is the
+  // help they know.
+  const std::string see = implicit_all ? std::string(" (see dsmcc --help)")
+                                       : std::string(" (see dsmcc ") + command_name + " --help)";
 
   std::vector<bool> page_wanted(3, false);
   bool any_page = false;

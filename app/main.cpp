@@ -32,6 +32,29 @@ int main(int argc, char** argv) {
     }
     return app::run_plugin_command(args[0], args.size() > 1 ? args[1] : std::string());
   }
+  if (!args.empty() && args[0] == "help") {
+    // `dsmcc help` and `dsmcc help COMMAND`, as users of other tools type them.
+    std::vector<std::string> asked(args.begin() + 1, args.end());
+    if (asked.size() > 1) {
+      std::fprintf(stderr, "dsmcc: help takes at most one command (see dsmcc --help)\n");
+      return 2;
+    }
+    if (!asked.empty() && (asked[0] == "register" || asked[0] == "unregister" || asked[0] == "plugins")) {
+      std::fputs(app::plugin_help_text().c_str(), stdout);
+      return 0;
+    }
+#ifdef DSMCC_HAS_GUI
+    if (!asked.empty() && asked[0] == "gui") return app::run_gui({"--help"});
+#endif
+    if (!asked.empty() && asked[0] != "scan" && asked[0] != "capture" && asked[0] != "check" && asked[0] != "diff") {
+      std::fprintf(stderr, "dsmcc: no command '%s' (see dsmcc --help)\n", asked[0].c_str());
+      return 2;
+    }
+    asked.push_back("--help");
+    const app::ParseResult help = app::parse_command_line(asked.size() == 1 ? std::vector<std::string>{"--help"} : asked);
+    std::fputs(app::help_text(help.options.help_for).c_str(), stdout);
+    return 0;
+  }
   const app::ParseResult parsed = app::parse_command_line(args);
   if (!parsed.ok) {
     std::fprintf(stderr, "dsmcc: %s\n", parsed.error.c_str());

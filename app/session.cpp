@@ -174,9 +174,17 @@ void type_pair(ui::Dialog& dialog, const std::string& program_text, const std::s
 
 // The PSI lists no DSM-CC stream: name the PIDs that carry DSM-CC sections and the --pair to use.
 // Returns those PIDs.
-std::vector<uint32_t> report_unlisted_carousels(const std::string& source, bool capturing) {
+std::vector<uint32_t> report_unlisted_carousels(const std::string& source, const host::Host& host, bool capturing) {
   std::fprintf(stderr, "dsmcc: the PSI of %s lists no DSM-CC stream\n", source.c_str());
-  const PidFinding finding = find_dsmcc_pids(source);
+  // A file is read once more, whole; a live source cannot be, and the host noted during the scan
+  // which PIDs carried DSM-CC sections (its capture gets the scan's bytes again).
+  PidFinding finding;
+  if (host.is_live()) {
+    finding.searched = true;
+    finding.pids = host.dsmcc_pids();
+  } else {
+    finding = find_dsmcc_pids(source);
+  }
   if (!finding.error.empty()) {
     std::fprintf(stderr, "dsmcc: cannot search %s for DSM-CC PIDs: %s\n", source.c_str(), finding.error.c_str());
     return {};
@@ -241,7 +249,7 @@ void on_analysis_window(ui::Dialog& dialog) {
 
   if (o.command == Command::scan) {
     for (const std::string& entry : mux) s.output += entry + "\n";
-    if (mux.empty()) report_unlisted_carousels(s.source, false);
+    if (mux.empty()) report_unlisted_carousels(s.source, *s.host, false);
     dialog.button(r::ID_OK)->click();
     return;
   }
@@ -253,7 +261,7 @@ void on_analysis_window(ui::Dialog& dialog) {
       list.set_sel(-1, true);
       dialog.button(r::ANALYSIS_MUX_ADD)->click();
     } else if (o.pairs.empty()) {
-      for (uint32_t pid : report_unlisted_carousels(s.source, true)) {
+      for (uint32_t pid : report_unlisted_carousels(s.source, *s.host, true)) {
         char pid_text[16];
         std::snprintf(pid_text, sizeof pid_text, "0x%04x", pid);
         type_pair(dialog, "1", pid_text);

@@ -208,4 +208,28 @@ void Demux::continue_section(uint16_t pid, Assembler& a, std::span<const uint8_t
   }
 }
 
+void Demux::note_dsmcc_start(uint16_t pid, std::span<const uint8_t, TS_PACKET_SIZE> packet) {
+  size_t at = 4;
+  const uint8_t control = (packet[3] >> 4) & 0x3;
+  if (!(control & 0x1)) return;  // no payload
+  if (control & 0x2) at += 1 + size_t{packet[4]};
+  if (at >= TS_PACKET_SIZE) return;
+  at += 1 + size_t{packet[at]};  // pointer_field
+  if (at + 3 > TS_PACKET_SIZE) return;
+  const uint8_t table_id = packet[at];
+  const size_t section_length = ((size_t{packet[at + 1]} & 0x0F) << 8) | packet[at + 2];
+  // A PES header (00 00 01) or stuffing never looks like this: the table, a long-form header and a
+  // length the syntax allows.
+  if ((table_id == 0x3B || table_id == 0x3C) && (packet[at + 1] & 0x80) && section_length >= 9 &&
+      section_length <= MAX_SECTION_SIZE - 3)
+    dsmcc_seen_[pid].store(true, std::memory_order_relaxed);
+}
+
+std::vector<uint32_t> Demux::dsmcc_pids() const {
+  std::vector<uint32_t> pids;
+  for (uint32_t pid = 0; pid < PID_COUNT; ++pid)
+    if (dsmcc_seen_[pid].load(std::memory_order_relaxed)) pids.push_back(pid);
+  return pids;
+}
+
 }  // namespace host

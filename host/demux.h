@@ -90,8 +90,14 @@ class Demux {
       if (epoch) drop_errored(pid, epoch);
       return;
     }
-    if (epoch) assemble(pid, epoch, packet);
+    if (epoch)
+      assemble(pid, epoch, packet);
+    else if ((flags_pid & 0x4000) && !dsmcc_seen_[pid].load(std::memory_order_relaxed))
+      note_dsmcc_start(pid, packet);
   }
+  // The PIDs, not asked for, on which a section of table 0x3B or 0x3C began (a packet with
+  // payload_unit_start whose pointer_field leads to one), ascending. Any thread may ask.
+  std::vector<uint32_t> dsmcc_pids() const;
 
   const DemuxCounters& counters() const noexcept { return counters_; }
   // Called on the feeding thread for every anomaly on a PID that was asked for.
@@ -115,10 +121,14 @@ class Demux {
   bool drop_partial(Assembler& a);
   void report(DemuxEvent::Kind kind, uint16_t pid, bool dropped, uint8_t expected = 0, uint8_t got = 0);
   void deliver(uint16_t pid, std::span<const uint8_t> section);
+  void note_dsmcc_start(uint16_t pid, std::span<const uint8_t, TS_PACKET_SIZE> packet);
 
   SectionSink& sink_;
   // 0: nobody asks for the PID; otherwise the serial number of the request that opened it.
   std::array<std::atomic<uint32_t>, PID_COUNT> epochs_{};
+  // Which PIDs carried the start of a DSM-CC section: looked at only on packets that start a unit,
+  // of PIDs nobody asks for, so a stream that has no PSI names its carousel without a pass of its own.
+  std::array<std::atomic<bool>, PID_COUNT> dsmcc_seen_{};
   std::array<std::unique_ptr<Assembler>, PID_COUNT> assemblers_;
   std::mutex subscription_mutex_;
   std::array<uint32_t, PID_COUNT> subscribers_{};

@@ -15,6 +15,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t PIPE_BLOCK_SIZE = 1 << 20;
 constexpr size_t PIPE_QUEUE_LIMIT = 16;          // blocks; the reader waits beyond this
+constexpr size_t KEPT_LIVE_BYTES_LIMIT = size_t{64} << 20;  // a live source's bytes before its capture
 constexpr size_t UDP_BLOCK_SIZE = 256 * 1024;    // datagrams gathered into one block
 constexpr size_t UDP_QUEUE_LIMIT = 64;           // blocks; datagrams are dropped beyond this
 constexpr size_t MAX_DATAGRAM_PAYLOAD = 65536;
@@ -84,6 +85,7 @@ HRESULT SectionFilterManager::AddSectionFilter(uint32_t pid, const uint8_t* matc
     filters_.emplace(new_handle, f);
     filters_by_pid_[f.pid].push_back(new_handle);
     demux_.subscribe(f.pid);
+    filters_installed_.fetch_add(1, std::memory_order_release);
   }
   bool start = false;
   {
@@ -109,6 +111,7 @@ HRESULT SectionFilterManager::RemoveSectionFilter(uint32_t handle) {
     list.erase(std::remove(list.begin(), list.end(), handle), list.end());
     if (list.empty()) filters_by_pid_.erase(pid);
     demux_.unsubscribe(pid);
+    filters_installed_.fetch_sub(1, std::memory_order_release);
     // From inside a callback the running one is the caller's own: waiting for it would never end.
     if (!on_delivery_thread()) callback_done_.wait(lock, [&] { return running_handle_ != handle; });
   }
@@ -360,6 +363,43 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
   uint64_t bytes = 0;
   auto on_packet = [this](std::span<const uint8_t, TS_PACKET_SIZE> packet) { demux_.feed(packet); };
   auto on_sync = [this](const SyncEvent& e) { report_sync(e); };
+  // A block through a framer: datagrams one by one, a pipe's bytes behind what the framer held back.
+  auto feed_block = [&](PacketFramer& f, std::vector<uint8_t>& held, const std::vector<uint8_t>& block,
+                        uint64_t* counted) {
+    if (live.datagrams()) {
+      ByteReader r(block);
+      while (!r.at_end()) {
+        const uint16_t length = r.be16();
+        const auto payload = r.bytes(length);
+        if (!r.ok()) break;
+        if (counted) *counted += length;
+        f.begin_unit();
+        f.frame(payload, true, on_packet, on_sync);
+      }
+    } else {
+      if (counted) *counted += block.size();
+      held.insert(held.end(), block.begin(), block.end());
+      const size_t used = f.frame(held, false, on_packet, on_sync);
+      held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(used));
+    }
+  };
+  // What came before the first section filter (the PSI scan's bytes) is kept and delivered again
+  // once a capture installs its filters: a live source cannot be read twice, and a carousel found
+  // during the scan is then captured from the scan's first packet on. Within a bound, so that a scan
+  // of a fast feed cannot take the memory.
+  std::deque<std::vector<uint8_t>> kept;
+  size_t kept_bytes = 0;
+  bool keeping = true;
+  auto replay_kept = [&] {
+    keeping = false;
+    PacketFramer replay_framer;
+    std::vector<uint8_t> replay_held;
+    // The bytes the replay's framer holds back at its end are the live framer's carry: they come
+    // with the next block, so they are left out here.
+    for (const auto& block : kept) feed_block(replay_framer, replay_held, block, nullptr);
+    kept.clear();
+    kept_bytes = 0;
+  };
   bool ended = false;
   for (;;) {
     std::vector<uint8_t> block;
@@ -371,27 +411,36 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
       queue_.pop_front();
     }
     queue_cv_.notify_all();
+    if (keeping && !kept.empty() && filters_installed_.load(std::memory_order_acquire) > 0) replay_kept();
     if (block.empty()) {
       framer.frame(carry, true, on_packet, on_sync);
       carry.clear();
+      if (keeping && !kept.empty()) {
+        // The input ended during the scan: the scan hears of it now, the capture once it has had the
+        // kept bytes (or when the host stops without one).
+        {
+          std::lock_guard lock(psi_mutex_);
+          input_ended_.store(true, std::memory_order_release);
+        }
+        psi_cv_.notify_all();
+        {
+          std::unique_lock lock(control_mutex_);
+          control_cv_.wait(lock, [&] { return stop_requested() || filters_installed_.load() > 0; });
+        }
+        if (!stop_requested()) replay_kept();
+      }
       ended = true;
       break;
     }
-    if (live.datagrams()) {
-      ByteReader r(block);
-      while (!r.at_end()) {
-        const uint16_t length = r.be16();
-        const auto payload = r.bytes(length);
-        if (!r.ok()) break;
-        bytes += length;
-        framer.begin_unit();
-        framer.frame(payload, true, on_packet, on_sync);
+    const bool before_capture = keeping && filters_installed_.load(std::memory_order_acquire) == 0;
+    feed_block(framer, carry, block, &bytes);
+    if (before_capture) {
+      kept_bytes += block.size();
+      kept.push_back(std::move(block));
+      while (kept_bytes > KEPT_LIVE_BYTES_LIMIT && !kept.empty()) {
+        kept_bytes -= kept.front().size();
+        kept.pop_front();
       }
-    } else {
-      bytes += block.size();
-      carry.insert(carry.end(), block.begin(), block.end());
-      const size_t used = framer.frame(carry, false, on_packet, on_sync);
-      carry.erase(carry.begin(), carry.begin() + static_cast<std::ptrdiff_t>(used));
     }
     publish(framer, bytes);
   }
@@ -621,5 +670,7 @@ HRESULT SectionFilterManager::psi_live(PsiCollector& collector, Clock::time_poin
   for (const uint16_t pid : pids) demux_.unsubscribe(pid);
   return S_OK;
 }
+
+std::vector<uint32_t> SectionFilterManager::dsmcc_pids() const { return demux_.dsmcc_pids(); }
 
 }  // namespace host

@@ -93,6 +93,8 @@ class SectionFilterManager final : public OrvexFltMgr,
   void stop();
   Statistics statistics() const;
   size_t filter_count() const;
+  // PIDs that carried DSM-CC sections while nobody asked for them (the demultiplexer's note).
+  std::vector<uint32_t> dsmcc_pids() const;
 
  private:
   struct Filter {
@@ -164,6 +166,7 @@ class SectionFilterManager final : public OrvexFltMgr,
   std::mutex queue_mutex_;
   std::condition_variable queue_cv_;
   std::deque<std::vector<uint8_t>> queue_;
+  std::atomic<size_t> filters_installed_{0};
 
   // PSI requests.
   std::mutex psi_mutex_;

@@ -42,5 +42,6 @@ bool Host::begin_capture() { return manager_->begin_capture(); }
 void Host::stop() { manager_->stop(); }
 
 Statistics Host::statistics() const { return manager_->statistics(); }
+std::vector<uint32_t> Host::dsmcc_pids() const { return manager_->dsmcc_pids(); }
 
 }  // namespace host

@@ -78,6 +78,9 @@ class Host {
   void stop();
 
   Statistics statistics() const;
+  // The PIDs on which DSM-CC sections (tables 0x3B/0x3C) began while no filter asked for them: after
+  // a PSI scan, the carousels of a stream whose PSI names none, found from the scan's own bytes.
+  std::vector<uint32_t> dsmcc_pids() const;
 
  private:
   std::shared_ptr<Source> source_;

@@ -2,12 +2,14 @@
 // messages, live input on standard input, and its log.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/app/subprocess.h"
@@ -181,6 +183,35 @@ TEST(AppLive, CtrlCEndsTheCaptureAndThePagesFollow) {
   EXPECT_EQ(r.out, testapp::slurp(kSourceDir + "/tests/app/expected/hbbtv-sevent.object.txt"));
 }
 
+// A live source is read once: the default mode finds a PSI-less carousel from the bytes its PSI scan
+// read, and its capture gets those bytes again, whether the pipe is standard input or a named pipe.
+TEST(AppLive, DefaultModeFindsAndRebuildsAPsiLessCarouselFromOnePass) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  const std::string expected = testapp::slurp(kSourceDir + "/tests/app/expected/hbbtv-sevent.object.txt");
+  testapp::LiveInput live;
+  live.bytes = testsupport::read_file(path);
+  live.close_after_write = true;
+  const RunResult piped = run({kProgram, "-", "--page", "object"}, &live);
+  ASSERT_EQ(piped.exit_code, 0) << describe(piped);
+  EXPECT_EQ(piped.out, expected);
+  EXPECT_NE(piped.err.find("capturing PID 0x138e under programme 1"), std::string::npos) << piped.err;
+
+  TempDir dir;
+  const std::string fifo = dir.path() + "/live.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    const std::vector<uint8_t> bytes = testsupport::read_file(path);
+    if (FILE* f = std::fopen(fifo.c_str(), "wb")) {
+      std::fwrite(bytes.data(), 1, bytes.size(), f);
+      std::fclose(f);
+    }
+  });
+  const RunResult named = run({kProgram, fifo, "--page", "object"});
+  writer.join();
+  ASSERT_EQ(named.exit_code, 0) << describe(named);
+  EXPECT_EQ(named.out, expected);
+}
+
 // A capture that waits for datagrams waits in the kernel: one more idle second costs next to no CPU.
 TEST(AppLive, AnIdleUdpCaptureCostsNoCpu) {
   const std::string source = "udp://127.0.0.1:" + std::to_string(31000 + ::getpid() % 20000);
@@ -214,6 +245,8 @@ TEST(AppErrors, EachErrorIsOneLineAndExitCodeTwo) {
       {"unknown option", {"capture", text_file, "--frobnicate"}, "unknown option '--frobnicate'"},
       {"bad pair", {"capture", text_file, "--pair", "nonsense"}, "bad --pair 'nonsense'"},
       {"no source", {"scan"}, "no SOURCE"},
+      {"unknown option, no command", {"--bogus", text_file}, "unknown option '--bogus' (see dsmcc --help)"},
+      {"help of no command", {"help", "bogus"}, "no command 'bogus'"},
   };
   if (!sevent.empty()) cases.push_back({"refused tuner", {"capture", sevent, "--pair", "1:0x138e", "--tuner-type", "4"}, "ATSC"});
   for (const Case& c : cases) {
@@ -230,7 +263,8 @@ TEST(AppErrors, EachErrorIsOneLineAndExitCodeTwo) {
 
 TEST(AppErrors, HelpOnEveryCommand) {
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--help"}, {"scan", "--help"}, {"capture", "--help"}, {"capture", "x.ts", "-h"}}) {
+       {std::vector<std::string>{"--help"}, {"scan", "--help"}, {"capture", "--help"}, {"capture", "x.ts", "-h"},
+        {"help"}, {"help", "capture"}, {"help", "check"}}) {
     SCOPED_TRACE(args.front());
     const RunResult r = dsmcc(args);
     EXPECT_EQ(r.exit_code, 0) << describe(r);
