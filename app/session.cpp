@@ -355,10 +355,17 @@ int run_session(const Options& options) {
   for (size_t i = 0; i < sources.size(); ++i) {
     const bool last = i + 1 == sources.size();
     host::Host host;
-    if (std::string open_error = host.open(sources[i]); !open_error.empty()) {
+    // --duration bounds the whole run, the wait for a pipe's first bytes included.
+    std::optional<std::chrono::milliseconds> wait_limit;
+    if (options.duration_seconds)
+      wait_limit = std::chrono::milliseconds(static_cast<int64_t>(*options.duration_seconds * 1000));
+    if (std::string open_error = host.open(sources[i], wait_limit); !open_error.empty()) {
       std::fprintf(stderr, "dsmcc: %s\n", open_error.c_str());
       return 2;
     }
+    if (host.source()->silent())
+      std::fprintf(stderr, "dsmcc: nothing arrived on %s within --duration %g s\n", sources[i].c_str(),
+                   *options.duration_seconds);
     if (options.tuner_type) host.set_tuner_type(*options.tuner_type);
     host.set_diagnostic_handler([](const std::string& message) {
       std::fprintf(stderr, "dsmcc: %s\n", message.c_str());

@@ -60,6 +60,7 @@ class PipeSource final : public LiveSource {
   PipeSource(std::string name, std::string who, int fd, std::vector<uint8_t> head)
       : LiveSource(std::move(name), fd), who_(std::move(who)), head_(std::move(head)) {}
   SourceKind kind() const noexcept override { return SourceKind::pipe; }
+  bool silent() const noexcept override { return silent_; }
 
   ReadResult read(std::span<uint8_t> into, bool wait) override {
     if (head_used_ < head_.size()) {
@@ -86,15 +87,38 @@ class PipeSource final : public LiveSource {
     }
   }
 
-  // Reads the first bytes and checks that they hold packets. Blocks until enough has arrived.
-  static std::unique_ptr<Source> open(const std::string& name, const std::string& who, int fd, std::string& error) {
+  // Reads the first bytes and checks that they hold packets. Waits until enough has arrived, or for
+  // at most `wait_limit`: a pipe whose writer stays silent that long is taken as one that ended
+  // empty, so that a bounded capture ends on time with nothing.
+  static std::unique_ptr<Source> open(const std::string& name, const std::string& who, int fd,
+                                      std::optional<std::chrono::milliseconds> wait_limit, std::string& error) {
     std::vector<uint8_t> head;
     head.reserve(PROBE_LIMIT);
     uint8_t block[65536];
+    const auto until = std::chrono::steady_clock::now() + wait_limit.value_or(std::chrono::milliseconds(0));
     for (;;) {
+      int timeout_ms = -1;
+      if (wait_limit) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        timeout_ms = static_cast<int>(std::max<int64_t>(0, left.count()));
+      }
+      pollfd readable{fd, POLLIN, 0};
+      const int ready = ::poll(&readable, 1, timeout_ms);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) {
+        if (head.empty() || PacketFramer::probe(head, true).found) {
+          auto source = std::unique_ptr<PipeSource>(new PipeSource(name, who, fd, std::move(head)));
+          source->ended_ = source->head_.empty();
+          source->silent_ = source->head_.empty();
+          return source;
+        }
+        error = not_a_stream_message(who, head.size());
+        if (fd > STDERR_FILENO) ::close(fd);
+        return nullptr;
+      }
       const ssize_t got = ::read(fd, block, sizeof block);
       if (got < 0) {
-        if (errno == EINTR) continue;
+        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
         error = format("cannot read %s: %s", who.c_str(), std::strerror(errno));
         if (fd > STDERR_FILENO) ::close(fd);
         return nullptr;
@@ -122,6 +146,7 @@ class PipeSource final : public LiveSource {
   std::vector<uint8_t> head_;
   size_t head_used_ = 0;
   bool ended_ = false;
+  bool silent_ = false;
 };
 
 class UdpSource final : public LiveSource {
@@ -351,7 +376,8 @@ std::span<const uint8_t> datagram_payload(std::span<const uint8_t> datagram, boo
   return payload;
 }
 
-std::unique_ptr<Source> open_source(const std::string& location, std::string& error) {
+std::unique_ptr<Source> open_source(const std::string& location, std::string& error,
+                                    std::optional<std::chrono::milliseconds> wait_limit) {
   error.clear();
   if (location.empty()) {
     error = "no source given: expected a transport-stream file, - for standard input, or udp://[group@]host:port";
@@ -375,10 +401,12 @@ std::unique_ptr<Source> open_source(const std::string& location, std::string& er
       return check_file(std::unique_ptr<FileSource>(new FileSource("-", fd, static_cast<uint64_t>(st.st_size))),
                         "standard input", error);
     }
-    return PipeSource::open("-", "standard input", STDIN_FILENO, error);
+    return PipeSource::open("-", "standard input", STDIN_FILENO, wait_limit, error);
   }
 
-  const int fd = ::open(location.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a named pipe without a writer cannot hold the program in open(); a regular
+  // file ignores the flag.
+  const int fd = ::open(location.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = format("cannot open %s: %s", location.c_str(), std::strerror(errno));
     return nullptr;
@@ -396,7 +424,7 @@ std::unique_ptr<Source> open_source(const std::string& location, std::string& er
   }
   if (!S_ISREG(st.st_mode)) {
     // A named pipe or a device: live, like standard input.
-    return PipeSource::open(location, location, fd, error);
+    return PipeSource::open(location, location, fd, wait_limit, error);
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return check_file(std::unique_ptr<FileSource>(new FileSource(location, fd, static_cast<uint64_t>(st.st_size))), location,

@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <memory>
 #include <span>
 #include <string>
@@ -21,6 +23,8 @@ class Source {
   virtual ~Source() = default;
   virtual SourceKind kind() const noexcept = 0;
   bool live() const noexcept { return kind() != SourceKind::file; }
+  // A pipe that sent nothing within the wait its opening allowed.
+  virtual bool silent() const noexcept { return false; }
   // The name the user gave ("-" for standard input), for messages.
   const std::string& name() const noexcept { return name_; }
 
@@ -41,7 +45,8 @@ class FileSource final : public Source {
   long read_at(uint64_t offset, std::span<uint8_t> into, std::string& error) const;
 
  private:
-  friend std::unique_ptr<Source> open_source(const std::string&, std::string&);
+  friend std::unique_ptr<Source> open_source(const std::string&, std::string&,
+                                             std::optional<std::chrono::milliseconds>);
   FileSource(std::string name, int fd, uint64_t size) : Source(std::move(name)), fd_(fd), size_(size) {}
   int fd_;
   uint64_t size_;
@@ -75,7 +80,10 @@ class LiveSource : public Source {
 
 // Opens a source: a file path, "-" for standard input, or "udp://[group@]host:port". On failure
 // returns null and sets `error` to a one-line message for the user.
-std::unique_ptr<Source> open_source(const std::string& location, std::string& error);
+// A pipe (standard input, a named pipe) is checked from its first bytes; `wait_limit` bounds the wait
+// for them (a silent pipe then opens as one that ended with nothing).
+std::unique_ptr<Source> open_source(const std::string& location, std::string& error,
+                                    std::optional<std::chrono::milliseconds> wait_limit = std::nullopt);
 
 // A parsed "udp://[group@]host:port". Addresses are IPv4 in host byte order.
 //   udp://:1234 or udp://0.0.0.0:1234   listen on every interface

@@ -212,6 +212,24 @@ TEST(AppLive, DefaultModeFindsAndRebuildsAPsiLessCarouselFromOnePass) {
   EXPECT_EQ(named.out, expected);
 }
 
+// --duration bounds a pipe whose writer is silent and a named pipe that nobody opens for writing.
+TEST(AppLive, DurationBoundsASilentPipeAndAFifoWithoutWriter) {
+  testapp::LiveInput silent;
+  silent.delay = std::chrono::milliseconds(2500);
+  const RunResult piped = run({kProgram, "capture", "-", "--pair", "1:0x138e", "--page", "data", "--duration", "1"}, &silent);
+  EXPECT_EQ(piped.exit_code, 0) << describe(piped);
+  EXPECT_LT(piped.elapsed, std::chrono::milliseconds(2200));
+  EXPECT_NE(piped.err.find("nothing arrived on - within --duration 1 s"), std::string::npos) << piped.err;
+  EXPECT_NE(piped.out.find("Program Number 0x0001 (1)"), std::string::npos) << "the pages of what arrived";
+
+  TempDir dir;
+  const std::string fifo = dir.path() + "/nobody.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const RunResult named = run({kProgram, "capture", fifo, "--pair", "1:0x138e", "--duration", "1"});
+  EXPECT_EQ(named.exit_code, 0) << describe(named);
+  EXPECT_LT(named.elapsed, std::chrono::milliseconds(3000));
+}
+
 // A capture that waits for datagrams waits in the kernel: one more idle second costs next to no CPU.
 TEST(AppLive, AnIdleUdpCaptureCostsNoCpu) {
   const std::string source = "udp://127.0.0.1:" + std::to_string(31000 + ::getpid() % 20000);
