@@ -42,6 +42,14 @@ TEST(RenderText, ControlBytesAreEscapedSoANodeNeverSpansLines) {
   ui::TreeView& tree = *window.tree(TREE);
   tree.insert(nullptr, std::string("a\nb\tc\x7f\0d \xc3\xa9\xff", 12));
   EXPECT_EQ(render_text(tree), "a\\x0ab\\x09c\\x7f\\x00d \xc3\xa9\xff\n");
+  tree.delete_all();
+  ui::TreeNode* dir = tree.insert(nullptr, "dir");
+  tree.insert(dir, "  two leading spaces.js - size=3");
+  tree.insert(nullptr, "trailing  ");
+  tree.insert(nullptr, "   ");
+  EXPECT_EQ(render_text(tree),
+            "dir\n  \\x20\\x20two leading spaces.js - size=3\ntrailing  \n\\x20\\x20\\x20\n")
+      << "the indentation alone says the depth";
 }
 
 TEST(RenderJson, NodesCarryTextImagesExpandedAndChildren) {

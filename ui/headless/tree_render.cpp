@@ -16,12 +16,18 @@ void append_hex_escape(std::string& out, const char* prefix, unsigned char byte)
 
 void append_text_line(std::string& out, const TreeNode& node, size_t level) {
   out.append(level * 2, ' ');
-  for (char c : node.text()) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F)
+  // The indentation says the depth: spaces at the start of a text would move it, so they are escaped
+  // like unprintable bytes. Spaces at the end stay: many field texts of the pages end in one, and
+  // they move nothing.
+  const std::string& text = node.text();
+  const size_t first = text.find_first_not_of(' ');
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const bool edge_space = byte == ' ' && (first == std::string::npos || i < first);
+    if (byte < 0x20 || byte == 0x7F || edge_space)
       append_hex_escape(out, "\\x", byte);
     else
-      out += c;
+      out += text[i];
   }
   out += '\n';
 }

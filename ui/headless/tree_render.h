@@ -10,7 +10,8 @@ namespace ui::headless {
 
 // One node per line, "\n" after each, two spaces of indentation per level, top-level nodes at column 0,
 // children in order. Every node is written, expanded or not. Control bytes (0x00-0x1F, 0x7F) of a text
-// are written as "\xHH" so that a node never spans two lines; every other byte is kept as it is.
+// are written as "\xHH" so that a node never spans two lines, and so are the spaces at the start of a
+// text, so that the indentation always says the depth; every other byte is kept as it is.
 std::string render_text(const TreeView& tree);
 std::string render_text(const TreeNode& node, int level = 0);
 
