@@ -38,15 +38,16 @@ std::string pair_text(uint32_t program_number, uint32_t pid) {
   return text;
 }
 
-uint32_t auto_base_value(const std::string& text) {
-  return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 0));
+uint64_t auto_base_value(const std::string& text) {
+  return std::strtoull(text.c_str(), nullptr, 0);
 }
 
 bool parse_pair_text(std::string_view text, uint32_t& program_number, uint32_t& pid) {
   boost::match_results<std::string_view::const_iterator> groups;
   if (!boost::regex_match(text.begin(), text.end(), groups, pair_pattern())) return false;
-  program_number = auto_base_value(groups[1].str());
-  pid = auto_base_value(groups[2].str());
+  // Four hexadecimal digits each: the values fit.
+  program_number = static_cast<uint32_t>(auto_base_value(groups[1].str()));
+  pid = static_cast<uint32_t>(auto_base_value(groups[2].str()));
   return true;
 }
 
@@ -154,9 +155,19 @@ bool CDSMCCDlg::add_pair(uint32_t program_number, uint32_t pid) {
 }
 
 void CDSMCCDlg::add_from_edits() {
-  const uint32_t pid = auto_base_value(m_pid_edit ? m_pid_edit->text() : std::string());
-  const uint32_t program_number = auto_base_value(m_prg_edit ? m_prg_edit->text() : std::string());
-  add_pair(program_number, pid);
+  const std::string pid_text = m_pid_edit ? m_pid_edit->text() : std::string();
+  const std::string program_text = m_prg_edit ? m_prg_edit->text() : std::string();
+  const uint64_t pid = auto_base_value(pid_text);
+  const uint64_t program_number = auto_base_value(program_text);
+  // A PID has 13 bits and a programme number 16: a larger value names nothing in a stream, and cut
+  // down it would name another PID.
+  if (pid > 0x1FFF || program_number > 0xFFFF) {
+    const std::string why = pid > 0x1FFF ? "PID " + pid_text + " is above 0x1fff" : "Prg No " + program_text + " is above 0xffff";
+    g_log.log(2, "pair not added: %s", why.c_str());
+    ui::message_box(this, (why + ": the pair is not added").c_str(), "DSMCC", ui::BOX_OK | ui::BOX_ICON_WARNING);
+    return;
+  }
+  add_pair(static_cast<uint32_t>(program_number), static_cast<uint32_t>(pid));
 }
 
 void CDSMCCDlg::add_selected_mux_entries() {

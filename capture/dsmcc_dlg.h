@@ -28,8 +28,9 @@ std::string pair_text(uint32_t program_number, uint32_t pid);
 // whole text does not match.
 bool parse_pair_text(std::string_view text, uint32_t& program_number, uint32_t& pid);
 // A number typed into an edit field: a "0x" prefix means hexadecimal, a leading "0" octal, else decimal;
-// conversion stops at the first character that does not fit, and a text with no digits gives 0.
-uint32_t auto_base_value(const std::string& text);
+// conversion stops at the first character that does not fit, and a text with no digits gives 0. A
+// number past 64 bits gives UINT64_MAX: nothing typed wraps round to a small number.
+uint64_t auto_base_value(const std::string& text);
 
 class CDSMCCDlg : public ui::Dialog, public SectionIntake {
  public:

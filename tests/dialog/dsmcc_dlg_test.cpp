@@ -11,6 +11,7 @@
 #include "tests/psiscan/fake_host.h"
 #include "tests/support/dsmcc_builder.h"
 #include "tests/support/psi_builder.h"
+#include "ui/headless/headless_backend.h"
 
 namespace {
 
@@ -64,12 +65,12 @@ TEST(PairText, ReadsBackOnlyWholeTextsOfThePattern) {
 TEST(PairText, EditNumbersTakeTheirBaseFromTheirPrefix) {
   struct Case {
     const char* text;
-    uint32_t value;
+    uint64_t value;
   };
   const Case cases[] = {
       {"12", 12},   {"0x100", 0x100}, {"0X1f", 0x1f}, {"010", 8},  {"0", 0},       {"", 0},
       {"abc", 0},   {"12abc", 12},    {"0x", 0},      {"09", 0},   {"0x1fz", 0x1f}, {" 7", 7},
-      {"4096", 4096},
+      {"4096", 4096}, {"0x1000000138e", 0x1000000138eull}, {"0x1000000000000000000", UINT64_MAX},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -148,12 +149,22 @@ TEST_F(DsmccDlgTest, CaptureEntriesStandInTheOrderOfAdding) {
   EXPECT_EQ(dlg.store().pid_map.at(5), (std::set<uint32_t>{0x100, 0x300}));
 }
 
-TEST_F(DsmccDlgTest, NumbersAboveTheListFormAreRefused) {
+// A value too large for its field is refused with a message, never cut down to another PID.
+TEST_F(DsmccDlgTest, NumbersAboveTheirFieldsAreRefusedAndNothingWraps) {
+  ui::headless::instance().clear_message_boxes();
   CDSMCCDlg dlg(host_object());
-  run(dlg, [](CDSMCCDlg& d) { type_pair(d, "0x10000", "0x100"); });
-  EXPECT_EQ(dlg.list_box(r::ANALYSIS_CAPTURE_LIST)->count(), 0);
-  EXPECT_TRUE(dlg.store().capture_pairs.empty());
-  EXPECT_TRUE(dlg.store().pid_map.empty());
+  run(dlg, [](CDSMCCDlg& d) {
+    type_pair(d, "0x10000", "0x100");
+    type_pair(d, "1", "0x1000000138e");
+    type_pair(d, "1", "0x2000");
+    type_pair(d, "1", "0x1fff");
+  });
+  EXPECT_EQ(dlg.list_box(r::ANALYSIS_CAPTURE_LIST)->count(), 1);
+  ASSERT_EQ(dlg.store().capture_pairs.size(), 1u);
+  EXPECT_EQ(*dlg.store().capture_pairs.begin(), (ProgramPid{1, 0x1fff}));
+  const auto boxes = ui::headless::instance().shown_message_boxes();
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[1].text, "PID 0x1000000138e is above 0x1fff: the pair is not added");
 }
 
 TEST_F(DsmccDlgTest, RemoveTakesTheSelectedEntriesFromTheHighestDown) {
