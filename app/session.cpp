@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -215,29 +216,23 @@ std::vector<uint32_t> report_unlisted_carousels(const std::string& source, const
   return finding.pids;
 }
 
-// --save DIR: "Save..." on the data carousel page, then on the object carousel page, answering the
-// folder chooser with DIR and the question whether to replace existing files with --force.
-int save_pages(ui::Dialog& dialog, const std::string& dir, bool force) {
-  ui::headless::HeadlessBackend& backend = ui::headless::instance();
-  backend.set_folder_answer(dir);
-  backend.set_question_answer(force ? ui::RESULT_YES : ui::RESULT_NO);
-  backend.clear_message_boxes();
-  const ui::TabControl* tabs = dialog.tabs(r::ANALYSIS_TABS);
-  int status = 0;
-  for (Page page : {Page::data, Page::object}) {
-    ui::Dialog* window = tabs ? tabs->page(static_cast<int>(page)) : nullptr;
-    ui::Button* save = window ? window->button(r::PAGE_SAVE) : nullptr;
-    if (!save) {
-      std::fprintf(stderr, "dsmcc: the %s page has no Save button\n", page_title(page));
-      status = 1;
-      continue;
-    }
-    save->click();
+// --save DIR: everything the capture rebuilt, both kinds, in one save with one summary on stderr.
+int save_capture(IHostPlugin* plugin, const std::string& dir, bool force) {
+  void* out = nullptr;
+  if (!plugin || FAILED(plugin->QueryInterface(IID_ICarouselReport, &out)) || !out) {
+    std::fprintf(stderr, "dsmcc: the plug-in cannot save its capture\n");
+    return 1;
   }
-  for (const auto& box : backend.shown_message_boxes())
-    if ((box.type & 0xF0) == ui::BOX_ICON_ERROR) status = 1;
-  backend.set_folder_answer("");
-  return status;
+  auto* reporter = static_cast<ICarouselReport*>(out);
+  std::string summary;
+  const HRESULT hr = reporter->SaveCapture(dir.c_str(), force, &summary);
+  reporter->Release();
+  if (FAILED(hr)) {
+    std::fprintf(stderr, "dsmcc: the capture could not be saved\n");
+    return 1;
+  }
+  std::fprintf(stderr, "Save: %s\n", summary.c_str());
+  return hr == S_OK ? 0 : 1;
 }
 
 void on_analysis_window(ui::Dialog& dialog) {
@@ -282,7 +277,7 @@ void on_analysis_window(ui::Dialog& dialog) {
   if (pages.empty()) pages = {Page::section, Page::data, Page::object};
   s.output = render_pages(dialog, pages, o.json);
 
-  if (o.save_dir) s.status = save_pages(dialog, *o.save_dir, o.force);
+  if (o.save_dir) s.status = save_capture(s.plugin, *o.save_dir, o.force);
   dialog.button(r::ID_OK)->click();
   s.dialog = nullptr;
 }
@@ -343,6 +338,16 @@ int run_session(const Options& options) {
   if (!loaded) {
     std::fprintf(stderr, "dsmcc: %s\n", error.c_str());
     return 2;
+  }
+  // A folder that cannot be made is known before anything is read: the capture would be for nothing.
+  if (options.save_dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(*options.save_dir, ec);
+    if (ec || !std::filesystem::is_directory(*options.save_dir, ec)) {
+      std::fprintf(stderr, "dsmcc: cannot save into %s: %s\n", options.save_dir->c_str(),
+                   ec ? ec.message().c_str() : "it is not a folder");
+      return 1;
+    }
   }
   IHostPlugin* plugin = loaded->plugin();
   start_analyzer_plugin(plugin, options.log);

@@ -45,6 +45,17 @@ std::string save_from_page(CDSMCCDlg& dialog, SaveKind kind) {
   return options.dir;
 }
 
+std::string save_whole_capture(CDSMCCDlg& dialog, const std::string& dir, bool force, bool& ok) {
+  SaveOptions options;
+  options.dir = dir;
+  options.force = force;
+  const SaveReport report = save_carousels(dialog.store(), options);
+  const std::string summary = format_save_summary(report);
+  g_log.log(report.ok() ? 4 : 1, "save to %s: %s", options.dir.c_str(), summary.c_str());
+  ok = report.ok();
+  return summary;
+}
+
 void wire_save_buttons(CDSMCCDlg& dialog) {
   if (CObjectCarouselDlg* page = dialog.object_page())
     page->set_save_action([&dialog] { save_from_page(dialog, SaveKind::object_carousels); });

@@ -19,3 +19,7 @@ void wire_save_buttons(CDSMCCDlg& dialog);
 // One press of "Save..." on the page of that kind. Returns the folder written to, or "" when the user
 // cancelled the folder chooser.
 std::string save_from_page(CDSMCCDlg& dialog, SaveKind kind);
+
+// Everything the last capture rebuilt, both kinds, below `dir` without a question (the command line's
+// --save): one log line and one summary for the whole save. `ok` says whether it was written whole.
+std::string save_whole_capture(CDSMCCDlg& dialog, const std::string& dir, bool force, bool& ok);

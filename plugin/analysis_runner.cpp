@@ -1,6 +1,7 @@
 // The module's analysis command: a new analysis window each time, run modally on the calling thread.
 // Nothing of a previous window survives it.
 #include "capture/dsmcc_dlg.h"
+#include "capture/page_save.h"
 #include "health/carousel_check.h"
 #include "plugin/dsmcc_plugin.h"
 
@@ -23,8 +24,15 @@ health::CaptureReport* describe_running_capture() {
   return new health::CaptureReport(health::describe_capture(g_running->store()));
 }
 
+bool save_running_capture(const std::string& dir, bool force, std::string& summary, bool& ok) {
+  if (!g_running) return false;
+  summary = save_whole_capture(*g_running, dir, force, ok);
+  return true;
+}
+
 // Installed when the module is loaded, so that the plug-in object itself needs no window code.
 [[maybe_unused]] const bool g_installed =
-    (set_analysis_runner(&run_analysis_dialog), set_capture_describer(&describe_running_capture), true);
+    (set_analysis_runner(&run_analysis_dialog), set_capture_describer(&describe_running_capture),
+     set_capture_saver(&save_running_capture), true);
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include "health/capture_report.h"
 #include "contract/host_contract.h"
 
+#include <string>
+
 inline constexpr IID IID_ICarouselReport = {0x3c5e9a13, 0x7b2d, 0x4f61, {0xa8, 0x44, 0x1d, 0x90, 0x6e, 0x52, 0xb3, 0x01}};
 
 class ICarouselReport : public IUnknown {
@@ -16,9 +18,16 @@ class ICarouselReport : public IUnknown {
   // The report of the last capture of the running analysis window. The caller owns it and frees it
   // with delete (as a HostMenu). E_FAIL when no analysis window runs.
   virtual HRESULT DescribeCapture(health::CaptureReport** report) = 0;
+  // Saves everything the running window's last capture rebuilt below `dir` (replacing what exists
+  // when `force`), with one summary of the whole save in `summary`. S_OK when it was written whole,
+  // S_FALSE when it stopped (the summary says why), E_FAIL when no analysis window runs.
+  virtual HRESULT SaveCapture(const char* dir, bool force, std::string* summary) = 0;
 };
 
 // Builds the report of the running analysis window, or returns null when none runs. The module
 // installs it with its analysis runner; without one DescribeCapture fails.
 using CaptureDescriber = health::CaptureReport* (*)();
 void set_capture_describer(CaptureDescriber describer);
+// Saves the running window's capture; false when none runs. Installed like the describer.
+using CaptureSaver = bool (*)(const std::string& dir, bool force, std::string& summary, bool& ok);
+void set_capture_saver(CaptureSaver saver);

@@ -20,11 +20,13 @@ void show_string(int id) { ui::message_box(nullptr, string_resource(id), "DSMCC"
 
 AnalysisRunner g_runner = nullptr;
 CaptureDescriber g_describer = nullptr;
+CaptureSaver g_saver = nullptr;
 
 }  // namespace
 
 void set_analysis_runner(AnalysisRunner runner) { g_runner = runner; }
 void set_capture_describer(CaptureDescriber describer) { g_describer = describer; }
+void set_capture_saver(CaptureSaver saver) { g_saver = saver; }
 
 namespace module_state {
 namespace {
@@ -189,4 +191,15 @@ HRESULT CDSMCCPlugin::DescribeCapture(health::CaptureReport** report) {
     *report = nullptr;
   }
   return *report ? S_OK : E_FAIL;
+}
+
+HRESULT CDSMCCPlugin::SaveCapture(const char* dir, bool force, std::string* summary) {
+  if (!dir || !summary) return E_POINTER;
+  try {
+    bool ok = false;
+    if (!g_saver || !g_saver(dir, force, *summary, ok)) return E_FAIL;
+    return ok ? S_OK : S_FALSE;
+  } catch (...) {
+    return E_FAIL;
+  }
 }

@@ -49,6 +49,7 @@ class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPlugin
 
   // ICarouselReport
   HRESULT DescribeCapture(health::CaptureReport** report) override;
+  HRESULT SaveCapture(const char* dir, bool force, std::string* summary) override;
 
   // ILogSettings
   HRESULT SetLogOptions(const char* path, int32_t level) override;

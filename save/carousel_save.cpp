@@ -611,6 +611,5 @@ std::string format_save_summary(const SaveReport& report) {
   for (const auto& warning : report.warnings) {
     text += " Note: " + warning + ".";
   }
-  text += "\n";
   return text;
 }

@@ -346,6 +346,28 @@ TEST(AppLog, LogOptionsChooseTheFileAndTheThreshold) {
   EXPECT_NE(lost.err.find("no/such/folder/log.txt: No such file or directory"), std::string::npos) << lost.err;
 }
 
+// --save: its parent folders made, one summary of the whole save; a folder that cannot be made is
+// refused with status 1 before the source is even opened.
+TEST(AppSave, OneSummaryForTheWholeSaveAndAnImpossibleFolderRefusedFirst) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  TempDir dir;
+  const std::string out = dir.path() + "/new/parents/out";
+  const RunResult saved = run({kProgram, "capture", path, "--pair", "1:0x138e", "--page", "data", "--save", out});
+  ASSERT_EQ(saved.exit_code, 0) << describe(saved);
+  EXPECT_EQ(saved.err, "Save: Saved to " + out +
+                           ": 4 files of 1 object carousel, 1 module image of 1 download group, 19765 bytes in all.\n");
+  EXPECT_TRUE(fs::exists(out + "/object/prg-0x0001/carousel-0x0000000c/index.html")) << "the files are written";
+
+  {
+    std::ofstream f(dir.path() + "/plain");
+  }
+  const RunResult refused = run({kProgram, "capture", dir.path() + "/no-such-source.ts", "--pair", "1:0x138e",
+                                 "--save", dir.path() + "/plain/out"});
+  EXPECT_EQ(refused.exit_code, 1) << describe(refused);
+  EXPECT_EQ(lines_of(refused.err).size(), 1u) << refused.err;
+  EXPECT_NE(refused.err.find("cannot save into " + dir.path() + "/plain/out"), std::string::npos) << refused.err;
+}
+
 TEST(AppPlugins, RegisterListUnregisterThroughTheModule) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());

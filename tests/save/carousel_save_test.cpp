@@ -464,7 +464,7 @@ TEST(SaveSummary, OneParagraphWithWhatWasWrittenAndWhatIsMissing) {
       "all. 1 object not available (listed in missing.txt). 2 modules not complete (listed in "
       "missing.txt). 3 existing files kept as they were (force replaces them). 1 name from the broadcast "
       "written escaped (listed in renamed.txt). 2 names given a suffix against a collision (listed in "
-      "renamed.txt). Note: the walk stopped early.\n");
+      "renamed.txt). Note: the walk stopped early.");
   SaveReport stopped;
   stopped.dir = "/tmp/x";
   stopped.files_written = 1;
@@ -472,7 +472,7 @@ TEST(SaveSummary, OneParagraphWithWhatWasWrittenAndWhatIsMissing) {
   stopped.errors = {"cannot write /tmp/x/a: No space left on device"};
   EXPECT_EQ(format_save_summary(stopped),
             "Save to /tmp/x stopped: cannot write /tmp/x/a: No space left on device. Written before that: 1 "
-            "file of 0 object carousels, 0 module images of 0 download groups, 1 byte in all.\n");
+            "file of 0 object carousels, 0 module images of 0 download groups, 1 byte in all.");
 }
 
 }  // namespace
