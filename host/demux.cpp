@@ -232,4 +232,14 @@ std::vector<uint32_t> Demux::dsmcc_pids() const {
   return pids;
 }
 
+void Demux::restart() {
+  for (auto& a : assemblers_) {
+    if (!a) continue;
+    a->active = false;
+    a->section_size = 0;
+    a->buffer.clear();
+    a->last_cc = -1;
+  }
+}
+
 }  // namespace host

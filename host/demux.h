@@ -95,6 +95,9 @@ class Demux {
     else if ((flags_pid & 0x4000) && !dsmcc_seen_[pid].load(std::memory_order_relaxed))
       note_dsmcc_start(pid, packet);
   }
+  // Forgets every partial section and continuity history, without a word: the next packet starts a
+  // stream afresh (a new pass over a file from its start). Only the feeding thread may call this.
+  void restart();
   // The PIDs, not asked for, on which a section of table 0x3B or 0x3C began (a packet with
   // payload_unit_start whose pointer_field leads to one), ascending. Any thread may ask.
   std::vector<uint32_t> dsmcc_pids() const;

@@ -93,6 +93,13 @@ HRESULT SectionFilterManager::AddSectionFilter(uint32_t pid, const uint8_t* matc
     filter_added_ = true;
     last_filter_change_ = Clock::now();
     start = auto_begin_.count() > 0 || (source_ && source_->live());
+    // With the automatic begin, filters installed during a pass are a new capture: the pass under
+    // way gives up and a pass of their own follows once the filters are quiet, so that they see the
+    // file from its first packet. (Filters added from inside a callback belong to the running one.)
+    if (auto_begin_.count() > 0 && pass_running_ && !on_delivery_thread()) {
+      restart_requested_.store(true, std::memory_order_release);
+      begin_requested_ = false;
+    }
   }
   control_cv_.notify_all();
   if (start) ensure_delivery_thread();
@@ -137,8 +144,8 @@ bool SectionFilterManager::matches(const Filter& f, std::span<const uint8_t> sec
 }
 
 void SectionFilterManager::on_section(uint16_t pid, std::span<const uint8_t> section) {
-  // Once stop() is asked for, the rest of the block being demultiplexed reaches nobody.
-  if (stop_requested()) return;
+  // Once stop() or a new pass is asked for, the rest of the block being demultiplexed reaches nobody.
+  if (stop_requested() || restart_requested_.load(std::memory_order_acquire)) return;
   if (live_collector_count_.load(std::memory_order_acquire) > 0) {
     std::lock_guard lock(psi_mutex_);
     bool finished = false;
@@ -192,7 +199,12 @@ void SectionFilterManager::ensure_delivery_thread() {
 bool SectionFilterManager::begin_capture() {
   {
     std::lock_guard lock(control_mutex_);
-    if (!source_ || begin_requested_ || stop_requested()) return false;
+    if (!source_ || stop_requested()) return false;
+    if (begin_requested_) {
+      // A begin during a pass is a new capture: the pass under way gives up and a whole pass follows.
+      if (!pass_running_ || source_->live()) return false;
+      restart_requested_.store(true, std::memory_order_release);
+    }
     begin_requested_ = true;
   }
   control_cv_.notify_all();
@@ -245,13 +257,27 @@ void SectionFilterManager::delivery_main() {
   } else {
     // Each capture gets the whole file: once a pass has ended, the next begin (or, with the automatic
     // begin, the next filters installed) delivers it again from its start.
-    while (wait_for_begin() && run_capture_file_pass(static_cast<const FileSource&>(*source))) {
+    while (wait_for_begin()) {
       {
         std::lock_guard lock(control_mutex_);
-        begin_requested_ = false;
-        filter_added_ = false;
+        pass_running_ = true;
+        restart_requested_.store(false, std::memory_order_release);
       }
-      report_end_of_input();
+      const bool whole = run_capture_file_pass(static_cast<const FileSource&>(*source));
+      bool restarted = false;
+      {
+        std::lock_guard lock(control_mutex_);
+        pass_running_ = false;
+        // A new capture asked for a pass while this one ran (even at its very end): its pass
+        // follows, and this one reports no end of input to it.
+        restarted = restart_requested_.exchange(false);
+        if (!restarted) {
+          begin_requested_ = false;
+          filter_added_ = false;
+        }
+      }
+      if (!whole && !restarted) break;
+      if (!restarted) report_end_of_input();
     }
   }
   delivery_id_.store(std::thread::id{}, std::memory_order_release);
@@ -276,7 +302,9 @@ bool SectionFilterManager::run_capture_file_pass(const FileSource& file) {
   PacketFramer framer;
   uint64_t bytes = 0;
   FilePassHooks hooks;
-  hooks.keep_going = [this] { return !stop_requested(); };
+  hooks.keep_going = [this] { return !stop_requested() && !restart_requested_.load(std::memory_order_acquire); };
+  // A pass starts at the file's first packet: nothing of an earlier pass's position carries over.
+  demux_.restart();
   hooks.after_block = [&](uint64_t block) {
     bytes += block;
     publish(framer, bytes);
@@ -287,7 +315,7 @@ bool SectionFilterManager::run_capture_file_pass(const FileSource& file) {
     diagnostics_.report(DiagnosticKind::input_error, "%s", error.c_str());
   }
   publish(framer, bytes);
-  return !stop_requested();
+  return !stop_requested() && !restart_requested_.load(std::memory_order_acquire);
 }
 
 void SectionFilterManager::push_block(std::vector<uint8_t> block, bool may_drop, uint64_t datagrams) {

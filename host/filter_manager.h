@@ -158,6 +158,8 @@ class SectionFilterManager final : public OrvexFltMgr,
   bool begin_requested_ = false;
   std::chrono::milliseconds auto_begin_{0};
   bool filter_added_ = false;
+  bool pass_running_ = false;                 // a capture pass over a file is under way
+  std::atomic<bool> restart_requested_{false};  // a new capture wants a pass of its own
   std::chrono::steady_clock::time_point last_filter_change_{};
   std::function<void()> end_handler_;
 

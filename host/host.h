@@ -14,8 +14,10 @@
 // A file is delivered only when begin_capture() is called, or, with set_auto_begin(N), once no filter
 // has been added or removed for N milliseconds after the first one was added (for interactive use,
 // where nobody calls begin_capture). Each capture gets the whole file: once a pass has ended, the next
-// begin_capture() (or, automatically, the next filters added) delivers it again from its start. Filters installed while the file is being delivered receive the
-// sections from that point on. Live sources (a pipe on standard input, UDP) are read from the moment
+// begin_capture() (or, automatically, the next filters added) delivers it again from its start, and a
+// begin_capture() during a pass (with the automatic begin: filters added during a pass) gives the pass
+// under way up for a new one from the start, which alone reports the end of input. Filters installed
+// from inside a callback receive the sections from that point on. Live sources (a pipe on standard input, UDP) are read from the moment
 // something asks for sections and run until they end or stop() is called.
 //
 // PSI requests (ISISection) on a file read it from its start on their own, however far a capture has

@@ -204,6 +204,52 @@ TEST_F(HostFixture, EachCaptureDeliversTheWholeFileOnceThenTheEndHandlerRuns) {
   host.stop();
 }
 
+// A capture begun while an earlier one's pass is still under way gets a pass of its own, from the
+// file's first packet; the end of input is reported once, for it. The earlier filter's slow callback
+// makes its pass last seconds.
+struct SlowLog {
+  hosttest::SectionLog log;
+  static void callback(void* context, uint32_t size, const uint8_t* section) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    hosttest::SectionLog::callback(&static_cast<SlowLog*>(context)->log, size, section);
+  }
+};
+
+TEST_F(HostFixture, ACaptureBegunDuringAPassGetsTheWholeFile) {
+  const auto sections = numbered_sections(400);
+  for (const bool automatic : {false, true}) {
+    SCOPED_TRACE(automatic ? "automatic begin" : "begin_capture");
+    host::Host fresh;
+    ASSERT_EQ(fresh.open(dir.write(automatic ? "b.ts" : "a.ts", testsupport::packetize(kPid, sections))), "");
+    hosttest::EndOfInput ended;
+    ended.attach(fresh);
+    ISectionFilter* f = hosttest::section_filter(fresh);
+    if (automatic) fresh.set_auto_begin(std::chrono::milliseconds(20));
+    SlowLog slow;
+    uint32_t slow_handle = 0;
+    ASSERT_EQ(f->AddSectionFilter(kPid, nullptr, nullptr, 0, &SlowLog::callback, &slow, &slow_handle), S_OK);
+    if (!automatic) {
+      ASSERT_TRUE(fresh.begin_capture());
+    }
+    while (slow.log.count() < 20) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    hosttest::SectionLog second;
+    uint32_t handle = 0;
+    ASSERT_EQ(f->AddSectionFilter(kPid, nullptr, nullptr, 0, &hosttest::SectionLog::callback, &second, &handle), S_OK);
+    if (!automatic) {
+      EXPECT_TRUE(fresh.begin_capture());
+    }
+    const size_t first_pass = slow.log.count();
+    ASSERT_EQ(f->RemoveSectionFilter(slow_handle), S_OK);
+    ASSERT_TRUE(ended.wait());
+    EXPECT_LT(first_pass, sections.size()) << "the first pass was still under way";
+    EXPECT_EQ(second.count(), sections.size());
+    EXPECT_TRUE(second.snapshot() == sections) << "the whole file, from its first section";
+    EXPECT_EQ(fresh.statistics().cc_errors, 0u);
+    f->Release();
+    fresh.stop();
+  }
+}
+
 TEST_F(HostFixture, NothingIsDeliveredBeforeTheCaptureBegins) {
   open(testsupport::packetize(kPid, numbered_sections(5)));
   hosttest::SectionLog log;
