@@ -54,6 +54,16 @@ class InterruptScope {
   struct sigaction previous_ {};
 };
 
+// The three counts the capture stored, as the progress window names them: read from the capture, not
+// from the window's texts, which a short capture may close before they are ever refreshed.
+void print_capture_counts(ICarouselReport* counts, bool last) {
+  int32_t dsi = 0, dii = 0, ddb = 0;
+  if (!counts || FAILED(counts->GetCaptureCounts(&dsi, &dii, &ddb))) return;
+  std::fprintf(stderr, "\rDownloadServerInitiate: %d  DownloadIndicationInfo: %d  DownloadDataBlock: %d%s", dsi, dii,
+               ddb, last ? "\n" : "");
+  std::fflush(stderr);
+}
+
 // Decides when a running capture ends (end of input, --duration, Ctrl-C), then closes the progress
 // window with Cancel; meanwhile shows the counters on a terminal.
 class CaptureController {
@@ -64,8 +74,10 @@ class CaptureController {
     cv_.notify_all();
   }
 
-  void start(ui::Dialog* dialog, ui::Dialog* progress, std::optional<double> duration, bool show_counters) {
+  void start(ui::Dialog* dialog, ui::Dialog* progress, std::optional<double> duration, bool show_counters,
+             ICarouselReport* counts) {
     dialog_ = dialog;
+    counts_ = counts;
     progress_ = progress;
     duration_ = duration;
     show_counters_ = show_counters;
@@ -98,31 +110,17 @@ class CaptureController {
         }
       }
     }
-    if (show_counters_) show_counters(true);
     // The window belongs to the dialog's thread: the click is done there. The progress window ends only
     // through this one post, so it is still there when the post runs.
     ui::Dialog* progress = progress_;
     dialog_->post([progress] { progress->button(r::ID_CANCEL)->click(); });
   }
 
-  // The three counts as the progress window shows them, read on the window's thread (the worker posts
-  // its refreshes there); the progress window outlives every such post (see run()).
-  void show_counters(bool last) {
-    ui::Dialog* progress = progress_;
-    dialog_->post([progress, last] {
-      auto text = [progress](int id) {
-        const ui::StaticText* t = progress->static_text(id);
-        return t ? t->text() : std::string("?");
-      };
-      std::fprintf(stderr, "\rDownloadServerInitiate: %s  DownloadIndicationInfo: %s  DownloadDataBlock: %s%s",
-                   text(r::SCANNING_DSI_COUNT).c_str(), text(r::SCANNING_DII_COUNT).c_str(),
-                   text(r::SCANNING_DDB_COUNT).c_str(), last ? "\n" : "");
-      std::fflush(stderr);
-    });
-  }
+  void show_counters(bool last) { print_capture_counts(counts_, last); }
 
   ui::Dialog* dialog_ = nullptr;
   ui::Dialog* progress_ = nullptr;
+  ICarouselReport* counts_ = nullptr;  // borrowed from the session for the capture
   std::optional<double> duration_;
   bool show_counters_ = false;
   std::optional<InterruptScope> interrupts_;
@@ -139,6 +137,7 @@ struct Session {
   host::Host* host = nullptr;
   ui::Dialog* dialog = nullptr;
   CaptureController controller;
+  ICarouselReport* counts = nullptr;  // held while a capture runs on a terminal
   std::string output;
   std::unique_ptr<health::CaptureReport> report;  // check, diff
   int status = 0;
@@ -266,6 +265,12 @@ void on_analysis_window(ui::Dialog& dialog) {
 
   dialog.button(r::ANALYSIS_START)->click();
   s.controller.join();
+  if (s.counts) {
+    // The capture has stopped: these are the counts it stored, whatever the window last showed.
+    print_capture_counts(s.counts, true);
+    s.counts->Release();
+    s.counts = nullptr;
+  }
 
   if (reports(o.command)) {
     s.report = ask_report(s.plugin);
@@ -284,7 +289,11 @@ void on_analysis_window(ui::Dialog& dialog) {
 
 void on_progress_window(ui::Dialog& progress) {
   Session& s = *g_session;
-  s.controller.start(s.dialog, &progress, s.options->duration_seconds, ::isatty(2) == 1);
+  const bool terminal = ::isatty(2) == 1;
+  void* out = nullptr;
+  if (terminal && !s.counts && SUCCEEDED(s.plugin->QueryInterface(IID_ICarouselReport, &out)) && out)
+    s.counts = static_cast<ICarouselReport*>(out);
+  s.controller.start(s.dialog, &progress, s.options->duration_seconds, terminal, s.counts);
   s.host->begin_capture();
 }
 

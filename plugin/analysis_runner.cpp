@@ -1,5 +1,7 @@
 // The module's analysis command: a new analysis window each time, run modally on the calling thread.
 // Nothing of a previous window survives it.
+#include <atomic>
+
 #include "capture/dsmcc_dlg.h"
 #include "capture/page_save.h"
 #include "health/carousel_check.h"
@@ -7,8 +9,9 @@
 
 namespace {
 
-// The window being run, for the report that the program may ask for while it is open.
-CDSMCCDlg* g_running = nullptr;
+// The window being run, for the report that the program may ask for while it is open (the counts
+// from another thread too).
+std::atomic<CDSMCCDlg*> g_running{nullptr};
 
 void run_analysis_dialog(OrvexFltMgr* filter_manager) {
   CDSMCCDlg dialog(filter_manager, nullptr);
@@ -20,19 +23,31 @@ void run_analysis_dialog(OrvexFltMgr* filter_manager) {
 }
 
 health::CaptureReport* describe_running_capture() {
-  if (!g_running) return nullptr;
-  return new health::CaptureReport(health::describe_capture(g_running->store()));
+  CDSMCCDlg* running = g_running;
+  if (!running) return nullptr;
+  return new health::CaptureReport(health::describe_capture(running->store()));
 }
 
 bool save_running_capture(const std::string& dir, bool force, std::string& summary, bool& ok) {
-  if (!g_running) return false;
-  summary = save_whole_capture(*g_running, dir, force, ok);
+  CDSMCCDlg* running = g_running;
+  if (!running) return false;
+  summary = save_whole_capture(*running, dir, force, ok);
+  return true;
+}
+
+bool count_running_capture(int32_t& dsi, int32_t& dii, int32_t& ddb) {
+  CDSMCCDlg* running = g_running;
+  if (!running) return false;
+  const CaptureCounters& counters = running->counters();
+  dsi = counters.dsi_count.load();
+  dii = counters.dii_count.load();
+  ddb = counters.ddb_count.load();
   return true;
 }
 
 // Installed when the module is loaded, so that the plug-in object itself needs no window code.
 [[maybe_unused]] const bool g_installed =
     (set_analysis_runner(&run_analysis_dialog), set_capture_describer(&describe_running_capture),
-     set_capture_saver(&save_running_capture), true);
+     set_capture_saver(&save_running_capture), set_capture_counter(&count_running_capture), true);
 
 }  // namespace

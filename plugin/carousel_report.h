@@ -22,6 +22,9 @@ class ICarouselReport : public IUnknown {
   // when `force`), with one summary of the whole save in `summary`. S_OK when it was written whole,
   // S_FALSE when it stopped (the summary says why), E_FAIL when no analysis window runs.
   virtual HRESULT SaveCapture(const char* dir, bool force, std::string* summary) = 0;
+  // The DSI, DII and DDB counts the running window's capture stored, as its progress window counts
+  // them; any thread, at any time. E_FAIL when no analysis window runs.
+  virtual HRESULT GetCaptureCounts(int32_t* dsi, int32_t* dii, int32_t* ddb) = 0;
 };
 
 // Builds the report of the running analysis window, or returns null when none runs. The module
@@ -31,3 +34,6 @@ void set_capture_describer(CaptureDescriber describer);
 // Saves the running window's capture; false when none runs. Installed like the describer.
 using CaptureSaver = bool (*)(const std::string& dir, bool force, std::string& summary, bool& ok);
 void set_capture_saver(CaptureSaver saver);
+// The running window's counts; false when none runs. Installed like the describer.
+using CaptureCounter = bool (*)(int32_t& dsi, int32_t& dii, int32_t& ddb);
+void set_capture_counter(CaptureCounter counter);

@@ -21,12 +21,14 @@ void show_string(int id) { ui::message_box(nullptr, string_resource(id), "DSMCC"
 AnalysisRunner g_runner = nullptr;
 CaptureDescriber g_describer = nullptr;
 CaptureSaver g_saver = nullptr;
+CaptureCounter g_counter = nullptr;
 
 }  // namespace
 
 void set_analysis_runner(AnalysisRunner runner) { g_runner = runner; }
 void set_capture_describer(CaptureDescriber describer) { g_describer = describer; }
 void set_capture_saver(CaptureSaver saver) { g_saver = saver; }
+void set_capture_counter(CaptureCounter counter) { g_counter = counter; }
 
 namespace module_state {
 namespace {
@@ -191,6 +193,11 @@ HRESULT CDSMCCPlugin::DescribeCapture(health::CaptureReport** report) {
     *report = nullptr;
   }
   return *report ? S_OK : E_FAIL;
+}
+
+HRESULT CDSMCCPlugin::GetCaptureCounts(int32_t* dsi, int32_t* dii, int32_t* ddb) {
+  if (!dsi || !dii || !ddb) return E_POINTER;
+  return g_counter && g_counter(*dsi, *dii, *ddb) ? S_OK : E_FAIL;
 }
 
 HRESULT CDSMCCPlugin::SaveCapture(const char* dir, bool force, std::string* summary) {

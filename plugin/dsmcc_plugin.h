@@ -50,6 +50,7 @@ class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPlugin
   // ICarouselReport
   HRESULT DescribeCapture(health::CaptureReport** report) override;
   HRESULT SaveCapture(const char* dir, bool force, std::string* summary) override;
+  HRESULT GetCaptureCounts(int32_t* dsi, int32_t* dii, int32_t* ddb) override;
 
   // ILogSettings
   HRESULT SetLogOptions(const char* path, int32_t level) override;

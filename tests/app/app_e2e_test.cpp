@@ -2,7 +2,10 @@
 // messages, live input on standard input, and its log.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -239,6 +242,32 @@ TEST(AppLive, AnIdleUdpCaptureCostsNoCpu) {
   ASSERT_EQ(long_run.exit_code, 0) << describe(long_run);
   EXPECT_LT(long_run.cpu_seconds - short_run.cpu_seconds, 0.1)
       << "one idle second took " << long_run.cpu_seconds - short_run.cpu_seconds << " s of CPU";
+}
+
+// On a terminal the last counter line gives what the capture stored, however short the capture.
+TEST(AppTerminal, TheLastCounterLineHoldsTheStoredCounts) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  int master = -1;
+  const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::setenv("XDG_CONFIG_HOME", DSMCC_TEST_CONFIG_HOME, 1);
+    const int null_out = ::open("/dev/null", O_WRONLY);
+    ::dup2(null_out, 1);  // the pages; the counters stay on the terminal
+    ::execl(kProgram.c_str(), kProgram.c_str(), "capture", path.c_str(), "--pair", "1:0x138e", "--page", "data",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::string terminal;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) terminal.append(buffer, static_cast<size_t>(n));
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(master);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << terminal;
+  const std::string last = "DownloadServerInitiate: 1  DownloadIndicationInfo: 1  DownloadDataBlock: 2\r\n";
+  ASSERT_GE(terminal.size(), last.size()) << terminal;
+  EXPECT_EQ(terminal.substr(terminal.size() - last.size()), last) << terminal;
 }
 
 // ---- errors and help
