@@ -631,6 +631,7 @@ HRESULT SectionFilterManager::RequestSections(uint32_t count, const SectionReque
     std::lock_guard lock(psi_mutex_);
     --active_requests_;
     cancelled = cancel_serial_ != serial;
+    last_request_end_ = Clock::now();
   }
   if (collector.crc_failures() > 0) {
     diagnostics_.report(DiagnosticKind::psi_crc, "%llu PSI sections failed their CRC-32 check and were ignored",
@@ -647,7 +648,9 @@ HRESULT SectionFilterManager::CancelRequest() {
     if (active_requests_ > 0) {
       ++cancel_serial_;
       cancel_serial_seen_.store(cancel_serial_, std::memory_order_release);
-    } else {
+    } else if (last_request_end_ == Clock::time_point{} || Clock::now() - last_request_end_ >= PENDING_CANCEL_WINDOW) {
+      // A Cancel just before a request starts is meant for it. A Cancel just after one ended was
+      // meant for that one, too late: it must not fail the next scan.
       pending_cancel_until_ = Clock::now() + PENDING_CANCEL_WINDOW;
     }
   }

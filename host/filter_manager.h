@@ -179,6 +179,7 @@ class SectionFilterManager final : public OrvexFltMgr,
   std::atomic<uint64_t> cancel_serial_seen_{0};  // mirror of cancel_serial_ for lock-free checks
   int active_requests_ = 0;
   std::chrono::steady_clock::time_point pending_cancel_until_{};
+  std::chrono::steady_clock::time_point last_request_end_{};
 
   PublishedStats stats_;
 };

@@ -205,6 +205,8 @@ bool ListBox::double_click(int pos) {
   return true;
 }
 
+void ListBox::double_click_blank() { notify(Notify::double_clicked); }
+
 // ---- ImageList ----------------------------------------------------------------------------------
 
 ImageList::ImageList(int width, int height, int initial, int grow)

@@ -153,6 +153,9 @@ class ListBox : public Control {
   bool click(int pos);
   // A user's double click: the click, then Notify::double_clicked.
   bool double_click(int pos);
+  // A double click where no entry is (an empty list included): Notify::double_clicked alone, the
+  // selection as it was, so that what a double click starts stays reachable with nothing listed.
+  void double_click_blank();
 
  private:
   struct Entry {

@@ -290,6 +290,21 @@ TEST_F(MuxListTest, FailedRescanLeavesTheListEmpty) {
   EXPECT_EQ(log.count_containing("Error parsing PAT section: "), 1u);
 }
 
+TEST_F(MuxListTest, ADoubleClickOnTheEmptyListRescans) {
+  CDSMCCDlg dlg(host_object());
+  const std::vector<Bytes> real_pat = {testsupport::pat_section(1, {{0, 0x10}, {0x0d4a, 0x0101}, {0x0d49, 0x0100}})};
+  run(dlg, [&](CDSMCCDlg& d) {
+    ui::ListBox& mux = *d.list_box(r::ANALYSIS_MUX_LIST);
+    host.add_table(0x0000, 0x00, {Bytes{0x00, 0xB0, 0x05, 0x00, 0x01, 0xC1, 0x00, 0x00}});
+    d.rescan();
+    ASSERT_EQ(mux.count(), 0);
+    host.add_table(0x0000, 0x00, real_pat);
+    mux.double_click_blank();
+    EXPECT_EQ(mux.count(), 2) << "the list is filled again";
+  });
+  EXPECT_EQ(automation.shown(r::DIALOG_PSI_SCAN), 3);
+}
+
 // ---- Start
 
 class StartTest : public DsmccDlgTest {};

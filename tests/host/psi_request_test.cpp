@@ -192,6 +192,17 @@ TEST_F(SilentLive, CancelBetweenTwoRequestsCancelsTheNextOne) {
   EXPECT_EQ(reply.count, 0);
 }
 
+TEST_F(SilentLive, CancelJustAfterARequestEndedLeavesTheNextOneAlone) {
+  const SectionRequest pat = SectionRequest::make(0x0000, 0x00);
+  SectionReply reply{};
+  EXPECT_EQ(si->RequestSections(1, &pat, 1, &reply), S_OK);  // waits out its second
+  EXPECT_EQ(si->CancelRequest(), S_OK);                     // the scan window's late Cancel
+  reply = {4, nullptr};
+  const auto again = Clock::now();
+  EXPECT_EQ(si->RequestSections(1, &pat, 1, &reply), S_OK);
+  EXPECT_GE(Clock::now() - again, std::chrono::milliseconds(900)) << "the next request ran its course";
+}
+
 TEST_F(SilentLive, StopEndsAWaitingRequest) {
   std::atomic<bool> returned{false};
   std::thread worker([&] {

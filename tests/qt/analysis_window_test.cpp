@@ -153,6 +153,11 @@ TEST_F(AnalysisWindow, MuxEntriesAreAddedByClickAndTheMuxListIsRescannedByDouble
     qttest::double_click_row(mux, 0);
     EXPECT_EQ(automation.shown(r::DIALOG_PSI_SCAN), 2);
     EXPECT_EQ(shown_texts(mux), mux_.mux_entries);
+    // So does one below the entries, where an empty list has nothing else to click.
+    const QPoint blank(4, mux->viewport()->height() - 3);
+    ASSERT_FALSE(mux->indexAt(blank).isValid());
+    QTest::mouseDClick(mux->viewport(), Qt::LeftButton, Qt::NoModifier, blank);
+    EXPECT_EQ(automation.shown(r::DIALOG_PSI_SCAN), 3);
     click(button_of(dialog, r::ID_OK));
   });
   dialog.run_modal();

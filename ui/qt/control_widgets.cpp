@@ -178,7 +178,11 @@ void ListWidget::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
   ui::ListBox* list = model();
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (list && index.isValid()) list->double_click(index.row());
+  if (!list) return;
+  if (index.isValid())
+    list->double_click(index.row());
+  else
+    list->double_click_blank();
 }
 
 // No rubber-band or drag selection: the model knows clicks only.
