@@ -10,9 +10,11 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QStringList>
 #include <chrono>
 #include <cstdio>
 
+#include "app/pid_finder.h"
 #include "app/plugin_access.h"
 #include "host/host.h"
 #include "ui/backend.h"
@@ -52,6 +54,8 @@ GuiHost::GuiHost(const LogOptions& log_options) {
 }
 
 GuiHost::~GuiHost() {
+  if (search_wanted_) *search_wanted_ = false;
+  if (pid_search_.joinable()) pid_search_.join();
   // The plug-in lets go of the hosts' objects before the last host stops.
   plugin_ = nullptr;
   loaded_.reset();
@@ -133,7 +137,38 @@ std::string GuiHost::open_source(const std::string& source) {
   setWindowTitle(QStringLiteral("dsmcc - ") + (source == "-" ? shown : QFileInfo(shown).fileName()));
   statusBar()->showMessage(QStringLiteral("Stream: ") + shown);
   log(QStringLiteral("Opened ") + shown);
+  search_for_carousel_pids();
   return {};
+}
+
+void GuiHost::search_for_carousel_pids() {
+  if (search_wanted_) *search_wanted_ = false;
+  if (pid_search_.joinable()) pid_search_.join();
+  if (live_host_ || source_.rfind("udp:", 0) == 0) return;  // read once: the analysis has the bytes
+  auto wanted = std::make_shared<std::atomic<bool>>(true);
+  search_wanted_ = wanted;
+  pid_search_ = std::thread([this, wanted, source = source_] {
+    const PidFinding finding = find_dsmcc_pids(source);
+    QString line;
+    if (!finding.error.empty()) {
+      line = QStringLiteral("Cannot search for DSM-CC PIDs: ") + from_utf8(finding.error);
+    } else if (finding.pids.empty()) {
+      line = QStringLiteral("No PID of this stream carries DSM-CC sections (tables 0x3B/0x3C).");
+    } else {
+      QStringList pids;
+      for (uint32_t pid : finding.pids) pids << QStringLiteral("0x%1").arg(pid, 4, 16, QLatin1Char('0'));
+      line = QStringLiteral("DSM-CC sections (tables 0x3B/0x3C) on PID ") + pids.join(QStringLiteral(", ")) +
+             QStringLiteral(". One that the MUX DSMCC streams list does not show can be added in the analysis "
+                            "window with PID and Prg No (e.g. PID ") +
+             pids.front() + QStringLiteral(", Prg No 1).");
+    }
+    // The window joins this thread before it goes, so `this` is alive for the queued call.
+    QMetaObject::invokeMethod(
+        this, [this, wanted, line] {
+          if (*wanted) log(line);
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 HRESULT GuiHost::run_plugin_command(uint32_t command) {

@@ -8,7 +8,9 @@
 
 #include <QMainWindow>
 #include <cstdint>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <string>
 
 #include "app/cli.h"
@@ -61,12 +63,17 @@ class GuiHost : public QMainWindow {
  private:
   void build_menus();
   void ask_for_source();
+  void search_for_carousel_pids();
 
   std::unique_ptr<host::LoadedPlugin> loaded_;
   IHostPlugin* plugin_ = nullptr;
   std::string plugin_error_;
   std::string source_;
   std::unique_ptr<host::Host> live_host_;  // standard input can be read once: one host for the session
+  // The search of an opened file for the PIDs that carry DSM-CC sections, whose answer goes to the log
+  // (a capture of the carousel PID alone lists nothing in the analysis window's MUX list).
+  std::thread pid_search_;
+  std::shared_ptr<std::atomic<bool>> search_wanted_;
   host::Host* current_host_ = nullptr;
   QMenu* file_menu_ = nullptr;
   QMenu* plugin_menu_ = nullptr;

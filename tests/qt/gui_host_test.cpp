@@ -71,6 +71,20 @@ TEST_F(GuiHostWindow, OffersFileAndThePluginsOwnMenu) {
 
 // ---- the shared HbbTV stream, end to end
 
+// A capture of the carousel PID alone lists nothing in the MUX list: the main window names the PID and
+// how to add it, as the command line does.
+TEST_F(GuiHostWindow, APsiLessStreamHasItsCarouselPidNamedInTheLog) {
+  REQUIRE_STREAM(stream, "hbbtv-sevent.ts");
+  ASSERT_EQ(window_->open_source(stream), "");
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!window_->log_text().contains(QStringLiteral("on PID 0x138e")) && std::chrono::steady_clock::now() < until)
+    qttest::pump_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(window_->log_text().contains(QStringLiteral(
+      "DSM-CC sections (tables 0x3B/0x3C) on PID 0x138e. One that the MUX DSMCC streams list does not show can be "
+      "added in the analysis window with PID and Prg No (e.g. PID 0x138e, Prg No 1).")))
+      << window_->log_text().toStdString();
+}
+
 // The node under `parent` (null: the top level) whose text starts with `prefix`.
 QTreeWidgetItem* child_starting(QTreeWidget* tree, QTreeWidgetItem* parent, const QString& prefix) {
   const int n = parent ? parent->childCount() : tree->topLevelItemCount();
