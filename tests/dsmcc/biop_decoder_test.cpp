@@ -152,6 +152,19 @@ TEST(BiopProfileBody, ReadsLiteComponentCountMinusTwoFurtherComponents) {
   }
 }
 
+// A ConnBinder that declares no tap has none: the lite component behind it is read whole.
+TEST(BiopProfileBody, ABinderWithoutTapsLeavesTheNextComponentWhole) {
+  ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 5);
+  desc.taps.clear();
+  desc.lite_components.push_back(ts::lite_component(0x49534F10, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17}));
+  const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
+  EXPECT_EQ(r.body.taps_count, 0u);
+  EXPECT_TRUE(r.body.taps.empty());
+  ASSERT_EQ(r.body.liteComponents.size(), 1u);
+  EXPECT_EQ(r.body.liteComponents[0].componentId_tag, 0x49534F10u);
+  EXPECT_EQ(r.body.liteComponents[0].data.size(), 17u);
+}
+
 // ---- Object location log -----------------------------------------------------------------------
 
 TEST(ObjectLocationLog, KeyIsUpperCaseHexOrEmpty) {

@@ -193,6 +193,23 @@ TEST(DownloadInfoIndication, DecodesFieldsModulesAndPrivateData) {
   for (const auto& line : log.lines()) EXPECT_EQ(line.level, 4);
 }
 
+// A compatibilityDescriptor is stepped over whole, whatever it holds: the module loop starts behind it.
+TEST(DownloadInfoIndication, ModulesFollowACompatibilityDescriptorOfAnyLength) {
+  for (const size_t length : {size_t{2}, size_t{7}, size_t{40}}) {
+    SCOPED_TRACE(length);
+    ts::DiiSpec desc = sample_dii();
+    desc.compatibility_descriptor.assign(length, 0x11);
+    const auto message = ts::build_dii(desc);
+    CDownloadInfoIndication dii;
+    ASSERT_TRUE(dii.Parse(view(message)));
+    ASSERT_EQ(dii.modules.size(), 2u);
+    EXPECT_EQ(dii.modules[0].moduleId, 1u);
+    EXPECT_EQ(dii.modules[0].moduleSize, 5000u);
+    EXPECT_EQ(dii.modules[1].moduleId, 2u);
+    EXPECT_EQ(dii.privateData.data(), message.data() + message.size() - 2);
+  }
+}
+
 TEST(DownloadInfoIndication, HeaderReservedByteRejectsWithoutALineOfItsOwn) {
   LogCapture log;
   ts::DiiSpec desc = sample_dii();
