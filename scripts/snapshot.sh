@@ -15,8 +15,10 @@ prog=${2:-$top/build/bin/dsmcc}
 streams=${STREAMS:-$top/../shared/streams}
 [ -x "$prog" ] || { echo "no program at $prog (run make first)" >&2; exit 2; }
 [ -d "$streams" ] || { echo "no streams at $streams" >&2; exit 2; }
-log=$(dirname "$prog")/dsmcc.txt
 rm -rf "$out" && mkdir -p "$out" || exit 2
+# A log of the snapshot's own, so that other runs of the program (a test suite beside it) cannot
+# write into the log being recorded.
+log="$out/.log.txt"
 
 mask_log() {
   sed -E -e 's/^( *[0-9]+) - [A-Z][a-z]{2} [ 0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[ 0-9]{3} - \([0-9.]+\)/\1 - T - (E)/' \
@@ -26,9 +28,11 @@ mask_log() {
 # run NAME ARGS...: stdout, stderr, exit status and log of one run
 run() {
   local name=$1; shift
-  "$prog" "$@" > "$out/$name.out" 2> "$out/$name.err"
+  "$prog" "$@" --log "$log" > "$out/$name.out" 2> "$out/$name.err"
   echo $? > "$out/$name.rc"
   mask_log > "$out/$name.log" 2>/dev/null
+  # Where the streams lie is the machine's, not the program's.
+  sed -i "s#$streams/#STREAMS/#g" "$out/$name.out" "$out/$name.err" "$out/$name.log"
 }
 
 pair_of() {
@@ -54,4 +58,5 @@ for f in "$streams"/*.ts "$streams"/*.m2ts; do
     sed -i "s#$out/##g" "$out/$b.save.out" "$out/$b.save.err" 2>/dev/null
   fi
 done
+rm -f "$log"
 echo "snapshot of $(ls "$streams" | grep -c -E '\.(ts|m2ts)$') streams in $out"
