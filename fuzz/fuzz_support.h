@@ -26,11 +26,16 @@ namespace fuzz {
 
 // Opens the process log once, on /dev/null, at the most detailed level and without prefixes, so
 // that every line is formatted as it would be in a real run but nothing accumulates. DSMCC_FUZZ_LOG=0
-// leaves the log closed, for quicker runs that skip the formatting.
+// leaves the log closed, for quicker runs that skip the formatting; DSMCC_FUZZ_LOG=PATH writes it
+// there, each line with its level (the replay's record of what each input logs).
 inline void open_log_once() {
   static const bool opened = [] {
     const char* wanted = std::getenv("DSMCC_FUZZ_LOG");
     if (wanted && wanted[0] == '0') return false;
+    if (wanted && wanted[0] == '/') {
+      g_log.init(wanted, CDebugLog::OPT_FILE, CDebugLog::PFX_LEVEL, 4);
+      return true;
+    }
     g_log.init("/dev/null", CDebugLog::OPT_FILE, 0, 4);
     return true;
   }();
