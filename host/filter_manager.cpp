@@ -20,6 +20,8 @@ constexpr size_t UDP_BLOCK_SIZE = 256 * 1024;    // datagrams gathered into one 
 constexpr size_t UDP_QUEUE_LIMIT = 64;           // blocks; datagrams are dropped beyond this
 constexpr size_t MAX_DATAGRAM_PAYLOAD = 65536;
 constexpr auto PENDING_CANCEL_WINDOW = std::chrono::seconds(1);
+constexpr auto LIVE_PSI_ABSENT_AFTER = std::chrono::seconds(3);  // PAT and PMT repeat within 0.5 s
+constexpr uint64_t LIVE_PSI_MIN_PACKETS = 1000;                  // what "delivered packets" means
 
 // Hands the sections of a PSI pass to its collector.
 class CollectorSink final : public SectionSink {
@@ -689,11 +691,23 @@ HRESULT SectionFilterManager::psi_live(PsiCollector& collector, Clock::time_poin
   for (const uint16_t pid : pids) demux_.subscribe(pid);
   ensure_delivery_thread();
   {
+    // PSI is repeated several times a second: a live source that has delivered packets for a few
+    // seconds without one section of the requested tables carries none (a capture of the carousel
+    // PID alone), and the request ends then instead of at its timeout, so that the capture that
+    // follows starts while the carousel still goes by.
+    const uint64_t packets_at_start = stats_.packets.load(std::memory_order_relaxed);
+    const auto silence_limit = Clock::now() + LIVE_PSI_ABSENT_AFTER;
     std::unique_lock lock(psi_mutex_);
-    psi_cv_.wait_until(lock, deadline, [&] {
+    auto finished = [&] {
       return collector.complete() || cancel_serial_ != serial || input_ended_.load(std::memory_order_acquire) ||
              stop_requested();
-    });
+    };
+    while (!finished() && Clock::now() < deadline) {
+      psi_cv_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(250)));
+      if (Clock::now() >= silence_limit && !collector.took_any() &&
+          stats_.packets.load(std::memory_order_relaxed) - packets_at_start >= LIVE_PSI_MIN_PACKETS)
+        break;
+    }
     live_collectors_.erase(std::remove(live_collectors_.begin(), live_collectors_.end(), &collector),
                            live_collectors_.end());
     live_collector_count_.store(live_collectors_.size(), std::memory_order_release);

@@ -102,6 +102,7 @@ bool PsiCollector::offer(uint16_t pid, std::span<const uint8_t> section) {
       slot.assign(section.begin(), section.end());
       ++p.received;
       taken = true;
+      took_any_ = true;
       if (p.received == p.sections.size()) {
         p.done = true;
         --open_;

@@ -28,6 +28,8 @@ class PsiCollector {
   bool offer(uint16_t pid, std::span<const uint8_t> section);
   // Every request has its whole sub-table.
   bool complete() const noexcept;
+  // At least one section of a requested sub-table was taken.
+  bool took_any() const noexcept { return took_any_; }
   // Sections offered on a requested PID and table that failed their CRC-32.
   uint64_t crc_failures() const noexcept { return crc_failures_; }
 
@@ -54,6 +56,7 @@ class PsiCollector {
 
   std::vector<Pending> pending_;
   size_t open_ = 0;
+  bool took_any_ = false;
   uint64_t crc_failures_ = 0;
 };
 

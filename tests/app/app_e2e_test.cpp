@@ -4,10 +4,14 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -128,6 +132,35 @@ TEST(AppLive, DefaultModeFindsAndRebuildsAPsiLessCarouselFromOnePass) {
   writer.join();
   ASSERT_EQ(named.exit_code, 0) << describe(named);
   EXPECT_EQ(named.out, expected);
+}
+
+// A UDP feed without PSI: the default mode finds the carousel PID from the scan's own datagrams, with
+// one socket, and rebuilds the carousel (it repeats while the capture runs).
+TEST(AppLive, AUdpFeedWithoutPsiIsFoundAndRebuiltInTheDefaultMode) {
+  REQUIRE_STREAM(path, "hbbtv-sevent.ts");
+  const std::vector<uint8_t> bytes = testsupport::read_file(path);
+  const uint16_t port = static_cast<uint16_t>(32000 + ::getpid() % 20000);
+  std::atomic<bool> sending{true};
+  std::thread sender([&] {
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    while (sending)
+      for (size_t at = 0; at < bytes.size() && sending; at += 1316) {
+        ::sendto(s, bytes.data() + at, std::min<size_t>(1316, bytes.size() - at), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof to);
+        std::this_thread::sleep_for(std::chrono::microseconds(400));
+      }
+    ::close(s);
+  });
+  const RunResult r = run({kProgram, "udp://127.0.0.1:" + std::to_string(port), "--page", "object", "--duration", "3"});
+  sending = false;
+  sender.join();
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_EQ(r.out, testapp::slurp(kSourceDir + "/tests/app/expected/hbbtv-sevent.object.txt"));
+  EXPECT_NE(r.err.find("capturing PID 0x138e under programme 1"), std::string::npos) << r.err;
 }
 
 // --duration bounds a pipe whose writer is silent and a named pipe that nobody opens for writing.
