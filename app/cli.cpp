@@ -148,14 +148,26 @@ std::string help_text(Command command) {
   return kOverview;
 }
 
-bool parse_number(const std::string& text, uint32_t& value) {
+namespace {
+
+// The whole text as one number of the edit fields' bases; a number past 64 bits gives UINT64_MAX.
+bool parse_wide_number(const std::string& text, uint64_t& value) {
   if (text.empty() || !(text[0] >= '0' && text[0] <= '9')) return false;
   errno = 0;
   char* end = nullptr;
   const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
   // strtoull reads "0x" as the number 0 followed by an "x", and "09" as 0 followed by a "9": the whole
   // text must be used.
-  if (errno != 0 || end == text.c_str() || *end != '\0' || v > 0xFFFFFFFFull) return false;
+  if (end == text.c_str() || *end != '\0' || (errno != 0 && errno != ERANGE)) return false;
+  value = v;
+  return true;
+}
+
+}  // namespace
+
+bool parse_number(const std::string& text, uint32_t& value) {
+  uint64_t v = 0;
+  if (!parse_wide_number(text, v) || v > 0xFFFFFFFFull) return false;
   value = static_cast<uint32_t>(v);
   return true;
 }
@@ -168,22 +180,25 @@ bool parse_pair(const std::string& text, PairArg& pair, std::string& error) {
   }
   pair.program_text = text.substr(0, colon);
   pair.pid_text = text.substr(colon + 1);
-  if (!parse_number(pair.program_text, pair.program_number)) {
+  uint64_t program = 0, pid = 0;
+  if (!parse_wide_number(pair.program_text, program)) {
     error = "bad --pair '" + text + "': the programme number '" + pair.program_text + "' is not a number";
     return false;
   }
-  if (!parse_number(pair.pid_text, pair.pid)) {
+  if (!parse_wide_number(pair.pid_text, pid)) {
     error = "bad --pair '" + text + "': the PID '" + pair.pid_text + "' is not a number";
     return false;
   }
-  if (pair.program_number > 0xFFFF) {
+  if (program > 0xFFFF) {
     error = "bad --pair '" + text + "': a programme number is at most 0xffff";
     return false;
   }
-  if (pair.pid > 0x1FFF) {
+  if (pid > 0x1FFF) {
     error = "bad --pair '" + text + "': a PID is at most 0x1fff";
     return false;
   }
+  pair.program_number = static_cast<uint32_t>(program);
+  pair.pid = static_cast<uint32_t>(pid);
   return true;
 }
 

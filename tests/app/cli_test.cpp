@@ -52,6 +52,9 @@ TEST(CliPairs, ProgrammeAndPidWithTheirLimits) {
       {"1:x", false, 0, 0, "the PID 'x' is not a number"},
       {"0x10000:1", false, 0, 0, "at most 0xffff"},
       {"1:0x2000", false, 0, 0, "at most 0x1fff"},
+      {"1:0x1000000138e", false, 0, 0, "at most 0x1fff"},
+      {"0x100000001:1", false, 0, 0, "at most 0xffff"},
+      {"1:99999999999999999999999", false, 0, 0, "at most 0x1fff"},
       {"1:2:3", false, 0, 0, "the PID '2:3' is not a number"},
   };
   for (const Case& c : cases) {
