@@ -148,18 +148,6 @@ TEST(DataPage, ProgrammesInOrderEachWithItsOwnGroups) {
   EXPECT_EQ(capture.store.programs.at(2).dii_by_download.size(), 2u);
 }
 
-TEST_F(DataPageTest, NodeLimitCutsTheTreeWithOneFailureLine) {
-  LogCapture log;
-  capture.feed(kPid, dii(0x10, {{1, 5}, {2, 5}, {3, 5}}));
-  capture.feed(kPid, ddb(0x10, 1, 0, 0));
-  CDataCarouselDlg page(&capture.store, &host);
-  page.create(host);
-  page.set_node_limit(4);
-  page.rebuild();
-  EXPECT_EQ(page.tree_view()->node_count(), 4u);
-  EXPECT_EQ(log.count_containing("<1> - tree node limit of 4 reached"), 1u);
-}
-
 // ---- Object carousel page --------------------------------------------------------------------------
 
 class ObjectPageTest : public PageTest {

@@ -9,56 +9,6 @@
 namespace {
 
 using resources::ControlKind;
-using resources::Rect;
-
-struct Placement {
-  int dialog;
-  int control;
-  ControlKind kind;
-  const char* text;
-  Rect rect;
-};
-
-class Layouts : public ::testing::TestWithParam<Placement> {};
-
-TEST_P(Layouts, EveryControlStandsWhereTheWindowDescriptionPutsIt) {
-  const auto& p = GetParam();
-  const auto* dialog = resources::find_dialog(p.dialog);
-  ASSERT_NE(dialog, nullptr);
-  const auto* c = dialog->find(p.control);
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c->kind, p.kind);
-  EXPECT_EQ(c->text, p.text);
-  EXPECT_EQ(c->rect, p.rect);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Windows, Layouts,
-    ::testing::Values(Placement{201, 202, ControlKind::button, "Start", {7, 7, 50, 14}},
-                      Placement{201, 213, ControlKind::list_box, "", {7, 24, 111, 43}},
-                      Placement{201, 201, ControlKind::edit, "", {148, 7, 40, 12}},
-                      Placement{201, 216, ControlKind::edit, "", {148, 21, 40, 12}},
-                      Placement{201, 214, ControlKind::button, "Add", {149, 36, 50, 14}},
-                      Placement{201, 215, ControlKind::button, "Remove", {149, 51, 50, 14}},
-                      Placement{201, 211, ControlKind::list_box, "", {227, 22, 111, 43}},
-                      Placement{201, 212, ControlKind::button, "Rescan...", {341, 22, 41, 14}},
-                      Placement{201, 217, ControlKind::button, "Add", {341, 40, 41, 14}},
-                      Placement{201, 203, ControlKind::tab_control, "", {7, 74, 376, 230}},
-                      Placement{201, 1, ControlKind::default_button, "OK", {7, 313, 50, 14}},
-                      Placement{202, resources::PAGE_TREE, ControlKind::tree_view, "", {0, 0, 370, 201}},
-                      Placement{203, resources::PAGE_SAVE, ControlKind::button, "Save...", {313, 7, 50, 14}},
-                      Placement{203, resources::PAGE_TREE, ControlKind::tree_view, "", {7, 34, 356, 160}},
-                      Placement{204, resources::PAGE_SAVE, ControlKind::button, "Save...", {313, 7, 50, 14}},
-                      Placement{204, resources::PAGE_TREE, ControlKind::tree_view, "", {7, 34, 356, 157}},
-                      Placement{211, 208, ControlKind::static_text, "0", {91, 15, 33, 8}},
-                      Placement{211, 209, ControlKind::static_text, "0", {91, 29, 33, 8}},
-                      Placement{211, 210, ControlKind::static_text, "0", {91, 43, 33, 8}},
-                      Placement{211, 2, ControlKind::default_button, "Cancel", {72, 60, 50, 14}},
-                      Placement{213, 2, ControlKind::default_button, "Cancel", {67, 28, 50, 14}}),
-    [](const auto& param_info) {
-      return "dialog" + std::to_string(param_info.param.dialog) + "_control" +
-             std::to_string(param_info.param.control);
-    });
 
 TEST(Layouts, WindowsHaveTheirCaptionsSizesAndLabels) {
   struct Window {
@@ -124,20 +74,6 @@ TEST(Layouts, ListStylesMatchTheirUse) {
   // The carousel pages add the tree styles themselves at initialisation; the section page has them.
   EXPECT_EQ(resources::find_dialog(203)->find(resources::PAGE_TREE)->style, 0u);
   EXPECT_NE(resources::find_dialog(202)->find(resources::PAGE_TREE)->style & resources::TREE_HAS_BUTTONS, 0u);
-}
-
-TEST(MenuAndStrings, HoldTheModulesTexts) {
-  const auto* menu = resources::find_menu(201);
-  ASSERT_NE(menu, nullptr);
-  ASSERT_EQ(menu->items.size(), 1u);
-  EXPECT_EQ(menu->items[0].command, 0x8000u);
-  EXPECT_EQ(menu->items[0].text, "DSMCC Analyzing...");
-  EXPECT_EQ(resources::find_menu(202), nullptr);
-
-  EXPECT_STREQ(resources::load_string(101), "InitDriver is NULL");
-  EXPECT_STREQ(resources::load_string(102), "This plug-in does not yet support ATSC");
-  EXPECT_STREQ(resources::load_string(105), "OrvexFltMgr is NULL");
-  EXPECT_EQ(resources::load_string(103), nullptr);
 }
 
 TEST(Icons, ThreeDistinctMaskedIconsWhoseMaskMatchesTheirAlpha) {
