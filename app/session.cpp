@@ -373,13 +373,23 @@ int run_session(const Options& options) {
     std::optional<std::chrono::milliseconds> wait_limit;
     if (options.duration_seconds)
       wait_limit = std::chrono::milliseconds(static_cast<int64_t>(*options.duration_seconds * 1000));
-    if (std::string open_error = host.open(sources[i], wait_limit); !open_error.empty()) {
+    std::string open_error;
+    {
+      // Ctrl-C ends the wait for a pipe's first bytes too, with the pages of nothing.
+      InterruptScope interrupts;
+      open_error = host.open(sources[i], wait_limit, [] { return g_interrupts.load() > 0; });
+    }
+    if (!open_error.empty()) {
       std::fprintf(stderr, "dsmcc: %s\n", open_error.c_str());
       return 2;
     }
-    if (host.source()->silent())
-      std::fprintf(stderr, "dsmcc: nothing arrived on %s within --duration %g s\n", sources[i].c_str(),
-                   *options.duration_seconds);
+    if (host.source()->silent()) {
+      if (options.duration_seconds && g_interrupts.load() == 0)
+        std::fprintf(stderr, "dsmcc: nothing arrived on %s within --duration %g s\n", sources[i].c_str(),
+                     *options.duration_seconds);
+      else
+        std::fprintf(stderr, "dsmcc: nothing arrived on %s before Ctrl-C\n", sources[i].c_str());
+    }
     if (options.tuner_type) host.set_tuner_type(*options.tuner_type);
     host.set_diagnostic_handler([](const std::string& message) {
       std::fprintf(stderr, "dsmcc: %s\n", message.c_str());

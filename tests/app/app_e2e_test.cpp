@@ -163,7 +163,8 @@ TEST(AppLive, AUdpFeedWithoutPsiIsFoundAndRebuiltInTheDefaultMode) {
   EXPECT_NE(r.err.find("capturing PID 0x138e under programme 1"), std::string::npos) << r.err;
 }
 
-// --duration bounds a pipe whose writer is silent and a named pipe that nobody opens for writing.
+// --duration and Ctrl-C bound a pipe whose writer is silent, and a named pipe that nobody opens for
+// writing.
 TEST(AppLive, DurationBoundsASilentPipeAndAFifoWithoutWriter) {
   testapp::LiveInput silent;
   silent.delay = std::chrono::milliseconds(2500);
@@ -172,6 +173,14 @@ TEST(AppLive, DurationBoundsASilentPipeAndAFifoWithoutWriter) {
   EXPECT_LT(piped.elapsed, std::chrono::milliseconds(2200));
   EXPECT_NE(piped.err.find("nothing arrived on - within --duration 1 s"), std::string::npos) << piped.err;
   EXPECT_NE(piped.out.find("Program Number 0x0001 (1)"), std::string::npos) << "the pages of what arrived";
+
+  testapp::LiveInput interrupted;  // nothing written; Ctrl-C half a second in
+  interrupted.interrupt_after = std::chrono::milliseconds(500);
+  const RunResult stopped = run({kProgram, "capture", "-", "--pair", "1:0x138e", "--page", "data"}, &interrupted);
+  EXPECT_EQ(stopped.exit_code, 0) << describe(stopped);
+  EXPECT_LT(stopped.elapsed, std::chrono::milliseconds(1700));
+  EXPECT_NE(stopped.err.find("nothing arrived on - before Ctrl-C"), std::string::npos) << stopped.err;
+  EXPECT_NE(stopped.out.find("Program Number 0x0001 (1)"), std::string::npos);
 
   TempDir dir;
   const std::string fifo = dir.path() + "/nobody.fifo";
