@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QStringList>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 
@@ -141,6 +142,15 @@ std::string GuiHost::open_source(const std::string& source) {
   return {};
 }
 
+QString GuiHost::carousel_pids_text(const std::vector<uint32_t>& found) {
+  QStringList pids;
+  for (uint32_t pid : found) pids << QStringLiteral("0x%1").arg(pid, 4, 16, QLatin1Char('0'));
+  return QStringLiteral("DSM-CC sections (tables 0x3B/0x3C) on PID ") + pids.join(QStringLiteral(", ")) +
+         QStringLiteral(". One that the MUX DSMCC streams list does not show can be added in the analysis "
+                        "window with PID and Prg No (e.g. PID ") +
+         pids.front() + QStringLiteral(", Prg No 1).");
+}
+
 void GuiHost::search_for_carousel_pids() {
   if (search_wanted_) *search_wanted_ = false;
   if (pid_search_.joinable()) pid_search_.join();
@@ -150,18 +160,12 @@ void GuiHost::search_for_carousel_pids() {
   pid_search_ = std::thread([this, wanted, source = source_] {
     const PidFinding finding = find_dsmcc_pids(source);
     QString line;
-    if (!finding.error.empty()) {
+    if (!finding.error.empty())
       line = QStringLiteral("Cannot search for DSM-CC PIDs: ") + from_utf8(finding.error);
-    } else if (finding.pids.empty()) {
+    else if (finding.pids.empty())
       line = QStringLiteral("No PID of this stream carries DSM-CC sections (tables 0x3B/0x3C).");
-    } else {
-      QStringList pids;
-      for (uint32_t pid : finding.pids) pids << QStringLiteral("0x%1").arg(pid, 4, 16, QLatin1Char('0'));
-      line = QStringLiteral("DSM-CC sections (tables 0x3B/0x3C) on PID ") + pids.join(QStringLiteral(", ")) +
-             QStringLiteral(". One that the MUX DSMCC streams list does not show can be added in the analysis "
-                            "window with PID and Prg No (e.g. PID ") +
-             pids.front() + QStringLiteral(", Prg No 1).");
-    }
+    else
+      line = carousel_pids_text(finding.pids);
     // The window joins this thread before it goes, so `this` is alive for the queued call.
     QMetaObject::invokeMethod(
         this, [this, wanted, line] {
@@ -202,7 +206,20 @@ HRESULT GuiHost::run_plugin_command(uint32_t command) {
 
   running_ = true;
   current_host_ = host;
+  // A live source is read once, by the analysis itself: the PIDs its PSI scan saw carrying DSM-CC
+  // sections are named here as soon as there are any (the analysis window runs modally meanwhile).
+  QTimer watch;
+  if (host->is_live()) {
+    QObject::connect(&watch, &QTimer::timeout, this, [this, host, &watch] {
+      const std::vector<uint32_t> pids = host->dsmcc_pids();
+      if (pids.empty()) return;
+      log(carousel_pids_text(pids));
+      watch.stop();
+    });
+    watch.start(500);
+  }
   const HRESULT hr = plugin_->OnCommand(0, command);
+  watch.stop();
   current_host_ = nullptr;
   running_ = false;
 

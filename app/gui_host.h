@@ -11,6 +11,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 #include <string>
 
 #include "app/cli.h"
@@ -64,6 +65,7 @@ class GuiHost : public QMainWindow {
   void build_menus();
   void ask_for_source();
   void search_for_carousel_pids();
+  static QString carousel_pids_text(const std::vector<uint32_t>& pids);
 
   std::unique_ptr<host::LoadedPlugin> loaded_;
   IHostPlugin* plugin_ = nullptr;
