@@ -75,9 +75,10 @@ DownloadModel read_download(const CarouselStore& store, int32_t programme, const
   if (copies != program.copies_by_download.end()) {
     for (const auto& [moduleId, blocks] : copies->second) {
       ModuleModel& module = modules[u32(moduleId)];
+      const auto module_key = moduleId;  // clang 14 cannot capture a structured binding
       module.pid = last_pid_with(program, [&](const PidRecord& r) {
         auto d = r.block_copies.find(downloadId);
-        return d != r.block_copies.end() && d->second.contains(moduleId);
+        return d != r.block_copies.end() && d->second.contains(module_key);
       });
       module.moduleId = u32(moduleId);
       const ModuleBlockMap* map = nullptr;
@@ -139,9 +140,10 @@ CaptureModel read_capture_model(const CarouselStore& store) {
       gateway.carouselId = u32(carouselId);
       const int32_t extension = static_cast<int32_t>(stored.section->get_table_extension());
       gateway.control.extension = u32(extension);
+      const auto* section = stored.section;  // clang 14 cannot capture a structured binding
       gateway.control.pid = last_pid_with(program, [&](const PidRecord& r) {
                               auto d = r.dsi.find(extension);
-                              return d != r.dsi.end() && d->second.section == stored.section;
+                              return d != r.dsi.end() && d->second.section == section;
                             }).value_or(0);
       auto kept = model.dsis.find({u32(programme), gateway.control.pid});
       if (kept != model.dsis.end())

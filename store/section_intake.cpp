@@ -260,6 +260,7 @@ void SectionIntake::start_programs() {
   for (const auto& [program_number, pids] : store_.pid_map) {
     g_log.log(4, "Adding PRG (%d)", static_cast<int>(program_number));
     store_.programs[program_number] = ProgramRecord{};
-    std::erase_if(quiet_copies_, [&](const auto& entry) { return entry.first.program_number == program_number; });
+    const int32_t programme = program_number;  // clang 14 cannot capture a structured binding
+    std::erase_if(quiet_copies_, [programme](const auto& entry) { return entry.first.program_number == programme; });
   }
 }
