@@ -16,6 +16,7 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t PIPE_BLOCK_SIZE = 1 << 20;
 constexpr size_t PIPE_QUEUE_LIMIT = 16;          // blocks; the reader waits beyond this
 constexpr size_t KEPT_LIVE_BYTES_LIMIT = size_t{64} << 20;  // a live source's bytes before its capture
+constexpr auto LIVE_CAPTURE_SETTLE = std::chrono::milliseconds(200);  // filters quiet: the capture is in place
 constexpr size_t UDP_BLOCK_SIZE = 256 * 1024;    // datagrams gathered into one block
 constexpr size_t UDP_QUEUE_LIMIT = 64;           // blocks; datagrams are dropped beyond this
 constexpr size_t MAX_DATAGRAM_PAYLOAD = 65536;
@@ -413,20 +414,41 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
       held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(used));
     }
   };
-  // What came before the first section filter (the PSI scan's bytes) is kept and delivered again
-  // once a capture installs its filters: a live source cannot be read twice, and a carousel found
-  // during the scan is then captured from the scan's first packet on. Within a bound, so that a scan
-  // of a fast feed cannot take the memory.
-  std::deque<std::vector<uint8_t>> kept;
+  // What came before the capture (the PSI scan's bytes) is kept and delivered again once the capture
+  // has installed all its filters: a live source cannot be read twice, and a carousel found during
+  // the scan is then captured from the scan's first packet on. Within a bound, so that a scan of a
+  // fast feed cannot take the memory. While the capture installs its filters one by one, blocks are
+  // only kept, so that every filter gets the same bytes in the same order.
+  struct KeptBlock {
+    std::vector<uint8_t> bytes;
+    bool counted;  // fed once already, its bytes in `bytes` read
+  };
+  std::deque<KeptBlock> kept;
   size_t kept_bytes = 0;
   bool keeping = true;
+  auto keep = [&](std::vector<uint8_t> block, bool counted) {
+    kept_bytes += block.size();
+    kept.push_back({std::move(block), counted});
+    while (kept_bytes > KEPT_LIVE_BYTES_LIMIT && !kept.empty()) {
+      kept_bytes -= kept.front().bytes.size();
+      kept.pop_front();
+    }
+  };
+  // The capture is in place once it has begun, or once its filters have been quiet for a moment
+  // (a host where nobody calls begin_capture).
+  auto capture_ready = [&] {
+    if (filters_installed_.load(std::memory_order_acquire) == 0) return false;
+    std::lock_guard lock(control_mutex_);
+    return begin_requested_ || Clock::now() - last_filter_change_ >= LIVE_CAPTURE_SETTLE;
+  };
+  // The replay's framer, which has seen every kept byte in order, goes on with the live blocks.
   auto replay_kept = [&] {
     keeping = false;
     PacketFramer replay_framer;
     std::vector<uint8_t> replay_held;
-    // The bytes the replay's framer holds back at its end are the live framer's carry: they come
-    // with the next block, so they are left out here.
-    for (const auto& block : kept) feed_block(replay_framer, replay_held, block, nullptr);
+    for (const KeptBlock& block : kept) feed_block(replay_framer, replay_held, block.bytes, block.counted ? nullptr : &bytes);
+    framer = replay_framer;
+    carry = std::move(replay_held);
     kept.clear();
     kept_bytes = 0;
   };
@@ -434,44 +456,56 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
   for (;;) {
     std::vector<uint8_t> block;
     {
+      // While blocks wait for the capture to be in place, the wait for the next one is short, so that
+      // a feed that has gone quiet still has them delivered.
+      const bool holding = keeping && !kept.empty() && filters_installed_.load(std::memory_order_acquire) > 0;
       std::unique_lock lock(queue_mutex_);
-      queue_cv_.wait(lock, [&] { return stop_requested() || !queue_.empty(); });
+      auto arrived = [&] { return stop_requested() || !queue_.empty(); };
+      if (holding) {
+        if (!queue_cv_.wait_for(lock, std::chrono::milliseconds(50), arrived)) {
+          lock.unlock();
+          if (capture_ready()) {
+            replay_kept();
+            publish(framer, bytes);
+          }
+          continue;
+        }
+      } else {
+        queue_cv_.wait(lock, arrived);
+      }
       if (stop_requested()) break;
       block = std::move(queue_.front());
       queue_.pop_front();
     }
     queue_cv_.notify_all();
-    if (keeping && !kept.empty() && filters_installed_.load(std::memory_order_acquire) > 0) replay_kept();
+    if (keeping && !kept.empty() && capture_ready()) replay_kept();
     if (block.empty()) {
-      framer.frame(carry, true, on_packet, on_sync);
-      carry.clear();
       if (keeping && !kept.empty()) {
-        // The input ended during the scan: the scan hears of it now, the capture once it has had the
-        // kept bytes (or when the host stops without one).
+        // The input ended before the capture: the scan hears of it now, the capture once it has had
+        // the kept bytes (or when the host stops without one).
         {
           std::lock_guard lock(psi_mutex_);
           input_ended_.store(true, std::memory_order_release);
         }
         psi_cv_.notify_all();
-        {
+        while (!stop_requested() && !capture_ready()) {
           std::unique_lock lock(control_mutex_);
-          control_cv_.wait(lock, [&] { return stop_requested() || filters_installed_.load() > 0; });
+          control_cv_.wait_for(lock, std::chrono::milliseconds(50));
         }
         if (!stop_requested()) replay_kept();
       }
+      framer.frame(carry, true, on_packet, on_sync);
+      carry.clear();
       ended = true;
       break;
     }
-    const bool before_capture = keeping && filters_installed_.load(std::memory_order_acquire) == 0;
-    feed_block(framer, carry, block, &bytes);
-    if (before_capture) {
-      kept_bytes += block.size();
-      kept.push_back(std::move(block));
-      while (kept_bytes > KEPT_LIVE_BYTES_LIMIT && !kept.empty()) {
-        kept_bytes -= kept.front().size();
-        kept.pop_front();
-      }
+    if (keeping && filters_installed_.load(std::memory_order_acquire) > 0) {
+      // The capture is installing its filters: this block waits for the replay.
+      keep(std::move(block), false);
+      continue;
     }
+    feed_block(framer, carry, block, &bytes);
+    if (keeping) keep(std::move(block), true);
     publish(framer, bytes);
   }
   publish(framer, bytes);

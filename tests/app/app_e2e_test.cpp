@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "tests/app/subprocess.h"
+#include "tests/support/oc_builder.h"
 #include "tests/support/streams.h"
+#include "tests/support/ts_builder.h"
 
 namespace {
 
@@ -132,6 +134,26 @@ TEST(AppLive, DefaultModeFindsAndRebuildsAPsiLessCarouselFromOnePass) {
   writer.join();
   ASSERT_EQ(named.exit_code, 0) << describe(named);
   EXPECT_EQ(named.out, expected);
+}
+
+// Two PSI-less carousels through a pipe that has ended before the capture begins: each of the
+// capture's filters gets the scan's bytes, however the filters are installed one after the other.
+TEST(AppLive, EveryPidOfAPsiLessPipeGetsTheScansBytes) {
+  namespace ts = testsupport;
+  std::vector<uint8_t> stream;
+  ts::Packetizer packets;
+  for (const uint16_t pid : {uint16_t{0x100}, uint16_t{0x200}}) {
+    ts::OcCarousel oc(pid);
+    oc.add_file(oc.gateway(), "file-of-" + std::to_string(pid) + ".txt", ts::text_bytes("carousel"), 1);
+    packets.add_sections(pid, oc.sections());
+  }
+  testapp::LiveInput live;
+  live.bytes = packets.take();
+  live.close_after_write = true;
+  const RunResult r = run({kProgram, "-", "--page", "object"}, &live);
+  ASSERT_EQ(r.exit_code, 0) << describe(r);
+  EXPECT_NE(r.out.find("file-of-256.txt - size=8"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("file-of-512.txt - size=8"), std::string::npos) << r.out;
 }
 
 // A UDP feed without PSI: the default mode finds the carousel PID from the scan's own datagrams, with
