@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace app {
 
@@ -64,10 +65,9 @@ const char kScanHelp[] =
     "\n"
     "options:\n"
     "  --tuner-type N   the tuner type the host reports (4 and 8 are ATSC tuners, which the analyzer\n"
-    "                   refuses); default 3, a DVB-T tuner\n"
-    "  --log PATH       write the diagnostic log to PATH instead of beside the plug-in module\n"
-    "  --log-level N    the log's threshold after start-up: 0 to 4 (default 4, the full trace),\n"
-    "                   -1 for no line\n"
+    "                   refuses); default 3, a DVB-T tuner\n";
+
+const char kScanHelpEnd[] =
     "  -h, --help       this text\n"
     "\n"
     "example:\n"
@@ -96,10 +96,9 @@ const char kCaptureHelp[] =
     "                     otherwise)\n"
     "  --save DIR         write the rebuilt carousel files and module images below DIR\n"
     "  --force            with --save: replace files that already exist\n"
-    "  --tuner-type N     the tuner type the host reports (4 and 8 are refused); default 3\n"
-    "  --log PATH         write the diagnostic log to PATH instead of beside the plug-in module\n"
-    "  --log-level N      the log's threshold after start-up: 0 to 4 (default 4, the full trace),\n"
-    "                     -1 for no line\n"
+    "  --tuner-type N     the tuner type the host reports (4 and 8 are refused); default 3\n";
+
+const char kCaptureHelpEnd[] =
     "  -h, --help         this text\n"
     "\n"
     "examples:\n"
@@ -135,9 +134,9 @@ const char* page_title(Page page) {
 std::string help_text(Command command) {
   switch (command) {
     case Command::scan:
-      return kScanHelp;
+      return kScanHelp + log_option_help(19) + kScanHelpEnd;
     case Command::capture:
-      return kCaptureHelp;
+      return kCaptureHelp + log_option_help(21) + kCaptureHelpEnd;
     case Command::check:
       return check_help_text();
     case Command::diff:
@@ -286,7 +285,7 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
       o.tuner_type = static_cast<uint16_t>(n);
       continue;
     }
-    if (std::string log_error; take_log_option(word, has_inline ? &inline_value : nullptr, args, i, o.log, log_error)) {
+    if (std::string log_error; take_log_option(args, i, o.log, log_error)) {
       if (!log_error.empty()) return fail(log_error + see);
       continue;
     }
@@ -353,17 +352,24 @@ ParseResult parse_command_line(const std::vector<std::string>& args) {
   return result;
 }
 
-bool take_log_option(const std::string& word, const std::string* inline_value,
-                     const std::vector<std::string>& args, size_t& i, LogOptions& log, std::string& error) {
+std::string log_option_help(size_t column) {
+  const std::string indent(column, ' ');
+  auto name = [&](const char* text) { return "  " + std::string(text) + std::string(column - 2 - std::strlen(text), ' '); };
+  return name("--log PATH") + "write the diagnostic log to PATH instead of beside the plug-in module\n" +
+         name("--log-level N") + "the log's threshold after start-up: 0 to 4 (default 4, the full trace),\n" + indent +
+         "-1 for no line\n";
+}
+
+bool take_log_option(const std::vector<std::string>& args, size_t& i, LogOptions& log, std::string& error) {
+  std::string word = args[i], value;
+  const bool has_inline = split_inline_value(args[i], word, value);
   if (word != "--log" && word != "--log-level") return false;
-  std::string value;
-  if (inline_value) {
-    value = *inline_value;
-  } else if (i + 1 < args.size()) {
+  if (!has_inline) {
+    if (i + 1 >= args.size()) {
+      error = word == "--log" ? "--log needs a file path" : "--log-level needs a level from -1 to 4";
+      return true;
+    }
     value = args[++i];
-  } else {
-    error = word == "--log" ? "--log needs a file path" : "--log-level needs a level from -1 to 4";
-    return true;
   }
   if (word == "--log") {
     if (value.empty()) error = "--log needs a file path";

@@ -35,11 +35,9 @@ struct LogOptions {
   int32_t level = 4;
 };
 
-// Whether `word` is --log or --log-level (the name of "--name=value" included); when it is, takes its
-// value (from `inline_value`, or the next word of `args` after `i`, advancing `i`) into `log`. `error`
-// is set when the value is missing or bad.
-bool take_log_option(const std::string& word, const std::string* inline_value,
-                     const std::vector<std::string>& args, size_t& i, LogOptions& log, std::string& error);
+// Whether args[i] is --log or --log-level ("--log=PATH" included); when it is, takes its value (behind
+// "=", or the next word, advancing `i`) into `log`. `error` is set when the value is missing or bad.
+bool take_log_option(const std::vector<std::string>& args, size_t& i, LogOptions& log, std::string& error);
 
 struct Options {
   Command command = Command::help;
@@ -73,6 +71,9 @@ bool parse_number(const std::string& text, uint32_t& value);
 
 // PRG:PID with PRG at most 0xFFFF and PID at most 0x1FFF.
 bool parse_pair(const std::string& text, PairArg& pair, std::string& error);
+
+// The help lines of --log and --log-level, their texts starting at `column` as in the help they stand in.
+std::string log_option_help(size_t column);
 
 // The help text of a command (Command::help: the overview).
 std::string help_text(Command command);

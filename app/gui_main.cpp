@@ -22,10 +22,9 @@ const char kGuiHelp[] =
     "Needs a display (DISPLAY or WAYLAND_DISPLAY); QT_QPA_PLATFORM=offscreen runs without a screen.\n"
     "With DSMCC_SCREENSHOT_DIR set, every window is written there as a PNG file when it closes.\n"
     "\n"
-    "options:\n"
-    "  --log PATH        write the diagnostic log to PATH instead of beside the plug-in module\n"
-    "  --log-level N     the log's threshold after start-up: 0 to 4 (default 4, the full trace),\n"
-    "                    -1 for no line\n"
+    "options:\n";
+
+const char kGuiHelpEnd[] =
     "\n"
     "example:\n"
     "  dsmcc gui capture.ts\n";
@@ -36,20 +35,16 @@ int run_gui(const std::vector<std::string>& args) {
   std::string source;
   LogOptions log;
   for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    std::string name = arg, inline_value;
-    const size_t eq = arg.find('=');
-    const bool has_inline = arg.rfind("--", 0) == 0 && eq != std::string::npos;
-    if (has_inline) name = arg.substr(0, eq), inline_value = arg.substr(eq + 1);
-    if (std::string error; take_log_option(name, has_inline ? &inline_value : nullptr, args, i, log, error)) {
+    if (std::string error; take_log_option(args, i, log, error)) {
       if (!error.empty()) {
         std::fprintf(stderr, "dsmcc: %s (see dsmcc gui --help)\n", error.c_str());
         return 2;
       }
       continue;
     }
+    const std::string& arg = args[i];
     if (arg == "-h" || arg == "--help") {
-      std::fputs(kGuiHelp, stdout);
+      std::fputs((kGuiHelp + log_option_help(20) + kGuiHelpEnd).c_str(), stdout);
       return 0;
     }
     if (arg.size() > 1 && arg[0] == '-') {

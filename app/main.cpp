@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     asked.push_back("--help");
-    const app::ParseResult help = app::parse_command_line(asked.size() == 1 ? std::vector<std::string>{"--help"} : asked);
+    const app::ParseResult help = app::parse_command_line(asked);
     std::fputs(app::help_text(help.options.help_for).c_str(), stdout);
     return 0;
   }

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/cli.h"
 #include "ui/headless/tree_render.h"
 
 namespace app {
@@ -166,10 +167,8 @@ std::string check_help_text() {
          "                     \"what\", \"expected\", \"found\"}], \"summary\": {...}}; a field that does not apply\n"
          "                     is left out\n"
          "  --duration SECONDS end the capture after this many seconds\n"
-         "  --tuner-type N     the tuner type the host reports (4 and 8 are refused); default 3\n"
-         "  --log PATH         write the diagnostic log to PATH instead of beside the plug-in module\n"
-         "  --log-level N      the log's threshold after start-up: 0 to 4 (default 4, the full trace),\n"
-         "                     -1 for no line\n"
+         "  --tuner-type N     the tuner type the host reports (4 and 8 are refused); default 3\n" +
+         app::log_option_help(21) +
          "  -h, --help         this text\n"
          "\n"
          "exit status: 0 when no finding is an error, 3 when one is (a playout check can gate on it), 2 for\n"
@@ -195,10 +194,8 @@ std::string diff_help_text() {
          "  --json             one JSON object: {\"same\": bool, \"carousels\": [{\"programme\", \"downloadId\",\n"
          "                     \"change\", \"changes\": [{\"subject\", \"change\", \"details\": [text]}]}]}\n"
          "  --duration SECONDS end each capture after this many seconds\n"
-         "  --tuner-type N     the tuner type the host reports (4 and 8 are refused); default 3\n"
-         "  --log PATH         write the diagnostic log to PATH instead of beside the plug-in module\n"
-         "  --log-level N      the log's threshold after start-up: 0 to 4 (default 4, the full trace),\n"
-         "                     -1 for no line\n"
+         "  --tuner-type N     the tuner type the host reports (4 and 8 are refused); default 3\n" +
+         app::log_option_help(21) +
          "  -h, --help         this text\n"
          "\n"
          "exit status: 0 when the carousels are the same, 1 when they differ, 2 for a usage or input error.\n"
