@@ -369,15 +369,16 @@ int run_session(const Options& options) {
   for (size_t i = 0; i < sources.size(); ++i) {
     const bool last = i + 1 == sources.size();
     host::Host host;
-    // --duration bounds the whole run, the wait for a pipe's first bytes included.
-    std::optional<std::chrono::milliseconds> wait_limit;
-    if (options.duration_seconds)
-      wait_limit = std::chrono::milliseconds(static_cast<int64_t>(*options.duration_seconds * 1000));
+    // --duration bounds the whole run and Ctrl-C ends it, the wait for a pipe's first bytes included:
+    // the run then goes on with the pages of nothing.
+    const auto deadline =
+        options.duration_seconds
+            ? Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*options.duration_seconds))
+            : Clock::time_point::max();
     std::string open_error;
     {
-      // Ctrl-C ends the wait for a pipe's first bytes too, with the pages of nothing.
       InterruptScope interrupts;
-      open_error = host.open(sources[i], wait_limit, [] { return g_interrupts.load() > 0; });
+      open_error = host.open(sources[i], [deadline] { return g_interrupts.load() > 0 || Clock::now() >= deadline; });
     }
     if (!open_error.empty()) {
       std::fprintf(stderr, "dsmcc: %s\n", open_error.c_str());

@@ -12,11 +12,10 @@ Host::~Host() {
   driver_->Release();
 }
 
-std::string Host::open(const std::string& location, std::optional<std::chrono::milliseconds> wait_limit,
-                       const std::function<bool()>& give_up) {
+std::string Host::open(const std::string& location, const std::function<bool()>& give_up) {
   if (source_) return "a source is already open: " + source_->name();
   std::string error;
-  std::unique_ptr<Source> source = open_source(location, error, wait_limit, give_up);
+  std::unique_ptr<Source> source = open_source(location, error, give_up);
   if (!source) return error;
   source_ = std::move(source);
   manager_->attach(source_);

@@ -51,8 +51,7 @@ class Host {
   // Opens a transport-stream file, "-" (standard input) or "udp://[group@]host:port". Returns ""
   // on success, else a one-line message for the user. One source per host. A pipe (standard input,
   // a named pipe) is checked from its first bytes, so opening one waits until they arrive.
-  std::string open(const std::string& source, std::optional<std::chrono::milliseconds> wait_limit = std::nullopt,
-                   const std::function<bool()>& give_up = {});
+  std::string open(const std::string& source, const std::function<bool()>& give_up = {});
   bool is_open() const noexcept { return source_ != nullptr; }
   bool is_live() const noexcept { return source_ && source_->live(); }
   const Source* source() const noexcept { return source_.get(); }

@@ -87,28 +87,18 @@ class PipeSource final : public LiveSource {
     }
   }
 
-  // Reads the first bytes and checks that they hold packets. Waits until enough has arrived, or for
-  // at most `wait_limit`: a pipe whose writer stays silent that long is taken as one that ended
-  // empty, so that a bounded capture ends on time with nothing.
+  // Reads the first bytes and checks that they hold packets. Waits until enough has arrived, or until
+  // `give_up` (asked every 100 ms) says so: a pipe whose writer stays silent that long is taken as one
+  // that ended empty, so that a bounded capture ends on time with nothing.
   static std::unique_ptr<Source> open(const std::string& name, const std::string& who, int fd,
-                                      std::optional<std::chrono::milliseconds> wait_limit,
                                       const std::function<bool()>& give_up, std::string& error) {
     std::vector<uint8_t> head;
     head.reserve(PROBE_LIMIT);
     uint8_t block[65536];
-    const auto until = std::chrono::steady_clock::now() + wait_limit.value_or(std::chrono::milliseconds(0));
     for (;;) {
-      int timeout_ms = give_up ? 200 : -1;
-      if (wait_limit) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        timeout_ms = static_cast<int>(std::clamp<int64_t>(left.count(), 0, give_up ? 200 : INT32_MAX));
-      }
       pollfd readable{fd, POLLIN, 0};
-      const int ready = ::poll(&readable, 1, timeout_ms);
-      const bool gave_up = give_up && give_up();
-      if (ready < 0 && errno == EINTR && !gave_up) continue;
-      const bool out_of_time = wait_limit && std::chrono::steady_clock::now() >= until;
-      if (ready == 0 && !out_of_time && !gave_up) continue;
+      const int ready = ::poll(&readable, 1, give_up ? 100 : -1);
+      if (ready <= 0 && !(give_up && give_up())) continue;
       if (ready <= 0) {
         if (head.empty() || PacketFramer::probe(head, true).found) {
           auto source = std::unique_ptr<PipeSource>(new PipeSource(name, who, fd, std::move(head)));
@@ -381,7 +371,6 @@ std::span<const uint8_t> datagram_payload(std::span<const uint8_t> datagram, boo
 }
 
 std::unique_ptr<Source> open_source(const std::string& location, std::string& error,
-                                    std::optional<std::chrono::milliseconds> wait_limit,
                                     const std::function<bool()>& give_up) {
   error.clear();
   if (location.empty()) {
@@ -406,7 +395,7 @@ std::unique_ptr<Source> open_source(const std::string& location, std::string& er
       return check_file(std::unique_ptr<FileSource>(new FileSource("-", fd, static_cast<uint64_t>(st.st_size))),
                         "standard input", error);
     }
-    return PipeSource::open("-", "standard input", STDIN_FILENO, wait_limit, give_up, error);
+    return PipeSource::open("-", "standard input", STDIN_FILENO, give_up, error);
   }
 
   // Non-blocking, so that a named pipe without a writer cannot hold the program in open(); a regular
@@ -429,7 +418,7 @@ std::unique_ptr<Source> open_source(const std::string& location, std::string& er
   }
   if (!S_ISREG(st.st_mode)) {
     // A named pipe or a device: live, like standard input.
-    return PipeSource::open(location, location, fd, wait_limit, give_up, error);
+    return PipeSource::open(location, location, fd, give_up, error);
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return check_file(std::unique_ptr<FileSource>(new FileSource(location, fd, static_cast<uint64_t>(st.st_size))), location,

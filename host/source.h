@@ -7,10 +7,8 @@
 #pragma once
 
 #include <cstddef>
-#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <memory>
 #include <span>
 #include <string>
@@ -46,8 +44,7 @@ class FileSource final : public Source {
   long read_at(uint64_t offset, std::span<uint8_t> into, std::string& error) const;
 
  private:
-  friend std::unique_ptr<Source> open_source(const std::string&, std::string&,
-                                             std::optional<std::chrono::milliseconds>, const std::function<bool()>&);
+  friend std::unique_ptr<Source> open_source(const std::string&, std::string&, const std::function<bool()>&);
   FileSource(std::string name, int fd, uint64_t size) : Source(std::move(name)), fd_(fd), size_(size) {}
   int fd_;
   uint64_t size_;
@@ -81,11 +78,9 @@ class LiveSource : public Source {
 
 // Opens a source: a file path, "-" for standard input, or "udp://[group@]host:port". On failure
 // returns null and sets `error` to a one-line message for the user.
-// A pipe (standard input, a named pipe) is checked from its first bytes; `wait_limit` bounds the wait
-// for them, and so does `give_up` (asked a few times a second): a silent pipe then opens as one that
-// ended with nothing.
+// A pipe (standard input, a named pipe) is checked from its first bytes; `give_up` (asked several times
+// a second) ends the wait for them: a silent pipe then opens as one that ended with nothing.
 std::unique_ptr<Source> open_source(const std::string& location, std::string& error,
-                                    std::optional<std::chrono::milliseconds> wait_limit = std::nullopt,
                                     const std::function<bool()>& give_up = {});
 
 // A parsed "udp://[group@]host:port". Addresses are IPv4 in host byte order.
