@@ -88,7 +88,6 @@ HRESULT SectionFilterManager::AddSectionFilter(uint32_t pid, const uint8_t* matc
     filters_.emplace(new_handle, f);
     filters_by_pid_[f.pid].push_back(new_handle);
     demux_.subscribe(f.pid);
-    filters_installed_.fetch_add(1, std::memory_order_release);
   }
   bool start = false;
   {
@@ -121,7 +120,6 @@ HRESULT SectionFilterManager::RemoveSectionFilter(uint32_t handle) {
     list.erase(std::remove(list.begin(), list.end(), handle), list.end());
     if (list.empty()) filters_by_pid_.erase(pid);
     demux_.unsubscribe(pid);
-    filters_installed_.fetch_sub(1, std::memory_order_release);
     // From inside a callback the running one is the caller's own: waiting for it would never end.
     if (!on_delivery_thread()) callback_done_.wait(lock, [&] { return running_handle_ != handle; });
   }
@@ -437,7 +435,7 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
   // The capture is in place once it has begun, or once its filters have been quiet for a moment
   // (a host where nobody calls begin_capture).
   auto capture_ready = [&] {
-    if (filters_installed_.load(std::memory_order_acquire) == 0) return false;
+    if (filter_count() == 0) return false;
     std::lock_guard lock(control_mutex_);
     return begin_requested_ || Clock::now() - last_filter_change_ >= LIVE_CAPTURE_SETTLE;
   };
@@ -454,22 +452,20 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
   };
   bool ended = false;
   for (;;) {
+    const bool holding = keeping && !kept.empty() && filter_count() > 0;
+    if (holding && capture_ready()) {
+      replay_kept();
+      publish(framer, bytes);
+      continue;
+    }
     std::vector<uint8_t> block;
     {
       // While blocks wait for the capture to be in place, the wait for the next one is short, so that
       // a feed that has gone quiet still has them delivered.
-      const bool holding = keeping && !kept.empty() && filters_installed_.load(std::memory_order_acquire) > 0;
       std::unique_lock lock(queue_mutex_);
       auto arrived = [&] { return stop_requested() || !queue_.empty(); };
       if (holding) {
-        if (!queue_cv_.wait_for(lock, std::chrono::milliseconds(50), arrived)) {
-          lock.unlock();
-          if (capture_ready()) {
-            replay_kept();
-            publish(framer, bytes);
-          }
-          continue;
-        }
+        if (!queue_cv_.wait_for(lock, std::chrono::milliseconds(50), arrived)) continue;
       } else {
         queue_cv_.wait(lock, arrived);
       }
@@ -478,7 +474,6 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
       queue_.pop_front();
     }
     queue_cv_.notify_all();
-    if (keeping && !kept.empty() && capture_ready()) replay_kept();
     if (block.empty()) {
       if (keeping && !kept.empty()) {
         // The input ended before the capture: the scan hears of it now, the capture once it has had
@@ -499,7 +494,7 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
       ended = true;
       break;
     }
-    if (keeping && filters_installed_.load(std::memory_order_acquire) > 0) {
+    if (keeping && filter_count() > 0) {
       // The capture is installing its filters: this block waits for the replay.
       keep(std::move(block), false);
       continue;

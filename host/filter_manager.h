@@ -168,7 +168,6 @@ class SectionFilterManager final : public OrvexFltMgr,
   std::mutex queue_mutex_;
   std::condition_variable queue_cv_;
   std::deque<std::vector<uint8_t>> queue_;
-  std::atomic<size_t> filters_installed_{0};
 
   // PSI requests.
   std::mutex psi_mutex_;
