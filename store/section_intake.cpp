@@ -80,7 +80,8 @@ void SectionIntake::dispatch_section(uint32_t pid, std::span<const uint8_t> sect
     }
     if (!pids->second.contains(pid)) continue;
     const bool trace_off = !g_log.passes(4);
-    if (trace_off && is_quiet_repeat(program_number, pid, section)) continue;
+    const int32_t threshold = trace_off ? g_log.threshold() : 4;
+    if (trace_off && is_quiet_repeat(program_number, pid, section, threshold)) continue;
     const int32_t lines_before = trace_off ? g_log.line_count() : 0;
     just_stored_ = nullptr;
     if (table_id == kUserNetworkTable)
@@ -88,7 +89,7 @@ void SectionIntake::dispatch_section(uint32_t pid, std::span<const uint8_t> sect
     else
       _OnDownloadDataMessage(pid, section, program_number);
     if (trace_off && just_stored_ && g_log.line_count() == lines_before)
-      quiet_copies_.emplace(repeat_key(program_number, pid, *just_stored_), QuietCopy{just_stored_, g_log.threshold()});
+      quiet_copies_.emplace(repeat_key(program_number, pid, *just_stored_), QuietCopy{just_stored_, threshold});
   }
 }
 
@@ -100,10 +101,11 @@ SectionIntake::RepeatKey SectionIntake::repeat_key(int32_t program_number, uint3
   return {program_number, pid, static_cast<uint32_t>(section.size()), last_word};
 }
 
-bool SectionIntake::is_quiet_repeat(int32_t program_number, uint32_t pid, std::span<const uint8_t> section) const {
+bool SectionIntake::is_quiet_repeat(int32_t program_number, uint32_t pid, std::span<const uint8_t> section,
+                                    int32_t threshold) const {
   const auto [first, last] = quiet_copies_.equal_range(repeat_key(program_number, pid, section));
   for (auto it = first; it != last; ++it)
-    if (it->second.threshold >= g_log.threshold() && std::ranges::equal(*it->second.bytes, section)) return true;
+    if (it->second.threshold >= threshold && std::ranges::equal(*it->second.bytes, section)) return true;
   return false;
 }
 

@@ -97,7 +97,8 @@ class SectionIntake {
     int32_t threshold;                  // the log's threshold when it was filed without a line
   };
   static RepeatKey repeat_key(int32_t program_number, uint32_t pid, std::span<const uint8_t> section);
-  bool is_quiet_repeat(int32_t program_number, uint32_t pid, std::span<const uint8_t> section) const;
+  // A stored copy with these bytes whose intake wrote no line at `threshold` or a higher one.
+  bool is_quiet_repeat(int32_t program_number, uint32_t pid, std::span<const uint8_t> section, int32_t threshold) const;
 
   CarouselStore& store_;
   CaptureCounters& counters_;
