@@ -16,6 +16,13 @@ SaveReport save(CDSMCCDlg& dialog, SaveKind kind, const SaveOptions& options) {
                                             : save_data_carousels(dialog.store(), options);
 }
 
+// The summary of a save into `dir`, logged as it is shown.
+std::string logged_summary(const SaveReport& report, const std::string& dir) {
+  const std::string summary = format_save_summary(report);
+  g_log.log(report.ok() ? 4 : 1, "save to %s: %s", dir.c_str(), summary.c_str());
+  return summary;
+}
+
 }  // namespace
 
 std::string save_from_page(CDSMCCDlg& dialog, SaveKind kind) {
@@ -39,8 +46,7 @@ std::string save_from_page(CDSMCCDlg& dialog, SaveKind kind) {
       report = save(dialog, kind, options);
     }
   }
-  const std::string summary = format_save_summary(report);
-  g_log.log(report.ok() ? 4 : 1, "save to %s: %s", options.dir.c_str(), summary.c_str());
+  const std::string summary = logged_summary(report, options.dir);
   ui::message_box(&dialog, summary, "Save", ui::BOX_OK | (report.ok() ? ui::BOX_ICON_INFORMATION : ui::BOX_ICON_ERROR));
   return options.dir;
 }
@@ -50,10 +56,8 @@ std::string save_whole_capture(CDSMCCDlg& dialog, const std::string& dir, bool f
   options.dir = dir;
   options.force = force;
   const SaveReport report = save_carousels(dialog.store(), options);
-  const std::string summary = format_save_summary(report);
-  g_log.log(report.ok() ? 4 : 1, "save to %s: %s", options.dir.c_str(), summary.c_str());
   ok = report.ok();
-  return summary;
+  return logged_summary(report, options.dir);
 }
 
 void wire_save_buttons(CDSMCCDlg& dialog) {
