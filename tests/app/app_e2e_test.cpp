@@ -46,6 +46,19 @@ RunResult dsmcc(std::vector<std::string> args) {
   return run(args);
 }
 
+// The Data Carousel page of the HbbTV capture at `path`, with the options in `more`.
+RunResult sevent_data_page(const std::string& path, std::vector<std::string> more = {}) {
+  std::vector<std::string> args{"capture", path, "--pair", "1:0x138e", "--page", "data"};
+  args.insert(args.end(), more.begin(), more.end());
+  return dsmcc(args);
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 std::string describe(const RunResult& r) {
   return "exit " + std::to_string(r.exit_code) + "\nstdout:\n" + r.out + "\nstderr:\n" + r.err;
 }
@@ -329,28 +342,22 @@ TEST(AppLog, LogOptionsChooseTheFileAndTheThreshold) {
   REQUIRE_STREAM(path, "hbbtv-sevent.ts");
   TempDir dir;
   const std::string log_path = dir.path() + "/chosen.txt";
-  const RunResult full = run({kProgram, "capture", path, "--pair", "1:0x138e", "--page", "data", "--log", log_path});
+  const RunResult full = sevent_data_page(path, {"--log", log_path});
   ASSERT_EQ(full.exit_code, 0) << describe(full);
   const auto trace = lines_of(testapp::slurp(log_path));
   ASSERT_GT(trace.size(), 1000u) << "the level-4 trace by default";
   EXPECT_NE(trace[0].find("<2> - Starting DSMCC plugin"), std::string::npos) << trace[0];
 
-  const RunResult quiet = run({kProgram, "capture", path, "--pair", "1:0x138e", "--page", "data", "--log", log_path,
-                               "--log-level", "1"});
+  const RunResult quiet = sevent_data_page(path, {"--log", log_path, "--log-level", "1"});
   ASSERT_EQ(quiet.exit_code, 0) << describe(quiet);
   EXPECT_EQ(quiet.out, full.out) << "the pages do not depend on the log";
   for (const auto& line : lines_of(testapp::slurp(log_path)))
     EXPECT_TRUE(line.find("<0> - ") != std::string::npos || line.find("<1> - ") != std::string::npos) << line;
 
-  const RunResult lost = run({kProgram, "capture", path, "--pair", "1:0x138e", "--page", "data", "--log",
-                              dir.path() + "/no/such/folder/log.txt"});
+  const RunResult lost = sevent_data_page(path, {"--log", dir.path() + "/no/such/folder/log.txt"});
   ASSERT_EQ(lost.exit_code, 0) << describe(lost);
   EXPECT_EQ(lost.out, full.out);
-  size_t said = 0;
-  for (size_t at = lost.err.find("cannot write the log"); at != std::string::npos;
-       at = lost.err.find("cannot write the log", at + 1))
-    ++said;
-  EXPECT_EQ(said, 1u) << lost.err;
+  EXPECT_EQ(occurrences(lost.err, "cannot write the log"), 1u) << lost.err;
   EXPECT_NE(lost.err.find("no/such/folder/log.txt: No such file or directory"), std::string::npos) << lost.err;
 }
 
@@ -360,7 +367,7 @@ TEST(AppSave, OneSummaryForTheWholeSaveAndAnImpossibleFolderRefusedFirst) {
   REQUIRE_STREAM(path, "hbbtv-sevent.ts");
   TempDir dir;
   const std::string out = dir.path() + "/new/parents/out";
-  const RunResult saved = run({kProgram, "capture", path, "--pair", "1:0x138e", "--page", "data", "--save", out});
+  const RunResult saved = sevent_data_page(path, {"--save", out});
   ASSERT_EQ(saved.exit_code, 0) << describe(saved);
   EXPECT_EQ(saved.err, "Save: Saved to " + out +
                            ": 4 files of 1 object carousel, 1 module image of 1 download group, 19765 bytes in all.\n");
@@ -395,7 +402,7 @@ TEST(AppPlugins, RegisterListUnregisterThroughTheModule) {
   EXPECT_NE(r.out.find("0x8000 DSMCC Analyzing..."), std::string::npos) << r.out;
 
   REQUIRE_STREAM(path, "hbbtv-sevent.ts");
-  r = run({kProgram, "capture", path, "--pair", "1:0x138e", "--page", "data"});
+  r = sevent_data_page(path);
   ASSERT_EQ(r.exit_code, 0) << describe(r);
   const auto log = lines_of(testapp::slurp(dir.path() + "/dsmcc.txt"));
   ASSERT_FALSE(log.empty()) << "the registered module did not run";
