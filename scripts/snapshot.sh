@@ -54,6 +54,7 @@ for f in "$streams"/*.ts "$streams"/*.m2ts; do
   if [ -n "$p" ]; then
     run "$b.pair" capture "$f" --pair "$p"
     run "$b.pair-json" capture "$f" --pair "$p" --json
+    run "$b.check" check "$f" --pair "$p" --json
     run "$b.save" capture "$f" --pair "$p" --page data --save "$out/$b.saved"
     sed -i "s#$out/##g" "$out/$b.save.out" "$out/$b.save.err" 2>/dev/null
   fi
