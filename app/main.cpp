@@ -7,14 +7,14 @@
 #include "app/plugin_access.h"
 #include "app/session.h"
 #ifdef DSMCC_HAS_GUI
-#include "app/gui_main.h"
+#include "app/gui_launch.h"
 #endif
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "gui") {
 #ifdef DSMCC_HAS_GUI
-    return app::run_gui(std::vector<std::string>(args.begin() + 1, args.end()));
+    return app::launch_gui(std::vector<std::string>(args.begin() + 1, args.end()));
 #else
     std::fprintf(stderr, "dsmcc: this build has no GUI (it was built without Qt)\n");
     return 2;
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
       return 0;
     }
 #ifdef DSMCC_HAS_GUI
-    if (!asked.empty() && asked[0] == "gui") return app::run_gui({"--help"});
+    if (!asked.empty() && asked[0] == "gui") return app::launch_gui({"--help"});
 #endif
     if (!asked.empty() && asked[0] != "scan" && asked[0] != "capture" && asked[0] != "check" && asked[0] != "diff") {
       std::fprintf(stderr, "dsmcc: no command '%s' (see dsmcc --help)\n", asked[0].c_str());

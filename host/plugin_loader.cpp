@@ -73,17 +73,17 @@ std::vector<RegisteredPlugin> registered_plugins(const Registry& registry) {
   return found;
 }
 
-std::string module_beside_program() {
+std::string beside_program(const std::string& name) {
   char exe[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return "dsmcc.so";
+  if (n <= 0) return name;
   exe[n] = '\0';
   std::string path(exe);
   auto slash = path.find_last_of('/');
   const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
   // In the build tree the module lies beside the program; installed, it lies in lib/dsmcc beside bin.
-  const std::string beside = dir + "/dsmcc.so";
-  const std::string installed = dir + "/../lib/dsmcc/dsmcc.so";
+  const std::string beside = dir + "/" + name;
+  const std::string installed = dir + "/../lib/dsmcc/" + name;
   if (::access(beside.c_str(), F_OK) != 0 && ::access(installed.c_str(), F_OK) == 0) return installed;
   return beside;
 }

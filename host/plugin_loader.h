@@ -27,9 +27,11 @@ std::optional<IID> parse_iid(const std::string& text);
 // Every class of the registry whose InprocServer32 names a module, in key order.
 std::vector<RegisteredPlugin> registered_plugins(const Registry& registry);
 
-// The module file that holds the plug-ins: dsmcc.so in the program's folder (the build tree), else
-// ../lib/dsmcc/dsmcc.so from it (an installed program).
-std::string module_beside_program();
+// A module file of the program's own: NAME in the program's folder (the build tree), else
+// ../lib/dsmcc/NAME from it (an installed program).
+std::string beside_program(const std::string& name);
+// The module file that holds the plug-ins: beside_program("dsmcc.so").
+inline std::string module_beside_program() { return beside_program("dsmcc.so"); }
 
 // A loaded module and one plug-in object created through its class factory.
 class LoadedPlugin {
