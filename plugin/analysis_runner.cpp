@@ -45,9 +45,10 @@ bool count_running_capture(int32_t& dsi, int32_t& dii, int32_t& ddb) {
   return true;
 }
 
-// Installed when the module is loaded, so that the plug-in object itself needs no window code.
-[[maybe_unused]] const bool g_installed =
-    (set_analysis_runner(&run_analysis_dialog), set_capture_describer(&describe_running_capture),
-     set_capture_saver(&save_running_capture), set_capture_counter(&count_running_capture), true);
-
 }  // namespace
+
+const AnalysisWindow& analysis_window() {
+  static const AnalysisWindow window{&run_analysis_dialog, &describe_running_capture, &save_running_capture,
+                                     &count_running_capture};
+  return window;
+}

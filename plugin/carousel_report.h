@@ -27,13 +27,3 @@ class ICarouselReport : public IUnknown {
   virtual HRESULT GetCaptureCounts(int32_t* dsi, int32_t* dii, int32_t* ddb) = 0;
 };
 
-// Builds the report of the running analysis window, or returns null when none runs. The module
-// installs it with its analysis runner; without one DescribeCapture fails.
-using CaptureDescriber = health::CaptureReport* (*)();
-void set_capture_describer(CaptureDescriber describer);
-// Saves the running window's capture; false when none runs. Installed like the describer.
-using CaptureSaver = bool (*)(const std::string& dir, bool force, std::string& summary, bool& ok);
-void set_capture_saver(CaptureSaver saver);
-// The running window's counts; false when none runs. Installed like the describer.
-using CaptureCounter = bool (*)(int32_t& dsi, int32_t& dii, int32_t& ddb);
-void set_capture_counter(CaptureCounter counter);

@@ -18,17 +18,7 @@ const char* string_resource(int id) {
 
 void show_string(int id) { ui::message_box(nullptr, string_resource(id), "DSMCC", ui::BOX_OK); }
 
-AnalysisRunner g_runner = nullptr;
-CaptureDescriber g_describer = nullptr;
-CaptureSaver g_saver = nullptr;
-CaptureCounter g_counter = nullptr;
-
 }  // namespace
-
-void set_analysis_runner(AnalysisRunner runner) { g_runner = runner; }
-void set_capture_describer(CaptureDescriber describer) { g_describer = describer; }
-void set_capture_saver(CaptureSaver saver) { g_saver = saver; }
-void set_capture_counter(CaptureCounter counter) { g_counter = counter; }
 
 namespace module_state {
 namespace {
@@ -47,7 +37,7 @@ long objects() { return g_objects; }
 long locks() { return g_locks; }
 }  // namespace module_state
 
-CDSMCCPlugin::CDSMCCPlugin() { module_state::object_created(); }
+CDSMCCPlugin::CDSMCCPlugin(const AnalysisWindow& window) : window_(window) { module_state::object_created(); }
 
 CDSMCCPlugin::~CDSMCCPlugin() {
   safe_release(driver_);
@@ -153,7 +143,7 @@ HRESULT CDSMCCPlugin::OnCommand(uint32_t value, uint32_t command) {
     return E_FAIL;
   }
   if (command == resources::COMMAND_ANALYZE) {
-    if (g_runner) g_runner(filter_manager_);
+    if (window_.run) window_.run(filter_manager_);
   }
   return S_OK;
 }
@@ -188,7 +178,7 @@ HRESULT CDSMCCPlugin::DescribeCapture(health::CaptureReport** report) {
   if (!report) return E_POINTER;
   // Interface methods never throw: a report that cannot be built is a failure like any other.
   try {
-    *report = g_describer ? g_describer() : nullptr;
+    *report = window_.describe ? window_.describe() : nullptr;
   } catch (...) {
     *report = nullptr;
   }
@@ -197,14 +187,14 @@ HRESULT CDSMCCPlugin::DescribeCapture(health::CaptureReport** report) {
 
 HRESULT CDSMCCPlugin::GetCaptureCounts(int32_t* dsi, int32_t* dii, int32_t* ddb) {
   if (!dsi || !dii || !ddb) return E_POINTER;
-  return g_counter && g_counter(*dsi, *dii, *ddb) ? S_OK : E_FAIL;
+  return window_.count && window_.count(*dsi, *dii, *ddb) ? S_OK : E_FAIL;
 }
 
 HRESULT CDSMCCPlugin::SaveCapture(const char* dir, bool force, std::string* summary) {
   if (!dir || !summary) return E_POINTER;
   try {
     bool ok = false;
-    if (!g_saver || !g_saver(dir, force, *summary, ok)) return E_FAIL;
+    if (!window_.save || !window_.save(dir, force, *summary, ok)) return E_FAIL;
     return ok ? S_OK : S_FALSE;
   } catch (...) {
     return E_FAIL;

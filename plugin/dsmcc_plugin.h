@@ -17,15 +17,26 @@ inline constexpr IID LIBID_DSMCCLib = {0x3c5e9a12, 0x7b2d, 0x4f61, {0xa8, 0x44, 
 
 class IDSMCCPlugin : public IUnknown {};
 
-// Runs the analysis window for command 0x8000. The module installs the one that builds its analysis
-// dialog when it is loaded; tests install their own to observe the checks in front of it.
-using AnalysisRunner = void (*)(OrvexFltMgr* filter_manager);
-void set_analysis_runner(AnalysisRunner runner);
+// The analysis window the plug-in runs for command 0x8000, and what it reports of the window that
+// runs. The module's class factory hands each plug-in object the module's own (analysis_window()); a
+// member left null makes its command or report fail.
+struct AnalysisWindow {
+  void (*run)(OrvexFltMgr* filter_manager) = nullptr;
+  // The running window's report, or null when none runs.
+  health::CaptureReport* (*describe)() = nullptr;
+  // Saves the running window's capture; false when none runs.
+  bool (*save)(const std::string& dir, bool force, std::string& summary, bool& ok) = nullptr;
+  // The running window's counts; false when none runs.
+  bool (*count)(int32_t& dsi, int32_t& dii, int32_t& ddb) = nullptr;
+};
+
+// The window of whatever links the entry points: the module's analysis dialog, or a test's own.
+const AnalysisWindow& analysis_window();
 
 class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPluginSink, public ICarouselReport,
                      public ILogSettings {
  public:
-  CDSMCCPlugin();
+  explicit CDSMCCPlugin(const AnalysisWindow& window);
   CDSMCCPlugin(const CDSMCCPlugin&) = delete;
   CDSMCCPlugin& operator=(const CDSMCCPlugin&) = delete;
 
@@ -62,6 +73,7 @@ class CDSMCCPlugin : public IDSMCCPlugin, public IHostPlugin, public IHostPlugin
  private:
   ~CDSMCCPlugin() override;
 
+  const AnalysisWindow window_;
   std::atomic<uint32_t> refs_{1};
   OrvexFltMgr* filter_manager_ = nullptr;
   InitDriver* driver_ = nullptr;

@@ -30,7 +30,7 @@ class ClassFactory : public IClassFactory {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    auto* plugin = new CDSMCCPlugin;  // one reference, ours
+    auto* plugin = new CDSMCCPlugin(analysis_window());  // one reference, ours
     HRESULT hr = plugin->QueryInterface(iid, out);
     plugin->Release();
     return hr;

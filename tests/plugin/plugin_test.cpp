@@ -18,6 +18,16 @@ namespace {
 int g_runs = 0;
 void count_runs(OrvexFltMgr*) { ++g_runs; }
 
+}  // namespace
+
+// The window these tests give the plug-in: it counts the runs, and reports nothing.
+const AnalysisWindow& analysis_window() {
+  static const AnalysisWindow window{&count_runs};
+  return window;
+}
+
+namespace {
+
 CDSMCCPlugin* new_plugin() {
   void* out = nullptr;
   void* factory = nullptr;
@@ -32,10 +42,8 @@ class PluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_runs = 0;
-    set_analysis_runner(&count_runs);
     ui::headless::instance().clear_message_boxes();
   }
-  void TearDown() override { set_analysis_runner(nullptr); }
   std::vector<std::string> boxes() {
     std::vector<std::string> texts;
     for (const auto& b : ui::headless::instance().shown_message_boxes()) texts.push_back(b.text);
