@@ -101,27 +101,27 @@ void parse_OC_module(ByteView image, ObjectCarousel& carousel, uint32_t carousel
     return;
   }
   static constexpr uint8_t kMagic[4] = {'B', 'I', 'O', 'P'};
-  size_t p = 0;
-  while (p < image.size()) {
-    ByteReader r(image.subspan(p));
-    ByteView magic = r.bytes(4);
-    uint8_t major = r.u8();
-    uint8_t minor = r.u8();
-    if (!r.ok() || std::memcmp(magic.data(), kMagic, 4) != 0 || major != 0x01 || minor != 0x00) {
+  ByteReader module(image);
+  while (!module.at_end()) {
+    ByteView magic = module.bytes(4);
+    uint8_t major = module.u8();
+    uint8_t minor = module.u8();
+    if (!module.ok() || std::memcmp(magic.data(), kMagic, 4) != 0 || major != 0x01 || minor != 0x00) {
       g_log.log(4, "not a BIOP message");
       return;
     }
-    bool big_endian = r.u8() == 0;
-    r.u8();  // message_type
-    uint32_t message_size = r.u32(big_endian);
+    bool big_endian = module.u8() == 0;
+    module.u8();  // message_type
+    uint32_t message_size = module.u32(big_endian);
+    // The message is message_size bytes behind its fixed header: its fields cannot reach the next one.
+    ByteReader r = module.sub(message_size);
     uint8_t objectKey_length = r.u8();
     ByteView key = r.bytes(objectKey_length);
     ByteView kind = r.bytes(8);
-    if (!r.ok() || message_size > r.size() - 12) {
+    if (!module.ok() || !r.ok()) {
       g_log.log(4, "not a BIOP message");
       return;
     }
-    size_t next = p + 12 + message_size;
 
     ObjectLocationRef ref;
     ref.carouselId = carousel_key;
@@ -161,7 +161,6 @@ void parse_OC_module(ByteView image, ObjectCarousel& carousel, uint32_t carousel
       g_log.log(4, "not a BIOP message");
       return;
     }
-    p = next;
   }
 }
 

@@ -216,7 +216,7 @@ bool DownloadDataBlock::Parse(ByteView message) {
   moduleId = module;
   moduleVersion = version;
   blockNumber = block;
-  blockData = r.rest();
+  blockData = r.take_rest();
   blockDataLength = static_cast<uint32_t>(blockData.size());
   return true;
 }

@@ -85,6 +85,10 @@ class ByteReader {
     return inner;
   }
 
+  // The bytes from the cursor to the end of this scope, which the cursor steps over: for a field that
+  // runs to the end of its enclosing length rather than having one of its own.
+  std::span<const uint8_t> take_rest() noexcept { return bytes(remaining()); }
+
   // Like sub(), except that when fewer than n bytes remain the inner reader covers what is left instead
   // of nothing. This reader fails all the same, where sub() would; the inner one is sound. For the
   // decoders that keep what they read of a body cut short.

@@ -84,8 +84,10 @@ void PsiTableBase::parse_section(std::span<const uint8_t> section) {
   section_length = length;
   bytes_.assign(whole.begin(), whole.end());
 
-  ByteReader r(bytes_);
-  r.skip(3);
+  ByteReader whole_reader(bytes_);
+  whole_reader.skip(3);
+  // Everything behind the three header bytes is section_length's scope: nothing read below can leave it.
+  ByteReader r = whole_reader.sub(length);
   std::span<const uint8_t> body;
   if (syntax == 1 || always_long_form()) {
     if (total < kLongHeader + kCrcSize) {
@@ -98,16 +100,16 @@ void PsiTableBase::parse_section(std::span<const uint8_t> section) {
     current_next_indicator = version_byte & 1u;
     section_number = r.u8();
     last_section_number = r.u8();
-    body_offset_ = r.position();
-    body = r.bytes(total - kLongHeader - kCrcSize);
+    body_offset_ = 3 + r.position();
+    body = r.bytes(r.remaining() - kCrcSize);
     crc_32 = r.be32();
     if (syntax == 1) {
-      const uint32_t computed = crc32_mpeg2(std::span<const uint8_t>(bytes_).first(total - kCrcSize));
+      const uint32_t computed = crc32_mpeg2(ByteReader(bytes_).bytes(total - kCrcSize));
       if (computed != crc_32) fail("CRC-32 mismatch (computed 0x%08x, carried 0x%08x)", computed, crc_32);
     }
   } else {
-    body_offset_ = r.position();
-    body = r.rest();
+    body_offset_ = 3 + r.position();
+    body = r.take_rest();
   }
   if (!r.ok()) fail("section header runs past section_length %u", length);
   if (!is_valid_reserved_header())
@@ -144,7 +146,9 @@ bool PsiTableBase::is_valid_syntax_indicator(uint32_t indicator) const {
 
 std::span<const uint8_t> DsmCC::get_data() const {
   if (bytes_.size() <= kLongHeader + kCrcSize) return {};
-  return std::span<const uint8_t>(bytes_).subspan(kLongHeader, bytes_.size() - kLongHeader - kCrcSize);
+  ByteReader r(bytes_);
+  r.skip(kLongHeader);
+  return r.bytes(r.remaining() - kCrcSize);
 }
 
 std::string DsmCC::get_table_id_text() const {
@@ -217,8 +221,8 @@ void DescriptorDataBroadcastId::_parse(std::span<const uint8_t> descriptor) {
   ByteReader r(data);
   data_broadcast_id = r.be16();
   check_body(r, *this, "data_broadcast_id_descriptor");
-  auto rest = r.rest();
-  id_selector.assign(rest.begin(), rest.end());
+  const auto selector_bytes = r.take_rest();
+  id_selector.assign(selector_bytes.begin(), selector_bytes.end());
 }
 
 void DescriptorCarouselId::_parse(std::span<const uint8_t> descriptor) {
@@ -227,8 +231,8 @@ void DescriptorCarouselId::_parse(std::span<const uint8_t> descriptor) {
   carousel_id = r.be32();
   FormatID = r.u8();
   check_body(r, *this, "carousel_identifier_descriptor");
-  auto rest = r.rest();
-  private_data.assign(rest.begin(), rest.end());
+  const auto private_bytes = r.take_rest();
+  private_data.assign(private_bytes.begin(), private_bytes.end());
 }
 
 DescriptorList parse_descriptor_loop(std::span<const uint8_t> loop, size_t base_offset) {

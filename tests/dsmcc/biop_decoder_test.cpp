@@ -7,13 +7,13 @@
 #include "dsmcc/messages.h"
 #include "tables/byte_reader.h"
 #include "tables/sitables.h"
-#include "tests/dsmcc/log_capture.h"
 #include "tests/support/dsmcc_builder.h"
+#include "tests/support/helpers.h"
 #include "tests/support/streams.h"
 #include "tests/support/ts_builder.h"
 
 namespace ts = testsupport;
-using testlog::LogCapture;
+using testsupport::LogCapture;
 
 namespace {
 
@@ -128,41 +128,31 @@ TEST(BiopProfileBody, TraceLinesInOrder) {
   for (const auto& line : log.lines()) EXPECT_EQ(line.level, 4) << line.text;
 }
 
+// lite_component_count counts the location and the binder: the rest are further components. A binder
+// that declares no tap has none, so the component behind it is read whole.
 TEST(BiopProfileBody, ReadsLiteComponentCountMinusTwoFurtherComponents) {
   struct Case {
     uint8_t lite_component_count;
     size_t components_written;
+    size_t taps;
     size_t expected;
   };
-  for (const Case& c :
-       {Case{0, 0, 0}, Case{1, 0, 0}, Case{2, 0, 0}, Case{2, 1, 0}, Case{3, 1, 1}, Case{4, 2, 2}}) {
+  for (const Case& c : {Case{0, 0, 1, 0}, Case{2, 1, 1, 0}, Case{3, 1, 1, 1}, Case{4, 2, 1, 2}, Case{3, 1, 0, 1}}) {
     SCOPED_TRACE(int{c.lite_component_count});
     ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 5);
+    desc.taps.resize(c.taps);
     for (size_t i = 0; i < c.components_written; ++i)
       desc.lite_components.push_back(
-          ts::lite_component(static_cast<uint32_t>(0x49534F00 + i), std::vector<uint8_t>(i + 1, 0x5A)));
+          ts::lite_component(static_cast<uint32_t>(0x49534F00 + i), std::vector<uint8_t>(17 + i, 0x5A)));
     desc.lite_component_count = c.lite_component_count;
     const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
+    EXPECT_EQ(r.body.taps.size(), c.taps);
     ASSERT_EQ(r.body.liteComponents.size(), c.expected);
     for (size_t i = 0; i < c.expected; ++i) {
       EXPECT_EQ(r.body.liteComponents[i].componentId_tag, 0x49534F00 + i);
-      EXPECT_EQ(r.body.liteComponents[i].data.size(), i + 1);
+      EXPECT_EQ(r.body.liteComponents[i].data.size(), 17 + i);
     }
-    EXPECT_EQ(r.body.taps.size(), 1u);
   }
-}
-
-// A ConnBinder that declares no tap has none: the lite component behind it is read whole.
-TEST(BiopProfileBody, ABinderWithoutTapsLeavesTheNextComponentWhole) {
-  ts::BiopProfileSpec desc = ts::gateway_profile(1, 2, {3}, 4, 5);
-  desc.taps.clear();
-  desc.lite_components.push_back(ts::lite_component(0x49534F10, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17}));
-  const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
-  EXPECT_EQ(r.body.taps_count, 0u);
-  EXPECT_TRUE(r.body.taps.empty());
-  ASSERT_EQ(r.body.liteComponents.size(), 1u);
-  EXPECT_EQ(r.body.liteComponents[0].componentId_tag, 0x49534F10u);
-  EXPECT_EQ(r.body.liteComponents[0].data.size(), 17u);
 }
 
 // ---- Object location log -----------------------------------------------------------------------
