@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "carousel/object_carousel.h"
-#include "tests/carousel/carousel_fixture.h"
+#include "tests/support/helpers.h"
 #include "tests/support/oc_builder.h"
 
 namespace {
 
-using carousel_test::LogCapture;
+using testsupport::LogCapture;
 using testsupport::ByteVec;
 
 constexpr uint32_t kCarousel = 0x10;
@@ -27,40 +27,7 @@ ObjectLocationRef ref(uint32_t moduleId, ByteVec key, uint32_t carouselId = kCar
   return r;
 }
 
-std::string as_text(ByteView bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
-
-TEST(ParseModule, DirectoryStreamAndFileInOneModule) {
-  LogCapture log;
-  ByteVec image = concat({
-      testsupport::directory_message({1}, {testsupport::binding("f", "fil", kCarousel, kModule, {3})}),
-      testsupport::stream_message({2}, "str"),
-      testsupport::stream_message({4}, "ste"),
-      testsupport::file_message({3}, testsupport::text_bytes("hello")),
-  });
-  ObjectCarousel oc;
-  parse_OC_module(image, oc, kCarousel, kModule);
-
-  ASSERT_EQ(oc.directories.size(), 1u);
-  const DirectoryRecord& dir = oc.directories.at(ref(kModule, {1}));
-  ASSERT_EQ(dir.files.size(), 1u);
-  EXPECT_TRUE(dir.directories.empty());
-  EXPECT_EQ(dir.files[0].id, "f");
-  EXPECT_EQ(dir.files[0].kind, "fil");
-  EXPECT_EQ(dir.files[0].ref, ref(kModule, {3}));
-
-  ASSERT_EQ(oc.files.size(), 1u);
-  const FileRecord& file = oc.files.at(ref(kModule, {3}));
-  EXPECT_EQ(file.content_length, 5u);
-  EXPECT_EQ(as_text(file.content), "hello");
-  // A view into the image, not a copy.
-  EXPECT_GE(file.content.data(), image.data());
-  EXPECT_LE(file.content.data() + file.content.size(), image.data() + image.size());
-
-  // Stream and stream-event objects are skipped without a word.
-  EXPECT_EQ(log.lines(), std::vector<std::string>{"<4> - parse_OC_module(0x10,0x3)"});
-}
+std::string as_text(ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // A kind whose length is written little-endian (04 00 00 00) is as unknown as "xyz": both are skipped.
 TEST(ParseModule, UnknownKindIsSkippedAndParsingGoesOn) {
@@ -115,37 +82,6 @@ TEST(ParseModule, BadHeaderEndsTheModuleAndKeepsWhatCameBefore) {
     EXPECT_EQ(oc.files.count(ref(kModule, {1})), 1u);
     EXPECT_EQ(log.count(4, "not a BIOP message"), 1u);
   }
-}
-
-TEST(ParseModule, EmptyImageIsSkipped) {
-  LogCapture log;
-  ObjectCarousel oc;
-  parse_OC_module(ByteView{}, oc, kCarousel, kModule);
-  EXPECT_TRUE(log.has(4, "skipping empty module"));
-  EXPECT_EQ(log.count_containing("not a BIOP message"), 0u);
-}
-
-TEST(ParseModule, BindingNamesKeepTheFirstComponentUpToItsZeroByte) {
-  testsupport::BindingSpec two = testsupport::binding("first", "dir", kCarousel, 1, {0x11});
-  two.components.push_back({"second", "fil"});
-  testsupport::BindingSpec zero = testsupport::binding(std::string("ab\0cd", 5), "fil", kCarousel, 1, {0x12});
-  testsupport::BindingSpec after = testsupport::binding("after", "fil", kCarousel, 1, {0x13});
-  testsupport::BindingSpec stream = testsupport::binding("events", "ste", kCarousel, 1, {0x14});
-  testsupport::BindingSpec gateway = testsupport::binding("gw", "srg", kCarousel, 1, {0x15});
-  ByteVec image = testsupport::directory_message({1}, {two, zero, stream, gateway, after});
-  ObjectCarousel oc;
-  parse_OC_module(image, oc, kCarousel, kModule);
-
-  const DirectoryRecord& dir = oc.directories.at(ref(kModule, {1}));
-  ASSERT_EQ(dir.directories.size(), 1u);
-  EXPECT_EQ(dir.directories[0].id, "first");
-  EXPECT_EQ(dir.directories[0].ref, ref(1, {0x11}));
-  // Other kinds are dropped; the cursor moved over the whole id, so the binding behind it is whole.
-  ASSERT_EQ(dir.files.size(), 2u);
-  EXPECT_EQ(dir.files[0].id, "ab");
-  EXPECT_EQ(dir.files[0].ref, ref(1, {0x12}));
-  EXPECT_EQ(dir.files[1].id, "after");
-  EXPECT_EQ(dir.files[1].ref, ref(1, {0x13}));
 }
 
 TEST(ParseModule, RepeatedObjectsReplaceEarlierRecords) {

@@ -8,7 +8,7 @@
 
 #include "capture/dsmcc_scanning.h"
 #include "tests/dialog/automation.h"
-#include "tests/dsmcc/log_capture.h"
+#include "tests/support/helpers.h"
 
 namespace {
 
@@ -27,28 +27,10 @@ class ScanningTest : public ::testing::Test {
     counters.dii_count = 5;
     counters.ddb_count = 7;
   }
-  testlog::LogCapture log;
+  testsupport::LogCapture log;
   CaptureCounters counters;
   Automation automation;
 };
-
-TEST_F(ScanningTest, ClosedBeforeTheFirstPeriodShowsZeros) {
-  bool running_at_init = false;
-  automation.on(resources::DIALOG_SCANNING, [&](ui::Dialog& w) {
-    running_at_init = dynamic_cast<DSMCCScanning&>(w).worker_running();
-    w.button(resources::ID_CANCEL)->click();
-  });
-  DSMCCScanning progress(&counters);
-  EXPECT_EQ(progress.run_modal(), ui::RESULT_CANCEL);
-  EXPECT_TRUE(running_at_init) << "the worker starts with the window";
-  EXPECT_FALSE(progress.worker_running());
-  EXPECT_EQ(text_of(progress, resources::SCANNING_DSI_COUNT), "0");
-  EXPECT_EQ(text_of(progress, resources::SCANNING_DII_COUNT), "0");
-  EXPECT_EQ(text_of(progress, resources::SCANNING_DDB_COUNT), "0");
-  EXPECT_TRUE(log.has(4, "DSMCCScanning: requested worker thread stop"));
-  EXPECT_TRUE(log.has(4, "ending worker thread"));
-  EXPECT_EQ(log.count_containing("not termimated"), 0u) << log.dump();
-}
 
 // Polls the window's texts from its own thread until they read dsi/dii/ddb; then closes it.
 struct TextWatcher {
@@ -81,18 +63,6 @@ struct TextWatcher {
   bool seen = false;
   Clock::time_point seen_at;
 };
-
-TEST_F(ScanningTest, FirstRefreshComesOnePeriodAfterTheStart) {
-  TextWatcher watcher;
-  automation.on(resources::DIALOG_SCANNING, [&](ui::Dialog& w) { watcher.start(w, "3", "5", "7"); });
-  const auto opened = Clock::now();
-  DSMCCScanning progress(&counters);
-  progress.run_modal();
-  watcher.done = true;
-  watcher.thread.join();
-  ASSERT_TRUE(watcher.seen) << "the counters never showed";
-  EXPECT_GE(watcher.seen_at - opened, std::chrono::milliseconds(200));
-}
 
 TEST_F(ScanningTest, LaterRefreshesFollowTheCounters) {
   TextWatcher watcher;
@@ -148,24 +118,6 @@ TEST_F(ScanningTest, QuitRequestDuringTheStopEndsTheWaitWithOne) {
   EXPECT_TRUE(log.has(1, "worker thread not termimated successfully, ret=1")) << log.dump();
   EXPECT_FALSE(progress.worker_running()) << "the event and thread are released anyway";
   EXPECT_TRUE(log.has(4, "ending worker thread")) << "the worker still ended";
-}
-
-TEST_F(ScanningTest, WaitPumpingMessagesRunsPostedWorkUntilTheHandleIsSignalled) {
-  ui::Event event(true, false);
-  int ran = 0;
-  automation.on(resources::DIALOG_SCANNING, [&](ui::Dialog& w) {
-    w.post([&] { ++ran; });
-    w.post([&] {
-      ++ran;
-      event.set();
-    });
-    ui::Waitable* handles[] = {&event};
-    EXPECT_EQ(DSMCCScanning::wait_pumping_messages(handles), 0u);
-    w.button(resources::ID_CANCEL)->click();
-  });
-  DSMCCScanning progress(&counters);
-  progress.run_modal();
-  EXPECT_EQ(ran, 2);
 }
 
 }  // namespace
