@@ -114,9 +114,11 @@ TEST(CarouselModel, RebuildTellsWhatEachCaptureHolds) {
     for (const auto& [moduleId, image] : carousel.modules) images.push_back(static_cast<uint16_t>(moduleId));
     EXPECT_EQ(images, c.images);
     EXPECT_EQ(section_counts(model.data_tree), c.counts);
-    if (!c.object_tree.empty()) EXPECT_EQ(outline(model.object_tree), c.object_tree);
-    if (c.level) EXPECT_GE(log.count(c.level, c.line), 1u) << log.dump();
-    else EXPECT_EQ(log.count_containing("not"), 0u) << log.dump();
+    if (!c.object_tree.empty()) {
+      EXPECT_EQ(outline(model.object_tree), c.object_tree);
+    }
+    const size_t lines = c.level ? log.count(c.level, c.line) : log.count_containing("not");
+    EXPECT_EQ(lines > 0, c.level != 0) << log.dump();
   }
 }
 
@@ -142,19 +144,6 @@ TEST(CarouselModel, TheLaterPidOfAProgrammeReplacesTheEarlier) {
   EXPECT_EQ(model.programs.at(1).object_carousels.at(kCarousel).modules.at(2), second.module_images().at(2));
 }
 
-TEST(CarouselModel, ModulesOfMoreThan256BlocksCountByBlockNumber) {
-  ts::OcCarousel oc(kCarousel);
-  oc.add_file(oc.gateway(), "big", ts::pattern_bytes(300 * 20, 5), 2);
-  ts::StoreCapture capture;
-  capture.feed_all(0x100, sent(oc, 20));
-  const CarouselModel model = rebuild_carousels(capture.store);
-  const auto counts = section_counts(model.data_tree);
-  ASSERT_EQ(counts.size(), 2u);
-  const size_t blocks = (oc.module_images().at(2).size() + 19) / 20;
-  EXPECT_EQ(counts[1], "(" + std::to_string(blocks) + "/" + std::to_string(blocks) + ")");
-  EXPECT_EQ(model.programs.at(1).object_carousels.at(kCarousel).modules.at(2), oc.module_images().at(2));
-}
-
 TEST(CarouselModel, LimitsCutTheTreesAndTheInflationWithOneLineEach) {
   ts::OcCarousel oc = small_carousel();
   oc.add_file(oc.gateway(), "zeros", ByteVec(100000, 0), 4);
@@ -172,22 +161,6 @@ TEST(CarouselModel, LimitsCutTheTreesAndTheInflationWithOneLineEach) {
   EXPECT_EQ(carousel.modules.at(4), oc.module_images().at(4)) << "left compressed";
   EXPECT_EQ(carousel.not_inflated.at(4), 50000u);
   EXPECT_EQ(carousel.modules.at(3), oc.plain_module_images().at(3)) << "the first fits";
-}
-
-// The model is built in the order the log states: the index and the data tree, images, inflation,
-// parsing, then the names.
-TEST(CarouselModel, LogLinesComeInTheOrderOfTheSteps) {
-  ts::StoreCapture capture;
-  capture.feed_all(0x100, sent(small_carousel(), 4066));
-  ts::LogCapture log;
-  rebuild_carousels(capture.store);
-  size_t at = 0;
-  for (const char* step : {"processing prg 0x1", "CDataCarouselDlg::add_dii() downloadid=0x10", "saving module on prg 0x1 to mem",
-                           "CObjectCarouselDlg::uncompress_mem_modules()", "parsing OC 0x10 on Prg 0x1",
-                           "CObjectCarouselDlg::build_tree()", "adding directory: apps"}) {
-    at = log.find(4, step, at);
-    ASSERT_NE(at, std::string::npos) << step << "\n" << log.dump();
-  }
 }
 
 TEST(Inflate, ImagesInflateOnlyWhenWholeAndWithinTheirLimit) {
@@ -213,7 +186,6 @@ TEST(Inflate, ImagesInflateOnlyWhenWholeAndWithinTheirLimit) {
     bool stopped = false;
     EXPECT_EQ(inflate_module_image(image, 1, c.limit, &stopped), c.replaced);
     EXPECT_EQ(stopped, c.stopped);
-    if (c.replaced) EXPECT_EQ(image, plain);
-    else EXPECT_EQ(image, c.image);
+    EXPECT_EQ(image, c.replaced ? plain : c.image);
   }
 }

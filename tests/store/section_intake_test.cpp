@@ -11,6 +11,7 @@
 
 #include "tests/support/dsmcc_builder.h"
 #include "tests/support/helpers.h"
+#include "tests/support/store_capture.h"
 #include "tests/support/trust_builder.h"
 
 namespace ts = testsupport;
@@ -77,32 +78,7 @@ struct IntakeCase {
   std::string line;           // part of that line
 };
 
-class Capture {
- public:
-  explicit Capture(const std::vector<std::pair<int32_t, uint32_t>>& pairs) {
-    for (const auto& [program, pid] : pairs) {
-      store.capture_pairs.insert({static_cast<uint32_t>(program), pid});
-      store.pid_map[program].insert(pid);
-    }
-    intake.start_programs();
-  }
-  void deliver(uint32_t pid, const Bytes& section) {
-    FilterContext context{pid, 7, &intake};
-    Bytes buffer(section);  // the host's buffer dies with the call
-    section_callback(&context, static_cast<uint32_t>(buffer.size()), buffer.data());
-  }
-  const PidRecord* record(int32_t program, uint32_t pid) const {
-    auto p = store.programs.find(program);
-    if (p == store.programs.end()) return nullptr;
-    auto r = p->second.pids.find(static_cast<int32_t>(pid));
-    return r == p->second.pids.end() ? nullptr : r->second.get();
-  }
-  std::array<int, 3> counts() const { return {counters.dsi_count.load(), counters.dii_count.load(), counters.ddb_count.load()}; }
-
-  CarouselStore store;
-  CaptureCounters counters;
-  SectionIntake intake{store, counters};
-};
+using Capture = ts::StoreCapture;
 
 Bytes without_crc(Bytes section) {
   section.resize(section.size() - 4);  // shorter than its section_length says
@@ -148,7 +124,9 @@ TEST(Intake, FilesCountsAndDropsAsEachCaseSays) {
     size_t found = 0;
     for (const auto& line : log.lines()) found += line.level == c.level && line.text.find(c.line) != std::string::npos;
     EXPECT_GE(found, 1u) << log.dump();
-    if (c.level < 4) EXPECT_EQ(found, 1u) << log.dump();
+    if (c.level < 4) {
+      EXPECT_EQ(found, 1u) << log.dump();
+    }
   }
 }
 
@@ -226,22 +204,6 @@ TEST(Intake, ARepeatWritesEveryLineOfItsDecodingAtTheThresholdInForce) {
   capture.deliver(kPid, dsi(0x20));
   EXPECT_EQ(log.count_containing("CDSMCCDlg::_OnUserNetworkMessage() pid=0x100"), 2u) << "the trace is back";
   EXPECT_EQ(capture.counts(), (std::array<int, 3>{1, 0, 0}));
-}
-
-TEST(Intake, StartAndClearKeepTheCaptureListAndRouteOnlyThePidMap) {
-  Capture capture({{12, kPid}, {-2, kPid}});
-  capture.deliver(kPid, dsi());
-  capture.store.pid_map.erase(12);
-  ts::LogCapture log;
-  capture.deliver(kPid, dsi(0x30, extension(1)));
-  EXPECT_EQ(log.count(2, "Unexpected PRG not in PID map (0xc)"), 1u) << log.dump();
-  capture.intake.clear_store();
-  EXPECT_TRUE(capture.store.programs.empty());
-  EXPECT_EQ(capture.store.capture_pairs.size(), 2u);
-  log.reopen();
-  capture.intake.start_programs();
-  EXPECT_EQ(log.texts(), std::vector<std::string>{"Adding PRG (-2)"});
-  EXPECT_EQ(capture.record(-2, kPid), nullptr) << "a new capture starts empty";
 }
 
 TEST(Intake, DeliveriesFromTwoThreadsAreSerialised) {
