@@ -1,6 +1,6 @@
 // The analysis window "DSMCC": the capture list of programme/PID pairs, the "MUX DSMCC streams" list
-// that a PSI scan fills, Start, and the three pages (Section, Data Carousel, Object Carousel) that are
-// rebuilt from the carousel store when a capture ends.
+// that a PSI scan fills, Start, and the three pages (Section, Data Carousel, Object Carousel) that show
+// the carousel store and the carousel model built from it when a capture ends.
 //
 // The dialog owns the store, the counters, the section intake that fills the store (every installed
 // filter's FilterContext names the intake), the carousel model built from the store, and the pages.
@@ -50,7 +50,7 @@ class CDSMCCDlg : public ui::Dialog {
   void remove_selected();
   // MUX Add: the selected MUX entries, in ascending position; then the MUX selection is cleared.
   void add_selected_mux_entries();
-  // Start: a whole capture, from emptying the store to rebuilding the pages.
+  // Start: a whole capture, from emptying the store to building the model and showing the pages.
   void Start();
 
   // Adds one pair to the capture list, capture_pairs and the PID map; a pair already there changes

@@ -8,7 +8,7 @@
 //   DIR/object/prg-0xPPPP/carousel-0xCCCCCCCC/   the service gateway's tree, walked as the object
 //                                                carousel page walks it: a directory bound from two
 //                                                parents is written under both, a binding back to an
-//                                                ancestor is left out, the page's node limit holds.
+//                                                ancestor is left out, the model's node limit holds.
 //                                                Each file holds exactly its content bytes; a file
 //                                                object reached over a second path is a hard link to
 //                                                the first, so its bytes are written once.

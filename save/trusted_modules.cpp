@@ -177,7 +177,7 @@ ModuleJudgement judge_module(const ProgrammeModel& program, int32_t downloadId, 
 
 namespace {
 
-// The blocks the pages made their image of, or none when they made no image.
+// The blocks the model made its image of, or none when it made no image.
 std::vector<const DownloadDataBlock*> page_blocks(const ProgrammeModel& program, int32_t downloadId,
                                                   uint32_t moduleId) {
   const ModuleBlockCopies* copies = module_copies(program, downloadId, static_cast<int32_t>(moduleId));
@@ -190,7 +190,7 @@ std::vector<const DownloadDataBlock*> page_blocks(const ProgrammeModel& program,
   return section_blocks(blocks->second);
 }
 
-// Copies the pages' records of one module into the save's carousel.
+// Copies the model's records of one module into the save's carousel.
 void take_records(const ObjectCarousel& from, ObjectCarousel& to, uint32_t moduleId) {
   for (const auto& [ref, record] : from.files)
     if (ref.moduleId == moduleId) to.files.insert_or_assign(ref, record);
@@ -244,7 +244,7 @@ TrustedCarousels::TrustedCarousels(const CarouselModel& model, size_t inflate_bu
           verdict.saved = true;
           continue;
         }
-        // The pages' image holds other blocks: this one is assembled from the chosen copies.
+        // The model's image holds other blocks: this one is assembled from the chosen copies.
         Bytes image = assemble_blocks(judgement.blocks);
         const size_t left = inflate_budget - inflated;
         bool stopped = false;

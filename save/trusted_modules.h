@@ -12,8 +12,8 @@
 //     add up to the DII's moduleSize.
 // A module that fails is not saved; its reason goes to missing.txt.
 //
-// Where the pages' image of a module was made of exactly the blocks the save chose, the save uses it
-// (and what the pages parsed from it) as it stands; only the other modules are assembled, inflated
+// Where the model's image of a module was made of exactly the blocks the save chose, the save uses it
+// (and what the model parsed from it) as it stands; only the other modules are assembled, inflated
 // and parsed again, within what the capture's inflation budget has left.
 #pragma once
 
