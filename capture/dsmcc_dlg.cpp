@@ -52,7 +52,7 @@ bool parse_pair_text(std::string_view text, uint32_t& program_number, uint32_t& 
 }
 
 CDSMCCDlg::CDSMCCDlg(IUnknown* filter_manager_host_object, ui::Dialog* parent)
-    : ui::Dialog(resources::DIALOG_ANALYSIS, parent), SectionIntake(m_store, m_counters) {
+    : ui::Dialog(resources::DIALOG_ANALYSIS, parent) {
   bind_controls();
   if (filter_manager_host_object) {
     void* out = nullptr;
@@ -63,8 +63,8 @@ CDSMCCDlg::CDSMCCDlg(IUnknown* filter_manager_host_object, ui::Dialog* parent)
         m_section_filter = static_cast<ISectionFilter*>(out);
     }
   }
-  m_data_page = std::make_unique<CDataCarouselDlg>(&m_store, this);
-  m_object_page = std::make_unique<CObjectCarouselDlg>(&m_store, this);
+  m_data_page = std::make_unique<CDataCarouselDlg>(this);
+  m_object_page = std::make_unique<CObjectCarouselDlg>(this);
   m_section_page = std::make_unique<CSectionDlg>(&m_store, this);
 
   on_command(resources::ANALYSIS_START, [this] { Start(); });
@@ -78,7 +78,8 @@ CDSMCCDlg::CDSMCCDlg(IUnknown* filter_manager_host_object, ui::Dialog* parent)
 
 CDSMCCDlg::~CDSMCCDlg() {
   remove_filters();
-  clear_store();
+  m_model = CarouselModel{};
+  m_intake.clear_store();
   m_section_page.reset();
   m_object_page.reset();
   m_data_page.reset();
@@ -203,35 +204,33 @@ void CDSMCCDlg::install_filters() {
   if (!pids.empty() && !m_section_filter)
     g_log.log(1, "no ISectionFilter: the capture runs without section filters");
   for (uint32_t pid : pids) {
-    auto* context = new FilterContext{pid, 0, this};
+    auto context = std::make_unique<FilterContext>(FilterContext{pid, 0, &m_intake});
     g_log.log(4, "Adding PID filter (%d)", static_cast<int>(pid));
     const HRESULT hr = m_section_filter ? m_section_filter->AddSectionFilter(pid, &FILTER_MATCH, &FILTER_MASK,
                                                                              FILTER_LENGTH, section_callback,
-                                                                             context, &context->handle)
+                                                                             context.get(), &context->handle)
                                         : E_FAIL;
     // A filter that the host refuses is left out; the capture runs with the others.
-    if (hr >= 0)
-      m_filters.insert(context);
-    else
-      delete context;
+    if (hr >= 0) m_filters.push_back(std::move(context));
   }
 }
 
 void CDSMCCDlg::remove_filters() {
-  for (FilterContext* context : m_filters) {
+  for (const auto& context : m_filters) {
     // Once this returns the filter's callback is not running and never runs again.
     if (m_section_filter) m_section_filter->RemoveSectionFilter(context->handle);
-    delete context;
   }
   m_filters.clear();
 }
 
 void CDSMCCDlg::Start() {
-  clear_store();
-  m_section_page->Reset();
+  // The model borrows the store's messages: it goes before them.
+  m_model = CarouselModel{};
+  m_intake.clear_store();
+  m_section_page->clear();
   m_data_page->clear();
   m_object_page->clear();
-  start_programs();
+  m_intake.start_programs();
   install_filters();
   m_counters.dsi_count = 0;
   m_counters.dii_count = 0;
@@ -241,9 +240,8 @@ void CDSMCCDlg::Start() {
     progress.run_modal();
   }
   remove_filters();
-  // The data carousel page first: its rebuild merges the programme index that the object carousel
-  // page reads.
-  m_section_page->Fill();
-  m_data_page->rebuild();
-  m_object_page->rebuild();
+  m_section_page->rebuild();
+  m_model = rebuild_carousels(m_store);
+  m_data_page->rebuild(m_model);
+  m_object_page->rebuild(m_model);
 }

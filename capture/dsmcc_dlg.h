@@ -1,9 +1,9 @@
 // The analysis window "DSMCC": the capture list of programme/PID pairs, the "MUX DSMCC streams" list
-// that a PSI scan fills, Start, and the three pages (Section, Data Carousel, Object Carousel) that are
-// rebuilt from the carousel store when a capture ends.
+// that a PSI scan fills, Start, and the three pages (Section, Data Carousel, Object Carousel) that show
+// the carousel store and the carousel model built from it when a capture ends.
 //
-// The dialog is the section intake's owner: every installed filter's FilterContext names it, and the
-// store, the counters and the pages belong to it.
+// The dialog owns the store, the counters, the section intake that fills the store (every installed
+// filter's FilterContext names the intake), the carousel model built from the store, and the pages.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,9 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "carousel/carousel_model.h"
 #include "store/carousel_store.h"
 #include "store/section_intake.h"
 #include "contract/host_contract.h"
@@ -32,7 +34,7 @@ bool parse_pair_text(std::string_view text, uint32_t& program_number, uint32_t& 
 // number past 64 bits gives UINT64_MAX: nothing typed wraps round to a small number.
 uint64_t auto_base_value(const std::string& text);
 
-class CDSMCCDlg : public ui::Dialog, public SectionIntake {
+class CDSMCCDlg : public ui::Dialog {
  public:
   // Queries the host object for the filter manager and that for ISectionFilter; either may stay null.
   CDSMCCDlg(IUnknown* filter_manager_host_object, ui::Dialog* parent = nullptr);
@@ -48,7 +50,7 @@ class CDSMCCDlg : public ui::Dialog, public SectionIntake {
   void remove_selected();
   // MUX Add: the selected MUX entries, in ascending position; then the MUX selection is cleared.
   void add_selected_mux_entries();
-  // Start: a whole capture, from emptying the store to rebuilding the pages.
+  // Start: a whole capture, from emptying the store to building the model and showing the pages.
   void Start();
 
   // Adds one pair to the capture list, capture_pairs and the PID map; a pair already there changes
@@ -60,8 +62,13 @@ class CDSMCCDlg : public ui::Dialog, public SectionIntake {
   CSectionDlg* section_page() const { return m_section_page.get(); }
   CDataCarouselDlg* data_page() const { return m_data_page.get(); }
   CObjectCarouselDlg* object_page() const { return m_object_page.get(); }
+  const CarouselStore& store() const { return m_store; }
+  const CaptureCounters& counters() const { return m_counters; }
+  SectionIntake& intake() { return m_intake; }
+  // What the last capture's carousels are; empty before the first capture ends.
+  const CarouselModel& model() const { return m_model; }
   // The installed filters of the running capture (empty outside Start).
-  const std::set<FilterContext*>& installed_filters() const { return m_filters; }
+  const std::vector<std::unique_ptr<FilterContext>>& installed_filters() const { return m_filters; }
 
  protected:
   bool OnInitDialog() override;
@@ -81,9 +88,11 @@ class CDSMCCDlg : public ui::Dialog, public SectionIntake {
   std::unique_ptr<CDataCarouselDlg> m_data_page;
   std::unique_ptr<CObjectCarouselDlg> m_object_page;
   std::unique_ptr<CSectionDlg> m_section_page;
-  CaptureCounters m_counters;
-  std::set<FilterContext*> m_filters;
   CarouselStore m_store;
+  CaptureCounters m_counters;
+  SectionIntake m_intake{m_store, m_counters};  // after what it references
+  std::vector<std::unique_ptr<FilterContext>> m_filters;
+  CarouselModel m_model;
   ui::ListBox* m_capture_list = nullptr;
   ui::Button* m_add = nullptr;
   ui::Button* m_remove = nullptr;

@@ -12,8 +12,8 @@
 namespace {
 
 SaveReport save(CDSMCCDlg& dialog, SaveKind kind, const SaveOptions& options) {
-  return kind == SaveKind::object_carousels ? save_object_carousels(dialog.store(), options)
-                                            : save_data_carousels(dialog.store(), options);
+  return kind == SaveKind::object_carousels ? save_object_carousels(dialog.model(), options)
+                                            : save_data_carousels(dialog.model(), options);
 }
 
 // The summary of a save into `dir`, logged as it is shown.
@@ -55,7 +55,7 @@ std::string save_whole_capture(CDSMCCDlg& dialog, const std::string& dir, bool f
   SaveOptions options;
   options.dir = dir;
   options.force = force;
-  const SaveReport report = save_carousels(dialog.store(), options);
+  const SaveReport report = save_carousels(dialog.model(), options);
   ok = report.ok();
   return logged_summary(report, options.dir);
 }

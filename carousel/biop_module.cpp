@@ -163,15 +163,3 @@ void parse_OC_module(ByteView image, ObjectCarousel& carousel, uint32_t carousel
     }
   }
 }
-
-void parse_OC_modules(CarouselStore& store) {
-  for (auto& [programme_number, program] : store.programs) {
-    for (auto& [key, carousel] : program.object_carousels) {
-      g_log.log(4, "parsing OC %#x on Prg %#x", static_cast<uint32_t>(key),
-                static_cast<uint32_t>(programme_number));
-      for (const auto& [moduleId, image] : carousel.modules) {
-        parse_OC_module(image, carousel, static_cast<uint32_t>(key), moduleId);
-      }
-    }
-  }
-}

@@ -28,7 +28,7 @@ uint32_t module_blocks_needed(uint32_t moduleSize, uint32_t blockSize) {
   return static_cast<uint32_t>((uint64_t{moduleSize} + blockSize - 1) / blockSize);
 }
 
-std::vector<ModuleAnnouncement> module_announcements(const ProgramRecord& program, int32_t downloadId,
+std::vector<ModuleAnnouncement> module_announcements(const ProgrammeModel& program, int32_t downloadId,
                                                      uint32_t moduleId) {
   std::vector<ModuleAnnouncement> found;
   auto diis = program.dii_by_download.find(downloadId);
@@ -42,7 +42,7 @@ std::vector<ModuleAnnouncement> module_announcements(const ProgramRecord& progra
   return found;
 }
 
-const ModuleBlockCopies* module_copies(const ProgramRecord& program, int32_t downloadId, int32_t moduleId) {
+const ModuleBlockCopies* module_copies(const ProgrammeModel& program, int32_t downloadId, int32_t moduleId) {
   auto download = program.copies_by_download.find(downloadId);
   if (download == program.copies_by_download.end()) return nullptr;
   auto module = download->second.find(moduleId);
@@ -60,7 +60,7 @@ uint32_t module_numbered_blocks(const std::vector<ModuleAnnouncement>& announced
   return highest >= kMaxSectionNumberedBlocks ? highest + 1 : 0;
 }
 
-std::pair<int32_t, int32_t> module_section_counts(const ProgramRecord& program, int32_t downloadId,
+std::pair<int32_t, int32_t> module_section_counts(const ProgrammeModel& program, int32_t downloadId,
                                                   const Module& module, uint32_t blockSize) {
   const auto moduleId = static_cast<int32_t>(module.moduleId);
   // Past 256 blocks the section numbers repeat: such a module counts its blocks by number.

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "store/carousel_store.h"
+#include "carousel/carousel_model.h"
 
 inline constexpr uint32_t kMaxSectionNumberedBlocks = 256;
 
@@ -35,10 +35,10 @@ struct ModuleAnnouncement {
   uint32_t blockSize = 0;
 };
 // Every stored DII entry of the module under downloadId, DIIs in ascending table_id_extension.
-std::vector<ModuleAnnouncement> module_announcements(const ProgramRecord& program, int32_t downloadId,
+std::vector<ModuleAnnouncement> module_announcements(const ProgrammeModel& program, int32_t downloadId,
                                                      uint32_t moduleId);
 // The module's copies in the programme index, or null.
-const ModuleBlockCopies* module_copies(const ProgramRecord& program, int32_t downloadId, int32_t moduleId);
+const ModuleBlockCopies* module_copies(const ProgrammeModel& program, int32_t downloadId, int32_t moduleId);
 
 // How many blocks a module counted by blockNumber has: what the first announcing DII's moduleSize
 // needs when that is more than 256; without a DII, one more than the highest blockNumber received when
@@ -48,7 +48,7 @@ uint32_t module_numbered_blocks(const std::vector<ModuleAnnouncement>& announced
 // Sections received and expected of a DII's module entry, as the Data Carousel page shows them: the
 // section_number map's counts, or for a module of more than 256 blocks its block numbers received out
 // of those its moduleSize needs.
-std::pair<int32_t, int32_t> module_section_counts(const ProgramRecord& program, int32_t downloadId,
+std::pair<int32_t, int32_t> module_section_counts(const ProgrammeModel& program, int32_t downloadId,
                                                   const Module& module, uint32_t blockSize);
 // Block numbers below `count` of which some copy arrived.
 int32_t numbered_received_count(const ModuleBlockCopies* copies, uint32_t count);

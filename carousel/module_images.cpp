@@ -9,11 +9,10 @@
 #include "carousel/object_carousel.h"
 #include "log/debug_log.h"
 
-void save_modules_to_memory(CarouselStore& store) {
-  for (auto& [programme_number, program] : store.programs) {
+void save_modules_to_memory(CarouselModel& model) {
+  for (auto& [programme_number, program] : model.programs) {
     g_log.log(4, "saving module on prg %#x to mem", static_cast<uint32_t>(programme_number));
-    // The carousels are derived from the blocks alone. Starting over keeps a second rebuild from
-    // leaving file records that view images it has just replaced.
+    // The carousels are derived from the blocks alone: file records never view an image replaced.
     program.object_carousels.clear();
     for (const auto& [downloadId, modules] : program.ddb_by_download) {
       for (const auto& [moduleId, blocks] : modules) {
@@ -95,25 +94,25 @@ bool has_zlib_header(ByteView image) {
   return image.size() >= 2 && (image[0] * 256 + image[1]) % 31 == 0;
 }
 
-void uncompress_mem_modules(CarouselStore& store, size_t budget) {
+void uncompress_mem_modules(CarouselModel& model, size_t budget) {
   g_log.log(4, "CObjectCarouselDlg::uncompress_mem_modules()");
-  store.inflated_bytes = 0;
+  model.inflated_bytes = 0;
   bool budget_logged = false;
-  for (auto& [programme_number, program] : store.programs) {
+  for (auto& [programme_number, program] : model.programs) {
     for (auto& [key, carousel] : program.object_carousels) {
       g_log.log(4, "decompressing files from pid %#x", static_cast<uint32_t>(key));
       carousel.not_inflated.clear();
       for (auto& [moduleId, image] : carousel.modules) {
         // One budget for the whole capture: a carousel of many modules that each inflate a long way
         // could otherwise take memory without end, whatever each module's own limit.
-        const size_t left = budget_logged ? 0 : budget - std::min(budget, store.inflated_bytes);
+        const size_t left = budget_logged ? 0 : budget - std::min(budget, model.inflated_bytes);
         if (left == 0 && has_zlib_header(image)) {
           carousel.not_inflated.emplace(moduleId, budget);
           continue;
         }
         bool stopped = false;
         if (inflate_module_image(image, moduleId, std::min(left, kMaxInflatedModuleSize), &stopped)) {
-          store.inflated_bytes += image.size();
+          model.inflated_bytes += image.size();
         } else if (stopped) {
           const bool by_budget = left < kMaxInflatedModuleSize;
           carousel.not_inflated.emplace(moduleId, by_budget ? budget : kMaxInflatedModuleSize);

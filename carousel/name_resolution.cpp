@@ -28,36 +28,14 @@ std::string reference_text(const ObjectLocationRef& ref) {
 
 namespace {
 
-// Counts the nodes reported (and the bindings cut); once the limit is reached nothing further is
-// reported and the walk unwinds. The one log line says that the tree was cut.
-class NodeBudget {
- public:
-  explicit NodeBudget(size_t limit) : limit_(limit) {}
-  bool take() {
-    if (used_ < limit_) {
-      ++used_;
-      return true;
-    }
-    if (!exhausted_) {
-      exhausted_ = true;
-      g_log.log(1, "tree node limit of %zu reached; the rest of the object carousel tree is not shown",
-                limit_);
-    }
-    return false;
-  }
-  bool exhausted() const { return exhausted_; }
-
- private:
-  size_t limit_;
-  size_t used_ = 0;
-  bool exhausted_ = false;
-};
+constexpr const char* kObjectLimitLine =
+    "tree node limit of %zu reached; the rest of the object carousel tree is not shown";
 
 const DirectoryRecord kEmptyDirectory;
 
 class NameWalk {
  public:
-  NameWalk(ObjectCarousel& carousel, ObjectCarouselSink& sink, NodeBudget& budget)
+  NameWalk(const ObjectCarousel& carousel, ObjectCarouselSink& sink, TreeBudget& budget)
       : carousel_(carousel), sink_(sink), budget_(budget) {}
 
   void add_file(ObjectCarouselSink::Node parent, const Binding& binding) {
@@ -115,14 +93,14 @@ class NameWalk {
   }
 
  private:
-  ObjectCarousel& carousel_;
+  const ObjectCarousel& carousel_;
   ObjectCarouselSink& sink_;
-  NodeBudget& budget_;
+  TreeBudget& budget_;
   std::set<ObjectLocationRef> path_;
 };
 
-void build_carousel(ProgramRecord& program, int32_t key, ObjectCarousel& carousel, ObjectCarouselSink& sink,
-                    ObjectCarouselSink::Node programme_node, NodeBudget& budget) {
+void build_carousel(const ProgrammeModel& program, int32_t key, const ObjectCarousel& carousel,
+                    ObjectCarouselSink& sink, ObjectCarouselSink::Node programme_node, TreeBudget& budget) {
   uint32_t carousel_key = static_cast<uint32_t>(key);
   g_log.log(4, "Processing OC %#x", carousel_key);
   g_log.log(4, "%d DSI sections", static_cast<int>(program.gateway_dsis.size()));
@@ -137,16 +115,17 @@ void build_carousel(ProgramRecord& program, int32_t key, ObjectCarousel& carouse
     return;
   }
   const BiopProfileBody& profile = dsi->gateway.profiles.front();
-  carousel.root.carouselId = profile.carouselId;
-  carousel.root.moduleId = profile.moduleId;
-  carousel.root.objectKey = profile.objectKey;
-  carousel.carouselId = carousel_key;
+  ObjectLocationRef root_ref;
+  root_ref.carouselId = profile.carouselId;
+  root_ref.moduleId = profile.moduleId;
+  root_ref.objectKey = profile.objectKey;
   if (!budget.take()) return;
   ObjectCarouselSink::Node carousel_node = sink.carousel_node(programme_node, carousel_key);
 
   const DirectoryRecord* root = &kEmptyDirectory;
-  if (!carousel.root.objectKey.empty()) root = &carousel.directories[carousel.root];
-  g_log.log(4, "root key: %s", reference_text(carousel.root).c_str());
+  if (auto found = carousel.directories.find(root_ref); !root_ref.objectKey.empty() && found != carousel.directories.end())
+    root = &found->second;
+  g_log.log(4, "root key: %s", reference_text(root_ref).c_str());
 
   NameWalk walk(carousel, sink, budget);
   g_log.log(4, "resolving %u directories", static_cast<unsigned>(root->directories.size()));
@@ -164,26 +143,19 @@ void build_carousel(ProgramRecord& program, int32_t key, ObjectCarousel& carouse
 
 }  // namespace
 
-void build_tree(CarouselStore& store, ObjectCarouselSink& sink, size_t node_limit) {
-  NodeBudget budget(node_limit);
+void build_tree(const CarouselModel& model, ObjectCarouselSink& sink, size_t node_limit) {
+  TreeBudget budget(node_limit, kObjectLimitLine);
   g_log.log(4, "CObjectCarouselDlg::build_tree()");
   if (!budget.take()) return;
   ObjectCarouselSink::Node root = sink.root_node();
-  for (auto& [programme_number, program] : store.programs) {
+  for (const auto& [programme_number, program] : model.programs) {
     g_log.log(4, "Processing Prg %#x", static_cast<uint32_t>(programme_number));
     if (!budget.take()) return;
     ObjectCarouselSink::Node programme_node =
         sink.programme_node(root, static_cast<uint32_t>(programme_number));
-    for (auto& [key, carousel] : program.object_carousels) {
+    for (const auto& [key, carousel] : program.object_carousels) {
       build_carousel(program, key, carousel, sink, programme_node, budget);
       if (budget.exhausted()) return;
     }
   }
-}
-
-void rebuild_object_carousels(CarouselStore& store, ObjectCarouselSink& sink, size_t node_limit) {
-  save_modules_to_memory(store);
-  uncompress_mem_modules(store);
-  parse_OC_modules(store);
-  build_tree(store, sink, node_limit);
 }

@@ -3,6 +3,8 @@
 #include "log/debug_log.h"
 #include "resources/resources.h"
 
+#include <vector>
+
 namespace carousel_pages {
 
 ui::ImageList page_images() {
@@ -16,6 +18,20 @@ ui::ImageList page_images() {
 void set_up_tree(ui::TreeView& tree, const ui::ImageList& images) {
   tree.add_style(resources::TREE_HAS_LINES | resources::TREE_HAS_BUTTONS);
   tree.set_image_list(images);
+}
+
+}  // namespace carousel_pages
+
+namespace carousel_pages {
+
+ui::TreeNode* show_tree(ui::TreeView& view, const PageTree& tree) {
+  std::vector<ui::TreeNode*> shown;
+  shown.reserve(tree.nodes.size());
+  for (const PageNode& node : tree.nodes) {
+    ui::TreeNode* parent = node.parent == PageTree::kTop ? nullptr : shown[node.parent];
+    shown.push_back(view.insert(parent, node.text, node.image, node.selected_image));
+  }
+  return shown.empty() ? nullptr : shown.front();
 }
 
 }  // namespace carousel_pages

@@ -7,7 +7,7 @@ uint32_t u32(int32_t key) {
   return static_cast<uint32_t>(key);
 }
 
-void index_gateway(ProgramRecord& program, const StoredMessage& stored) {
+void index_gateway(ProgrammeModel& program, const StoredMessage& stored) {
   const CDownloadServerInitiate* dsi = stored.dsi();
   if (!dsi || !dsi->gatewayParsed) {
     g_log.log(2, "servicegatewayinfo not found in DSI");
@@ -24,10 +24,11 @@ void index_gateway(ProgramRecord& program, const StoredMessage& stored) {
 
 }  // namespace
 
-void merge_programme_index(CarouselStore& store) {
-  for (auto& [programme_number, program] : store.programs) {
+void merge_programme_index(const CarouselStore& store, CarouselModel& model) {
+  for (const auto& [programme_number, record_of_programme] : store.programs) {
     g_log.log(4, "processing prg %#x", u32(programme_number));
-    for (const auto& [pid, record] : program.pids) {
+    ProgrammeModel& program = model.programs[programme_number];
+    for (const auto& [pid, record] : record_of_programme.pids) {
       g_log.log(4, "processing pid %#x", u32(pid));
       if (!record) continue;
       for (const auto& [downloadId, by_extension] : record->dii) {

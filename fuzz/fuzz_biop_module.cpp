@@ -130,8 +130,8 @@ std::vector<Bytes> split_images(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::open_log_once();
-  CarouselStore store;
-  ProgramRecord& program = store.programs[1];
+  CarouselModel model;
+  ProgrammeModel& program = model.programs[1];
   ObjectCarousel& carousel = program.object_carousels[kCarouselKey];
 
   std::vector<Bytes> images = split_images(data, size);
@@ -174,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   CheckingSink sink(carousel);
-  build_tree(store, sink, kNodeLimit);
+  build_tree(model, sink, kNodeLimit);
   FUZZ_CHECK(sink.nodes.size() <= kNodeLimit);
   FUZZ_CHECK(sink.nodes.size() <= reference.lines.size());
   if (reference.lines.size() < kNodeLimit) FUZZ_CHECK(sink.nodes.size() == reference.lines.size());

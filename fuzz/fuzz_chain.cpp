@@ -104,20 +104,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ui::Dialog window{resources::DIALOG_ANALYSIS};
   CSectionDlg section_page(&chain.store, &window);
-  CDataCarouselDlg data_page(&chain.store, &window);
-  CObjectCarouselDlg object_page(&chain.store, &window);
+  CDataCarouselDlg data_page(&window);
+  CObjectCarouselDlg object_page(&window);
   data_page.create(window);
   object_page.create(window);
   section_page.create(window);
-  data_page.set_node_limit(kPageNodeLimit);
-  object_page.set_node_limit(kPageNodeLimit);
 
-  section_page.Reset();
+  section_page.clear();
   data_page.clear();
   object_page.clear();
-  section_page.Fill();
-  data_page.rebuild();
-  object_page.rebuild();
+  section_page.rebuild();
+  CarouselLimits limits;
+  limits.node_limit = kPageNodeLimit;
+  const CarouselModel model = rebuild_carousels(chain.store, limits);
+  data_page.rebuild(model);
+  object_page.rebuild(model);
 
   FUZZ_CHECK(section_page.root() != nullptr);
   FUZZ_CHECK(data_page.tree_view()->node_count() <= kPageNodeLimit);

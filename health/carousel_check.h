@@ -13,7 +13,7 @@ namespace health {
 // compression and BIOP messages), then every object carousel's names from its service gateway down.
 CaptureReport check_capture(const CaptureModel& model);
 
-// check_capture over the model that the pages left in `store` after a capture.
-CaptureReport describe_capture(const CarouselStore& store);
+// check_capture over a finished capture: its store and the carousel model built from it.
+CaptureReport describe_capture(const CarouselStore& store, const CarouselModel& carousels);
 
 }  // namespace health

@@ -46,8 +46,8 @@ void read_module(ModuleModel& module, const ModuleBlockMap* sections, const Modu
   if (image != carousel->modules.end()) module.image = &image->second;
 }
 
-DownloadModel read_download(const CarouselStore& store, int32_t programme, const ProgramRecord& program,
-                            int32_t downloadId) {
+DownloadModel read_download(const CarouselStore& store, int32_t programme, const ProgramRecord& record,
+                            const ProgrammeModel& program, int32_t downloadId) {
   DownloadModel download;
   download.programme = u32(programme);
   download.downloadId = u32(downloadId);
@@ -57,7 +57,7 @@ DownloadModel read_download(const CarouselStore& store, int32_t programme, const
   std::map<uint32_t, ModuleModel> modules;
   auto diis = program.dii_by_download.find(downloadId);
   if (diis != program.dii_by_download.end()) {
-    const uint32_t pid = last_pid_with(program, [&](const PidRecord& r) { return r.dii.contains(downloadId); })
+    const uint32_t pid = last_pid_with(record, [&](const PidRecord& r) { return r.dii.contains(downloadId); })
                              .value_or(0);
     for (const auto& [extension, stored] : diis->second) {
       ControlModel control{pid, u32(extension), {}};
@@ -76,7 +76,7 @@ DownloadModel read_download(const CarouselStore& store, int32_t programme, const
     for (const auto& [moduleId, blocks] : copies->second) {
       ModuleModel& module = modules[u32(moduleId)];
       const auto module_key = moduleId;  // clang 14 cannot capture a structured binding
-      module.pid = last_pid_with(program, [&](const PidRecord& r) {
+      module.pid = last_pid_with(record, [&](const PidRecord& r) {
         auto d = r.block_copies.find(downloadId);
         return d != r.block_copies.end() && d->second.contains(module_key);
       });
@@ -104,21 +104,27 @@ uint64_t digest(ByteView bytes) {
   return hash;
 }
 
-CaptureModel read_capture_model(const CarouselStore& store) {
+CaptureModel read_capture_model(const CarouselStore& store, const CarouselModel& carousels) {
+  static const ProgrammeModel kNoIndex;
+  auto index_of = [&](int32_t programme) -> const ProgrammeModel& {
+    auto found = carousels.programs.find(programme);
+    return found == carousels.programs.end() ? kNoIndex : found->second;
+  };
   CaptureModel model;
   model.pairs.assign(store.capture_pairs.begin(), store.capture_pairs.end());
   model.store_limit_reached = store.notes.store_limit_reached;
   for (const auto& [key, seen] : store.notes.invalid_control)
     model.invalid_control[{u32(key.first), key.second}] = seen;
 
-  for (const auto& [programme, program] : store.programs) {
+  for (const auto& [programme, record_of_programme] : store.programs) {
+    const ProgrammeModel& program = index_of(programme);
     std::set<int32_t> downloads;
     for (const auto& [downloadId, diis] : program.dii_by_download) downloads.insert(downloadId);
     for (const auto& [downloadId, modules] : program.copies_by_download) downloads.insert(downloadId);
     for (int32_t downloadId : downloads)
-      model.downloads.push_back(read_download(store, programme, program, downloadId));
+      model.downloads.push_back(read_download(store, programme, record_of_programme, program, downloadId));
 
-    for (const auto& [pid, record] : program.pids) {
+    for (const auto& [pid, record] : record_of_programme.pids) {
       if (!record) continue;
       const ProgramPid pair{u32(programme), u32(pid)};
       model.stored[pair] = messages_of(*record);
@@ -131,7 +137,8 @@ CaptureModel read_capture_model(const CarouselStore& store) {
     }
   }
 
-  for (const auto& [programme, program] : store.programs) {
+  for (const auto& [programme, record_of_programme] : store.programs) {
+    const ProgrammeModel& program = index_of(programme);
     for (const auto& [carouselId, stored] : program.gateway_dsis) {
       const CDownloadServerInitiate* dsi = stored.dsi();
       if (!dsi || dsi->gateway.profiles.empty() || !stored.section) continue;
@@ -141,7 +148,7 @@ CaptureModel read_capture_model(const CarouselStore& store) {
       const int32_t extension = static_cast<int32_t>(stored.section->get_table_extension());
       gateway.control.extension = u32(extension);
       const auto* section = stored.section;  // clang 14 cannot capture a structured binding
-      gateway.control.pid = last_pid_with(program, [&](const PidRecord& r) {
+      gateway.control.pid = last_pid_with(record_of_programme, [&](const PidRecord& r) {
                               auto d = r.dsi.find(extension);
                               return d != r.dsi.end() && d->second.section == section;
                             }).value_or(0);

@@ -1,12 +1,11 @@
 // The analyzer's model of a finished capture, as the health check reads it.
 //
-// This is the one place that knows where that model lives. Today the carousel pages leave it in the
-// carousel store when a capture ends (the programme index, one image per complete module, inflated
-// where it was compressed, and the objects parsed from the images); once the capture builds a const
-// model of its own, only carousel_model.cpp changes. Reading it never writes a log line and never
-// changes the store, so a check leaves every page, log line and counter as the capture made them.
+// It reads the store (what the intake kept and noted) and the carousel model built from it when the
+// capture ended (the programme index, one image per complete module, inflated where it was compressed,
+// and the objects parsed from the images). Reading never writes a log line and changes neither, so a
+// check leaves every page, log line and counter as the capture made them.
 //
-// The views below point into the store: they are valid while the store is not cleared.
+// The views below point into both: they are valid while the store is not cleared and the model lives.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +14,7 @@
 #include <set>
 #include <vector>
 
+#include "carousel/carousel_model.h"
 #include "store/carousel_store.h"
 
 namespace health {
@@ -84,7 +84,7 @@ struct CaptureModel {
   bool store_limit_reached = false;
 };
 
-CaptureModel read_capture_model(const CarouselStore& store);
+CaptureModel read_capture_model(const CarouselStore& store, const CarouselModel& carousels);
 
 // FNV-1a, 64 bits: enough to tell two images or files apart across captures.
 uint64_t digest(ByteView bytes);

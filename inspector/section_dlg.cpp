@@ -69,26 +69,19 @@ std::vector<std::string> hex_dump_lines(ByteView bytes) {
 }
 
 CSectionDlg::CSectionDlg(CarouselStore* store, ui::Dialog* parent)
-    : ui::Dialog(resources::DIALOG_SECTION_PAGE, parent), m_store(store), m_tree(tree(resources::PAGE_TREE)) {
-  if (!m_tree) {
+    : ui::Dialog(resources::DIALOG_SECTION_PAGE, parent), store_(store), tree_(tree(resources::PAGE_TREE)) {
+  if (!tree_) {
     // Only a damaged layout table gets here; the page still works, with its tree filling it.
-    m_tree = static_cast<ui::TreeView*>(&create_control(
+    tree_ = static_cast<ui::TreeView*>(&create_control(
         resources::ControlKind::tree_view, resources::PAGE_TREE, {0, 0, width(), height()}, {},
         resources::TREE_HAS_LINES | resources::TREE_HAS_BUTTONS | resources::TREE_LINES_AT_ROOT));
   }
 }
 
 ui::TreeNode* CSectionDlg::add(ui::TreeNode* parent, const std::string& node_text) {
-  if (m_nodes >= m_node_limit) {
-    if (!m_limit_logged) {
-      g_log.log(1, "section page node limit of %zu reached; the tree stops growing", m_node_limit);
-      m_limit_logged = true;
-    }
-    // Nothing is added; what callers hang below this stays where the tree already ends.
-    return parent ? parent : m_root;
-  }
-  ++m_nodes;
-  return m_tree->insert(parent, node_text);
+  // Nothing is added past the limit; what callers hang below this stays where the tree already ends.
+  if (!budget_.take()) return parent ? parent : root_;
+  return tree_->insert(parent, node_text);
 }
 
 ui::TreeNode* CSectionDlg::find_or_add(ui::TreeNode* parent, const std::string& node_text) {
@@ -98,28 +91,28 @@ ui::TreeNode* CSectionDlg::find_or_add(ui::TreeNode* parent, const std::string& 
     ui::TreeNode* last = parent->child(parent->child_count() - 1);
     if (last->text() == node_text) return last;
   }
-  if (ui::TreeNode* found = m_tree->find_child(parent, node_text)) return found;
+  if (ui::TreeNode* found = tree_->find_child(parent, node_text)) return found;
   return add(parent, node_text);
 }
 
-void CSectionDlg::Reset() {
-  m_tree->delete_all();
-  m_root = m_tree->insert(nullptr, "data carousel sections");
-  m_nodes = 1;
-  m_limit_logged = false;
+void CSectionDlg::clear() {
+  tree_->delete_all();
+  root_ = tree_->insert(nullptr, "data carousel sections");
+  budget_ = TreeBudget(budget_.limit(), kLimitLine);
+  budget_.take();
 }
 
-void CSectionDlg::Fill() {
-  if (!m_root) Reset();
-  if (m_store) {
-    for (const auto& [program_number, program] : m_store->programs) add_program(program_number, program);
+void CSectionDlg::rebuild() {
+  if (!root_) clear();
+  if (store_) {
+    for (const auto& [program_number, program] : store_->programs) add_program(program_number, program);
   }
-  m_tree->expand(m_root);
+  tree_->expand(root_);
 }
 
 void CSectionDlg::add_program(int32_t program_number, const ProgramRecord& program) {
   const auto n = static_cast<uint32_t>(program_number);
-  ui::TreeNode* node = add(m_root, text("Program Number 0x%04x (%u)", x(n), x(n)));
+  ui::TreeNode* node = add(root_, text("Program Number 0x%04x (%u)", x(n), x(n)));
   for (const auto& [pid, record] : program.pids) {
     if (record) add_pid(node, pid, *record);
   }

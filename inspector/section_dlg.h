@@ -6,12 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "carousel/page_tree.h"
 #include "store/carousel_store.h"
 #include "ui/dialog.h"
-
-// A capture can store a million blocks, each a dozen nodes here: past this many nodes the page stops
-// growing (with one log line) instead of exhausting memory.
-inline constexpr size_t kMaxSectionPageNodes = 1000000;
 
 class CSectionDlg : public ui::Dialog {
  public:
@@ -19,17 +16,17 @@ class CSectionDlg : public ui::Dialog {
   explicit CSectionDlg(CarouselStore* store, ui::Dialog* parent = nullptr);
 
   // Empties the tree and puts the root "data carousel sections" back at the top level.
-  void Reset();
-  // Builds the tree below the root from the store, then expands the root. Without an earlier Reset the
+  void clear();
+  // Builds the tree below the root from the store, then expands the root. Without an earlier clear the
   // root is made first.
-  void Fill();
+  void rebuild();
 
   using ui::Dialog::tree;
-  ui::TreeView& tree() const { return *m_tree; }
-  // The root node, or null before the first Reset or Fill.
-  ui::TreeNode* root() const { return m_root; }
+  ui::TreeView& tree() const { return *tree_; }
+  // The root node, or null before the first clear or rebuild.
+  ui::TreeNode* root() const { return root_; }
   // The most nodes the tree gets, the root included (tests set a small one).
-  void set_node_limit(size_t limit) { m_node_limit = limit; }
+  void set_node_limit(size_t limit) { budget_ = TreeBudget(limit, kLimitLine); }
 
  private:
   void add_program(int32_t program_number, const ProgramRecord& program);
@@ -50,12 +47,11 @@ class CSectionDlg : public ui::Dialog {
   ui::TreeNode* add(ui::TreeNode* parent, const std::string& text);
   ui::TreeNode* find_or_add(ui::TreeNode* parent, const std::string& text);
 
-  CarouselStore* m_store;
-  ui::TreeView* m_tree;
-  ui::TreeNode* m_root = nullptr;
-  size_t m_node_limit = kMaxSectionPageNodes;
-  size_t m_nodes = 0;
-  bool m_limit_logged = false;
+  CarouselStore* store_;
+  ui::TreeView* tree_;
+  ui::TreeNode* root_ = nullptr;
+  static constexpr const char* kLimitLine = "section page node limit of %zu reached; the tree stops growing";
+  TreeBudget budget_{kMaxTreeNodes, kLimitLine};
 };
 
 // The lines of a hexadecimal dump: 8 bytes a line, "%04x: " with the line's offset, each byte as

@@ -39,7 +39,7 @@ std::string lines_of(const std::vector<std::string>& lines) {
 // One save: the open target directory, the writer, the budget and the report that every step adds to.
 class SaveSession {
  public:
-  SaveSession(const CarouselStore& store, const SaveOptions& options, SaveReport& report)
+  SaveSession(const CarouselModel& model, const SaveOptions& options, SaveReport& report)
       : options_(options), report_(report), writer_(options.force) {
     shown_root_ = options.dir;
     while (shown_root_.size() > 1 && shown_root_.back() == '/') shown_root_.pop_back();
@@ -50,7 +50,7 @@ class SaveSession {
       stop(error);
       return;
     }
-    trusted_ = std::make_unique<TrustedCarousels>(store, options.inflate_budget);
+    trusted_ = std::make_unique<TrustedCarousels>(model, options.inflate_budget);
   }
 
   const SaveOptions& options() const { return options_; }
@@ -398,7 +398,7 @@ void save_objects(SaveSession& session) {
   }
 }
 
-void save_download(SaveSession& session, const ProgramRecord& program, int32_t programme, uint32_t downloadId,
+void save_download(SaveSession& session, const ProgrammeModel& program, int32_t programme, uint32_t downloadId,
                    int programme_fd, const std::string& programme_path) {
   const std::string name = numbered("download-0x%08x", downloadId);
   const std::string path = programme_path + "/" + name;
@@ -504,9 +504,9 @@ void save_download(SaveSession& session, const ProgramRecord& program, int32_t p
   session.write(dir.get(), "missing.txt", text_view(missing_listing), path + "/missing.txt");
 }
 
-void save_data(SaveSession& session, const CarouselStore& store) {
+void save_data(SaveSession& session, const CarouselModel& model) {
   UniqueFd data_fd;
-  for (const auto& [programme_number, program] : store.programs) {
+  for (const auto& [programme_number, program] : model.programs) {
     if (session.stopped()) return;
     // Every download group a DII announced, and every one with a module the save has something to
     // say about.
@@ -541,25 +541,25 @@ std::string counted(uint64_t n, const char* one, const char* many) {
 
 }  // namespace
 
-SaveReport save_object_carousels(CarouselStore& store, const SaveOptions& options) {
+SaveReport save_object_carousels(const CarouselModel& model, const SaveOptions& options) {
   SaveReport report;
-  SaveSession session(store, options, report);
+  SaveSession session(model, options, report);
   save_objects(session);
   return report;
 }
 
-SaveReport save_data_carousels(const CarouselStore& store, const SaveOptions& options) {
+SaveReport save_data_carousels(const CarouselModel& model, const SaveOptions& options) {
   SaveReport report;
-  SaveSession session(store, options, report);
-  if (!session.stopped()) save_data(session, store);
+  SaveSession session(model, options, report);
+  if (!session.stopped()) save_data(session, model);
   return report;
 }
 
-SaveReport save_carousels(CarouselStore& store, const SaveOptions& options) {
+SaveReport save_carousels(const CarouselModel& model, const SaveOptions& options) {
   SaveReport report;
-  SaveSession session(store, options, report);
+  SaveSession session(model, options, report);
   save_objects(session);
-  if (!session.stopped()) save_data(session, store);
+  if (!session.stopped()) save_data(session, model);
   return report;
 }
 

@@ -8,7 +8,7 @@
 //   DIR/object/prg-0xPPPP/carousel-0xCCCCCCCC/   the service gateway's tree, walked as the object
 //                                                carousel page walks it: a directory bound from two
 //                                                parents is written under both, a binding back to an
-//                                                ancestor is left out, the page's node limit holds.
+//                                                ancestor is left out, the model's node limit holds.
 //                                                Each file holds exactly its content bytes; a file
 //                                                object reached over a second path is a hard link to
 //                                                the first, so its bytes are written once.
@@ -44,8 +44,7 @@
 // A save writes at most max_files entries (directories, files and links) and max_bytes content bytes;
 // what the walk reaches after that is left out, logged once and listed in missing.txt.
 //
-// The store must have been rebuilt (programme index merged, module images made, inflated and parsed)
-// by the carousel pages; saving reads what that left and never changes it.
+// Saving reads the capture's model (carousel/carousel_model.h) and never changes it.
 #pragma once
 
 #include <cstddef>
@@ -53,7 +52,6 @@
 #include <string>
 #include <vector>
 
-#include "store/carousel_store.h"
 #include "carousel/object_carousel.h"
 
 // How deep directories of a carousel are written. Real carousels are a few levels deep; a chain of
@@ -70,7 +68,7 @@ struct SaveOptions {
   size_t node_limit = kMaxTreeNodes;
   uint64_t max_files = kMaxSaveFiles;
   uint64_t max_bytes = kMaxSaveBytes;
-  size_t inflate_budget = kMaxInflatedBytes;  // the capture's, of which the pages took their share
+  size_t inflate_budget = kMaxInflatedBytes;  // the capture's, of which the model took its share
 };
 
 struct SaveReport {
@@ -98,11 +96,11 @@ struct SaveReport {
 };
 
 // The object carousels of every programme, below DIR/object.
-SaveReport save_object_carousels(CarouselStore& store, const SaveOptions& options);
+SaveReport save_object_carousels(const CarouselModel& model, const SaveOptions& options);
 // The download groups of every programme, below DIR/data.
-SaveReport save_data_carousels(const CarouselStore& store, const SaveOptions& options);
+SaveReport save_data_carousels(const CarouselModel& model, const SaveOptions& options);
 // Both: object carousels first, then data carousels; an error in the first stops the second.
-SaveReport save_carousels(CarouselStore& store, const SaveOptions& options);
+SaveReport save_carousels(const CarouselModel& model, const SaveOptions& options);
 
 // One paragraph for stderr (a single line ending in '\n'): what was written and where, what is not
 // available, what was kept, escaped or left out, and the error that stopped the save.

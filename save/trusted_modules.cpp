@@ -132,7 +132,7 @@ uint32_t blocks_of(const ModuleAnnouncement& a, const ModuleBlockCopies* copies)
 
 }  // namespace
 
-ModuleJudgement judge_module(const ProgramRecord& program, int32_t downloadId, uint32_t moduleId) {
+ModuleJudgement judge_module(const ProgrammeModel& program, int32_t downloadId, uint32_t moduleId) {
   const ModuleBlockCopies* copies = module_copies(program, downloadId, static_cast<int32_t>(moduleId));
   std::vector<Candidate> candidates;
   ModuleJudgement refused;
@@ -177,8 +177,8 @@ ModuleJudgement judge_module(const ProgramRecord& program, int32_t downloadId, u
 
 namespace {
 
-// The blocks the pages made their image of, or none when they made no image.
-std::vector<const DownloadDataBlock*> page_blocks(const ProgramRecord& program, int32_t downloadId,
+// The blocks the model made its image of, or none when it made no image.
+std::vector<const DownloadDataBlock*> page_blocks(const ProgrammeModel& program, int32_t downloadId,
                                                   uint32_t moduleId) {
   const ModuleBlockCopies* copies = module_copies(program, downloadId, static_cast<int32_t>(moduleId));
   const uint32_t numbered = module_numbered_blocks(module_announcements(program, downloadId, moduleId), copies);
@@ -190,7 +190,7 @@ std::vector<const DownloadDataBlock*> page_blocks(const ProgramRecord& program, 
   return section_blocks(blocks->second);
 }
 
-// Copies the pages' records of one module into the save's carousel.
+// Copies the model's records of one module into the save's carousel.
 void take_records(const ObjectCarousel& from, ObjectCarousel& to, uint32_t moduleId) {
   for (const auto& [ref, record] : from.files)
     if (ref.moduleId == moduleId) to.files.insert_or_assign(ref, record);
@@ -200,10 +200,10 @@ void take_records(const ObjectCarousel& from, ObjectCarousel& to, uint32_t modul
 
 }  // namespace
 
-TrustedCarousels::TrustedCarousels(const CarouselStore& store, size_t inflate_budget) {
-  size_t inflated = std::min(store.inflated_bytes, inflate_budget);
-  for (const auto& [programme_number, program] : store.programs) {
-    ProgramRecord& shadow = objects_.programs[programme_number];
+TrustedCarousels::TrustedCarousels(const CarouselModel& model, size_t inflate_budget) {
+  size_t inflated = std::min(model.inflated_bytes, inflate_budget);
+  for (const auto& [programme_number, program] : model.programs) {
+    ProgrammeModel& shadow = objects_.programs[programme_number];
     shadow.dii_by_download = program.dii_by_download;
     shadow.gateway_dsis = program.gateway_dsis;
 
@@ -244,7 +244,7 @@ TrustedCarousels::TrustedCarousels(const CarouselStore& store, size_t inflate_bu
           verdict.saved = true;
           continue;
         }
-        // The pages' image holds other blocks: this one is assembled from the chosen copies.
+        // The model's image holds other blocks: this one is assembled from the chosen copies.
         Bytes image = assemble_blocks(judgement.blocks);
         const size_t left = inflate_budget - inflated;
         bool stopped = false;

@@ -12,8 +12,8 @@
 //     add up to the DII's moduleSize.
 // A module that fails is not saved; its reason goes to missing.txt.
 //
-// Where the pages' image of a module was made of exactly the blocks the save chose, the save uses it
-// (and what the pages parsed from it) as it stands; only the other modules are assembled, inflated
+// Where the model's image of a module was made of exactly the blocks the save chose, the save uses it
+// (and what the model parsed from it) as it stands; only the other modules are assembled, inflated
 // and parsed again, within what the capture's inflation budget has left.
 #pragma once
 
@@ -23,7 +23,6 @@
 #include <string>
 #include <vector>
 
-#include "store/carousel_store.h"
 #include "carousel/object_carousel.h"
 
 // The save's judgement of one module.
@@ -35,7 +34,7 @@ struct ModuleJudgement {
   uint32_t unverified_passed = 0;  // blocks of the saved version whose first copy could not be verified
 };
 
-ModuleJudgement judge_module(const ProgramRecord& program, int32_t downloadId, uint32_t moduleId);
+ModuleJudgement judge_module(const ProgrammeModel& program, int32_t downloadId, uint32_t moduleId);
 
 // One module as the save writes it.
 struct TrustedModule {
@@ -48,14 +47,14 @@ struct TrustedModule {
 
 class TrustedCarousels {
  public:
-  // Judges every module of the rebuilt store (programme index merged, images made, inflated and
-  // parsed); `inflate_budget` is the capture's budget, of which the pages' images took their share.
-  explicit TrustedCarousels(const CarouselStore& store, size_t inflate_budget = kMaxInflatedBytes);
+  // Judges every module of the model; `inflate_budget` is the capture's budget, of which the model's
+  // images took their share.
+  explicit TrustedCarousels(const CarouselModel& model, size_t inflate_budget = kMaxInflatedBytes);
   TrustedCarousels(const TrustedCarousels&) = delete;
   TrustedCarousels& operator=(const TrustedCarousels&) = delete;
 
-  // The store's programmes with object carousels that hold only what may be saved, for the walk.
-  CarouselStore& objects() { return objects_; }
+  // The model's programmes with object carousels that hold only what may be saved, for the walk.
+  const CarouselModel& objects() const { return objects_; }
 
   using Modules = std::map<uint32_t, TrustedModule>;  // moduleId
   // Every module of a download group that has blocks or that a stored DII announces; null for none.
@@ -64,6 +63,6 @@ class TrustedCarousels {
   const std::string* reason_not_saved(int32_t programme, int32_t downloadId, uint32_t moduleId) const;
 
  private:
-  CarouselStore objects_;
+  CarouselModel objects_;
   std::map<int32_t, std::map<int32_t, Modules>> modules_;  // programme, downloadId
 };

@@ -1,5 +1,5 @@
-// The carousel store: every DSM-CC message a capture kept, per programme and PID, and the per-programme
-// index that the pages build over it after the capture.
+// The carousel store: every DSM-CC message a capture kept, per programme and PID. The intake writes it
+// during a capture; after the capture it is only read (carousel/carousel_model.h builds on it).
 #pragma once
 
 #include <array>
@@ -16,11 +16,10 @@
 #include "dsmcc/messages.h"
 #include "tables/sitables.h"
 
-// A section object and its decoded message. In a PidRecord the pair is owned (freed together when the
-// record goes); everywhere else (the programme index) a StoredMessage is a non-owning copy.
+// A section object and its decoded message, borrowed: the PidRecord that filed them owns both.
 struct StoredMessage {
-  sitables::DsmCC* section = nullptr;
-  DsmccMessage* message = nullptr;
+  const sitables::DsmCC* section = nullptr;
+  const DsmccMessage* message = nullptr;
 
   const CDownloadServerInitiate* dsi() const { return static_cast<const CDownloadServerInitiate*>(message); }
   const CDownloadInfoIndication* dii() const { return static_cast<const CDownloadInfoIndication*>(message); }
@@ -40,8 +39,7 @@ struct BlockCopy {
   // The section's CRC-32 was checked and matched (section_syntax_indicator 1). A section sent with the
   // indicator 0 carries a checksum nobody verifies; its bytes are shown but never saved.
   bool crc_verified = false;
-  // This copy is also the ModuleBlockMap entry of its section_number, which owns it; otherwise the
-  // PidRecord frees it through its block copies.
+  // This copy is also the ModuleBlockMap entry of its section_number.
   bool filed_by_section = false;
   uint64_t arrival = 0;  // the intake's running count of block copies kept: later copies are larger
 };
@@ -67,55 +65,31 @@ using ModuleBlockCopies = std::map<uint32_t, BlockCopies>;
 // downloadId -> moduleId -> block copies (the same keys as DownloadBlockMap).
 using DownloadBlockCopies = std::map<int32_t, std::map<int32_t, ModuleBlockCopies>>;
 
-struct PidRecord {
-  PidRecord() = default;
-  ~PidRecord();  // frees every owned section and message
-  PidRecord(const PidRecord&) = delete;
-  PidRecord& operator=(const PidRecord&) = delete;
+// The message views the section's bytes: it is declared after the section, so it goes first.
+struct OwnedMessage {
+  std::unique_ptr<const sitables::DsmCC> section;
+  std::unique_ptr<const DsmccMessage> message;
+};
 
+struct PidRecord {
   DownloadBlockMap ddb;                                      // downloadId, moduleId, section_number
   std::map<int32_t, StoredMessage> dsi;                      // table_id_extension
   std::map<int32_t, std::map<int32_t, StoredMessage>> dii;  // downloadId, table_id_extension
   // downloadId, moduleId, blockNumber. Every DDB in `ddb` is here too, as a copy filed_by_section.
   DownloadBlockCopies block_copies;
-};
+  // Every section and message that the maps above borrow.
+  std::vector<OwnedMessage> owned;
 
-// One file message: its content is a view into the module image that holds it.
-struct FileRecord {
-  uint32_t content_length = 0;
-  ByteView content;
-};
-
-struct Binding {
-  ObjectLocationRef ref;
-  std::string id;
-  std::string kind;
-};
-
-struct DirectoryRecord {
-  std::vector<Binding> directories;
-  std::vector<Binding> files;
-};
-
-struct ObjectCarousel {
-  ObjectLocationRef root;
-  uint32_t carouselId = 0;
-  std::map<ObjectLocationRef, FileRecord> files;
-  std::map<uint32_t, Bytes> modules;  // moduleId -> image (owned; FileRecords view into it)
-  // moduleId -> the limit in bytes that kept its image compressed (the module's or the capture's).
-  std::map<uint32_t, size_t> not_inflated;
-  std::map<ObjectLocationRef, DirectoryRecord> directories;
+  // Keeps the pair and returns it borrowed.
+  StoredMessage keep(std::unique_ptr<sitables::DsmCC> section, std::unique_ptr<DsmccMessage> message) {
+    const StoredMessage stored{section.get(), message.get()};
+    owned.push_back({std::move(section), std::move(message)});
+    return stored;
+  }
 };
 
 struct ProgramRecord {
   std::map<int32_t, std::unique_ptr<PidRecord>> pids;
-  // The programme index, built after a capture over all PIDs of the programme (non-owning copies).
-  std::map<int32_t, std::map<int32_t, StoredMessage>> dii_by_download;  // downloadId, table_id_extension
-  std::map<int32_t, StoredMessage> gateway_dsis;                        // carouselId
-  DownloadBlockMap ddb_by_download;
-  // Merged like ddb_by_download: a module's copies come from the same PID as its ModuleBlockMap.
-  DownloadBlockCopies copies_by_download;
-  std::map<int32_t, ObjectCarousel> object_carousels;  // downloadId (owned)
 };
 
 // (programme_number, pid)
@@ -145,8 +119,6 @@ struct CarouselStore {
   std::map<int32_t, ProgramRecord> programs;
   std::set<ProgramPid, ProgramPidLess> capture_pairs;
   std::map<int32_t, std::set<uint32_t>> pid_map;  // "PID map"
-  // Bytes the carousel pages' module images took when inflated, counted against the capture's budget.
-  size_t inflated_bytes = 0;
   IntakeNotes notes;  // emptied with the programmes
 };
 

@@ -180,11 +180,12 @@ void SectionIntake::file_dsi(int32_t program_number, uint32_t pid, std::unique_p
                              std::unique_ptr<CDownloadServerInitiate> dsi) {
   const auto key = static_cast<int32_t>(section->get_table_extension());
   store_.notes.dsi_transactions[{program_number, pid, key}].insert(dsi->header.transactionId);
-  auto& dsis = pid_record(program_number, pid).dsi;
+  PidRecord& record = pid_record(program_number, pid);
+  auto& dsis = record.dsi;
   if (dsis.contains(key)) return;  // the first copy stays; repeats are the carousel's normal cycle
   stored_bytes_ += section->section_bytes().size();
   just_stored_ = &section->section_bytes();
-  dsis.emplace(key, StoredMessage{section.release(), dsi.release()});
+  dsis.emplace(key, record.keep(std::move(section), std::move(dsi)));
   counters_.dsi_count.fetch_add(1);
 }
 
@@ -193,7 +194,8 @@ void SectionIntake::file_dii(int32_t program_number, uint32_t pid, std::unique_p
   const auto download = static_cast<int32_t>(dii->downloadId);
   const auto key = static_cast<int32_t>(section->get_table_extension());
   store_.notes.dii_transactions[{program_number, pid, download, key}].insert(dii->header.transactionId);
-  auto& diis = pid_record(program_number, pid).dii;
+  PidRecord& record = pid_record(program_number, pid);
+  auto& diis = record.dii;
   const bool new_download = !diis.contains(download);
   auto& by_extension = diis[download];
   if (by_extension.contains(key)) {
@@ -202,7 +204,7 @@ void SectionIntake::file_dii(int32_t program_number, uint32_t pid, std::unique_p
   }
   stored_bytes_ += section->section_bytes().size();
   just_stored_ = &section->section_bytes();
-  by_extension.emplace(key, StoredMessage{section.release(), dii.release()});
+  by_extension.emplace(key, record.keep(std::move(section), std::move(dii)));
   if (new_download) counters_.dii_count.fetch_add(1);
 }
 
@@ -239,8 +241,9 @@ void SectionIntake::file_ddb(int32_t program_number, uint32_t pid, std::unique_p
   if (!block_copy_wanted(block, *ddb, verified) && !filed) return;
   stored_bytes_ += section->section_bytes().size();
   just_stored_ = &section->section_bytes();
-  const StoredMessage stored{section.release(), ddb.release()};
-  block.copies.push_back(BlockCopy{stored, stored.ddb()->moduleVersion, verified, filed, ++block_arrivals_});
+  const uint32_t moduleVersion = ddb->moduleVersion;
+  const StoredMessage stored = record.keep(std::move(section), std::move(ddb));
+  block.copies.push_back(BlockCopy{stored, moduleVersion, verified, filed, ++block_arrivals_});
   if (!filed) return;
   blocks.emplace(number, stored);
   counters_.ddb_count.fetch_add(1);
@@ -248,7 +251,7 @@ void SectionIntake::file_ddb(int32_t program_number, uint32_t pid, std::unique_p
 
 void SectionIntake::clear_store() {
   std::lock_guard<std::mutex> lock(mutex_);
-  // Each PidRecord frees its sections and messages; the programme index only held copies of them.
+  // Each PidRecord owns its sections and messages.
   store_.programs.clear();
   quiet_copies_.clear();
   store_.notes = IntakeNotes{};

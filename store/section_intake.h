@@ -2,7 +2,7 @@
 // the routing of each section to the captured programmes of its PID, its decoding and its filing in
 // the carousel store.
 //
-// The analysis dialog derives from SectionIntake; a FilterContext names it as the owner of one
+// The analysis dialog holds one SectionIntake; a FilterContext names it as the receiver of one
 // installed section filter. The host may deliver from a thread of its own, so one lock serialises the
 // whole intake; the counters are atomics because the progress window reads them meanwhile.
 #pragma once
@@ -37,7 +37,7 @@ void section_callback(void* context, uint32_t section_size, const uint8_t* secti
 class SectionIntake {
  public:
   SectionIntake(CarouselStore& store, CaptureCounters& counters);
-  virtual ~SectionIntake();
+  ~SectionIntake();
   SectionIntake(const SectionIntake&) = delete;
   SectionIntake& operator=(const SectionIntake&) = delete;
 
@@ -45,7 +45,7 @@ class SectionIntake {
   // each once per captured programme whose PIDs include `pid`. Takes the intake lock.
   void dispatch_section(uint32_t pid, std::span<const uint8_t> section);
 
-  // Frees every stored section and message and empties `programs`; the capture list stays.
+  // Drops every stored section and message and empties `programs`; the capture list stays.
   void clear_store();
 
   // Start's step: an empty ProgramRecord for every programme of the PID map, in ascending order.

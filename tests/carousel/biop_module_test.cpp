@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "carousel/object_carousel.h"
-#include "tests/carousel/carousel_fixture.h"
+#include "tests/support/helpers.h"
 #include "tests/support/oc_builder.h"
 
 namespace {
 
-using carousel_test::LogCapture;
+using testsupport::LogCapture;
 using testsupport::ByteVec;
 
 constexpr uint32_t kCarousel = 0x10;
@@ -27,61 +27,6 @@ ObjectLocationRef ref(uint32_t moduleId, ByteVec key, uint32_t carouselId = kCar
   return r;
 }
 
-std::string as_text(ByteView bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
-
-TEST(ParseModule, DirectoryStreamAndFileInOneModule) {
-  LogCapture log;
-  ByteVec image = concat({
-      testsupport::directory_message({1}, {testsupport::binding("f", "fil", kCarousel, kModule, {3})}),
-      testsupport::stream_message({2}, "str"),
-      testsupport::stream_message({4}, "ste"),
-      testsupport::file_message({3}, testsupport::text_bytes("hello")),
-  });
-  ObjectCarousel oc;
-  parse_OC_module(image, oc, kCarousel, kModule);
-
-  ASSERT_EQ(oc.directories.size(), 1u);
-  const DirectoryRecord& dir = oc.directories.at(ref(kModule, {1}));
-  ASSERT_EQ(dir.files.size(), 1u);
-  EXPECT_TRUE(dir.directories.empty());
-  EXPECT_EQ(dir.files[0].id, "f");
-  EXPECT_EQ(dir.files[0].kind, "fil");
-  EXPECT_EQ(dir.files[0].ref, ref(kModule, {3}));
-
-  ASSERT_EQ(oc.files.size(), 1u);
-  const FileRecord& file = oc.files.at(ref(kModule, {3}));
-  EXPECT_EQ(file.content_length, 5u);
-  EXPECT_EQ(as_text(file.content), "hello");
-  // A view into the image, not a copy.
-  EXPECT_GE(file.content.data(), image.data());
-  EXPECT_LE(file.content.data() + file.content.size(), image.data() + image.size());
-
-  // Stream and stream-event objects are skipped without a word.
-  EXPECT_EQ(log.lines(), std::vector<std::string>{"<4> - parse_OC_module(0x10,0x3)"});
-}
-
-// A kind whose length is written little-endian (04 00 00 00) is as unknown as "xyz": both are skipped.
-TEST(ParseModule, UnknownKindIsSkippedAndParsingGoesOn) {
-  for (bool little_endian_length : {true, false}) {
-    SCOPED_TRACE(little_endian_length ? "length little-endian" : "unknown kind");
-    LogCapture log;
-    testsupport::BiopMessageSpec odd;
-    odd.objectKey = {1};
-    odd.kind = little_endian_length ? "fil" : "xyz";
-    odd.byte_order = little_endian_length ? 1 : 0;
-    odd.kind_length_in_byte_order = little_endian_length;
-    if (!little_endian_length) odd.body = {1, 2, 3, 4, 5};
-    ByteVec image =
-        concat({testsupport::build_biop_message(odd), testsupport::file_message({2}, {7, 7}, false)});
-    ObjectCarousel oc;
-    parse_OC_module(image, oc, kCarousel, kModule);
-    EXPECT_EQ(log.count(4, "Unknown BIOP"), 1u);
-    EXPECT_EQ(oc.files.size(), 1u);
-    EXPECT_EQ(oc.files.count(ref(kModule, {2})), 1u);
-  }
-}
 
 // A broken header ends the module; the messages before it are kept.
 TEST(ParseModule, BadHeaderEndsTheModuleAndKeepsWhatCameBefore) {
@@ -117,124 +62,6 @@ TEST(ParseModule, BadHeaderEndsTheModuleAndKeepsWhatCameBefore) {
   }
 }
 
-TEST(ParseModule, EmptyImageIsSkipped) {
-  LogCapture log;
-  ObjectCarousel oc;
-  parse_OC_module(ByteView{}, oc, kCarousel, kModule);
-  EXPECT_TRUE(log.has(4, "skipping empty module"));
-  EXPECT_EQ(log.count_containing("not a BIOP message"), 0u);
-}
-
-TEST(ParseModule, BindingNamesKeepTheFirstComponentUpToItsZeroByte) {
-  testsupport::BindingSpec two = testsupport::binding("first", "dir", kCarousel, 1, {0x11});
-  two.components.push_back({"second", "fil"});
-  testsupport::BindingSpec zero = testsupport::binding(std::string("ab\0cd", 5), "fil", kCarousel, 1, {0x12});
-  testsupport::BindingSpec after = testsupport::binding("after", "fil", kCarousel, 1, {0x13});
-  testsupport::BindingSpec stream = testsupport::binding("events", "ste", kCarousel, 1, {0x14});
-  testsupport::BindingSpec gateway = testsupport::binding("gw", "srg", kCarousel, 1, {0x15});
-  ByteVec image = testsupport::directory_message({1}, {two, zero, stream, gateway, after});
-  ObjectCarousel oc;
-  parse_OC_module(image, oc, kCarousel, kModule);
-
-  const DirectoryRecord& dir = oc.directories.at(ref(kModule, {1}));
-  ASSERT_EQ(dir.directories.size(), 1u);
-  EXPECT_EQ(dir.directories[0].id, "first");
-  EXPECT_EQ(dir.directories[0].ref, ref(1, {0x11}));
-  // Other kinds are dropped; the cursor moved over the whole id, so the binding behind it is whole.
-  ASSERT_EQ(dir.files.size(), 2u);
-  EXPECT_EQ(dir.files[0].id, "ab");
-  EXPECT_EQ(dir.files[0].ref, ref(1, {0x12}));
-  EXPECT_EQ(dir.files[1].id, "after");
-  EXPECT_EQ(dir.files[1].ref, ref(1, {0x13}));
-}
-
-TEST(ParseModule, RepeatedObjectsReplaceEarlierRecords) {
-  LogCapture log;
-  ByteVec image = concat({
-      testsupport::directory_message({1}, {testsupport::binding("old", "fil", kCarousel, 1, {2})}),
-      testsupport::file_message({2}, testsupport::text_bytes("old")),
-      testsupport::directory_message({1}, {testsupport::binding("new", "fil", kCarousel, 1, {2})}),
-      testsupport::file_message({2}, testsupport::text_bytes("newer")),
-  });
-  ObjectCarousel oc;
-  parse_OC_module(image, oc, kCarousel, kModule);
-  EXPECT_EQ(log.count(2, "directory already in tree"), 1u);
-  EXPECT_EQ(log.count(2, "file already in tree"), 1u);
-  EXPECT_EQ(oc.directories.at(ref(kModule, {1})).files.at(0).id, "new");
-  EXPECT_EQ(as_text(oc.files.at(ref(kModule, {2})).content), "newer");
-}
-
-// ---- The reference a binding's IOR gives -----------------------------------------------------------
-
-testsupport::BiopProfileSpec location(uint32_t carouselId, uint16_t moduleId, ByteVec key,
-                                      uint8_t byte_order = 0) {
-  testsupport::BiopProfileSpec p = testsupport::gateway_profile(carouselId, moduleId, std::move(key), 1, 2);
-  p.byte_order = byte_order;
-  return p;
-}
-
-testsupport::BiopProfileSpec no_location() {
-  testsupport::BiopProfileSpec p = location(0x10, 0x77, {0x77});
-  p.location_tag = testsupport::kTagConnBinder;
-  return p;
-}
-
-testsupport::TaggedProfileSpec other_profile() {
-  testsupport::TaggedProfileSpec p;
-  p.profileId_tag = testsupport::kTagLiteOptions;
-  p.data = {1, 2, 3, 4, 5, 6, 7};
-  return p;
-}
-
-TEST(ParseModule, BindingIorGivesTheReference) {
-  using testsupport::biop_profile;
-  struct Case {
-    const char* what;
-    bool big_endian;
-    std::vector<testsupport::TaggedProfileSpec> profiles;
-    ObjectLocationRef want;
-  };
-  const std::vector<Case> cases = {
-      {"other tag first",
-       true,
-       {other_profile(), biop_profile(location(0x20, 7, {0xA2}))},
-       ref(7, {0xA2}, 0x20)},
-      {"last usable wins",
-       true,
-       {biop_profile(location(0x20, 7, {0xA1})), biop_profile(location(0x21, 8, {0xB1}))},
-       ref(8, {0xB1}, 0x21)},
-      {"profile without location changes nothing",
-       true,
-       {biop_profile(location(0x20, 7, {0xA1})), biop_profile(no_location())},
-       ref(7, {0xA1}, 0x20)},
-      {"no profile keeps zero", true, {}, ref(0, {}, 0)},
-      {"only other tags", true, {other_profile()}, ref(0, {}, 0)},
-      {"little-endian body in big-endian message",
-       true,
-       {biop_profile(location(0x01020304, 0x0506, {0xC1}, 1))},
-       ref(0x0506, {0xC1}, 0x01020304)},
-      {"big-endian body in little-endian message",
-       false,
-       {biop_profile(location(0x01020304, 0x0506, {0xC2}, 0))},
-       ref(0x0506, {0xC2}, 0x01020304)},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    testsupport::BindingSpec b = testsupport::binding("x", "fil", kCarousel, 1, {1}, c.big_endian);
-    b.ior.profiles = c.profiles;
-    testsupport::BindingSpec tail = testsupport::binding("tail", "fil", kCarousel, 5, {5}, c.big_endian);
-    ByteVec image = testsupport::directory_message({1}, {b, tail}, c.big_endian);
-    ObjectCarousel oc;
-    parse_OC_module(image, oc, kCarousel, kModule);
-    ASSERT_EQ(oc.directories.size(), 1u);
-    const auto& files = oc.directories.begin()->second.files;
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[0].ref, c.want);
-    EXPECT_EQ(files[0].ref.carouselId, c.want.carouselId);  // equality ignores it
-    EXPECT_EQ(files[1].ref, ref(5, {5}));                   // the cursor continued behind the last profile
-  }
-}
-
 // ---- Images cut at every byte ----------------------------------------------------------------------
 
 class TruncationTest : public testing::TestWithParam<bool> {};
@@ -265,20 +92,5 @@ INSTANTIATE_TEST_SUITE_P(ByteOrders, TruncationTest, testing::Values(true, false
                          [](const testing::TestParamInfo<bool>& p) {
                            return std::string(p.param ? "BigEndian" : "LittleEndian");
                          });
-
-TEST(ParseModule, WildCountsEndAtTheImage) {
-  // A binding count and a profile count far beyond the bytes: parsing stops, nothing crashes.
-  testsupport::BiopMessageSpec s;
-  s.objectKey = {1};
-  s.kind = "dir";
-  s.body = {0xFF, 0xFF, 1, 2, 'a', 0, 4, 'f', 'i', 'l', 0, 1, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
-  ByteVec image = concat({testsupport::file_message({2}, {1}), testsupport::build_biop_message(s)});
-  LogCapture log;
-  ObjectCarousel oc;
-  parse_OC_module(image, oc, kCarousel, kModule);
-  EXPECT_EQ(oc.files.size(), 1u);
-  EXPECT_TRUE(oc.directories.empty());
-  EXPECT_EQ(log.count(4, "not a BIOP message"), 1u);
-}
 
 }  // namespace

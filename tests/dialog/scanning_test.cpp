@@ -8,114 +8,16 @@
 
 #include "capture/dsmcc_scanning.h"
 #include "tests/dialog/automation.h"
-#include "tests/dsmcc/log_capture.h"
+#include "tests/support/helpers.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using testdialog::Automation;
 
-std::string text_of(const ui::Dialog& window, int id) {
-  const ui::Control* c = window.control(id);
-  return c ? c->text() : "<missing>";
-}
-
-class ScanningTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    counters.dsi_count = 3;
-    counters.dii_count = 5;
-    counters.ddb_count = 7;
-  }
-  testlog::LogCapture log;
+TEST(Scanning, EveryWayOfClosingStopsTheWorkerFirst) {
+  testsupport::LogCapture log;
   CaptureCounters counters;
   Automation automation;
-};
-
-TEST_F(ScanningTest, ClosedBeforeTheFirstPeriodShowsZeros) {
-  bool running_at_init = false;
-  automation.on(resources::DIALOG_SCANNING, [&](ui::Dialog& w) {
-    running_at_init = dynamic_cast<DSMCCScanning&>(w).worker_running();
-    w.button(resources::ID_CANCEL)->click();
-  });
-  DSMCCScanning progress(&counters);
-  EXPECT_EQ(progress.run_modal(), ui::RESULT_CANCEL);
-  EXPECT_TRUE(running_at_init) << "the worker starts with the window";
-  EXPECT_FALSE(progress.worker_running());
-  EXPECT_EQ(text_of(progress, resources::SCANNING_DSI_COUNT), "0");
-  EXPECT_EQ(text_of(progress, resources::SCANNING_DII_COUNT), "0");
-  EXPECT_EQ(text_of(progress, resources::SCANNING_DDB_COUNT), "0");
-  EXPECT_TRUE(log.has(4, "DSMCCScanning: requested worker thread stop"));
-  EXPECT_TRUE(log.has(4, "ending worker thread"));
-  EXPECT_EQ(log.count_containing("not termimated"), 0u) << log.dump();
-}
-
-// Polls the window's texts from its own thread until they read dsi/dii/ddb; then closes it.
-struct TextWatcher {
-  void start(ui::Dialog& window, const char* dsi, const char* dii, const char* ddb) {
-    thread = std::thread([this, &window, dsi, dii, ddb] {
-      const auto give_up = Clock::now() + std::chrono::seconds(20);
-      while (!done.load() && Clock::now() < give_up) {
-        window.post([this, &window, dsi, dii, ddb] {
-          if (done.load()) return;
-          if (text_of(window, resources::SCANNING_DSI_COUNT) == dsi &&
-              text_of(window, resources::SCANNING_DII_COUNT) == dii &&
-              text_of(window, resources::SCANNING_DDB_COUNT) == ddb) {
-            seen_at = Clock::now();
-            seen = true;
-            done = true;
-            window.button(resources::ID_CANCEL)->click();
-          }
-        });
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
-      if (!done.load()) window.post([&window] { window.button(resources::ID_CANCEL)->click(); });
-    });
-  }
-  ~TextWatcher() {
-    done = true;
-    if (thread.joinable()) thread.join();
-  }
-  std::thread thread;
-  std::atomic<bool> done{false};
-  bool seen = false;
-  Clock::time_point seen_at;
-};
-
-TEST_F(ScanningTest, FirstRefreshComesOnePeriodAfterTheStart) {
-  TextWatcher watcher;
-  automation.on(resources::DIALOG_SCANNING, [&](ui::Dialog& w) { watcher.start(w, "3", "5", "7"); });
-  const auto opened = Clock::now();
-  DSMCCScanning progress(&counters);
-  progress.run_modal();
-  watcher.done = true;
-  watcher.thread.join();
-  ASSERT_TRUE(watcher.seen) << "the counters never showed";
-  EXPECT_GE(watcher.seen_at - opened, std::chrono::milliseconds(200));
-}
-
-TEST_F(ScanningTest, LaterRefreshesFollowTheCounters) {
-  TextWatcher watcher;
-  std::thread intake;
-  automation.on(resources::DIALOG_SCANNING, [&](ui::Dialog& w) {
-    // Another thread counts meanwhile, as the intake does.
-    intake = std::thread([this] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(250));
-      for (int i = 0; i < 4; ++i) counters.dsi_count.fetch_add(1);
-      counters.ddb_count.fetch_add(1000);
-    });
-    watcher.start(w, "7", "5", "1007");
-  });
-  DSMCCScanning progress(&counters);
-  progress.run_modal();
-  intake.join();
-  watcher.done = true;
-  watcher.thread.join();
-  EXPECT_TRUE(watcher.seen) << "texts: " << text_of(progress, resources::SCANNING_DSI_COUNT) << " "
-                            << text_of(progress, resources::SCANNING_DDB_COUNT);
-}
-
-TEST_F(ScanningTest, EveryWayOfClosingStopsTheWorkerFirst) {
   struct Way {
     const char* name;
     std::function<void(ui::Dialog&)> act;
@@ -136,36 +38,6 @@ TEST_F(ScanningTest, EveryWayOfClosingStopsTheWorkerFirst) {
     EXPECT_EQ(log.count(4, "DSMCCScanning: requested worker thread stop"), 1u) << log.dump();
     EXPECT_EQ(log.count(4, "ending worker thread"), 1u);
   }
-}
-
-TEST_F(ScanningTest, QuitRequestDuringTheStopEndsTheWaitWithOne) {
-  automation.on(resources::DIALOG_SCANNING, [](ui::Dialog& w) {
-    ui::post_quit_message();
-    w.button(resources::ID_CANCEL)->click();
-  });
-  DSMCCScanning progress(&counters);
-  EXPECT_EQ(progress.run_modal(), ui::RESULT_CANCEL);
-  EXPECT_TRUE(log.has(1, "worker thread not termimated successfully, ret=1")) << log.dump();
-  EXPECT_FALSE(progress.worker_running()) << "the event and thread are released anyway";
-  EXPECT_TRUE(log.has(4, "ending worker thread")) << "the worker still ended";
-}
-
-TEST_F(ScanningTest, WaitPumpingMessagesRunsPostedWorkUntilTheHandleIsSignalled) {
-  ui::Event event(true, false);
-  int ran = 0;
-  automation.on(resources::DIALOG_SCANNING, [&](ui::Dialog& w) {
-    w.post([&] { ++ran; });
-    w.post([&] {
-      ++ran;
-      event.set();
-    });
-    ui::Waitable* handles[] = {&event};
-    EXPECT_EQ(DSMCCScanning::wait_pumping_messages(handles), 0u);
-    w.button(resources::ID_CANCEL)->click();
-  });
-  DSMCCScanning progress(&counters);
-  progress.run_modal();
-  EXPECT_EQ(ran, 2);
 }
 
 }  // namespace

@@ -21,43 +21,13 @@ class Capture {
     store.programs[program];
     intake.dispatch_section(pid, bytes);
   }
-  // A programme of the capture list for which nothing arrived.
-  void add_empty_program(int32_t program) {
-    store.pid_map[program];
-    store.programs[program];
-  }
 
   CarouselStore store;
   CaptureCounters counters;
   SectionIntake intake{store, counters};
 };
 
-// The node reached from the top level through these texts, each the first child of that text.
-const ui::TreeNode* node_at(const ui::TreeView& tree, const std::vector<std::string>& path) {
-  const ui::TreeNode* node = nullptr;
-  for (const auto& text : path) {
-    node = tree.find_child(node, text);
-    if (!node) return nullptr;
-  }
-  return node;
-}
-
-std::vector<std::string> child_texts(const ui::TreeNode* node) {
-  std::vector<std::string> out;
-  if (node)
-    for (const auto& c : node->children()) out.push_back(c->text());
-  return out;
-}
-
 const std::string ROOT = "data carousel sections";
-const std::string PRG1 = "Program Number 0x0001 (1)";
-const std::string PID = "PID 0x138e";
-
-std::vector<std::string> pid_path(std::vector<std::string> rest) {
-  std::vector<std::string> path = {ROOT, PRG1, PID};
-  path.insert(path.end(), rest.begin(), rest.end());
-  return path;
-}
 
 DdbSpec ddb(uint32_t download_id, uint16_t module_id, uint16_t block_number, size_t size) {
   return block(download_id, module_id, block_number, std::vector<uint8_t>(size, 0x5A));
@@ -84,160 +54,7 @@ TEST(HexDump, EightBytesALineWithOffsetsAndCharacters) {
   for (const auto& [bytes, lines] : cases) EXPECT_EQ(hex_dump_lines(bytes), lines) << bytes.size();
 }
 
-TEST(HexDumpOffsets, GrowPastFourDigitsWhenTheDataDoes) {
-  const auto lines = hex_dump_lines(std::vector<uint8_t>(0x10009, 0x30));
-  ASSERT_EQ(lines.size(), 0x2002u);
-  EXPECT_EQ(lines[0x1FFF], "fff8: 30 30 30 30 30 30 30 30 ; 00000000");
-  EXPECT_EQ(lines[0x2000], "10000: 30 30 30 30 30 30 30 30 ; 00000000");
-  EXPECT_EQ(lines[0x2001], "10008: 30 ; 0");
-}
-
 // ---- the page -----------------------------------------------------------------------------------
-
-TEST(SectionPage, ResetLeavesTheRootAloneAndFillExpandsOnlyTheRoot) {
-  Capture capture;
-  capture.file(1, 0x138e, ddb_section(ddb(0x10, 1, 0, 8)));
-  CSectionDlg page(&capture.store);
-  EXPECT_EQ(page.root(), nullptr);
-  page.Reset();
-  ASSERT_NE(page.root(), nullptr);
-  EXPECT_EQ(ui::headless::render_text(page.tree()), ROOT + "\n");
-
-  page.Fill();
-  EXPECT_TRUE(page.root()->expanded());
-  const ui::TreeNode* prg = node_at(page.tree(), {ROOT, PRG1});
-  ASSERT_NE(prg, nullptr);
-  EXPECT_FALSE(prg->expanded());
-
-  page.Reset();  // a new capture starts from the root alone
-  EXPECT_EQ(page.tree().node_count(), 1u);
-  EXPECT_EQ(page.tree().top_level().size(), 1u);
-}
-
-TEST(SectionPage, ADownloadIdWithItsTopBitSetComesFirstAndPrintsNegative) {
-  Capture capture;
-  capture.file(1, 0x138e, ddb_section(ddb(0x10, 1, 0, 4)));
-  capture.file(1, 0x138e, ddb_section(ddb(0x80000000, 1, 0, 4)));
-  CSectionDlg page(&capture.store);
-  page.Reset();
-  page.Fill();
-  EXPECT_EQ(child_texts(node_at(page.tree(), pid_path({"Data Download Block"}))),
-            (std::vector<std::string>{"downloadid 0x80000000 (-2147483648)", "downloadid 0x10 (16)"}));
-}
-
-TEST(SectionPage, DiisOfOneDownloadIdStandUnderOneNodeByTableIdExtension) {
-  Capture capture;
-  for (uint32_t transaction : {0x80000006u, 0x80000004u}) {
-    DiiSpec dii;
-    dii.header = message_header(kMsgDII, transaction);
-    dii.downloadId = 0x20;
-    capture.file(1, 0x138e, dii_section(dii));
-  }
-  DiiSpec empty;
-  empty.downloadId = 3;
-  capture.file(1, 0x138e, dii_section(empty));
-  CSectionDlg page(&capture.store);
-  page.Reset();
-  page.Fill();
-  const ui::TreeNode* group = node_at(page.tree(), pid_path({"Download Info Indication"}));
-  EXPECT_EQ(child_texts(group), (std::vector<std::string>{"download id 0x3 (3)", "download id 0x20 (32)"}));
-  EXPECT_EQ(child_texts(group->child(1)), (std::vector<std::string>{"0x0004", "0x0006"}));
-  // A DII without modules still has its "Modules" node, empty.
-  const ui::TreeNode* modules = node_at(
-      page.tree(), pid_path({"Download Info Indication", "download id 0x3 (3)", "0x0002", "Modules"}));
-  ASSERT_NE(modules, nullptr);
-  EXPECT_EQ(modules->child_count(), 0u);
-}
-
-TEST(SectionPage, AGatewayWithoutProfilesHasNoTaggedProfileNode) {
-  Capture capture;
-  ServiceGatewayInfoSpec gateway;  // an IOR with no profile at all
-  gateway.user_info = {1, 2, 3};
-  DsiSpec dsi;
-  dsi.private_data = build_service_gateway_info(gateway);
-  capture.file(1, 0x138e, dsi_section(dsi));
-  CSectionDlg page(&capture.store);
-  page.Reset();
-  page.Fill();
-  const ui::TreeNode* info = node_at(
-      page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)", "ServiceGatewayInfo"}));
-  ASSERT_NE(info, nullptr);
-  EXPECT_EQ(ui::headless::render_text(*info),
-            "ServiceGatewayInfo\n"
-            "  IOP::IOR()\n"
-            "    taggedProfiles_count: 0\n"
-            "  downloadTaps_count: 0\n"
-            "  serviceContextList_count: 0\n"
-            "  userInfoLength: 3\n");
-}
-
-TEST(SectionPage, AProfileWithTwoLiteComponentsHasNoLiteComponentNode) {
-  Capture capture;
-  BiopProfileSpec profile = gateway_profile(0x10, 1, {}, 0x0B, 0x80000002);
-  DsiSpec dsi;
-  dsi.private_data = build_service_gateway_info(gateway_info(profile));
-  capture.file(1, 0x138e, dsi_section(dsi));
-  CSectionDlg page(&capture.store);
-  page.Reset();
-  page.Fill();
-  const ui::TreeNode* record =
-      node_at(page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)", "ServiceGatewayInfo",
-                                     "IOP::IOR()", "IOP::taggedProfile", "0"}));
-  ASSERT_NE(record, nullptr);
-  EXPECT_EQ(child_texts(record),
-            (std::vector<std::string>{"profileId_tag: 0x49534f06", "profile_data_length: 39",
-                                      "profile_data_byte_order: 0", "lite_component_count: 2",
-                                      "BIOP::ObjectLocation", "DSM::ConnBinder"}));
-  // An empty object key: its length node holds no dump line.
-  const ui::TreeNode* key = node_at(
-      page.tree(),
-      pid_path({"Download Server Initiate", "transaction id 0 (0)", "ServiceGatewayInfo", "IOP::IOR()",
-                "IOP::taggedProfile", "0", "BIOP::ObjectLocation", "objectKey_length: 0"}));
-  ASSERT_NE(key, nullptr);
-  EXPECT_EQ(key->child_count(), 0u);
-}
-
-TEST(SectionPage, PrivateDataDumpsFullLinesWithoutPaddingTheLastOne) {
-  for (size_t size : {0u, 17u}) {
-    SCOPED_TRACE(size);
-    Capture capture;
-    DsiSpec dsi;
-    // Not a gateway: the page still dumps the bytes as they came.
-    dsi.private_data = std::vector<uint8_t>(size, 0x09);
-    if (size) dsi.private_data.back() = 0x20;
-    capture.file(1, 0x138e, dsi_section(dsi));
-    CSectionDlg page(&capture.store);
-    page.Reset();
-    page.Fill();
-    const ui::TreeNode* node =
-        node_at(page.tree(), pid_path({"Download Server Initiate", "transaction id 0 (0)"}));
-    ASSERT_NE(node, nullptr);
-    const ui::TreeNode* dump = node->child(17);
-    if (size == 0) {
-      EXPECT_EQ(ui::headless::render_text(*dump), "privateDataLength: 0 (0): \n");
-      continue;
-    }
-    EXPECT_EQ(ui::headless::render_text(*dump),
-              "privateDataLength: 0x11 (17): \n"
-              "  0000: 09 09 09 09 09 09 09 09 ; ........\n"
-              "  0008: 09 09 09 09 09 09 09 09 ; ........\n"
-              "  0010: 20 ;  \n");
-  }
-}
-
-TEST(SectionPage, ANullStoreGivesTheRootAlone) {
-  CSectionDlg page(nullptr);
-  page.Reset();
-  page.Fill();
-  EXPECT_EQ(ui::headless::render_text(page.tree()), ROOT + "\n");
-  EXPECT_TRUE(page.root()->expanded());
-}
-
-}  // namespace
-
-// ---- a real capture -----------------------------------------------------------------------------
-
-namespace {
 
 size_t count_nodes(const ui::TreeNode* node) {
   size_t n = 1;
@@ -245,25 +62,29 @@ size_t count_nodes(const ui::TreeNode* node) {
   return n;
 }
 
-TEST(SectionPage, StopsGrowingAtItsNodeLimitAndStartsAfreshAfterReset) {
+TEST(SectionPage, ShowsTheStoreUpToItsNodeLimitAndStartsAfreshAfterClear) {
   Capture capture;
   for (uint16_t module = 1; module <= 40; ++module) capture.file(1, 0x138e, ddb_section(ddb(0x10, module, 0, 8)));
   CSectionDlg page(&capture.store);
-  page.Reset();
-  page.Fill();
+  EXPECT_EQ(page.root(), nullptr);
+  page.clear();
+  EXPECT_EQ(ui::headless::render_text(page.tree()), ROOT + "\n");
+  page.rebuild();
+  EXPECT_TRUE(page.root()->expanded());
+  EXPECT_FALSE(page.root()->child(0)->expanded()) << "only the root is expanded";
   const size_t whole = count_nodes(page.root());
   ASSERT_GT(whole, 200u);
 
   page.set_node_limit(150);
-  page.Reset();
-  page.Fill();
+  page.clear();
+  page.rebuild();
   EXPECT_EQ(count_nodes(page.root()), 150u);
   EXPECT_EQ(page.tree().top_level().size(), 1u) << "nothing may spill to the top level";
   EXPECT_EQ(page.tree().node_count(), 150u);
 
   page.set_node_limit(whole);
-  page.Reset();
-  page.Fill();
+  page.clear();
+  page.rebuild();
   EXPECT_EQ(count_nodes(page.root()), whole);
 }
 

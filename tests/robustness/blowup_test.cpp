@@ -136,12 +136,12 @@ TEST(Blowups, ModuleInflatingPastTheLimitStaysCompressedAndTheCarouselIsStillBui
   for (const auto& section : ts::module_sections(kCarousel, 2, bomb)) capture.feed(section);
   ASSERT_EQ(capture.counters.ddb_count.load(), 1 + static_cast<int32_t>((bomb.size() + 4065) / 4066));
 
-  merge_programme_index(capture.store);
   CountingSink sink;
-  rebuild_object_carousels(capture.store, sink);
+  const CarouselModel model = rebuild_carousels(capture.store);
+  build_tree(model, sink);
 
   // The module is left as it came, the failure said twice: why, and as the inflate error it is.
-  const ObjectCarousel& carousel = capture.store.programs.at(1).object_carousels.at(kCarousel);
+  const ObjectCarousel& carousel = model.programs.at(1).object_carousels.at(kCarousel);
   EXPECT_EQ(carousel.modules.at(2), bomb);
   EXPECT_EQ(log.count(1, "limit"), 1u);
   EXPECT_EQ(log.count(4, "unexpected inflate error, err="), 1u);
@@ -173,11 +173,8 @@ TEST(Blowups, DirectoriesBindingEachOtherStopTheTreeAtTheNodeLimit) {
   Log log;
   Capture capture;
   feed_carousel(capture, doubling_carousel());
-  merge_programme_index(capture.store);
-
-  CountingSink sink;
-  rebuild_object_carousels(capture.store, sink);  // the default limit: a million nodes
-  EXPECT_EQ(sink.nodes, kMaxTreeNodes);
+  const CarouselModel model = rebuild_carousels(capture.store);  // the default limit: a million nodes
+  EXPECT_EQ(model.object_tree.nodes.size(), kMaxTreeNodes);
   EXPECT_EQ(log.count(1, "limit"), 1u);
 }
 
@@ -188,19 +185,21 @@ TEST(Blowups, PageStopsGrowingAtItsLimitWhileTheOtherPagesAreBuilt) {
 
   ui::Dialog window{resources::DIALOG_ANALYSIS};
   CSectionDlg section_page(&capture.store, &window);
-  CDataCarouselDlg data_page(&capture.store, &window);
-  CObjectCarouselDlg object_page(&capture.store, &window);
+  CDataCarouselDlg data_page(&window);
+  CObjectCarouselDlg object_page(&window);
   section_page.create(window);
   data_page.create(window);
   object_page.create(window);
-  object_page.set_node_limit(5000);
 
-  section_page.Reset();
+  section_page.clear();
   data_page.clear();
   object_page.clear();
-  section_page.Fill();
-  data_page.rebuild();
-  object_page.rebuild();
+  section_page.rebuild();
+  CarouselLimits limits;
+  limits.node_limit = 5000;
+  const CarouselModel model = rebuild_carousels(capture.store, limits);
+  data_page.rebuild(model);
+  object_page.rebuild(model);
 
   EXPECT_EQ(object_page.tree_view()->node_count(), 5000u);
   EXPECT_EQ(log.count(1, "limit"), 1u);
@@ -229,17 +228,17 @@ TEST(Blowups, DataCarouselPageStopsAtItsLimitWithOneLine) {
   ASSERT_EQ(capture.counters.dii_count.load(), 4);
 
   ui::Dialog window{resources::DIALOG_ANALYSIS};
-  CDataCarouselDlg page(&capture.store, &window);
+  CDataCarouselDlg page(&window);
   page.create(window);
-  page.set_node_limit(500);
   page.clear();
-  page.rebuild();
+  CarouselLimits limits;
+  limits.node_limit = 500;
+  page.rebuild(rebuild_carousels(capture.store, limits));
   EXPECT_EQ(page.tree_view()->node_count(), 500u);
   EXPECT_EQ(log.count(1, "limit"), 1u);
 
   // A rebuild with room for everything shows every group and module.
-  page.set_node_limit(kMaxTreeNodes);
-  page.rebuild();
+  page.rebuild(rebuild_carousels(capture.store));
   EXPECT_GT(page.tree_view()->node_count(), 4u * 300u);
 }
 

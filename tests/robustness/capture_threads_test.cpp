@@ -169,7 +169,6 @@ TEST(CaptureThreads, CountersProgressAndFiltersComeAndGoWhileTheHostDelivers) {
     EXPECT_EQ(static_cast<size_t>(counters.dii_count.load()), diis);
 
     // Once every filter is gone the pages may read the store: the carousel is there in full.
-    merge_programme_index(store);
     class Files : public ObjectCarouselSink {
      public:
       Node root_node() override { return 0; }
@@ -182,7 +181,7 @@ TEST(CaptureThreads, CountersProgressAndFiltersComeAndGoWhileTheHostDelivers) {
       }
       size_t found = 0;
     } files;
-    rebuild_object_carousels(store, files);
+    build_tree(rebuild_carousels(store), files);
     EXPECT_GE(files.found, 7u);
   }
 }

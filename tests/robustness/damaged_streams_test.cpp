@@ -282,9 +282,8 @@ CaptureRun capture(const Original& o, const Damaged& d) {
   r.dii_count = chain.counters.dii_count.load();
   r.ddb_count = chain.counters.ddb_count.load();
 
-  merge_programme_index(chain.store);
   PathSink sink(r.files);
-  rebuild_object_carousels(chain.store, sink);
+  build_tree(rebuild_carousels(chain.store), sink);
   return r;
 }
 

@@ -100,16 +100,13 @@ TEST(DamagedUpdates, NoSavedFileDiffersFromAFileOfOneVersion) {
     }
     robustness::CaptureChain chain({{1, kPid}});
     chain.feed_stream(ts::packetize(kPid, damaged));
-    merge_programme_index(chain.store);
-    save_modules_to_memory(chain.store);
-    uncompress_mem_modules(chain.store);
-    parse_OC_modules(chain.store);
+    const CarouselModel model = rebuild_carousels(chain.store);
 
     std::string dir = (fs::path(testing::TempDir()) / "dsmcc-updates-XXXXXX").string();
     ASSERT_NE(::mkdtemp(dir.data()), nullptr);
     SaveOptions options;
     options.dir = dir;
-    ASSERT_TRUE(save_carousels(chain.store, options).ok());
+    ASSERT_TRUE(save_carousels(model, options).ok());
     const auto saved = files_below(dir);
     fs::remove_all(dir);
 

@@ -240,9 +240,8 @@ class FileCounter : public ObjectCarouselSink {
 size_t files_found(const Bytes& bytes, uint16_t pid) {
   robustness::CaptureChain chain({{1, pid}});
   chain.feed_stream(bytes);
-  merge_programme_index(chain.store);
   FileCounter counter;
-  rebuild_object_carousels(chain.store, counter);
+  build_tree(rebuild_carousels(chain.store), counter);
   return counter.files;
 }
 
@@ -288,9 +287,10 @@ void stream_seeds() {
     // Module images, as compressed as they came and as parsed.
     robustness::CaptureChain chain({{1, cut.pid}});
     chain.feed_stream(stream);
-    merge_programme_index(chain.store);
-    save_modules_to_memory(chain.store);
-    for (auto& [programme, record] : chain.store.programs) {
+    CarouselModel model;
+    merge_programme_index(chain.store, model);
+    save_modules_to_memory(model);
+    for (auto& [programme, record] : model.programs) {
       for (auto& [downloadId, carousel] : record.object_carousels) {
         for (auto& [moduleId, image] : carousel.modules) {
           const std::string name = base + "-module-" + std::to_string(moduleId);

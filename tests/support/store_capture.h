@@ -3,6 +3,7 @@
 // it links the capture library itself.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <utility>
@@ -24,6 +25,22 @@ class StoreCapture {
   }
   void feed(uint32_t pid, const std::vector<uint8_t>& section) {
     intake.dispatch_section(pid, std::span<const uint8_t>(section));
+  }
+  // Through the section callback, from a buffer that dies with the call, as the host delivers.
+  void deliver(uint32_t pid, const std::vector<uint8_t>& section) {
+    FilterContext context{pid, 7, &intake};
+    std::vector<uint8_t> buffer(section);
+    section_callback(&context, static_cast<uint32_t>(buffer.size()), buffer.data());
+  }
+  // The record of one PID, or null.
+  const PidRecord* record(int32_t program, uint32_t pid) const {
+    auto p = store.programs.find(program);
+    if (p == store.programs.end()) return nullptr;
+    auto r = p->second.pids.find(static_cast<int32_t>(pid));
+    return r == p->second.pids.end() ? nullptr : r->second.get();
+  }
+  std::array<int, 3> counts() const {
+    return {counters.dsi_count.load(), counters.dii_count.load(), counters.ddb_count.load()};
   }
   void feed_all(uint32_t pid, const std::vector<std::vector<uint8_t>>& sections) {
     for (const auto& s : sections) feed(pid, s);

@@ -1,0 +1,15 @@
+#include "carousel/page_tree.h"
+
+#include "log/debug_log.h"
+
+bool TreeBudget::take() {
+  if (used_ < limit_) {
+    ++used_;
+    return true;
+  }
+  if (!exhausted_) {
+    exhausted_ = true;
+    g_log.log(1, limit_line_, limit_);
+  }
+  return false;
+}
