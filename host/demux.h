@@ -27,16 +27,6 @@ inline constexpr uint32_t PID_COUNT = 8192;
 // The longest section the syntax allows: a 12-bit section_length of at most 4093, and the header.
 inline constexpr size_t MAX_SECTION_SIZE = 4096;
 
-struct DemuxCounters {
-  uint64_t packets = 0;            // every packet fed, asked for or not
-  uint64_t tei_drops = 0;          // packets with the transport_error_indicator, all PIDs
-  uint64_t cc_errors = 0;          // continuity breaks on the PIDs asked for
-  uint64_t duplicates = 0;         // legal duplicate packets ignored
-  uint64_t malformed_packets = 0;  // adaptation field or pointer_field beyond the packet
-  uint64_t sections = 0;           // whole sections handed on
-  uint64_t dropped_sections = 0;   // partial sections given up (loss, error, impossible length)
-};
-
 // Something wrong in the packets of a PID that was asked for, for diagnostics.
 struct DemuxEvent {
   enum Kind {
@@ -102,7 +92,8 @@ class Demux {
   // payload_unit_start whose pointer_field leads to one), ascending. Any thread may ask.
   std::vector<uint32_t> dsmcc_pids() const;
 
-  const DemuxCounters& counters() const noexcept { return counters_; }
+  // Only the demultiplexing fields are counted here.
+  const Statistics& counters() const noexcept { return counters_; }
   // Called on the feeding thread for every anomaly on a PID that was asked for.
   void set_event_handler(std::function<void(const DemuxEvent&)> handler) { on_event_ = std::move(handler); }
 
@@ -136,7 +127,7 @@ class Demux {
   std::mutex subscription_mutex_;
   std::array<uint32_t, PID_COUNT> subscribers_{};
   uint32_t next_epoch_ = 0;
-  DemuxCounters counters_;
+  Statistics counters_;
   std::function<void(const DemuxEvent&)> on_event_;
 };
 

@@ -323,8 +323,11 @@ void SectionFilterManager::push_block(std::vector<uint8_t> block, bool may_drop,
   std::unique_lock lock(queue_mutex_);
   if (may_drop) {
     if (queue_.size() >= UDP_QUEUE_LIMIT && !block.empty()) {
-      stats_.input_overruns.fetch_add(datagrams, std::memory_order_relaxed);
       lock.unlock();
+      {
+        std::lock_guard stats_lock(stats_mutex_);
+        stats_.input_overruns += datagrams;
+      }
       diagnostics_.report(DiagnosticKind::input_overrun,
                           "input overrun: %llu datagrams dropped because the section callbacks fall behind",
                           ull(datagrams));
@@ -548,36 +551,21 @@ void SectionFilterManager::stop() {
 // --- statistics and diagnostics -------------------------------------------------------------------
 
 void SectionFilterManager::publish(const PacketFramer& framer, uint64_t bytes) {
-  const DemuxCounters& d = demux_.counters();
-  const FramerCounters& f = framer.counters();
-  constexpr auto order = std::memory_order_relaxed;
-  stats_.packets.store(d.packets, order);
-  stats_.bytes.store(bytes, order);
-  stats_.cc_errors.store(d.cc_errors, order);
-  stats_.tei_drops.store(d.tei_drops, order);
-  stats_.duplicates.store(d.duplicates, order);
-  stats_.malformed_packets.store(d.malformed_packets, order);
-  stats_.dropped_sections.store(d.dropped_sections, order);
-  stats_.sync_losses.store(f.sync_losses, order);
-  stats_.torn_packets.store(f.torn_packets, order);
-  stats_.skipped_bytes.store(f.skipped_bytes, order);
+  Statistics s = demux_.counters();
+  s += framer.counters();
+  s.bytes = bytes;
+  std::lock_guard lock(stats_mutex_);
+  s.input_overruns = stats_.input_overruns;  // the reader thread's, counted in place
+  stats_ = s;
 }
 
 Statistics SectionFilterManager::statistics() const {
-  constexpr auto order = std::memory_order_relaxed;
   Statistics s;
-  s.packets = stats_.packets.load(order);
-  s.bytes = stats_.bytes.load(order);
-  s.sections_delivered = sections_delivered_.load(order);
-  s.cc_errors = stats_.cc_errors.load(order);
-  s.tei_drops = stats_.tei_drops.load(order);
-  s.sync_losses = stats_.sync_losses.load(order);
-  s.duplicates = stats_.duplicates.load(order);
-  s.torn_packets = stats_.torn_packets.load(order);
-  s.skipped_bytes = stats_.skipped_bytes.load(order);
-  s.malformed_packets = stats_.malformed_packets.load(order);
-  s.dropped_sections = stats_.dropped_sections.load(order);
-  s.input_overruns = stats_.input_overruns.load(order);
+  {
+    std::lock_guard lock(stats_mutex_);
+    s = stats_;
+  }
+  s.sections_delivered = sections_delivered_.load(std::memory_order_relaxed);
   s.input_ended = input_ended_.load(std::memory_order_acquire);
   return s;
 }
@@ -724,7 +712,7 @@ HRESULT SectionFilterManager::psi_live(PsiCollector& collector, Clock::time_poin
     // seconds without one section of the requested tables carries none (a capture of the carousel
     // PID alone), and the request ends then instead of at its timeout, so that the capture that
     // follows starts while the carousel still goes by.
-    const uint64_t packets_at_start = stats_.packets.load(std::memory_order_relaxed);
+    const uint64_t packets_at_start = statistics().packets;
     const auto silence_limit = Clock::now() + LIVE_PSI_ABSENT_AFTER;
     std::unique_lock lock(psi_mutex_);
     auto finished = [&] {
@@ -734,7 +722,7 @@ HRESULT SectionFilterManager::psi_live(PsiCollector& collector, Clock::time_poin
     while (!finished() && Clock::now() < deadline) {
       psi_cv_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(250)));
       if (Clock::now() >= silence_limit && !collector.took_any() &&
-          stats_.packets.load(std::memory_order_relaxed) - packets_at_start >= LIVE_PSI_MIN_PACKETS)
+          statistics().packets - packets_at_start >= LIVE_PSI_MIN_PACKETS)
         break;
     }
     live_collectors_.erase(std::remove(live_collectors_.begin(), live_collectors_.end(), &collector),

@@ -30,29 +30,12 @@
 #include "host/demux.h"
 #include "host/diagnostics.h"
 #include "host/source.h"
+#include "host/statistics.h"
 #include "contract/host_contract.h"
 
 namespace host {
 
 class PsiCollector;
-
-// What the host has seen of the capture's input (a PSI pass over a file is not counted). Updated as
-// the input is read, block by block.
-struct Statistics {
-  uint64_t packets = 0;
-  uint64_t bytes = 0;
-  uint64_t sections_delivered = 0;  // callback calls
-  uint64_t cc_errors = 0;
-  uint64_t tei_drops = 0;
-  uint64_t sync_losses = 0;
-  uint64_t duplicates = 0;
-  uint64_t torn_packets = 0;
-  uint64_t skipped_bytes = 0;
-  uint64_t malformed_packets = 0;
-  uint64_t dropped_sections = 0;  // partial sections given up
-  uint64_t input_overruns = 0;    // datagrams lost because the delivery thread fell behind
-  bool input_ended = false;       // the file or pipe was read to its end
-};
 
 // The longest match/mask a filter may have.
 inline constexpr uint32_t MAX_FILTER_LENGTH = 16;
@@ -104,10 +87,6 @@ class SectionFilterManager final : public OrvexFltMgr,
     std::array<uint8_t, MAX_FILTER_LENGTH> mask;
     SectionCallback callback;
     void* context;
-  };
-  struct PublishedStats {
-    std::atomic<uint64_t> packets{0}, bytes{0}, cc_errors{0}, tei_drops{0}, sync_losses{0}, duplicates{0},
-        torn_packets{0}, skipped_bytes{0}, malformed_packets{0}, dropped_sections{0}, input_overruns{0};
   };
 
   SectionFilterManager();
@@ -180,7 +159,10 @@ class SectionFilterManager final : public OrvexFltMgr,
   std::chrono::steady_clock::time_point pending_cancel_until_{};
   std::chrono::steady_clock::time_point last_request_end_{};
 
-  PublishedStats stats_;
+  // What the host has seen of the capture's input (a PSI pass over a file is not counted), published
+  // block by block as one copy. The callback calls and the end of input are added when it is read.
+  mutable std::mutex stats_mutex_;
+  Statistics stats_;
 };
 
 }  // namespace host
