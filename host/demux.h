@@ -63,9 +63,13 @@ class Demux {
   // Asking for PIDs may happen on any thread while another one feeds packets. Requests are counted:
   // a PID is assembled while at least one request for it stands. A PID asked for again after it was
   // given up starts afresh, with no partial section and no continuity history.
-  void subscribe(uint16_t pid);
-  void unsubscribe(uint16_t pid);
+  // Each request names who made it (a filter's handle; 0 for a request of nobody in particular), so
+  // that this table is also the one place to find who wants a PID's sections.
+  void subscribe(uint16_t pid, uint32_t who = 0);
+  void unsubscribe(uint16_t pid, uint32_t who = 0);
   bool subscribed(uint16_t pid) const noexcept;
+  // Who asks for `pid`, in the order they asked, into `out` (emptied first). Any thread may ask.
+  void subscribers(uint16_t pid, std::vector<uint32_t>& out) const;
 
   // Takes one packet (it begins with the sync byte). Only the feeding thread may call this.
   void feed(std::span<const uint8_t, TS_PACKET_SIZE> packet) {
@@ -124,8 +128,8 @@ class Demux {
   // of PIDs nobody asks for, so a stream that has no PSI names its carousel without a pass of its own.
   std::array<std::atomic<bool>, PID_COUNT> dsmcc_seen_{};
   std::array<std::unique_ptr<Assembler>, PID_COUNT> assemblers_;
-  std::mutex subscription_mutex_;
-  std::array<uint32_t, PID_COUNT> subscribers_{};
+  mutable std::mutex subscription_mutex_;
+  std::array<std::vector<uint32_t>, PID_COUNT> subscribers_{};
   uint32_t next_epoch_ = 0;
   Statistics counters_;
   std::function<void(const DemuxEvent&)> on_event_;

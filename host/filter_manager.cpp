@@ -86,8 +86,7 @@ HRESULT SectionFilterManager::AddSectionFilter(uint32_t pid, const uint8_t* matc
     new_handle = next_handle_++;
     if (next_handle_ == 0) next_handle_ = 1;
     filters_.emplace(new_handle, f);
-    filters_by_pid_[f.pid].push_back(new_handle);
-    demux_.subscribe(f.pid);
+    demux_.subscribe(f.pid, new_handle);
   }
   bool start = false;
   {
@@ -116,10 +115,7 @@ HRESULT SectionFilterManager::RemoveSectionFilter(uint32_t handle) {
     if (it == filters_.end()) return E_FAIL;
     const uint16_t pid = it->second.pid;
     filters_.erase(it);
-    auto& list = filters_by_pid_[pid];
-    list.erase(std::remove(list.begin(), list.end(), handle), list.end());
-    if (list.empty()) filters_by_pid_.erase(pid);
-    demux_.unsubscribe(pid);
+    demux_.unsubscribe(pid, handle);
     // From inside a callback the running one is the caller's own: waiting for it would never end.
     if (!on_delivery_thread()) callback_done_.wait(lock, [&] { return running_handle_ != handle; });
   }
@@ -155,13 +151,12 @@ void SectionFilterManager::on_section(uint16_t pid, std::span<const uint8_t> sec
   }
 
   std::unique_lock lock(filters_mutex_);
-  const auto by_pid = filters_by_pid_.find(pid);
-  if (by_pid == filters_by_pid_.end()) return;
-  matching_.clear();
-  for (const uint32_t h : by_pid->second) {
+  // PSI requests stand in the demultiplexer's table as nobody's (0), which no filter's handle is.
+  demux_.subscribers(pid, matching_);
+  std::erase_if(matching_, [&](uint32_t h) {
     const auto f = filters_.find(h);
-    if (f != filters_.end() && matches(f->second, section)) matching_.push_back(h);
-  }
+    return f == filters_.end() || !matches(f->second, section);
+  });
   const auto size = static_cast<uint32_t>(section.size());
   for (size_t k = 0; k < matching_.size(); ++k) {
     // Looked up again: an earlier callback of this section may have removed it.

@@ -121,10 +121,9 @@ class SectionFilterManager final : public OrvexFltMgr,
   mutable std::mutex filters_mutex_;
   std::condition_variable callback_done_;
   std::unordered_map<uint32_t, Filter> filters_;
-  std::unordered_map<uint16_t, std::vector<uint32_t>> filters_by_pid_;
   uint32_t next_handle_ = 1;
   uint32_t running_handle_ = 0;
-  std::vector<uint32_t> matching_;  // delivery thread's scratch list
+  std::vector<uint32_t> matching_;  // delivery thread's scratch list; who asks for a PID is the demultiplexer's to say
   std::atomic<uint64_t> sections_delivered_{0};
 
   // Threads and the capture's course.
