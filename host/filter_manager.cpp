@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "host/file_pass.h"
-#include "host/psi_collector.h"
 #include "tables/byte_reader.h"
 
 namespace host {
@@ -20,25 +19,13 @@ constexpr auto LIVE_CAPTURE_SETTLE = std::chrono::milliseconds(200);  // filters
 constexpr size_t UDP_BLOCK_SIZE = 256 * 1024;    // datagrams gathered into one block
 constexpr size_t UDP_QUEUE_LIMIT = 64;           // blocks; datagrams are dropped beyond this
 constexpr size_t MAX_DATAGRAM_PAYLOAD = 65536;
-constexpr auto PENDING_CANCEL_WINDOW = std::chrono::seconds(1);
-constexpr auto LIVE_PSI_ABSENT_AFTER = std::chrono::seconds(3);  // PAT and PMT repeat within 0.5 s
-constexpr uint64_t LIVE_PSI_MIN_PACKETS = 1000;                  // what "delivered packets" means
-
-// Hands the sections of a PSI pass to its collector.
-class CollectorSink final : public SectionSink {
- public:
-  explicit CollectorSink(PsiCollector& collector) : collector_(collector) {}
-  void on_section(uint16_t pid, std::span<const uint8_t> section) override { collector_.offer(pid, section); }
-
- private:
-  PsiCollector& collector_;
-};
 
 unsigned long long ull(uint64_t v) { return static_cast<unsigned long long>(v); }
 
 }  // namespace
 
-SectionFilterManager::SectionFilterManager() : demux_(*this) {
+SectionFilterManager::SectionFilterManager()
+    : demux_(*this), psi_(std::make_unique<PsiService>(static_cast<PsiService::Feed&>(*this), demux_, diagnostics_)) {
   demux_.set_event_handler([this](const DemuxEvent& e) { report_demux(e); });
 }
 
@@ -143,12 +130,7 @@ bool SectionFilterManager::matches(const Filter& f, std::span<const uint8_t> sec
 void SectionFilterManager::on_section(uint16_t pid, std::span<const uint8_t> section) {
   // Once stop() or a new pass is asked for, the rest of the block being demultiplexed reaches nobody.
   if (stop_requested() || restart_requested_.load(std::memory_order_acquire)) return;
-  if (live_collector_count_.load(std::memory_order_acquire) > 0) {
-    std::lock_guard lock(psi_mutex_);
-    bool finished = false;
-    for (PsiCollector* c : live_collectors_) finished = (c->offer(pid, section) && c->complete()) || finished;
-    if (finished) psi_cv_.notify_all();
-  }
+  psi_->offer(pid, section);
 
   std::unique_lock lock(filters_mutex_);
   // PSI requests stand in the demultiplexer's table as nobody's (0), which no filter's handle is.
@@ -281,11 +263,8 @@ void SectionFilterManager::delivery_main() {
 }
 
 void SectionFilterManager::report_end_of_input() {
-  {
-    std::lock_guard lock(psi_mutex_);
-    input_ended_.store(true, std::memory_order_release);
-  }
-  psi_cv_.notify_all();
+  input_ended_.store(true, std::memory_order_release);
+  psi_->wake();
   std::function<void()> handler;
   {
     std::lock_guard lock(control_mutex_);
@@ -476,11 +455,8 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
       if (keeping && !kept.empty()) {
         // The input ended before the capture: the scan hears of it now, the capture once it has had
         // the kept bytes (or when the host stops without one).
-        {
-          std::lock_guard lock(psi_mutex_);
-          input_ended_.store(true, std::memory_order_release);
-        }
-        psi_cv_.notify_all();
+        input_ended_.store(true, std::memory_order_release);
+        psi_->wake();
         while (!stop_requested() && !capture_ready()) {
           std::unique_lock lock(control_mutex_);
           control_cv_.wait_for(lock, std::chrono::milliseconds(50));
@@ -523,10 +499,7 @@ void SectionFilterManager::stop() {
     std::lock_guard lock(queue_mutex_);
   }
   queue_cv_.notify_all();
-  {
-    std::lock_guard lock(psi_mutex_);
-  }
-  psi_cv_.notify_all();
+  psi_->wake();
   if (source && source->live()) static_cast<LiveSource&>(*source).interrupt();
   std::thread delivery;
   {
@@ -610,122 +583,14 @@ void SectionFilterManager::report_demux(const DemuxEvent& e) {
 
 HRESULT SectionFilterManager::RequestSections(uint32_t count, const SectionRequest* requests,
                                               uint32_t timeout_seconds, SectionReply* replies) {
-  if (count > MAX_SECTION_REQUESTS) return E_FAIL;
-  if (count > 0 && (!requests || !replies)) return E_POINTER;
-  if (count == 0) return S_OK;
-  PsiCollector::clear_replies(count, replies);
-
-  std::shared_ptr<Source> source;
-  {
-    std::lock_guard lock(control_mutex_);
-    source = source_;
-  }
-  if (!source || stop_requested()) return E_FAIL;
-
-  uint64_t serial = 0;
-  {
-    std::lock_guard lock(psi_mutex_);
-    if (Clock::now() < pending_cancel_until_) {
-      pending_cancel_until_ = {};
-      return E_FAIL;
-    }
-    ++active_requests_;
-    serial = cancel_serial_;
-  }
-  PsiCollector collector(std::span<const SectionRequest>(requests, count));
-  const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
-  HRESULT status = S_OK;
-  if (source->live()) {
-    status = psi_live(collector, deadline, serial);
-  } else {
-    psi_file_pass(static_cast<const FileSource&>(*source), collector, deadline, serial);
-  }
-  bool cancelled = false;
-  {
-    std::lock_guard lock(psi_mutex_);
-    --active_requests_;
-    cancelled = cancel_serial_ != serial;
-    last_request_end_ = Clock::now();
-  }
-  if (collector.crc_failures() > 0) {
-    diagnostics_.report(DiagnosticKind::psi_crc, "%llu PSI sections failed their CRC-32 check and were ignored",
-                        ull(collector.crc_failures()));
-  }
-  if (cancelled || FAILED(status)) return E_FAIL;
-  if (!collector.fill_replies(replies)) return E_OUTOFMEMORY;
-  return S_OK;
+  return psi_->request(count, requests, timeout_seconds, replies);
 }
 
-HRESULT SectionFilterManager::CancelRequest() {
-  {
-    std::lock_guard lock(psi_mutex_);
-    if (active_requests_ > 0) {
-      ++cancel_serial_;
-      cancel_serial_seen_.store(cancel_serial_, std::memory_order_release);
-    } else if (last_request_end_ == Clock::time_point{} || Clock::now() - last_request_end_ >= PENDING_CANCEL_WINDOW) {
-      // A Cancel just before a request starts is meant for it. A Cancel just after one ended was
-      // meant for that one, too late: it must not fail the next scan.
-      pending_cancel_until_ = Clock::now() + PENDING_CANCEL_WINDOW;
-    }
-  }
-  psi_cv_.notify_all();
-  return S_OK;
-}
+HRESULT SectionFilterManager::CancelRequest() { return psi_->cancel(); }
 
-bool SectionFilterManager::psi_file_pass(const FileSource& file, PsiCollector& collector, Clock::time_point deadline,
-                                         uint64_t serial) {
-  CollectorSink sink(collector);
-  auto demux = std::make_unique<Demux>(sink);
-  for (const uint16_t pid : collector.pids()) demux->subscribe(pid);
-  PacketFramer framer;
-  FilePassHooks hooks;
-  hooks.keep_going = [&] {
-    return !collector.complete() && cancel_serial_seen_.load(std::memory_order_acquire) == serial &&
-           !stop_requested() && Clock::now() < deadline;
-  };
-  std::string error;
-  if (!run_file_pass(file, framer, *demux, hooks, error)) {
-    diagnostics_.report(DiagnosticKind::input_error, "%s", error.c_str());
-    return false;
-  }
-  return true;
-}
-
-HRESULT SectionFilterManager::psi_live(PsiCollector& collector, Clock::time_point deadline, uint64_t serial) {
-  // The live demultiplexer runs on the delivery thread: waiting on it from there would never end.
-  if (on_delivery_thread()) return E_FAIL;
-  const std::vector<uint16_t> pids = collector.pids();
-  {
-    std::lock_guard lock(psi_mutex_);
-    live_collectors_.push_back(&collector);
-    live_collector_count_.store(live_collectors_.size(), std::memory_order_release);
-  }
-  for (const uint16_t pid : pids) demux_.subscribe(pid);
-  ensure_delivery_thread();
-  {
-    // PSI is repeated several times a second: a live source that has delivered packets for a few
-    // seconds without one section of the requested tables carries none (a capture of the carousel
-    // PID alone), and the request ends then instead of at its timeout, so that the capture that
-    // follows starts while the carousel still goes by.
-    const uint64_t packets_at_start = statistics().packets;
-    const auto silence_limit = Clock::now() + LIVE_PSI_ABSENT_AFTER;
-    std::unique_lock lock(psi_mutex_);
-    auto finished = [&] {
-      return collector.complete() || cancel_serial_ != serial || input_ended_.load(std::memory_order_acquire) ||
-             stop_requested();
-    };
-    while (!finished() && Clock::now() < deadline) {
-      psi_cv_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(250)));
-      if (Clock::now() >= silence_limit && !collector.took_any() &&
-          statistics().packets - packets_at_start >= LIVE_PSI_MIN_PACKETS)
-        break;
-    }
-    live_collectors_.erase(std::remove(live_collectors_.begin(), live_collectors_.end(), &collector),
-                           live_collectors_.end());
-    live_collector_count_.store(live_collectors_.size(), std::memory_order_release);
-  }
-  for (const uint16_t pid : pids) demux_.unsubscribe(pid);
-  return S_OK;
+std::shared_ptr<Source> SectionFilterManager::source() const {
+  std::lock_guard lock(control_mutex_);
+  return source_;
 }
 
 std::vector<uint32_t> SectionFilterManager::dsmcc_pids() const { return demux_.dsmcc_pids(); }
