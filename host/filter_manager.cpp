@@ -25,8 +25,9 @@ unsigned long long ull(uint64_t v) { return static_cast<unsigned long long>(v); 
 }  // namespace
 
 SectionFilterManager::SectionFilterManager()
-    : demux_(*this), psi_(std::make_unique<PsiService>(static_cast<PsiService::Feed&>(*this), demux_, diagnostics_)) {
-  demux_.set_event_handler([this](const DemuxEvent& e) { report_demux(e); });
+    : table_(std::make_unique<FilterTable>(static_cast<SectionSink&>(*this))),
+      psi_(std::make_unique<PsiService>(static_cast<PsiService::Feed&>(*this), table_->demux(), diagnostics_)) {
+  table_->demux().set_event_handler([this](const DemuxEvent& e) { report_demux(e); });
 }
 
 SectionFilterManager::~SectionFilterManager() { stop(); }
@@ -60,21 +61,9 @@ uint32_t SectionFilterManager::Release() {
 HRESULT SectionFilterManager::AddSectionFilter(uint32_t pid, const uint8_t* match, const uint8_t* mask,
                                                uint32_t length, SectionCallback callback, void* context,
                                                uint32_t* handle) {
-  if (!callback || !handle || (length > 0 && (!match || !mask))) return E_POINTER;
-  if (pid >= PID_COUNT || length > MAX_FILTER_LENGTH) return E_FAIL;
-  Filter f{static_cast<uint16_t>(pid), length, {}, {}, callback, context};
-  for (uint32_t i = 0; i < length; ++i) {
-    f.match[i] = match[i];
-    f.mask[i] = mask[i];
-  }
+  if (!handle) return E_POINTER;
   uint32_t new_handle = 0;
-  {
-    std::lock_guard lock(filters_mutex_);
-    new_handle = next_handle_++;
-    if (next_handle_ == 0) next_handle_ = 1;
-    filters_.emplace(new_handle, f);
-    demux_.subscribe(f.pid, new_handle);
-  }
+  if (const HRESULT r = table_->add(pid, match, mask, length, callback, context, new_handle); FAILED(r)) return r;
   bool start = false;
   {
     std::lock_guard lock(control_mutex_);
@@ -96,16 +85,8 @@ HRESULT SectionFilterManager::AddSectionFilter(uint32_t pid, const uint8_t* matc
 }
 
 HRESULT SectionFilterManager::RemoveSectionFilter(uint32_t handle) {
-  {
-    std::unique_lock lock(filters_mutex_);
-    const auto it = filters_.find(handle);
-    if (it == filters_.end()) return E_FAIL;
-    const uint16_t pid = it->second.pid;
-    filters_.erase(it);
-    demux_.unsubscribe(pid, handle);
-    // From inside a callback the running one is the caller's own: waiting for it would never end.
-    if (!on_delivery_thread()) callback_done_.wait(lock, [&] { return running_handle_ != handle; });
-  }
+  // From inside a callback the running one is the caller's own: waiting for it would never end.
+  if (const HRESULT r = table_->remove(handle, !on_delivery_thread()); FAILED(r)) return r;
   {
     std::lock_guard lock(control_mutex_);
     last_filter_change_ = Clock::now();
@@ -114,46 +95,13 @@ HRESULT SectionFilterManager::RemoveSectionFilter(uint32_t handle) {
   return S_OK;
 }
 
-size_t SectionFilterManager::filter_count() const {
-  std::lock_guard lock(filters_mutex_);
-  return filters_.size();
-}
-
-bool SectionFilterManager::matches(const Filter& f, std::span<const uint8_t> section) noexcept {
-  if (section.size() < f.length) return false;
-  for (uint32_t i = 0; i < f.length; ++i) {
-    if (((section[i] ^ f.match[i]) & f.mask[i]) != 0) return false;
-  }
-  return true;
-}
+size_t SectionFilterManager::filter_count() const { return table_->size(); }
 
 void SectionFilterManager::on_section(uint16_t pid, std::span<const uint8_t> section) {
   // Once stop() or a new pass is asked for, the rest of the block being demultiplexed reaches nobody.
   if (stop_requested() || restart_requested_.load(std::memory_order_acquire)) return;
   psi_->offer(pid, section);
-
-  std::unique_lock lock(filters_mutex_);
-  // PSI requests stand in the demultiplexer's table as nobody's (0), which no filter's handle is.
-  demux_.subscribers(pid, matching_);
-  std::erase_if(matching_, [&](uint32_t h) {
-    const auto f = filters_.find(h);
-    return f == filters_.end() || !matches(f->second, section);
-  });
-  const auto size = static_cast<uint32_t>(section.size());
-  for (size_t k = 0; k < matching_.size(); ++k) {
-    // Looked up again: an earlier callback of this section may have removed it.
-    const auto f = filters_.find(matching_[k]);
-    if (f == filters_.end()) continue;
-    const SectionCallback callback = f->second.callback;
-    void* const context = f->second.context;
-    running_handle_ = matching_[k];
-    lock.unlock();
-    callback(context, size, section.data());
-    sections_delivered_.fetch_add(1, std::memory_order_relaxed);
-    lock.lock();
-    running_handle_ = 0;
-    callback_done_.notify_all();
-  }
+  table_->deliver(pid, section);
 }
 
 // --- the capture's course ------------------------------------------------------------------------
@@ -279,14 +227,14 @@ bool SectionFilterManager::run_capture_file_pass(const FileSource& file) {
   FilePassHooks hooks;
   hooks.keep_going = [this] { return !stop_requested() && !restart_requested_.load(std::memory_order_acquire); };
   // A pass starts at the file's first packet: nothing of an earlier pass's position carries over.
-  demux_.restart();
+  table_->demux().restart();
   hooks.after_block = [&](uint64_t block) {
     bytes += block;
     publish(framer, bytes);
   };
   hooks.on_sync = [this](const SyncEvent& e) { report_sync(e); };
   std::string error;
-  if (!run_file_pass(file, framer, demux_, hooks, error)) {
+  if (!run_file_pass(file, framer, table_->demux(), hooks, error)) {
     diagnostics_.report(DiagnosticKind::input_error, "%s", error.c_str());
   }
   publish(framer, bytes);
@@ -367,7 +315,7 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
   PacketFramer framer;
   std::vector<uint8_t> carry;  // a pipe's bytes held back by the framer
   uint64_t bytes = 0;
-  auto on_packet = [this](std::span<const uint8_t, TS_PACKET_SIZE> packet) { demux_.feed(packet); };
+  auto on_packet = [this](std::span<const uint8_t, TS_PACKET_SIZE> packet) { table_->demux().feed(packet); };
   auto on_sync = [this](const SyncEvent& e) { report_sync(e); };
   // A block through a framer: datagrams one by one, a pipe's bytes behind what the framer held back.
   auto feed_block = [&](PacketFramer& f, std::vector<uint8_t>& held, const std::vector<uint8_t>& block,
@@ -519,7 +467,7 @@ void SectionFilterManager::stop() {
 // --- statistics and diagnostics -------------------------------------------------------------------
 
 void SectionFilterManager::publish(const PacketFramer& framer, uint64_t bytes) {
-  Statistics s = demux_.counters();
+  Statistics s = table_->demux().counters();
   s += framer.counters();
   s.bytes = bytes;
   std::lock_guard lock(stats_mutex_);
@@ -533,7 +481,7 @@ Statistics SectionFilterManager::statistics() const {
     std::lock_guard lock(stats_mutex_);
     s = stats_;
   }
-  s.sections_delivered = sections_delivered_.load(std::memory_order_relaxed);
+  s.sections_delivered = table_->delivered();
   s.input_ended = input_ended_.load(std::memory_order_acquire);
   return s;
 }
@@ -593,6 +541,6 @@ std::shared_ptr<Source> SectionFilterManager::source() const {
   return source_;
 }
 
-std::vector<uint32_t> SectionFilterManager::dsmcc_pids() const { return demux_.dsmcc_pids(); }
+std::vector<uint32_t> SectionFilterManager::dsmcc_pids() const { return table_->demux().dsmcc_pids(); }
 
 }  // namespace host

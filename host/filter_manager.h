@@ -29,15 +29,13 @@
 
 #include "host/demux.h"
 #include "host/diagnostics.h"
+#include "host/filter_table.h"
 #include "host/psi_service.h"
 #include "host/source.h"
 #include "host/statistics.h"
 #include "contract/host_contract.h"
 
 namespace host {
-
-// The longest match/mask a filter may have.
-inline constexpr uint32_t MAX_FILTER_LENGTH = 16;
 
 class SectionFilterManager final : public OrvexFltMgr,
                                    public ISectionFilter,
@@ -80,20 +78,11 @@ class SectionFilterManager final : public OrvexFltMgr,
   std::vector<uint32_t> dsmcc_pids() const;
 
  private:
-  struct Filter {
-    uint16_t pid;
-    uint32_t length;
-    std::array<uint8_t, MAX_FILTER_LENGTH> match;
-    std::array<uint8_t, MAX_FILTER_LENGTH> mask;
-    SectionCallback callback;
-    void* context;
-  };
 
   SectionFilterManager();
   ~SectionFilterManager() override;
 
   void on_section(uint16_t pid, std::span<const uint8_t> section) override;
-  static bool matches(const Filter& f, std::span<const uint8_t> section) noexcept;
   bool on_delivery_thread() const noexcept override;
   void ensure_delivery_thread();
   void delivery_main();
@@ -118,16 +107,7 @@ class SectionFilterManager final : public OrvexFltMgr,
   std::atomic<uint32_t> refs_{1};
   Diagnostics diagnostics_;
   std::shared_ptr<Source> source_;
-  Demux demux_;  // the capture's; for a live source also the PSI requests'
-
-  // Filters. The delivery thread copies what it needs under the lock and calls without it.
-  mutable std::mutex filters_mutex_;
-  std::condition_variable callback_done_;
-  std::unordered_map<uint32_t, Filter> filters_;
-  uint32_t next_handle_ = 1;
-  uint32_t running_handle_ = 0;
-  std::vector<uint32_t> matching_;  // delivery thread's scratch list; who asks for a PID is the demultiplexer's to say
-  std::atomic<uint64_t> sections_delivered_{0};
+  std::unique_ptr<FilterTable> table_;  // the filters and the demultiplexer
 
   // Threads and the capture's course.
   mutable std::mutex control_mutex_;
@@ -155,7 +135,7 @@ class SectionFilterManager final : public OrvexFltMgr,
   mutable std::mutex stats_mutex_;
   Statistics stats_;
 
-  std::unique_ptr<PsiService> psi_;  // borrows demux_ and diagnostics_, declared before it
+  std::unique_ptr<PsiService> psi_;  // borrows table_'s demultiplexer and diagnostics_, declared before it
 };
 
 }  // namespace host
