@@ -54,7 +54,7 @@ class CaptureChain final : private host::SectionSink {
   // Told about every section the demultiplexer hands on, before the filter is applied.
   std::function<void(uint16_t pid, std::span<const uint8_t> section)> on_delivered;
 
-  const host::DemuxCounters& demux_counters() const { return demux_.counters(); }
+  const host::Statistics& demux_counters() const { return demux_.counters(); }
 
   CarouselStore store;
   CaptureCounters counters;

@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       demux.subscribe(0x07D3);
     }
   }
-  const host::DemuxCounters& c = demux.counters();
+  const host::Statistics& c = demux.counters();
   FUZZ_CHECK(c.packets == packets.size());
   FUZZ_CHECK(c.sections == sink.delivered);
   FUZZ_CHECK(c.tei_drops + c.duplicates <= c.packets);

@@ -23,20 +23,32 @@ size_t section_size_from_header(std::span<const uint8_t> header) {
 Demux::Demux(SectionSink& sink) : sink_(sink) {}
 Demux::~Demux() = default;
 
-void Demux::subscribe(uint16_t pid) {
+void Demux::subscribe(uint16_t pid, uint32_t who) {
   if (pid >= PID_COUNT) return;
   std::lock_guard lock(subscription_mutex_);
-  if (subscribers_[pid]++ == 0) {
+  auto& list = subscribers_[pid];
+  list.push_back(who);
+  if (list.size() == 1) {
     if (++next_epoch_ == 0) ++next_epoch_;
     epochs_[pid].store(next_epoch_, std::memory_order_relaxed);
   }
 }
 
-void Demux::unsubscribe(uint16_t pid) {
+void Demux::unsubscribe(uint16_t pid, uint32_t who) {
   if (pid >= PID_COUNT) return;
   std::lock_guard lock(subscription_mutex_);
-  if (subscribers_[pid] == 0) return;
-  if (--subscribers_[pid] == 0) epochs_[pid].store(0, std::memory_order_relaxed);
+  auto& list = subscribers_[pid];
+  const auto it = std::find(list.begin(), list.end(), who);
+  if (it == list.end()) return;
+  list.erase(it);
+  if (list.empty()) epochs_[pid].store(0, std::memory_order_relaxed);
+}
+
+void Demux::subscribers(uint16_t pid, std::vector<uint32_t>& out) const {
+  out.clear();
+  if (pid >= PID_COUNT) return;
+  std::lock_guard lock(subscription_mutex_);
+  out = subscribers_[pid];
 }
 
 bool Demux::subscribed(uint16_t pid) const noexcept {

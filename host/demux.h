@@ -27,16 +27,6 @@ inline constexpr uint32_t PID_COUNT = 8192;
 // The longest section the syntax allows: a 12-bit section_length of at most 4093, and the header.
 inline constexpr size_t MAX_SECTION_SIZE = 4096;
 
-struct DemuxCounters {
-  uint64_t packets = 0;            // every packet fed, asked for or not
-  uint64_t tei_drops = 0;          // packets with the transport_error_indicator, all PIDs
-  uint64_t cc_errors = 0;          // continuity breaks on the PIDs asked for
-  uint64_t duplicates = 0;         // legal duplicate packets ignored
-  uint64_t malformed_packets = 0;  // adaptation field or pointer_field beyond the packet
-  uint64_t sections = 0;           // whole sections handed on
-  uint64_t dropped_sections = 0;   // partial sections given up (loss, error, impossible length)
-};
-
 // Something wrong in the packets of a PID that was asked for, for diagnostics.
 struct DemuxEvent {
   enum Kind {
@@ -73,9 +63,13 @@ class Demux {
   // Asking for PIDs may happen on any thread while another one feeds packets. Requests are counted:
   // a PID is assembled while at least one request for it stands. A PID asked for again after it was
   // given up starts afresh, with no partial section and no continuity history.
-  void subscribe(uint16_t pid);
-  void unsubscribe(uint16_t pid);
+  // Each request names who made it (a filter's handle; 0 for a request of nobody in particular), so
+  // that this table is also the one place to find who wants a PID's sections.
+  void subscribe(uint16_t pid, uint32_t who = 0);
+  void unsubscribe(uint16_t pid, uint32_t who = 0);
   bool subscribed(uint16_t pid) const noexcept;
+  // Who asks for `pid`, in the order they asked, into `out` (emptied first). Any thread may ask.
+  void subscribers(uint16_t pid, std::vector<uint32_t>& out) const;
 
   // Takes one packet (it begins with the sync byte). Only the feeding thread may call this.
   void feed(std::span<const uint8_t, TS_PACKET_SIZE> packet) {
@@ -102,7 +96,8 @@ class Demux {
   // payload_unit_start whose pointer_field leads to one), ascending. Any thread may ask.
   std::vector<uint32_t> dsmcc_pids() const;
 
-  const DemuxCounters& counters() const noexcept { return counters_; }
+  // Only the demultiplexing fields are counted here.
+  const Statistics& counters() const noexcept { return counters_; }
   // Called on the feeding thread for every anomaly on a PID that was asked for.
   void set_event_handler(std::function<void(const DemuxEvent&)> handler) { on_event_ = std::move(handler); }
 
@@ -133,10 +128,10 @@ class Demux {
   // of PIDs nobody asks for, so a stream that has no PSI names its carousel without a pass of its own.
   std::array<std::atomic<bool>, PID_COUNT> dsmcc_seen_{};
   std::array<std::unique_ptr<Assembler>, PID_COUNT> assemblers_;
-  std::mutex subscription_mutex_;
-  std::array<uint32_t, PID_COUNT> subscribers_{};
+  mutable std::mutex subscription_mutex_;
+  std::array<std::vector<uint32_t>, PID_COUNT> subscribers_{};
   uint32_t next_epoch_ = 0;
-  DemuxCounters counters_;
+  Statistics counters_;
   std::function<void(const DemuxEvent&)> on_event_;
 };
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "host/file_pass.h"
-#include "host/psi_collector.h"
 #include "tables/byte_reader.h"
 
 namespace host {
@@ -20,26 +19,15 @@ constexpr auto LIVE_CAPTURE_SETTLE = std::chrono::milliseconds(200);  // filters
 constexpr size_t UDP_BLOCK_SIZE = 256 * 1024;    // datagrams gathered into one block
 constexpr size_t UDP_QUEUE_LIMIT = 64;           // blocks; datagrams are dropped beyond this
 constexpr size_t MAX_DATAGRAM_PAYLOAD = 65536;
-constexpr auto PENDING_CANCEL_WINDOW = std::chrono::seconds(1);
-constexpr auto LIVE_PSI_ABSENT_AFTER = std::chrono::seconds(3);  // PAT and PMT repeat within 0.5 s
-constexpr uint64_t LIVE_PSI_MIN_PACKETS = 1000;                  // what "delivered packets" means
-
-// Hands the sections of a PSI pass to its collector.
-class CollectorSink final : public SectionSink {
- public:
-  explicit CollectorSink(PsiCollector& collector) : collector_(collector) {}
-  void on_section(uint16_t pid, std::span<const uint8_t> section) override { collector_.offer(pid, section); }
-
- private:
-  PsiCollector& collector_;
-};
 
 unsigned long long ull(uint64_t v) { return static_cast<unsigned long long>(v); }
 
 }  // namespace
 
-SectionFilterManager::SectionFilterManager() : demux_(*this) {
-  demux_.set_event_handler([this](const DemuxEvent& e) { report_demux(e); });
+SectionFilterManager::SectionFilterManager()
+    : table_(std::make_unique<FilterTable>(static_cast<SectionSink&>(*this))),
+      psi_(std::make_unique<PsiService>(static_cast<PsiService::Feed&>(*this), table_->demux(), diagnostics_)) {
+  table_->demux().set_event_handler([this](const DemuxEvent& e) { report_demux(e); });
 }
 
 SectionFilterManager::~SectionFilterManager() { stop(); }
@@ -73,22 +61,9 @@ uint32_t SectionFilterManager::Release() {
 HRESULT SectionFilterManager::AddSectionFilter(uint32_t pid, const uint8_t* match, const uint8_t* mask,
                                                uint32_t length, SectionCallback callback, void* context,
                                                uint32_t* handle) {
-  if (!callback || !handle || (length > 0 && (!match || !mask))) return E_POINTER;
-  if (pid >= PID_COUNT || length > MAX_FILTER_LENGTH) return E_FAIL;
-  Filter f{static_cast<uint16_t>(pid), length, {}, {}, callback, context};
-  for (uint32_t i = 0; i < length; ++i) {
-    f.match[i] = match[i];
-    f.mask[i] = mask[i];
-  }
+  if (!handle) return E_POINTER;
   uint32_t new_handle = 0;
-  {
-    std::lock_guard lock(filters_mutex_);
-    new_handle = next_handle_++;
-    if (next_handle_ == 0) next_handle_ = 1;
-    filters_.emplace(new_handle, f);
-    filters_by_pid_[f.pid].push_back(new_handle);
-    demux_.subscribe(f.pid);
-  }
+  if (const HRESULT r = table_->add(pid, match, mask, length, callback, context, new_handle); FAILED(r)) return r;
   bool start = false;
   {
     std::lock_guard lock(control_mutex_);
@@ -110,19 +85,8 @@ HRESULT SectionFilterManager::AddSectionFilter(uint32_t pid, const uint8_t* matc
 }
 
 HRESULT SectionFilterManager::RemoveSectionFilter(uint32_t handle) {
-  {
-    std::unique_lock lock(filters_mutex_);
-    const auto it = filters_.find(handle);
-    if (it == filters_.end()) return E_FAIL;
-    const uint16_t pid = it->second.pid;
-    filters_.erase(it);
-    auto& list = filters_by_pid_[pid];
-    list.erase(std::remove(list.begin(), list.end(), handle), list.end());
-    if (list.empty()) filters_by_pid_.erase(pid);
-    demux_.unsubscribe(pid);
-    // From inside a callback the running one is the caller's own: waiting for it would never end.
-    if (!on_delivery_thread()) callback_done_.wait(lock, [&] { return running_handle_ != handle; });
-  }
+  // From inside a callback the running one is the caller's own: waiting for it would never end.
+  if (const HRESULT r = table_->remove(handle, !on_delivery_thread()); FAILED(r)) return r;
   {
     std::lock_guard lock(control_mutex_);
     last_filter_change_ = Clock::now();
@@ -131,52 +95,13 @@ HRESULT SectionFilterManager::RemoveSectionFilter(uint32_t handle) {
   return S_OK;
 }
 
-size_t SectionFilterManager::filter_count() const {
-  std::lock_guard lock(filters_mutex_);
-  return filters_.size();
-}
-
-bool SectionFilterManager::matches(const Filter& f, std::span<const uint8_t> section) noexcept {
-  if (section.size() < f.length) return false;
-  for (uint32_t i = 0; i < f.length; ++i) {
-    if (((section[i] ^ f.match[i]) & f.mask[i]) != 0) return false;
-  }
-  return true;
-}
+size_t SectionFilterManager::filter_count() const { return table_->size(); }
 
 void SectionFilterManager::on_section(uint16_t pid, std::span<const uint8_t> section) {
   // Once stop() or a new pass is asked for, the rest of the block being demultiplexed reaches nobody.
   if (stop_requested() || restart_requested_.load(std::memory_order_acquire)) return;
-  if (live_collector_count_.load(std::memory_order_acquire) > 0) {
-    std::lock_guard lock(psi_mutex_);
-    bool finished = false;
-    for (PsiCollector* c : live_collectors_) finished = (c->offer(pid, section) && c->complete()) || finished;
-    if (finished) psi_cv_.notify_all();
-  }
-
-  std::unique_lock lock(filters_mutex_);
-  const auto by_pid = filters_by_pid_.find(pid);
-  if (by_pid == filters_by_pid_.end()) return;
-  matching_.clear();
-  for (const uint32_t h : by_pid->second) {
-    const auto f = filters_.find(h);
-    if (f != filters_.end() && matches(f->second, section)) matching_.push_back(h);
-  }
-  const auto size = static_cast<uint32_t>(section.size());
-  for (size_t k = 0; k < matching_.size(); ++k) {
-    // Looked up again: an earlier callback of this section may have removed it.
-    const auto f = filters_.find(matching_[k]);
-    if (f == filters_.end()) continue;
-    const SectionCallback callback = f->second.callback;
-    void* const context = f->second.context;
-    running_handle_ = matching_[k];
-    lock.unlock();
-    callback(context, size, section.data());
-    sections_delivered_.fetch_add(1, std::memory_order_relaxed);
-    lock.lock();
-    running_handle_ = 0;
-    callback_done_.notify_all();
-  }
+  psi_->offer(pid, section);
+  table_->deliver(pid, section);
 }
 
 // --- the capture's course ------------------------------------------------------------------------
@@ -286,11 +211,8 @@ void SectionFilterManager::delivery_main() {
 }
 
 void SectionFilterManager::report_end_of_input() {
-  {
-    std::lock_guard lock(psi_mutex_);
-    input_ended_.store(true, std::memory_order_release);
-  }
-  psi_cv_.notify_all();
+  input_ended_.store(true, std::memory_order_release);
+  psi_->wake();
   std::function<void()> handler;
   {
     std::lock_guard lock(control_mutex_);
@@ -305,14 +227,14 @@ bool SectionFilterManager::run_capture_file_pass(const FileSource& file) {
   FilePassHooks hooks;
   hooks.keep_going = [this] { return !stop_requested() && !restart_requested_.load(std::memory_order_acquire); };
   // A pass starts at the file's first packet: nothing of an earlier pass's position carries over.
-  demux_.restart();
+  table_->demux().restart();
   hooks.after_block = [&](uint64_t block) {
     bytes += block;
     publish(framer, bytes);
   };
   hooks.on_sync = [this](const SyncEvent& e) { report_sync(e); };
   std::string error;
-  if (!run_file_pass(file, framer, demux_, hooks, error)) {
+  if (!run_file_pass(file, framer, table_->demux(), hooks, error)) {
     diagnostics_.report(DiagnosticKind::input_error, "%s", error.c_str());
   }
   publish(framer, bytes);
@@ -323,8 +245,11 @@ void SectionFilterManager::push_block(std::vector<uint8_t> block, bool may_drop,
   std::unique_lock lock(queue_mutex_);
   if (may_drop) {
     if (queue_.size() >= UDP_QUEUE_LIMIT && !block.empty()) {
-      stats_.input_overruns.fetch_add(datagrams, std::memory_order_relaxed);
       lock.unlock();
+      {
+        std::lock_guard stats_lock(stats_mutex_);
+        stats_.input_overruns += datagrams;
+      }
       diagnostics_.report(DiagnosticKind::input_overrun,
                           "input overrun: %llu datagrams dropped because the section callbacks fall behind",
                           ull(datagrams));
@@ -390,7 +315,7 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
   PacketFramer framer;
   std::vector<uint8_t> carry;  // a pipe's bytes held back by the framer
   uint64_t bytes = 0;
-  auto on_packet = [this](std::span<const uint8_t, TS_PACKET_SIZE> packet) { demux_.feed(packet); };
+  auto on_packet = [this](std::span<const uint8_t, TS_PACKET_SIZE> packet) { table_->demux().feed(packet); };
   auto on_sync = [this](const SyncEvent& e) { report_sync(e); };
   // A block through a framer: datagrams one by one, a pipe's bytes behind what the framer held back.
   auto feed_block = [&](PacketFramer& f, std::vector<uint8_t>& held, const std::vector<uint8_t>& block,
@@ -478,11 +403,8 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
       if (keeping && !kept.empty()) {
         // The input ended before the capture: the scan hears of it now, the capture once it has had
         // the kept bytes (or when the host stops without one).
-        {
-          std::lock_guard lock(psi_mutex_);
-          input_ended_.store(true, std::memory_order_release);
-        }
-        psi_cv_.notify_all();
+        input_ended_.store(true, std::memory_order_release);
+        psi_->wake();
         while (!stop_requested() && !capture_ready()) {
           std::unique_lock lock(control_mutex_);
           control_cv_.wait_for(lock, std::chrono::milliseconds(50));
@@ -525,10 +447,7 @@ void SectionFilterManager::stop() {
     std::lock_guard lock(queue_mutex_);
   }
   queue_cv_.notify_all();
-  {
-    std::lock_guard lock(psi_mutex_);
-  }
-  psi_cv_.notify_all();
+  psi_->wake();
   if (source && source->live()) static_cast<LiveSource&>(*source).interrupt();
   std::thread delivery;
   {
@@ -548,36 +467,21 @@ void SectionFilterManager::stop() {
 // --- statistics and diagnostics -------------------------------------------------------------------
 
 void SectionFilterManager::publish(const PacketFramer& framer, uint64_t bytes) {
-  const DemuxCounters& d = demux_.counters();
-  const FramerCounters& f = framer.counters();
-  constexpr auto order = std::memory_order_relaxed;
-  stats_.packets.store(d.packets, order);
-  stats_.bytes.store(bytes, order);
-  stats_.cc_errors.store(d.cc_errors, order);
-  stats_.tei_drops.store(d.tei_drops, order);
-  stats_.duplicates.store(d.duplicates, order);
-  stats_.malformed_packets.store(d.malformed_packets, order);
-  stats_.dropped_sections.store(d.dropped_sections, order);
-  stats_.sync_losses.store(f.sync_losses, order);
-  stats_.torn_packets.store(f.torn_packets, order);
-  stats_.skipped_bytes.store(f.skipped_bytes, order);
+  Statistics s = table_->demux().counters();
+  s += framer.counters();
+  s.bytes = bytes;
+  std::lock_guard lock(stats_mutex_);
+  s.input_overruns = stats_.input_overruns;  // the reader thread's, counted in place
+  stats_ = s;
 }
 
 Statistics SectionFilterManager::statistics() const {
-  constexpr auto order = std::memory_order_relaxed;
   Statistics s;
-  s.packets = stats_.packets.load(order);
-  s.bytes = stats_.bytes.load(order);
-  s.sections_delivered = sections_delivered_.load(order);
-  s.cc_errors = stats_.cc_errors.load(order);
-  s.tei_drops = stats_.tei_drops.load(order);
-  s.sync_losses = stats_.sync_losses.load(order);
-  s.duplicates = stats_.duplicates.load(order);
-  s.torn_packets = stats_.torn_packets.load(order);
-  s.skipped_bytes = stats_.skipped_bytes.load(order);
-  s.malformed_packets = stats_.malformed_packets.load(order);
-  s.dropped_sections = stats_.dropped_sections.load(order);
-  s.input_overruns = stats_.input_overruns.load(order);
+  {
+    std::lock_guard lock(stats_mutex_);
+    s = stats_;
+  }
+  s.sections_delivered = table_->delivered();
   s.input_ended = input_ended_.load(std::memory_order_acquire);
   return s;
 }
@@ -627,124 +531,16 @@ void SectionFilterManager::report_demux(const DemuxEvent& e) {
 
 HRESULT SectionFilterManager::RequestSections(uint32_t count, const SectionRequest* requests,
                                               uint32_t timeout_seconds, SectionReply* replies) {
-  if (count > MAX_SECTION_REQUESTS) return E_FAIL;
-  if (count > 0 && (!requests || !replies)) return E_POINTER;
-  if (count == 0) return S_OK;
-  PsiCollector::clear_replies(count, replies);
-
-  std::shared_ptr<Source> source;
-  {
-    std::lock_guard lock(control_mutex_);
-    source = source_;
-  }
-  if (!source || stop_requested()) return E_FAIL;
-
-  uint64_t serial = 0;
-  {
-    std::lock_guard lock(psi_mutex_);
-    if (Clock::now() < pending_cancel_until_) {
-      pending_cancel_until_ = {};
-      return E_FAIL;
-    }
-    ++active_requests_;
-    serial = cancel_serial_;
-  }
-  PsiCollector collector(std::span<const SectionRequest>(requests, count));
-  const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
-  HRESULT status = S_OK;
-  if (source->live()) {
-    status = psi_live(collector, deadline, serial);
-  } else {
-    psi_file_pass(static_cast<const FileSource&>(*source), collector, deadline, serial);
-  }
-  bool cancelled = false;
-  {
-    std::lock_guard lock(psi_mutex_);
-    --active_requests_;
-    cancelled = cancel_serial_ != serial;
-    last_request_end_ = Clock::now();
-  }
-  if (collector.crc_failures() > 0) {
-    diagnostics_.report(DiagnosticKind::psi_crc, "%llu PSI sections failed their CRC-32 check and were ignored",
-                        ull(collector.crc_failures()));
-  }
-  if (cancelled || FAILED(status)) return E_FAIL;
-  if (!collector.fill_replies(replies)) return E_OUTOFMEMORY;
-  return S_OK;
+  return psi_->request(count, requests, timeout_seconds, replies);
 }
 
-HRESULT SectionFilterManager::CancelRequest() {
-  {
-    std::lock_guard lock(psi_mutex_);
-    if (active_requests_ > 0) {
-      ++cancel_serial_;
-      cancel_serial_seen_.store(cancel_serial_, std::memory_order_release);
-    } else if (last_request_end_ == Clock::time_point{} || Clock::now() - last_request_end_ >= PENDING_CANCEL_WINDOW) {
-      // A Cancel just before a request starts is meant for it. A Cancel just after one ended was
-      // meant for that one, too late: it must not fail the next scan.
-      pending_cancel_until_ = Clock::now() + PENDING_CANCEL_WINDOW;
-    }
-  }
-  psi_cv_.notify_all();
-  return S_OK;
+HRESULT SectionFilterManager::CancelRequest() { return psi_->cancel(); }
+
+std::shared_ptr<Source> SectionFilterManager::source() const {
+  std::lock_guard lock(control_mutex_);
+  return source_;
 }
 
-bool SectionFilterManager::psi_file_pass(const FileSource& file, PsiCollector& collector, Clock::time_point deadline,
-                                         uint64_t serial) {
-  CollectorSink sink(collector);
-  auto demux = std::make_unique<Demux>(sink);
-  for (const uint16_t pid : collector.pids()) demux->subscribe(pid);
-  PacketFramer framer;
-  FilePassHooks hooks;
-  hooks.keep_going = [&] {
-    return !collector.complete() && cancel_serial_seen_.load(std::memory_order_acquire) == serial &&
-           !stop_requested() && Clock::now() < deadline;
-  };
-  std::string error;
-  if (!run_file_pass(file, framer, *demux, hooks, error)) {
-    diagnostics_.report(DiagnosticKind::input_error, "%s", error.c_str());
-    return false;
-  }
-  return true;
-}
-
-HRESULT SectionFilterManager::psi_live(PsiCollector& collector, Clock::time_point deadline, uint64_t serial) {
-  // The live demultiplexer runs on the delivery thread: waiting on it from there would never end.
-  if (on_delivery_thread()) return E_FAIL;
-  const std::vector<uint16_t> pids = collector.pids();
-  {
-    std::lock_guard lock(psi_mutex_);
-    live_collectors_.push_back(&collector);
-    live_collector_count_.store(live_collectors_.size(), std::memory_order_release);
-  }
-  for (const uint16_t pid : pids) demux_.subscribe(pid);
-  ensure_delivery_thread();
-  {
-    // PSI is repeated several times a second: a live source that has delivered packets for a few
-    // seconds without one section of the requested tables carries none (a capture of the carousel
-    // PID alone), and the request ends then instead of at its timeout, so that the capture that
-    // follows starts while the carousel still goes by.
-    const uint64_t packets_at_start = stats_.packets.load(std::memory_order_relaxed);
-    const auto silence_limit = Clock::now() + LIVE_PSI_ABSENT_AFTER;
-    std::unique_lock lock(psi_mutex_);
-    auto finished = [&] {
-      return collector.complete() || cancel_serial_ != serial || input_ended_.load(std::memory_order_acquire) ||
-             stop_requested();
-    };
-    while (!finished() && Clock::now() < deadline) {
-      psi_cv_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::milliseconds(250)));
-      if (Clock::now() >= silence_limit && !collector.took_any() &&
-          stats_.packets.load(std::memory_order_relaxed) - packets_at_start >= LIVE_PSI_MIN_PACKETS)
-        break;
-    }
-    live_collectors_.erase(std::remove(live_collectors_.begin(), live_collectors_.end(), &collector),
-                           live_collectors_.end());
-    live_collector_count_.store(live_collectors_.size(), std::memory_order_release);
-  }
-  for (const uint16_t pid : pids) demux_.unsubscribe(pid);
-  return S_OK;
-}
-
-std::vector<uint32_t> SectionFilterManager::dsmcc_pids() const { return demux_.dsmcc_pids(); }
+std::vector<uint32_t> SectionFilterManager::dsmcc_pids() const { return table_->demux().dsmcc_pids(); }
 
 }  // namespace host

@@ -29,38 +29,19 @@
 
 #include "host/demux.h"
 #include "host/diagnostics.h"
+#include "host/filter_table.h"
+#include "host/psi_service.h"
 #include "host/source.h"
+#include "host/statistics.h"
 #include "contract/host_contract.h"
 
 namespace host {
 
-class PsiCollector;
-
-// What the host has seen of the capture's input (a PSI pass over a file is not counted). Updated as
-// the input is read, block by block.
-struct Statistics {
-  uint64_t packets = 0;
-  uint64_t bytes = 0;
-  uint64_t sections_delivered = 0;  // callback calls
-  uint64_t cc_errors = 0;
-  uint64_t tei_drops = 0;
-  uint64_t sync_losses = 0;
-  uint64_t duplicates = 0;
-  uint64_t torn_packets = 0;
-  uint64_t skipped_bytes = 0;
-  uint64_t malformed_packets = 0;
-  uint64_t dropped_sections = 0;  // partial sections given up
-  uint64_t input_overruns = 0;    // datagrams lost because the delivery thread fell behind
-  bool input_ended = false;       // the file or pipe was read to its end
-};
-
-// The longest match/mask a filter may have.
-inline constexpr uint32_t MAX_FILTER_LENGTH = 16;
-
 class SectionFilterManager final : public OrvexFltMgr,
                                    public ISectionFilter,
                                    public ISISection,
-                                   private SectionSink {
+                                   private SectionSink,
+                                   private PsiService::Feed {
  public:
   // A new object holding one reference, which the caller owns.
   static SectionFilterManager* create() { return new SectionFilterManager(); }
@@ -97,25 +78,12 @@ class SectionFilterManager final : public OrvexFltMgr,
   std::vector<uint32_t> dsmcc_pids() const;
 
  private:
-  struct Filter {
-    uint16_t pid;
-    uint32_t length;
-    std::array<uint8_t, MAX_FILTER_LENGTH> match;
-    std::array<uint8_t, MAX_FILTER_LENGTH> mask;
-    SectionCallback callback;
-    void* context;
-  };
-  struct PublishedStats {
-    std::atomic<uint64_t> packets{0}, bytes{0}, cc_errors{0}, tei_drops{0}, sync_losses{0}, duplicates{0},
-        torn_packets{0}, skipped_bytes{0}, malformed_packets{0}, dropped_sections{0}, input_overruns{0};
-  };
 
   SectionFilterManager();
   ~SectionFilterManager() override;
 
   void on_section(uint16_t pid, std::span<const uint8_t> section) override;
-  static bool matches(const Filter& f, std::span<const uint8_t> section) noexcept;
-  bool on_delivery_thread() const noexcept;
+  bool on_delivery_thread() const noexcept override;
   void ensure_delivery_thread();
   void delivery_main();
   bool wait_for_begin();
@@ -128,28 +96,21 @@ class SectionFilterManager final : public OrvexFltMgr,
   void publish(const PacketFramer& framer, uint64_t bytes);
   void report_sync(const SyncEvent& e);
   void report_demux(const DemuxEvent& e);
-  bool psi_file_pass(const FileSource& file, PsiCollector& collector,
-                     std::chrono::steady_clock::time_point deadline, uint64_t serial);
-  HRESULT psi_live(PsiCollector& collector, std::chrono::steady_clock::time_point deadline, uint64_t serial);
+  // The PSI service's view of the delivery side.
+  std::shared_ptr<Source> source() const override;
+  bool stopping() const noexcept override { return stop_requested(); }
+  bool input_ended() const noexcept override { return input_ended_.load(std::memory_order_acquire); }
+  void start_delivery() override { ensure_delivery_thread(); }
+  uint64_t packets() const override { return statistics().packets; }
   bool stop_requested() const noexcept { return stopping_.load(std::memory_order_acquire); }
 
   std::atomic<uint32_t> refs_{1};
   Diagnostics diagnostics_;
   std::shared_ptr<Source> source_;
-  Demux demux_;  // the capture's; for a live source also the PSI requests'
-
-  // Filters. The delivery thread copies what it needs under the lock and calls without it.
-  mutable std::mutex filters_mutex_;
-  std::condition_variable callback_done_;
-  std::unordered_map<uint32_t, Filter> filters_;
-  std::unordered_map<uint16_t, std::vector<uint32_t>> filters_by_pid_;
-  uint32_t next_handle_ = 1;
-  uint32_t running_handle_ = 0;
-  std::vector<uint32_t> matching_;  // delivery thread's scratch list
-  std::atomic<uint64_t> sections_delivered_{0};
+  std::unique_ptr<FilterTable> table_;  // the filters and the demultiplexer
 
   // Threads and the capture's course.
-  std::mutex control_mutex_;
+  mutable std::mutex control_mutex_;
   std::condition_variable control_cv_;
   std::thread delivery_thread_;  // holds a reference to this object while it runs
   std::atomic<std::thread::id> delivery_id_{};
@@ -169,18 +130,12 @@ class SectionFilterManager final : public OrvexFltMgr,
   std::condition_variable queue_cv_;
   std::deque<std::vector<uint8_t>> queue_;
 
-  // PSI requests.
-  std::mutex psi_mutex_;
-  std::condition_variable psi_cv_;
-  std::vector<PsiCollector*> live_collectors_;
-  std::atomic<size_t> live_collector_count_{0};
-  uint64_t cancel_serial_ = 0;
-  std::atomic<uint64_t> cancel_serial_seen_{0};  // mirror of cancel_serial_ for lock-free checks
-  int active_requests_ = 0;
-  std::chrono::steady_clock::time_point pending_cancel_until_{};
-  std::chrono::steady_clock::time_point last_request_end_{};
+  // What the host has seen of the capture's input (a PSI pass over a file is not counted), published
+  // block by block as one copy. The callback calls and the end of input are added when it is read.
+  mutable std::mutex stats_mutex_;
+  Statistics stats_;
 
-  PublishedStats stats_;
+  std::unique_ptr<PsiService> psi_;  // borrows table_'s demultiplexer and diagnostics_, declared before it
 };
 
 }  // namespace host

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <span>
 
+#include "host/statistics.h"
+
 namespace host {
 
 inline constexpr size_t TS_PACKET_SIZE = 188;
@@ -24,12 +26,6 @@ inline constexpr size_t MAX_PACKET_PERIOD = 204;
 inline constexpr size_t SYNC_CONFIRMATIONS = 4;
 // Bytes a framer may hold back between two calls while it waits to confirm a sync position.
 inline constexpr size_t FRAMER_LOOKAHEAD = MAX_PACKET_PERIOD * (SYNC_CONFIRMATIONS + 1) + 1;
-
-struct FramerCounters {
-  uint64_t sync_losses = 0;    // times the sync byte was missing where one was due
-  uint64_t skipped_bytes = 0;  // bytes dropped while looking for sync (stamps and trailers excluded)
-  uint64_t torn_packets = 0;   // packets cut short by the next packet or by the end of the data
-};
 
 // What a framer reports about a sync event, for diagnostics: the stream offset where the damage
 // begins, and where packets were found again (or the data ended).
@@ -44,7 +40,8 @@ class PacketFramer {
   // The period in bytes (188, 192 or 204) once known, else 0.
   size_t period() const noexcept { return period_; }
   bool synced() const noexcept { return synced_; }
-  const FramerCounters& counters() const noexcept { return counters_; }
+  // Only the framing fields (sync_losses, skipped_bytes, torn_packets) are counted here.
+  const Statistics& counters() const noexcept { return counters_; }
   // Offset in the whole stream of the first byte of the next call's data.
   uint64_t stream_offset() const noexcept { return offset_; }
 
@@ -140,7 +137,7 @@ class PacketFramer {
   uint64_t gap_ = 0;        // bytes dropped since the last packet, not yet judged
   uint64_t gap_start_ = 0;  // stream offset where that gap began
   uint64_t offset_ = 0;
-  FramerCounters counters_;
+  Statistics counters_;
 };
 
 template <typename OnPacket, typename OnEvent>

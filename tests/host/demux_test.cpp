@@ -35,7 +35,7 @@ struct Recorder final : host::SectionSink {
 
 struct Result {
   Recorder recorder;
-  host::DemuxCounters counters;
+  host::Statistics counters;
 };
 
 testsupport::PacketizerOptions unpacked() {

@@ -47,7 +47,7 @@ Bytes make_stream(size_t count, Layout layout = {188, 0}) {
 
 struct Framed {
   std::vector<uint16_t> ids;
-  host::FramerCounters counters;
+  host::Statistics counters;
   size_t period = 0;
   size_t events = 0;
 };
