@@ -1,4 +1,4 @@
-#include "log/printed.h"
+#include "text/printed.h"
 #include "app/report_commands.h"
 
 #include <cstdarg>

@@ -32,9 +32,9 @@ void DSMCCScanning::OnCancel() {
 
 void DSMCCScanning::start_worker() {
   if (m_worker) return;
-  m_stop_event = new ui::Event(false, false);
+  m_stop_event = std::make_unique<ui::Event>(false, false);
   // The window deletes the thread object in stop_worker, after it has waited for the thread's end.
-  m_worker = new ui::Thread([this] { return worker_thread(); }, true);
+  m_worker = std::make_unique<ui::Thread>([this] { return worker_thread(); }, true);
   m_worker->resume();
 }
 
@@ -86,13 +86,11 @@ void DSMCCScanning::stop_worker() {
   if (!m_worker) return;
   m_stop_event->set();
   // The wait must run the window's work: the worker's last texts may be queued for this thread.
-  ui::Waitable* handles[] = {m_worker};
+  ui::Waitable* handles[] = {m_worker.get()};
   const uint32_t ret = wait_pumping_messages(handles);
   if (ret != 0) g_log.log(1, "worker thread not termimated successfully, ret=%u", static_cast<unsigned>(ret));
   // Deleting the thread object joins the thread. It goes before the event: a wait cut short by a quit
   // request leaves a worker that may still be looking at the event.
-  delete m_worker;
-  m_worker = nullptr;
-  delete m_stop_event;
-  m_stop_event = nullptr;
+  m_worker.reset();
+  m_stop_event.reset();
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "store/carousel_store.h"
@@ -40,7 +41,7 @@ class DSMCCScanning : public ui::Dialog {
   ui::StaticText* m_dsi_text = nullptr;
   ui::StaticText* m_dii_text = nullptr;
   ui::StaticText* m_ddb_text = nullptr;
-  ui::Thread* m_worker = nullptr;
-  ui::Event* m_stop_event = nullptr;
+  std::unique_ptr<ui::Thread> m_worker;
+  std::unique_ptr<ui::Event> m_stop_event;
   CaptureCounters* m_counters = nullptr;
 };

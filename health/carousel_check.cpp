@@ -1,4 +1,4 @@
-#include "log/printed.h"
+#include "text/printed.h"
 #include "health/carousel_check.h"
 
 #define ZLIB_CONST

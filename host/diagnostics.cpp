@@ -1,7 +1,8 @@
 #include "host/diagnostics.h"
 
 #include <cstdarg>
-#include <cstdio>
+
+#include "text/printed.h"
 
 namespace host {
 
@@ -20,10 +21,9 @@ void Diagnostics::report(DiagnosticKind kind, const char* format, ...) {
     handler_("(further messages of this kind are not shown; the statistics count them all)");
     return;
   }
-  char text[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  const std::string text = vprinted(format, args);
   va_end(args);
   handler_(text);
 }

@@ -12,13 +12,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "host/framer.h"
 #include "tables/byte_reader.h"
+#include "text/printed.h"
 
 namespace host {
 
@@ -29,15 +28,6 @@ constexpr size_t PROBE_LIMIT = 1 << 20;
 constexpr size_t MAX_DATAGRAM = 65536;
 constexpr int UDP_RECEIVE_BUFFER = 8 << 20;
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  char text[1024];
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(text, sizeof text, fmt, args);
-  va_end(args);
-  return text;
-}
 
 std::string ipv4_text(uint32_t address) {
   char text[INET_ADDRSTRLEN] = {};
@@ -49,7 +39,7 @@ std::string ipv4_text(uint32_t address) {
 bool is_multicast(uint32_t address) { return (address >> 28) == 0xE; }
 
 std::string not_a_stream_message(const std::string& who, size_t looked_at) {
-  return format("%s is not a transport stream: no sync byte 0x47 repeating every 188, 192 or 204 bytes in its first %zu bytes",
+  return printed("%s is not a transport stream: no sync byte 0x47 repeating every 188, 192 or 204 bytes in its first %zu bytes",
                 who.c_str(), looked_at);
 }
 
@@ -83,7 +73,7 @@ class PipeSource final : public LiveSource {
         if (!wait) return {ReadStatus::data, 0, {}};
         continue;
       }
-      return {ReadStatus::error, 0, format("cannot read %s: %s", who_.c_str(), std::strerror(errno))};
+      return {ReadStatus::error, 0, printed("cannot read %s: %s", who_.c_str(), std::strerror(errno))};
     }
   }
 
@@ -113,7 +103,7 @@ class PipeSource final : public LiveSource {
       const ssize_t got = ::read(fd, block, sizeof block);
       if (got < 0) {
         if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-        error = format("cannot read %s: %s", who.c_str(), std::strerror(errno));
+        error = printed("cannot read %s: %s", who.c_str(), std::strerror(errno));
         if (fd > STDERR_FILENO) ::close(fd);
         return nullptr;
       }
@@ -158,7 +148,7 @@ class UdpSource final : public LiveSource {
           if (!wait) return {ReadStatus::data, 0, {}};
           continue;
         }
-        return {ReadStatus::error, 0, format("cannot receive from %s: %s", name().c_str(), std::strerror(errno))};
+        return {ReadStatus::error, 0, printed("cannot receive from %s: %s", name().c_str(), std::strerror(errno))};
       }
       const auto payload = datagram_payload(std::span<const uint8_t>(datagram_.data(), static_cast<size_t>(got)));
       if (payload.empty() || payload.size() > into.size()) {
@@ -179,7 +169,7 @@ std::unique_ptr<Source> open_udp(const std::string& location, std::string& error
   if (!parse_udp_address(location, address, error)) return nullptr;
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    error = format("cannot open a UDP socket: %s", std::strerror(errno));
+    error = printed("cannot open a UDP socket: %s", std::strerror(errno));
     return nullptr;
   }
   auto fail = [&](std::string message) -> std::unique_ptr<Source> {
@@ -199,7 +189,7 @@ std::unique_ptr<Source> open_udp(const std::string& location, std::string& error
   // on the same port.
   bind_to.sin_addr.s_addr = htonl(address.group ? address.group : address.local);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&bind_to), sizeof bind_to) != 0) {
-    return fail(format("cannot listen on %s:%u: %s", ipv4_text(address.group ? address.group : address.local).c_str(),
+    return fail(printed("cannot listen on %s:%u: %s", ipv4_text(address.group ? address.group : address.local).c_str(),
                        static_cast<unsigned>(address.port), std::strerror(errno)));
   }
   if (address.group) {
@@ -207,7 +197,7 @@ std::unique_ptr<Source> open_udp(const std::string& location, std::string& error
     request.imr_multiaddr.s_addr = htonl(address.group);
     request.imr_interface.s_addr = htonl(address.local);
     if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
-      return fail(format("cannot join multicast group %s on interface %s: %s", ipv4_text(address.group).c_str(),
+      return fail(printed("cannot join multicast group %s on interface %s: %s", ipv4_text(address.group).c_str(),
                          address.local ? ipv4_text(address.local).c_str() : "(default)", std::strerror(errno)));
     }
   }
@@ -246,7 +236,7 @@ long FileSource::read_at(uint64_t offset, std::span<uint8_t> into, std::string& 
     const ssize_t got = ::pread(fd_, into.data(), into.size(), static_cast<off_t>(offset));
     if (got >= 0) return static_cast<long>(got);
     if (errno == EINTR) continue;
-    error = format("cannot read %s: %s", name().c_str(), std::strerror(errno));
+    error = printed("cannot read %s: %s", name().c_str(), std::strerror(errno));
     return -1;
   }
 }
@@ -282,7 +272,7 @@ bool LiveSource::wait_readable() {
 bool parse_udp_address(const std::string& location, UdpAddress& out, std::string& error) {
   static constexpr char scheme[] = "udp://";
   auto bad = [&](const std::string& why) {
-    error = format("bad UDP address \"%s\": %s", location.c_str(), why.c_str());
+    error = printed("bad UDP address \"%s\": %s", location.c_str(), why.c_str());
     return false;
   };
   if (location.compare(0, sizeof scheme - 1, scheme) != 0) return bad("expected udp://[group@]host:port");
@@ -382,14 +372,14 @@ std::unique_ptr<Source> open_source(const std::string& location, std::string& er
   if (location == "-") {
     struct stat st {};
     if (::fstat(STDIN_FILENO, &st) != 0) {
-      error = format("cannot use standard input: %s", std::strerror(errno));
+      error = printed("cannot use standard input: %s", std::strerror(errno));
       return nullptr;
     }
     if (S_ISREG(st.st_mode)) {
       // Redirected from a file: read it like one, from its start, as often as needed.
       const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
       if (fd < 0) {
-        error = format("cannot use standard input: %s", std::strerror(errno));
+        error = printed("cannot use standard input: %s", std::strerror(errno));
         return nullptr;
       }
       return check_file(std::unique_ptr<FileSource>(new FileSource("-", fd, static_cast<uint64_t>(st.st_size))),
@@ -402,18 +392,18 @@ std::unique_ptr<Source> open_source(const std::string& location, std::string& er
   // file ignores the flag.
   const int fd = ::open(location.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    error = format("cannot open %s: %s", location.c_str(), std::strerror(errno));
+    error = printed("cannot open %s: %s", location.c_str(), std::strerror(errno));
     return nullptr;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
-    error = format("cannot open %s: %s", location.c_str(), std::strerror(errno));
+    error = printed("cannot open %s: %s", location.c_str(), std::strerror(errno));
     ::close(fd);
     return nullptr;
   }
   if (S_ISDIR(st.st_mode)) {
     ::close(fd);
-    error = format("%s is a directory, not a transport-stream file", location.c_str());
+    error = printed("%s is a directory, not a transport-stream file", location.c_str());
     return nullptr;
   }
   if (!S_ISREG(st.st_mode)) {

@@ -1,31 +1,15 @@
 #include "inspector/section_dlg.h"
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 
 #include "log/debug_log.h"
 #include "resources/resources.h"
+#include "text/printed.h"
 
 namespace {
 
-// One node text from a printf format. Arguments are cast at the call to what each conversion names:
+// Node texts come from printf formats. Arguments are cast at the call to what each conversion names:
 // "%#x" and "%u" unsigned int, "%d" int, "%lu" unsigned long.
-__attribute__((format(printf, 1, 2))) std::string text(const char* format, ...) {
-  char buffer[256];
-  va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  if (n < 0) return {};
-  if (static_cast<size_t>(n) < sizeof buffer) return std::string(buffer, static_cast<size_t>(n));
-  std::string longer(static_cast<size_t>(n) + 1, '\0');
-  va_start(args, format);
-  std::vsnprintf(longer.data(), longer.size(), format, args);
-  va_end(args);
-  longer.resize(static_cast<size_t>(n));
-  return longer;
-}
 
 unsigned x(uint32_t v) {
   return static_cast<unsigned>(v);
@@ -112,14 +96,14 @@ void CSectionDlg::rebuild() {
 
 void CSectionDlg::add_program(int32_t program_number, const ProgramRecord& program) {
   const auto n = static_cast<uint32_t>(program_number);
-  ui::TreeNode* node = add(root_, text("Program Number 0x%04x (%u)", x(n), x(n)));
+  ui::TreeNode* node = add(root_, printed("Program Number 0x%04x (%u)", x(n), x(n)));
   for (const auto& [pid, record] : program.pids) {
     if (record) add_pid(node, pid, *record);
   }
 }
 
 void CSectionDlg::add_pid(ui::TreeNode* program_node, int32_t pid, const PidRecord& record) {
-  ui::TreeNode* node = add(program_node, text("PID 0x%04x", x(static_cast<uint32_t>(pid))));
+  ui::TreeNode* node = add(program_node, printed("PID 0x%04x", x(static_cast<uint32_t>(pid))));
   ui::TreeNode* dsi_group = add(node, "Download Server Initiate");
   ui::TreeNode* dii_group = add(node, "Download Info Indication");
   ui::TreeNode* ddb_group = add(node, "Data Download Block");
@@ -131,7 +115,7 @@ void CSectionDlg::add_pid(ui::TreeNode* program_node, int32_t pid, const PidReco
 void CSectionDlg::add_ddb_group(ui::TreeNode* group, const PidRecord& record) {
   for (const auto& [download_id, modules] : record.ddb) {
     const auto id = static_cast<uint32_t>(download_id);
-    ui::TreeNode* download_node = find_or_add(group, text("downloadid %#x (%d)", x(id), d(id)));
+    ui::TreeNode* download_node = find_or_add(group, printed("downloadid %#x (%d)", x(id), d(id)));
     for (const auto& [module_id, blocks] : modules) {
       for (const auto& [section_number, stored] : blocks) {
         if (!stored.section || !stored.message) {
@@ -141,9 +125,9 @@ void CSectionDlg::add_ddb_group(ui::TreeNode* group, const PidRecord& record) {
         }
         const DownloadDataBlock& ddb = *stored.ddb();
         ui::TreeNode* module_node =
-            find_or_add(download_node, text("module id %#x (%d)", x(ddb.moduleId), d(ddb.moduleId)));
+            find_or_add(download_node, printed("module id %#x (%d)", x(ddb.moduleId), d(ddb.moduleId)));
         const uint32_t number = stored.section->section_number;
-        ui::TreeNode* section_node = add(module_node, text("section %#x (%d)", x(number), d(number)));
+        ui::TreeNode* section_node = add(module_node, printed("section %#x (%d)", x(number), d(number)));
         add_section_header(section_node, *stored.section);
         add_ddb(section_node, ddb);
       }
@@ -155,7 +139,7 @@ void CSectionDlg::add_dsi_group(ui::TreeNode* group, const PidRecord& record) {
   for (const auto& [extension, stored] : record.dsi) {
     if (!stored.section || !stored.message) continue;
     const uint32_t tide = stored.section->table_id_extension;
-    ui::TreeNode* node = add(group, text("transaction id %#x (%d)", x(tide), d(tide)));
+    ui::TreeNode* node = add(group, printed("transaction id %#x (%d)", x(tide), d(tide)));
     add_section_header(node, *stored.section);
     add_dsi(node, *stored.dsi());
   }
@@ -164,10 +148,10 @@ void CSectionDlg::add_dsi_group(ui::TreeNode* group, const PidRecord& record) {
 void CSectionDlg::add_dii_group(ui::TreeNode* group, const PidRecord& record) {
   for (const auto& [download_id, by_extension] : record.dii) {
     const auto id = static_cast<uint32_t>(download_id);
-    ui::TreeNode* download_node = add(group, text("download id %#x (%d)", x(id), d(id)));
+    ui::TreeNode* download_node = add(group, printed("download id %#x (%d)", x(id), d(id)));
     for (const auto& [extension, stored] : by_extension) {
       if (!stored.section || !stored.message) continue;
-      ui::TreeNode* node = add(download_node, text("0x%04x", x(stored.section->table_id_extension)));
+      ui::TreeNode* node = add(download_node, printed("0x%04x", x(stored.section->table_id_extension)));
       add_section_header(node, *stored.section);
       add_dii(node, *stored.dii());
     }
@@ -175,67 +159,67 @@ void CSectionDlg::add_dii_group(ui::TreeNode* group, const PidRecord& record) {
 }
 
 void CSectionDlg::add_section_header(ui::TreeNode* parent, const sitables::DsmCC& s) {
-  add(parent, text("table_id: %#x (%d)", x(s.table_id), d(s.table_id)));
-  add(parent, text("syntax_indicator: %d", d(s.section_syntax_indicator)));
+  add(parent, printed("table_id: %#x (%d)", x(s.table_id), d(s.table_id)));
+  add(parent, printed("syntax_indicator: %d", d(s.section_syntax_indicator)));
   add(parent, "private_indicator: N/A");
-  add(parent, text("section_length: %#x (%d)", x(s.section_length), d(s.section_length)));
-  add(parent, text("table_id_extension: %#x (%d)", x(s.table_id_extension), d(s.table_id_extension)));
-  add(parent, text("version_number: %#x (%d)", x(s.version_number), d(s.version_number)));
-  add(parent, text("current_next_indicator: %d", d(s.current_next_indicator)));
-  add(parent, text("section_number: %#x (%d)", x(s.section_number), d(s.section_number)));
-  add(parent, text("last_section_number: %#x (%d)", x(s.last_section_number), d(s.last_section_number)));
+  add(parent, printed("section_length: %#x (%d)", x(s.section_length), d(s.section_length)));
+  add(parent, printed("table_id_extension: %#x (%d)", x(s.table_id_extension), d(s.table_id_extension)));
+  add(parent, printed("version_number: %#x (%d)", x(s.version_number), d(s.version_number)));
+  add(parent, printed("current_next_indicator: %d", d(s.current_next_indicator)));
+  add(parent, printed("section_number: %#x (%d)", x(s.section_number), d(s.section_number)));
+  add(parent, printed("last_section_number: %#x (%d)", x(s.last_section_number), d(s.last_section_number)));
 }
 
 void CSectionDlg::add_message_header(ui::TreeNode* parent, const DsmccMessageHeader& h, bool ddb) {
   add(parent,
-      text("protocol_discriminator: %#x (%d)", x(h.protocolDiscriminator), d(h.protocolDiscriminator)));
-  add(parent, text("dsmccType: %#x (%d): ", x(h.dsmccType), d(h.dsmccType)));
-  add(parent, text("messageId: %#x (%d): ", x(h.messageId), d(h.messageId)));
+      printed("protocol_discriminator: %#x (%d)", x(h.protocolDiscriminator), d(h.protocolDiscriminator)));
+  add(parent, printed("dsmccType: %#x (%d): ", x(h.dsmccType), d(h.dsmccType)));
+  add(parent, printed("messageId: %#x (%d): ", x(h.messageId), d(h.messageId)));
   if (ddb)
-    add(parent, text("downloadId: %#x (%lu): ", x(h.transactionId), lu(h.transactionId)));
+    add(parent, printed("downloadId: %#x (%lu): ", x(h.transactionId), lu(h.transactionId)));
   else
-    add(parent, text("transcationId: %#x (%lu): ", x(h.transactionId), lu(h.transactionId)));
-  add(parent, text("adaptationLength: %#x (%d): ", x(h.adaptationLength), d(h.adaptationLength)));
-  add(parent, text("messageLength: %#x (%d): ", x(h.messageLength), d(h.messageLength)));
+    add(parent, printed("transcationId: %#x (%lu): ", x(h.transactionId), lu(h.transactionId)));
+  add(parent, printed("adaptationLength: %#x (%d): ", x(h.adaptationLength), d(h.adaptationLength)));
+  add(parent, printed("messageLength: %#x (%d): ", x(h.messageLength), d(h.messageLength)));
 }
 
 void CSectionDlg::add_ddb(ui::TreeNode* parent, const DownloadDataBlock& ddb) {
   add_message_header(parent, ddb.header, true);
-  add(parent, text("moduleId: %#x (%d): ", x(ddb.moduleId), d(ddb.moduleId)));
-  add(parent, text("moduleVersion: %#x (%d): ", x(ddb.moduleVersion), d(ddb.moduleVersion)));
-  add(parent, text("blockNumber: %#x (%d): ", x(ddb.blockNumber), d(ddb.blockNumber)));
+  add(parent, printed("moduleId: %#x (%d): ", x(ddb.moduleId), d(ddb.moduleId)));
+  add(parent, printed("moduleVersion: %#x (%d): ", x(ddb.moduleVersion), d(ddb.moduleVersion)));
+  add(parent, printed("blockNumber: %#x (%d): ", x(ddb.blockNumber), d(ddb.blockNumber)));
 }
 
 void CSectionDlg::add_dii(ui::TreeNode* parent, const CDownloadInfoIndication& dii) {
   add_message_header(parent, dii.header, false);
-  add(parent, text("downloadId: %#x (%lu): ", x(dii.downloadId), lu(dii.downloadId)));
-  add(parent, text("blockSize: %#x (%d): ", x(dii.blockSize), d(dii.blockSize)));
-  add(parent, text("windowSize: %#x (%d): ", x(dii.windowSize), d(dii.windowSize)));
-  add(parent, text("ackPeriod: %#x (%d): ", x(dii.ackPeriod), d(dii.ackPeriod)));
-  add(parent, text("tcDownloadWindow: %#x (%lu): ", x(dii.tcDownloadWindow), lu(dii.tcDownloadWindow)));
-  add(parent, text("tcDownloadScenario: %#x (%lu): ", x(dii.tcDownloadScenario), lu(dii.tcDownloadScenario)));
-  add(parent, text("numberOfModules: %#x (%d): ", x(dii.numberOfModules), d(dii.numberOfModules)));
+  add(parent, printed("downloadId: %#x (%lu): ", x(dii.downloadId), lu(dii.downloadId)));
+  add(parent, printed("blockSize: %#x (%d): ", x(dii.blockSize), d(dii.blockSize)));
+  add(parent, printed("windowSize: %#x (%d): ", x(dii.windowSize), d(dii.windowSize)));
+  add(parent, printed("ackPeriod: %#x (%d): ", x(dii.ackPeriod), d(dii.ackPeriod)));
+  add(parent, printed("tcDownloadWindow: %#x (%lu): ", x(dii.tcDownloadWindow), lu(dii.tcDownloadWindow)));
+  add(parent, printed("tcDownloadScenario: %#x (%lu): ", x(dii.tcDownloadScenario), lu(dii.tcDownloadScenario)));
+  add(parent, printed("numberOfModules: %#x (%d): ", x(dii.numberOfModules), d(dii.numberOfModules)));
   ui::TreeNode* modules = add(parent, "Modules");
   int index = 0;
   for (const Module& m : dii.modules) {
-    ui::TreeNode* node = add(modules, text("%d - %#x (%d)", index++, x(m.moduleId), d(m.moduleId)));
-    add(node, text("moduleId: %#x (%lu): ", x(m.moduleId), lu(m.moduleId)));
-    add(node, text("moduleSize: %#x (%lu): ", x(m.moduleSize), lu(m.moduleSize)));
-    add(node, text("moduleVersion: %#x (%lu): ", x(m.moduleVersion), lu(m.moduleVersion)));
-    add(node, text("moduleInfoLength: %#x (%lu): ", x(m.moduleInfoLength), lu(m.moduleInfoLength)));
+    ui::TreeNode* node = add(modules, printed("%d - %#x (%d)", index++, x(m.moduleId), d(m.moduleId)));
+    add(node, printed("moduleId: %#x (%lu): ", x(m.moduleId), lu(m.moduleId)));
+    add(node, printed("moduleSize: %#x (%lu): ", x(m.moduleSize), lu(m.moduleSize)));
+    add(node, printed("moduleVersion: %#x (%lu): ", x(m.moduleVersion), lu(m.moduleVersion)));
+    add(node, printed("moduleInfoLength: %#x (%lu): ", x(m.moduleInfoLength), lu(m.moduleInfoLength)));
   }
-  add(parent, text("privateDataLength: %#x (%d): ", x(dii.privateDataLength), d(dii.privateDataLength)));
+  add(parent, printed("privateDataLength: %#x (%d): ", x(dii.privateDataLength), d(dii.privateDataLength)));
 }
 
 void CSectionDlg::add_dsi(ui::TreeNode* parent, const CDownloadServerInitiate& dsi) {
   add_message_header(parent, dsi.header, false);
   std::string server_id = "serverId: ";
   for (uint8_t b : dsi.serverId.first(std::min<size_t>(dsi.serverId.size(), 20)))
-    server_id += text("%02x", x(b));
+    server_id += printed("%02x", x(b));
   add(parent, server_id);
-  add(parent, text("compatibilityDescriptor: %d", d(dsi.compatibilityDescriptorLength)));
+  add(parent, printed("compatibilityDescriptor: %d", d(dsi.compatibilityDescriptorLength)));
   ui::TreeNode* private_data =
-      add(parent, text("privateDataLength: %#x (%d): ", x(dsi.privateDataLength), d(dsi.privateDataLength)));
+      add(parent, printed("privateDataLength: %#x (%d): ", x(dsi.privateDataLength), d(dsi.privateDataLength)));
   add_dump(private_data, first_bytes(dsi.privateData, dsi.privateDataLength));
   if (dsi.gatewayParsed) add_gateway(parent, dsi.gateway);
 }
@@ -243,53 +227,53 @@ void CSectionDlg::add_dsi(ui::TreeNode* parent, const CDownloadServerInitiate& d
 void CSectionDlg::add_gateway(ui::TreeNode* parent, const CServiceGatewayInfo& gateway) {
   ui::TreeNode* info = add(parent, "ServiceGatewayInfo");
   ui::TreeNode* ior = add(info, "IOP::IOR()");
-  add(ior, text("taggedProfiles_count: %d", static_cast<int>(gateway.profiles.size())));
+  add(ior, printed("taggedProfiles_count: %d", static_cast<int>(gateway.profiles.size())));
   if (!gateway.profiles.empty()) {
     ui::TreeNode* tagged = add(ior, "IOP::taggedProfile");
     int index = 0;
     for (const BiopProfileBody& profile : gateway.profiles)
-      add_profile(add(tagged, text("%d", index++)), profile);
+      add_profile(add(tagged, printed("%d", index++)), profile);
   }
-  add(info, text("downloadTaps_count: %d", d(gateway.downloadTaps_count)));
-  add(info, text("serviceContextList_count: %d", d(gateway.serviceContextList_count)));
-  add(info, text("userInfoLength: %d", d(gateway.userInfoLength)));
+  add(info, printed("downloadTaps_count: %d", d(gateway.downloadTaps_count)));
+  add(info, printed("serviceContextList_count: %d", d(gateway.serviceContextList_count)));
+  add(info, printed("userInfoLength: %d", d(gateway.userInfoLength)));
 }
 
 void CSectionDlg::add_profile(ui::TreeNode* parent, const BiopProfileBody& p) {
-  add(parent, text("profileId_tag: %#x", x(p.profileId_tag)));
-  add(parent, text("profile_data_length: %u", x(p.profile_data_length)));
-  add(parent, text("profile_data_byte_order: %u", x(p.profile_data_byte_order)));
-  add(parent, text("lite_component_count: %u", x(p.lite_component_count)));
+  add(parent, printed("profileId_tag: %#x", x(p.profileId_tag)));
+  add(parent, printed("profile_data_length: %u", x(p.profile_data_length)));
+  add(parent, printed("profile_data_byte_order: %u", x(p.profile_data_byte_order)));
+  add(parent, printed("lite_component_count: %u", x(p.lite_component_count)));
 
   ui::TreeNode* location = add(parent, "BIOP::ObjectLocation");
-  add(location, text("componentId_tag: %#x", x(p.location_componentId_tag)));
-  add(location, text("component_data_length: %#x", x(p.location_component_data_length)));
-  add(location, text("carouselId: %#x (%d)", x(p.carouselId), d(p.carouselId)));
-  add(location, text("moduleId: %#x (%d)", x(p.moduleId), d(p.moduleId)));
-  add(location, text("version.major: 0x%02x (%d)", x(p.version_major), d(p.version_major)));
-  add(location, text("version.minor: 0x%02x (%d)", x(p.version_minor), d(p.version_minor)));
-  ui::TreeNode* key = add(location, text("objectKey_length: %d", d(p.objectKey_length)));
+  add(location, printed("componentId_tag: %#x", x(p.location_componentId_tag)));
+  add(location, printed("component_data_length: %#x", x(p.location_component_data_length)));
+  add(location, printed("carouselId: %#x (%d)", x(p.carouselId), d(p.carouselId)));
+  add(location, printed("moduleId: %#x (%d)", x(p.moduleId), d(p.moduleId)));
+  add(location, printed("version.major: 0x%02x (%d)", x(p.version_major), d(p.version_major)));
+  add(location, printed("version.minor: 0x%02x (%d)", x(p.version_minor), d(p.version_minor)));
+  ui::TreeNode* key = add(location, printed("objectKey_length: %d", d(p.objectKey_length)));
   add_dump(key, p.objectKey);
 
   ui::TreeNode* binder = add(parent, "DSM::ConnBinder");
-  add(binder, text("componentId_tag: %#x", x(p.binder_componentId_tag)));
-  add(binder, text("component_data_length: %#x", x(p.binder_component_data_length)));
-  add(binder, text("taps_count: %d", d(p.taps_count)));
+  add(binder, printed("componentId_tag: %#x", x(p.binder_componentId_tag)));
+  add(binder, printed("component_data_length: %#x", x(p.binder_component_data_length)));
+  add(binder, printed("taps_count: %d", d(p.taps_count)));
   if (p.taps_count >= 1) {
     ui::TreeNode* taps = add(binder, "DSM::Tap");
     // A profile whose decoding stopped early holds fewer taps than it announced.
     const size_t shown = std::min<size_t>(p.taps_count, p.taps.size());
     for (size_t i = 0; i < shown; ++i) {
       const DSM::Tap& tap = p.taps[i];
-      ui::TreeNode* node = add(taps, text("%d", static_cast<int>(i)));
-      add(node, text("id: 0x%04x", x(tap.id)));
-      add(node, text("use: 0x%04x", x(tap.use)));
-      add(node, text("assocTag: 0x%04x", x(tap.assocTag)));
-      add(node, text("selector_length: %d", d(tap.selector_length)));
-      add(node, text("selector_type: %d", d(tap.selector_type)));
+      ui::TreeNode* node = add(taps, printed("%d", static_cast<int>(i)));
+      add(node, printed("id: 0x%04x", x(tap.id)));
+      add(node, printed("use: 0x%04x", x(tap.use)));
+      add(node, printed("assocTag: 0x%04x", x(tap.assocTag)));
+      add(node, printed("selector_length: %d", d(tap.selector_length)));
+      add(node, printed("selector_type: %d", d(tap.selector_type)));
       if (i == 0) {
-        add(node, text("transactionId: %#x (%u)", x(tap.transactionId), x(tap.transactionId)));
-        add(node, text("timeout: %#x (%d)", x(tap.timeout), d(tap.timeout)));
+        add(node, printed("transactionId: %#x (%u)", x(tap.transactionId), x(tap.transactionId)));
+        add(node, printed("timeout: %#x (%d)", x(tap.timeout), d(tap.timeout)));
       } else {
         add_dump(node, tap.selector);
       }
@@ -301,9 +285,9 @@ void CSectionDlg::add_profile(ui::TreeNode* parent, const BiopProfileBody& p) {
     const size_t shown = std::min<size_t>(p.lite_component_count - 2, p.liteComponents.size());
     for (size_t i = 0; i < shown; ++i) {
       const BIOP::LiteComponent& c = p.liteComponents[i];
-      ui::TreeNode* node = add(lites, text("%d", static_cast<int>(i)));
-      add(node, text("componentId_tag: %#x", x(c.componentId_tag)));
-      add(node, text("component_data_length: %d", d(c.component_data_length)));
+      ui::TreeNode* node = add(lites, printed("%d", static_cast<int>(i)));
+      add(node, printed("componentId_tag: %#x", x(c.componentId_tag)));
+      add(node, printed("component_data_length: %d", d(c.component_data_length)));
       add_dump(node, c.data);
     }
   }

@@ -1,4 +1,4 @@
-#include "log/printed.h"
+#include "text/printed.h"
 #include "save/trusted_modules.h"
 
 #include <algorithm>

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "tables/byte_reader.h"
+#include "text/printed.h"
 
 namespace sitables {
 
@@ -19,10 +20,9 @@ constexpr size_t kLongHeader = 8;
 constexpr size_t kCrcSize = 4;
 
 [[noreturn]] __attribute__((format(printf, 1, 2))) void fail(const char* format, ...) {
-  char text[512];
   va_list args;
   va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
+  std::string text = vprinted(format, args);
   va_end(args);
   throw error(text);
 }
