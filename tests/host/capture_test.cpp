@@ -12,7 +12,7 @@
 
 #include "host/host.h"
 #include "tests/host/capture_util.h"
-#include "tests/host/temp_file.h"
+#include "tests/support/helpers.h"
 #include "tests/support/psi_builder.h"
 #include "tests/support/ts_builder.h"
 
@@ -99,7 +99,7 @@ TEST(Capture, EveryPacketisationComesOutOfTheFilterAsBuilt) {
       {"garbage_between_packets", 188, true, std::nullopt, 1, garbage_between},
       {"torn_last_packet", 188, true, std::nullopt, 0, torn_tail},
   };
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   const Mixed m;
   for (const Layout& l : layouts) {
     SCOPED_TRACE(l.name);
@@ -124,7 +124,7 @@ TEST(Capture, FiltersMatchTheirBytesUnderTheMask) {
   const Bytes b = section_of(40, 0x3C, 2);
   const Bytes c = section_of(300, 0x42, 3);
   const Bytes tiny = section_of(3, 0x3E, 0);  // header only
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   const std::string path = dir.write("mix.ts", testsupport::packetize(kPid, {a, b, c, tiny}));
   struct Case {
     std::string name;
@@ -149,7 +149,7 @@ TEST(Capture, FiltersMatchTheirBytesUnderTheMask) {
 }
 
 struct HostFixture : ::testing::Test {
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   hosttest::EndOfInput end;  // outlives the host, whose thread calls it
   host::Host host;
   ISectionFilter* filters = nullptr;
@@ -394,7 +394,7 @@ TEST(HostOpen, ErrorsAreForTheUser) {
   EXPECT_NE(host.open("/nonexistent/capture.ts").find("cannot open /nonexistent/capture.ts"), std::string::npos);
   EXPECT_FALSE(host.is_open());
   EXPECT_FALSE(host.begin_capture());
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   const std::string path = dir.write("s.ts", testsupport::packetize(kPid, numbered_sections(1)));
   EXPECT_EQ(host.open(path), "");
   EXPECT_FALSE(host.is_live());
@@ -409,7 +409,7 @@ TEST(HostDiagnostics, DamageIsReportedWithItsPlace) {
   packets[8][1] |= 0x80;
   Bytes stream = join(packets);
   stream.insert(stream.begin() + 12 * 188, {0x01, 0x02, 0x03});
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   host::Host host;
   std::vector<std::string> messages;
   host.set_diagnostic_handler([&](const std::string& m) { messages.push_back(m); });

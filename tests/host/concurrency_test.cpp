@@ -10,7 +10,7 @@
 
 #include "host/host.h"
 #include "tests/host/capture_util.h"
-#include "tests/host/temp_file.h"
+#include "tests/support/helpers.h"
 #include "tests/support/psi_builder.h"
 #include "tests/support/ts_builder.h"
 
@@ -53,7 +53,7 @@ Bytes busy_stream(size_t sections) {
 }
 
 TEST(RemoveUnderLoad, NoCallbackRunsOnceRemoveReturns) {
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   host::Host host;
   ASSERT_EQ(host.open(dir.write("busy.ts", busy_stream(4000))), "");
   hosttest::EndOfInput end;
@@ -90,7 +90,7 @@ TEST(RemoveUnderLoad, NoCallbackRunsOnceRemoveReturns) {
 }
 
 TEST(RemoveUnderLoad, StopEndsDeliveryAndNoCallbackFollows) {
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   host::Host host;
   ASSERT_EQ(host.open(dir.write("busy.ts", busy_stream(3000))), "");
   ISectionFilter* filters = hosttest::section_filter(host);
@@ -120,7 +120,7 @@ TEST(RemoveUnderLoad, CallbacksNeverRunAtOnce) {
   for (int k = 0; k < 300; ++k) {
     p.add_section(static_cast<uint16_t>(0x100 + k % 3), testsupport::long_section(h, Bytes(30, 1)));
   }
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   host::Host host;
   ASSERT_EQ(host.open(dir.write("three.ts", p.take())), "");
   hosttest::EndOfInput end;

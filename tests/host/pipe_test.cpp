@@ -12,7 +12,7 @@
 
 #include "host/host.h"
 #include "tests/host/capture_util.h"
-#include "tests/host/temp_file.h"
+#include "tests/support/helpers.h"
 #include "tests/support/psi_builder.h"
 #include "tests/support/ts_builder.h"
 
@@ -52,7 +52,7 @@ std::thread pipe_writer(const std::string& fifo, Bytes stream) {
 }
 
 TEST(PipeSource, DeliversEverythingAndEnds) {
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   const std::string fifo = dir.path() + "/feed";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const auto sections = carousel_sections(400);
@@ -86,7 +86,7 @@ TEST(PipeSource, DeliversEverythingAndEnds) {
 }
 
 TEST(PipeSource, PsiRequestEndsWithTheInput) {
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   const std::string fifo = dir.path() + "/feed";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   testsupport::Packetizer p;
@@ -107,7 +107,7 @@ TEST(PipeSource, PsiRequestEndsWithTheInput) {
 }
 
 TEST(PipeSource, NotAStreamIsRefused) {
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   const std::string fifo = dir.path() + "/feed";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   Bytes text(3000, 'x');
@@ -132,7 +132,7 @@ void with_stdin_from(const std::string& path, Body body) {
 }
 
 TEST(StandardInput, RedirectedFromAFileIsReadLikeTheFile) {
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   const auto sections = carousel_sections(30);
   testsupport::Packetizer p;
   p.add_section(0x0000, testsupport::pat_section(1, {{1, 0x100}}));
@@ -158,7 +158,7 @@ TEST(StandardInput, RedirectedFromAFileIsReadLikeTheFile) {
 }
 
 TEST(StandardInput, EmptyIsRefused) {
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   const std::string path = dir.write("empty.ts", {});
   host::Host host;
   with_stdin_from(path, [&] { EXPECT_EQ(host.open("-"), "standard input is empty"); });

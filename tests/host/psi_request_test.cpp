@@ -9,7 +9,7 @@
 
 #include "host/host.h"
 #include "tests/host/capture_util.h"
-#include "tests/host/temp_file.h"
+#include "tests/support/helpers.h"
 #include "tests/support/psi_builder.h"
 #include "tests/support/ts_builder.h"
 
@@ -47,7 +47,7 @@ struct Multiplex {
 };
 
 struct FileRequests : ::testing::Test {
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   hosttest::EndOfInput end_of_input;  // outlives the host, whose thread calls it
   host::Host host;
   ISISection* si = nullptr;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/source.h"
-#include "tests/host/temp_file.h"
+#include "tests/support/helpers.h"
 #include "tests/support/ts_builder.h"
 
 namespace {
@@ -23,7 +23,7 @@ Bytes some_packets(size_t packet_size) {
 }
 
 TEST(OpenSource, FilesThatAreNotStreamsAreRefusedWithAReason) {
-  hosttest::TempDir dir;
+  testsupport::TempDir dir;
   Bytes noise(20000);
   for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>(i * 31 + 7);
   struct Case {
