@@ -8,7 +8,7 @@
 #include "capture/dsmcc_dlg.h"
 #include "tests/dialog/automation.h"
 #include "tests/support/helpers.h"
-#include "tests/psiscan/fake_host.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/dsmcc_builder.h"
 #include "tests/support/psi_builder.h"
 #include "ui/headless/headless_backend.h"

@@ -10,7 +10,7 @@
 #include "plugin/module.h"
 #include "contract/registry.h"
 #include "tests/dsmcc/log_capture.h"
-#include "tests/plugin/fake_host.h"
+#include "tests/support/fake_host.h"
 #include "ui/headless/headless_backend.h"
 
 namespace {
@@ -87,8 +87,8 @@ TEST_F(PluginTest, OnCommandRunsItsChecksInOrder) {
     testlog::LogCapture log;
     ui::headless::instance().clear_message_boxes();
     g_runs = 0;
-    testhost::FakeFilterManager fm;
-    testhost::FakeDriver driver;
+    fakehost::FakeFilterManager fm;
+    fakehost::FakeDriver driver;
     driver.result = c.tuner_result;
     driver.tuner_type = c.tuner_type;
     CDSMCCPlugin* plugin = new_plugin();
@@ -124,8 +124,8 @@ TEST_F(PluginTest, OnCommandRunsItsChecksInOrder) {
 
 TEST_F(PluginTest, SetInterfaceTakesKnownIdsAndIgnoresOthers) {
   testlog::LogCapture log;
-  testhost::FakeFilterManager fm;
-  testhost::FakeDriver driver;
+  fakehost::FakeFilterManager fm;
+  fakehost::FakeDriver driver;
   CDSMCCPlugin* plugin = new_plugin();
   EXPECT_EQ(plugin->SetInterface(IID_ISISection, &fm), S_OK);
   EXPECT_EQ(plugin->filter_manager(), nullptr);
@@ -154,8 +154,8 @@ TEST_F(PluginTest, SetInterfaceTakesKnownIdsAndIgnoresOthers) {
 
 TEST_F(PluginTest, DestructionReleasesTheDriverFirst) {
   std::vector<std::string> releases;
-  testhost::FakeFilterManager fm(&releases);
-  testhost::FakeDriver driver(&releases);
+  fakehost::FakeFilterManager fm(&releases);
+  fakehost::FakeDriver driver(&releases);
   CDSMCCPlugin* plugin = new_plugin();
   plugin->SetInterface(IID_OrvexFltMgr, &fm);
   plugin->SetInterface(IID_HostDriver, &driver);

@@ -10,7 +10,7 @@
 
 #include "psiscan/psi_scan_dlg.h"
 #include "tests/dsmcc/log_capture.h"
-#include "tests/psiscan/fake_host.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/psi_builder.h"
 
 namespace {

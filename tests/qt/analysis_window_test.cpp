@@ -15,7 +15,7 @@
 #include "host/host.h"
 #include "inspector/section_dlg.h"
 #include "tests/dialog/automation.h"
-#include "tests/psiscan/fake_host.h"
+#include "tests/support/fake_host.h"
 #include "tests/qt/qt_fixture.h"
 #include "tests/qt/stream_fixture.h"
 #include "ui/qt/tab_strip.h"

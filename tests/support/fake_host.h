@@ -1,5 +1,7 @@
-// A host for the dialog tests: one object that is the filter manager, the section filter service and
-// the PSI/SI section service, with answers that a test sets and a record of what it was asked.
+// Hosts for the tests above the contract. FakeHost, for the dialog, scan and window tests, is one
+// object that is the filter manager, the section filter service and the PSI/SI section service, with
+// answers that a test sets and a record of what it was asked. FakeFilterManager and FakeDriver, for the
+// plug-in's entry points, only answer what a test sets and record the order in which they are released.
 //
 // PSI requests are answered from tables the test registers by (PID, table_id, table_id_extension);
 // reply sections come from the task allocator, as the contract says, so a plug-in that forgets to
@@ -14,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <span>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -187,6 +190,59 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
   std::map<uint32_t, InstalledFilter> installed_;
   std::vector<uint32_t> removed_;
   uint32_t next_handle_ = 0x100;
+};
+
+class FakeFilterManager : public OrvexFltMgr {
+ public:
+  explicit FakeFilterManager(std::vector<std::string>* releases = nullptr) : releases_(releases) {}
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    *out = nullptr;
+    if (refuse_query || !(iid == IID_OrvexFltMgr || iid == IID_IUnknown)) return E_NOINTERFACE;
+    *out = static_cast<OrvexFltMgr*>(this);
+    AddRef();
+    return S_OK;
+  }
+  uint32_t AddRef() override { return ++refs; }
+  uint32_t Release() override {
+    if (releases_) releases_->push_back("filter manager");
+    return --refs;
+  }
+  bool refuse_query = false;
+  std::atomic<uint32_t> refs{1};
+
+ private:
+  std::vector<std::string>* releases_;
+};
+
+class FakeDriver : public InitDriver {
+ public:
+  explicit FakeDriver(std::vector<std::string>* releases = nullptr) : releases_(releases) {}
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    *out = nullptr;
+    if (!(iid == IID_InitDriver || iid == IID_HostDriver || iid == IID_IUnknown)) return E_NOINTERFACE;
+    *out = static_cast<InitDriver*>(this);
+    AddRef();
+    return S_OK;
+  }
+  uint32_t AddRef() override { return ++refs; }
+  uint32_t Release() override {
+    if (releases_) releases_->push_back("driver");
+    return --refs;
+  }
+  HRESULT Reserved1() override { return S_OK; }
+  HRESULT Reserved2() override { return S_OK; }
+  HRESULT GetTunerType(uint16_t* type) override {
+    ++queries;
+    *type = tuner_type;
+    return result;
+  }
+  uint16_t tuner_type = TUNER_DVB_T;
+  HRESULT result = S_OK;
+  int queries = 0;
+  std::atomic<uint32_t> refs{1};
+
+ private:
+  std::vector<std::string>* releases_;
 };
 
 }  // namespace fakehost
