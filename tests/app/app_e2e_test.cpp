@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/app/subprocess.h"
+#include "tests/support/helpers.h"
 #include "tests/support/oc_builder.h"
 #include "tests/support/streams.h"
 #include "tests/support/ts_builder.h"
@@ -63,22 +64,7 @@ std::string describe(const RunResult& r) {
   return "exit " + std::to_string(r.exit_code) + "\nstdout:\n" + r.out + "\nstderr:\n" + r.err;
 }
 
-// A fresh folder below the test temp folder, removed at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = ::testing::TempDir() + "dsmcc-app-XXXXXX";
-    path_ = ::mkdtemp(pattern.data()) ? pattern : "";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testsupport::TempDir;
 
 // The scan, the pages in text and JSON, the default mode and the save on every shared stream are held
 // by the golden test (golden_test.cpp); what follows is what it cannot see.
@@ -303,7 +289,7 @@ TEST(AppErrors, EachErrorIsOneLineAndExitCodeTwo) {
 TEST(AppErrors, HelpOnEveryCommand) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--help"}, {"scan", "--help"}, {"capture", "--help"}, {"capture", "x.ts", "-h"},
-        {"help"}, {"help", "capture"}, {"help", "check"}}) {
+        {"help"}, {"help", "capture"}, {"help", "check"}, {"gui", "--help"}}) {
     SCOPED_TRACE(args.front());
     const RunResult r = dsmcc(args);
     EXPECT_EQ(r.exit_code, 0) << describe(r);
