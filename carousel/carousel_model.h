@@ -47,6 +47,12 @@ struct ObjectCarousel {
   std::map<ObjectLocationRef, DirectoryRecord> directories;
 };
 
+// What one PID's record holds, for readers that ask which PID carried what.
+struct PidSummary {
+  size_t messages = 0;                  // DSIs, DIIs and DDBs kept
+  std::vector<int32_t> dsi_extensions;  // table_id_extension of every DSI kept, ascending
+};
+
 // One programme's index over all its PIDs. A later PID's entries replace an earlier PID's under the
 // same key; nothing is united.
 struct ProgrammeModel {
@@ -56,6 +62,11 @@ struct ProgrammeModel {
   // Merged like ddb_by_download: a module's copies come from the same PID as its ModuleBlockMap.
   DownloadBlockCopies copies_by_download;
   std::map<int32_t, ObjectCarousel> object_carousels;  // downloadId
+  // The PID whose entry each index above holds.
+  std::map<int32_t, uint32_t> dii_pid;                         // downloadId
+  std::map<int32_t, uint32_t> gateway_pid;                     // carouselId
+  std::map<int32_t, std::map<int32_t, uint32_t>> copies_pid;  // downloadId, moduleId
+  std::map<int32_t, PidSummary> pids;                          // every PID with a record
 };
 
 struct CarouselModel {
@@ -67,6 +78,8 @@ struct CarouselModel {
   CarouselModel& operator=(CarouselModel&&) = default;
 
   std::map<int32_t, ProgrammeModel> programs;
+  std::vector<ProgramPid> capture_pairs;  // the capture list, in the store's order
+  IntakeNotes notes;                      // what the intake saw beyond the copies it kept
   // Bytes the module images took when inflated, counted against the capture's budget.
   size_t inflated_bytes = 0;
   PageTree data_tree;    // "Data Carousels": programmes, download groups, modules with their counts

@@ -562,8 +562,8 @@ class Checker {
 
 CaptureReport check_capture(const CaptureModel& model) { return Checker(model).run(); }
 
-CaptureReport describe_capture(const CarouselStore& store, const CarouselModel& carousels) {
-  return check_capture(read_capture_model(store, carousels));
+CaptureReport describe_capture(const CarouselModel& carousels) {
+  return check_capture(read_capture_model(carousels));
 }
 
 }  // namespace health

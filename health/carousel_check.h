@@ -3,7 +3,6 @@
 // that a comparison with another capture needs.
 #pragma once
 
-#include "store/carousel_store.h"
 #include "health/capture_report.h"
 #include "health/carousel_model.h"
 
@@ -13,7 +12,7 @@ namespace health {
 // compression and BIOP messages), then every object carousel's names from its service gateway down.
 CaptureReport check_capture(const CaptureModel& model);
 
-// check_capture over a finished capture: its store and the carousel model built from it.
-CaptureReport describe_capture(const CarouselStore& store, const CarouselModel& carousels);
+// check_capture over the carousel model of a finished capture.
+CaptureReport describe_capture(const CarouselModel& carousels);
 
 }  // namespace health

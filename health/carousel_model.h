@@ -1,11 +1,12 @@
 // The analyzer's model of a finished capture, as the health check reads it.
 //
-// It reads the store (what the intake kept and noted) and the carousel model built from it when the
-// capture ended (the programme index, one image per complete module, inflated where it was compressed,
-// and the objects parsed from the images). Reading never writes a log line and changes neither, so a
+// It reads only the carousel model built when the capture ended (the programme index with the PID behind
+// each entry, what the intake noted, one image per complete module, inflated where it was compressed,
+// and the objects parsed from the images). Reading never writes a log line and changes nothing, so a
 // check leaves every page, log line and counter as the capture made them.
 //
-// The views below point into both: they are valid while the store is not cleared and the model lives.
+// The views below point into the model and the messages it borrows: they are valid while the model
+// lives and the store it was built from is not cleared.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +16,6 @@
 #include <vector>
 
 #include "carousel/carousel_model.h"
-#include "store/carousel_store.h"
 
 namespace health {
 
@@ -84,7 +84,7 @@ struct CaptureModel {
   bool store_limit_reached = false;
 };
 
-CaptureModel read_capture_model(const CarouselStore& store, const CarouselModel& carousels);
+CaptureModel read_capture_model(const CarouselModel& carousels);
 
 // FNV-1a, 64 bits: enough to tell two images or files apart across captures.
 uint64_t digest(ByteView bytes);

@@ -25,7 +25,7 @@ void run_analysis_dialog(OrvexFltMgr* filter_manager) {
 health::CaptureReport* describe_running_capture() {
   CDSMCCDlg* running = g_running;
   if (!running) return nullptr;
-  return new health::CaptureReport(health::describe_capture(running->store(), running->model()));
+  return new health::CaptureReport(health::describe_capture(running->model()));
 }
 
 bool save_running_capture(const std::string& dir, bool force, std::string& summary, bool& ok) {
