@@ -7,7 +7,7 @@
 
 #include "carousel/object_carousel.h"
 #include "log/debug_log.h"
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "dsmcc/messages.h"
 #include "log/debug_log.h"
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 namespace {
 
@@ -100,7 +100,7 @@ void read_profile_body(ByteReader& r, ObjectLocationRef& location, BiopProfileBo
 
   // BIOP::ObjectLocation
   if (!f.get32(body.location_componentId_tag)) return stop();
-  if (body.location_componentId_tag != dsm::TAG_ObjectLocation) return;
+  if (body.location_componentId_tag != BIOP::TAG_ObjectLocation) return;
   if (!f.get8(body.location_component_data_length)) return stop();
   if (trace) g_log.log(4, "component_data_length=%d", static_cast<int>(body.location_component_data_length));
   if (!f.get32(body.carouselId) || !f.get16(body.moduleId) || !f.get8(body.version_major) ||
@@ -120,7 +120,7 @@ void read_profile_body(ByteReader& r, ObjectLocationRef& location, BiopProfileBo
 
   // DSM::ConnBinder, read directly behind the key: component_data_length is kept, not used to step.
   if (!f.get32(body.binder_componentId_tag)) return stop();
-  if (body.binder_componentId_tag != dsm::TAG_ConnBinder) return;
+  if (body.binder_componentId_tag != BIOP::TAG_ConnBinder) return;
   if (!f.get8(body.binder_component_data_length)) return stop();
   if (trace) g_log.log(4, "component_data_length=%d", static_cast<int>(body.binder_component_data_length));
   if (!f.get8(body.taps_count)) return stop();
@@ -176,7 +176,7 @@ bool parse_IOR(ByteReader& r, bool big_endian, ObjectLocationRef& location,
 
     // A profile longer than the bytes left is still decoded as far as it goes, then the IOR ends.
     ByteReader data = r.sub_or_rest(length);
-    if (tag == dsm::TAG_BIOP) {
+    if (tag == BIOP::TAG_BIOP) {
       BiopProfileBody body;
       body.profileId_tag = tag;
       body.profile_data_length = length;

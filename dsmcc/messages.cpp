@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "log/debug_log.h"
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 namespace {
 

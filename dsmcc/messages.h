@@ -6,20 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <vector>
 
-namespace dsm {
-// The four bytes of each tag read as text are "ISO" and a last byte.
-constexpr uint32_t TAG_BIOP = 0x49534F06;
-constexpr uint32_t TAG_ObjectLocation = 0x49534F50;
-constexpr uint32_t TAG_ConnBinder = 0x49534F40;
-}  // namespace dsm
-
-using Bytes = std::vector<uint8_t>;
-using ByteView = std::span<const uint8_t>;
-
-class ByteReader;
+#include "bytes/byte_reader.h"
 
 // dsmccMessageHeader / dsmccDownloadDataHeader: one 12-byte layout.
 struct DsmccMessageHeader {
@@ -68,6 +57,11 @@ struct Tap {
 }  // namespace DSM
 
 namespace BIOP {
+// The profile and component tags; their four bytes read as text are "ISO" and a last byte.
+constexpr uint32_t TAG_BIOP = 0x49534F06;
+constexpr uint32_t TAG_ObjectLocation = 0x49534F50;
+constexpr uint32_t TAG_ConnBinder = 0x49534F40;
+
 struct LiteComponent {
   uint32_t componentId_tag = 0;
   uint32_t component_data_length = 0;

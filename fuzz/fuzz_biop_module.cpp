@@ -152,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CDownloadServerInitiate dsi;
   dsi.gatewayParsed = true;
   BiopProfileBody profile;
-  profile.profileId_tag = dsm::TAG_BIOP;
+  profile.profileId_tag = BIOP::TAG_BIOP;
   profile.carouselId = kCarouselKey;
   if (!carousel.directories.empty()) {
     profile.moduleId = carousel.directories.begin()->first.moduleId;

@@ -12,12 +12,12 @@
 
 #include "dsmcc/messages.h"
 #include "fuzz/fuzz_support.h"
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 namespace {
 
 void check_profile(const BiopProfileBody& body) {
-  FUZZ_CHECK(body.profileId_tag == dsm::TAG_BIOP);
+  FUZZ_CHECK(body.profileId_tag == BIOP::TAG_BIOP);
   // A key is either whole or absent (the body stopped inside it).
   FUZZ_CHECK(body.objectKey.size() == body.objectKey_length || body.objectKey.empty());
   FUZZ_CHECK(body.objectKey.size() <= 255);
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ObjectLocationRef location;
   BiopProfileBody body;
-  body.profileId_tag = dsm::TAG_BIOP;
+  body.profileId_tag = BIOP::TAG_BIOP;
   parse_BIOP_ProfileBody(message, location, body, true);
   check_profile(body);
   // The location is copied only once a whole object location was read.

@@ -13,7 +13,7 @@
 #include <set>
 
 #include "carousel/object_carousel.h"
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 namespace health {
 

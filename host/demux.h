@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "host/framer.h"
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 namespace host {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "host/file_pass.h"
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 namespace host {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <boost/crc.hpp>
 
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 namespace host {
 

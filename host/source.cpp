@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "host/framer.h"
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 #include "text/printed.h"
 
 namespace host {

@@ -7,7 +7,7 @@
 #include <span>
 
 #include "log/debug_log.h"
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 namespace {
 

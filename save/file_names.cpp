@@ -6,7 +6,7 @@
 #include <vector>
 #include <algorithm>
 
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 namespace {
 

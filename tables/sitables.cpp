@@ -8,7 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 #include "text/printed.h"
 
 namespace sitables {

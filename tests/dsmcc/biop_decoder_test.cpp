@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "dsmcc/messages.h"
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 #include "tables/sitables.h"
 #include "tests/support/dsmcc_builder.h"
 #include "tests/support/helpers.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 namespace testsupport {
 

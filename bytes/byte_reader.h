@@ -14,6 +14,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
+
+// Owned bytes, and a view of bytes owned elsewhere.
+using Bytes = std::vector<uint8_t>;
+using ByteView = std::span<const uint8_t>;
 
 class ByteReader {
  public:

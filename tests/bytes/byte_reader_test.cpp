@@ -1,4 +1,4 @@
-#include "tables/byte_reader.h"
+#include "bytes/byte_reader.h"
 
 #include <gtest/gtest.h>
 
