@@ -54,28 +54,23 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
   const QString hint = QStringLiteral(
       "DSM-CC sections (tables 0x3B/0x3C) on PID 0x138e. One that the MUX DSMCC streams list does not show can be "
       "added in the analysis window with PID and Prg No (e.g. PID 0x138e, Prg No 1).");
-  for (const auto until = std::chrono::steady_clock::now() + 30s;
-       !window.log_text().contains(hint) && std::chrono::steady_clock::now() < until;)
-    qttest::pump_for(20ms);
-  EXPECT_TRUE(window.log_text().contains(hint)) << window.log_text().toStdString();
+  EXPECT_TRUE(qttest::pump_until([&] { return window.log_text().contains(hint); }, 30s))
+      << window.log_text().toStdString();
 
   const bool shots = !backend().screenshot_dir().empty();
   testdialog::Automation automation;
-  qttest::Waits waits;
   Texts files;
   std::vector<bool> drum_icons;
   automation.on(r::DIALOG_SCANNING, [&](ui::Dialog& progress) {
-    waits.when(
+    EXPECT_TRUE(qttest::pump_until(
         [&] {
           return window.current_host()->statistics().input_ended &&
                  progress.static_text(r::SCANNING_DDB_COUNT)->text() != "0";
         },
-        [&] {
-          qttest::pump_for(250ms);  // one more refresh, so that the window shows the last counts
-          if (shots) backend().screenshot(progress, "progress-window");
-          click(widget<QPushButton>(progress.button(r::ID_CANCEL)));
-        },
-        30s, [&] { progress.close(); });
+        30s));
+    qttest::pump_until([] { return false; }, 250ms);  // one more refresh, so that the window shows the last counts
+    if (shots) backend().screenshot(progress, "progress-window");
+    click(widget<QPushButton>(progress.button(r::ID_CANCEL)));
   });
   automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog& dialog) {
     qttest::type_text(widget<QLineEdit>(dialog.edit(r::ANALYSIS_PRG_EDIT)), "1");

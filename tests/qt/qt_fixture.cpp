@@ -4,27 +4,10 @@
 
 namespace qttest {
 
-void pump_for(std::chrono::milliseconds time) {
-  const auto deadline = std::chrono::steady_clock::now() + time;
-  while (std::chrono::steady_clock::now() < deadline) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-Waits::~Waits() {
-  for (auto& timer : timers_) timer->stop();
-}
-
-void Waits::when(std::function<bool()> ready, std::function<void()> action, std::chrono::milliseconds limit,
-                 std::function<void()> give_up) {
-  QTimer* raw = timers_.emplace_back(std::make_unique<QTimer>()).get();
+bool pump_until(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  raw->setInterval(10);
-  QObject::connect(raw, &QTimer::timeout, [=] {
-    const bool go = ready();
-    if (!go && std::chrono::steady_clock::now() < deadline) return;
-    raw->stop();
-    go ? action() : give_up();
-  });
-  raw->start();
+  while (!ready() && std::chrono::steady_clock::now() < deadline) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return ready();
 }
 
 void click(QWidget* widget) {

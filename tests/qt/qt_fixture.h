@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QTimer>
 #include <QtTest/QTest>
 #include <chrono>
 #include <functional>
@@ -20,21 +19,9 @@
 
 namespace qttest {
 
-// Runs Qt events for a while.
-void pump_for(std::chrono::milliseconds time);
-
-// Runs `action` on the windows' thread as soon as `ready` holds (checked every 10 ms while an event
-// loop runs), or `give_up` when it does not hold within `limit` (it should end what waits, so that a
-// test fails instead of hanging). Declare it after the objects its functions use.
-class Waits {
- public:
-  ~Waits();
-  void when(std::function<bool()> ready, std::function<void()> action, std::chrono::milliseconds limit,
-            std::function<void()> give_up);
-
- private:
-  std::vector<std::unique_ptr<QTimer>> timers_;
-};
+// Runs Qt events (posted work and timers of the windows' thread among them) until `ready` holds or
+// `limit` has passed; says whether it holds.
+bool pump_until(const std::function<bool()>& ready, std::chrono::milliseconds limit);
 
 void click(QWidget* widget);
 void click_row(QListWidget* list, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier);

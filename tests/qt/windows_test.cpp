@@ -1,13 +1,11 @@
 // The Qt backend's pieces and windows of its own layout: dialog units, the texts as shown, the choice
-// of the Qt platform by `dsmcc gui`, where controls stand, how widgets and trees follow their models,
-// and how quit requests and message boxes behave when Qt runs the loop.
+// of the Qt platform by `dsmcc gui`, where controls stand, and how widgets and trees follow their models,
+// with deep trees and rebuilds among them.
 #include <gtest/gtest.h>
 
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <map>
-#include <thread>
 
 #include "app/gui_display.h"
 #include "tests/qt/qt_fixture.h"
@@ -168,58 +166,6 @@ TEST_F(Windows, ATreeFollowsItsModelAcrossRebuildsAndReportsUserExpansion) {
     for (QTreeWidgetItem* at = shown->item_for(node); at && at->parent(); at = at->parent()) ++depth;
     EXPECT_EQ(depth, 19999);
   });
-}
-
-TEST_F(Windows, AQuitRequestClosesTheInnermostWindowAndIsPassedOutwards) {
-  ui::Dialog outer(layout());
-  int inner_result = 0;
-  std::thread quitter;
-  qttest::Waits waits;
-  run_window(outer, [&] {
-    ui::Dialog inner(layout(), &outer);
-    qttest::Waits inner_waits;
-    inner_result = run_window(inner, [&] {
-      quitter = std::thread([&] { inner.post_quit(); });
-      // Nothing but the quit request ends the window, unless it never comes.
-      inner_waits.when([] { return false; }, [] {}, 10s, [&] { inner.end_dialog(-1); });
-    }, false);
-    waits.when([] { return false; }, [] {}, 10s, [&] { outer.end_dialog(-1); });
-  }, false);
-  quitter.join();
-  EXPECT_EQ(inner_result, ui::RESULT_CANCEL);
-  EXPECT_EQ(outer.result(), ui::RESULT_CANCEL);
-  EXPECT_EQ(ui::dispatch_one(), ui::PumpResult::quit);
-}
-
-TEST_F(Windows, MessageBoxesShowTextCaptionIconAndAnswerTheButtonPressed) {
-  struct Case {
-    uint32_t type;
-    QMessageBox::StandardButton press;
-    QMessageBox::Icon icon;
-    int result;
-  };
-  const Case cases[] = {
-      {ui::BOX_OK | ui::BOX_ICON_ERROR, QMessageBox::Ok, QMessageBox::Critical, ui::RESULT_OK},
-      {ui::BOX_OK_CANCEL | ui::BOX_ICON_WARNING, QMessageBox::Cancel, QMessageBox::Warning, ui::RESULT_CANCEL},
-      {ui::BOX_YES_NO | ui::BOX_ICON_INFORMATION, QMessageBox::Yes, QMessageBox::Information, ui::RESULT_YES},
-      {ui::BOX_YES_NO, QMessageBox::No, QMessageBox::NoIcon, ui::RESULT_NO},
-  };
-  for (const Case& c : cases) {
-    QString seen;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    qttest::Waits waits;
-    waits.when([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
-               [&] {
-                 auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                 seen = box->windowTitle() + ": " + box->text();
-                 icon = box->icon();
-                 if (QAbstractButton* button = box->button(c.press)) button->click();
-               },
-               10s, [] { QApplication::activeModalWidget()->close(); });
-    EXPECT_EQ(ui::message_box(nullptr, "No filter manager", "DSMCC", c.type), c.result);
-    EXPECT_EQ(seen, "DSMCC: No filter manager");
-    EXPECT_EQ(icon, c.icon);
-  }
 }
 
 }  // namespace
