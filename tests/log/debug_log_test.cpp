@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -131,21 +130,6 @@ TEST_F(LogTest, TruncatedAtEachStartAppendedOrDeletedWhenLeftEmpty) {
       EXPECT_EQ(read_text(file), c.after);
     }
   }
-}
-
-TEST_F(LogTest, LongTextAndHugeIndentationAreCutAndTheLineStillEnds) {
-  CDebugLog log;
-  ASSERT_EQ(open(log, path("c.txt"), 0x01, 0x10F, INT_MAX), 0);
-  const std::string big(3000, 'a');
-  log.log(1, "%s", big.c_str());
-  log.log(INT_MAX, "y");
-  log.close();
-  const std::string prefix = "   1 - Jan 05 13:04:07. 45 - (1.052) - <1> -    ";
-  const std::string text = read_text(path("c.txt"));
-  // 1024 bytes with the terminator: 1022 of line and the line end.
-  ASSERT_EQ(text.size(), 2u * 1023u);
-  EXPECT_EQ(text.substr(0, 1023), prefix + big.substr(0, 1022 - prefix.size()) + "\n");
-  EXPECT_EQ(text.back(), '\n');
 }
 
 TEST_F(LogTest, ConcurrentLinesStayWholeAndNumberedInFileOrder) {

@@ -108,26 +108,6 @@ TEST(Plugin, KeepsTheInterfacesItKnowsAndReleasesTheDriverFirst) {
   EXPECT_EQ(driver.refs, 1u);
 }
 
-TEST(Plugin, AnswersForItsInterfacesOnlyAndNamesItselfInANewStringEachCall) {
-  CDSMCCPlugin* plugin = new_plugin();
-  void* out = nullptr;
-  for (const IID& iid : {IID_IDSMCCPlugin, IID_IHostPluginSink}) {
-    ASSERT_EQ(plugin->QueryInterface(iid, &out), S_OK);
-    static_cast<IUnknown*>(out)->Release();
-  }
-  EXPECT_EQ(plugin->QueryInterface(IID_ISectionFilter, &out), E_NOINTERFACE);
-  EXPECT_EQ(out, nullptr);
-  char* a = nullptr;
-  char* b = nullptr;
-  ASSERT_EQ(plugin->GetName(&a), S_OK);
-  ASSERT_EQ(plugin->GetName(&b), S_OK);
-  EXPECT_STREQ(a, "DSMCC");
-  EXPECT_NE(a, b);
-  task_free(a);
-  task_free(b);
-  plugin->Release();
-}
-
 TEST(Plugin, FactoryServesItsClassOnlyAndTheModuleUnloadsWithoutObjectsAndLocks) {
   void* none = nullptr;
   EXPECT_EQ(DllGetClassObject(IID_IHostPlugin, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);

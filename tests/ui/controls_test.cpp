@@ -1,5 +1,5 @@
-// The control models the windows rely on, their rendering as text and JSON, and the dialogs the
-// resource table builds.
+// The controls' input, the tree and its rendering as text and JSON, and the dialogs the resource table
+// builds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,11 +14,10 @@ using namespace uitest;
 using ui::headless::render_json;
 using ui::headless::render_text;
 
-constexpr int TREE = 10, LIST = 11, GO = 15;
+constexpr int TREE = 10, GO = 15;
 
-ui::Dialog make_window(uint32_t list_style = 0) {
+ui::Dialog make_window() {
   return ui::Dialog(layout(900, {{ControlKind::tree_view, TREE, "", {0, 0, 50, 50}},
-                                 {ControlKind::list_box, LIST, "", {0, 0, 50, 50}, list_style},
                                  {ControlKind::button, GO, "Go", {0, 0, 10, 10}}}));
 }
 
@@ -74,49 +73,6 @@ TEST(Controls, TreeKeepsTheOrderOfAddingFindsWholeTextsAndRendersItsDepth) {
   EXPECT_EQ(std::ranges::count(json, ']'), 100001);
   tree.delete_all();
   EXPECT_EQ(tree.node_count(), 0u);
-}
-
-TEST(Controls, JsonStringsEscapeWhatJsonNeedsAndEveryByteOutsideUtf8) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"a\"b\\c", R"("a\"b\\c")"},
-      {"\b\f\n\r\t", R"("\b\f\n\r\t")"},
-      {std::string("\x00\x1f\x7f", 3), R"("\u0000\u001f\u007f")"},
-      {"caf\xc3\xa9 \xe2\x82\xac \xf4\x8f\xbf\xbf", "\"caf\xc3\xa9 \xe2\x82\xac \xf4\x8f\xbf\xbf\""},
-      {"\xe9t\x80\xc0\xaf", R"("\u00e9t\u0080\u00c0\u00af")"},          // Latin-1, lone continuation, overlong
-      {"\xed\xa0\x80\xf4\x90\x80\x80", R"("\u00ed\u00a0\u0080\u00f4\u0090\u0080\u0080")"},  // surrogate, > U+10FFFF
-      {"\xe2\x82z ok\xf0\x9f\x98", R"("\u00e2\u0082z ok\u00f0\u009f\u0098")"},            // cut short
-  };
-  for (const auto& [bytes, json] : cases) EXPECT_EQ(ui::headless::json_string(bytes), json) << json;
-}
-
-TEST(Controls, ListBoxSortsAndSelectsByItsStyle) {
-  auto sorted = make_window(resources::LIST_SORTED);
-  ui::ListBox& list = *sorted.list_box(LIST);
-  for (const char* t : {"b", "C", "a", "b"}) list.add_string(t);  // letters compare without case; ties keep order
-  EXPECT_EQ(list.insert_string(-1, "A0"), 4);                      // inserting does not sort
-  EXPECT_EQ(list.insert_string(7, "beyond"), -1);
-  std::vector<std::string> texts;
-  for (int i = 0; i < list.count(); ++i) texts.push_back(list.text_at(i));
-  EXPECT_EQ(texts, (std::vector<std::string>{"a", "b", "b", "C", "A0"}));
-  EXPECT_EQ(list.find_exact("b", 2), 2);
-  EXPECT_EQ(list.find_exact("B"), -1);
-  struct Case {
-    uint32_t style;
-    std::vector<int> clicks, selected;
-  };
-  const Case cases[] = {{0, {2, 1}, {1}},
-                        {resources::LIST_MULTIPLE_SEL, {3, 1, 2, 3}, {1, 2}},
-                        {resources::LIST_EXTENDED_SEL, {3, 0}, {0}}};
-  for (const Case& c : cases) {
-    auto window = make_window(c.style);
-    ui::ListBox& box = *window.list_box(LIST);
-    for (const char* t : {"e0", "e1", "e2", "e3"}) box.insert_string(-1, t);
-    int reports = 0;
-    window.on_notify(LIST, ui::Notify::selection_changed, [&] { ++reports; });
-    for (int pos : c.clicks) EXPECT_TRUE(box.click(pos));
-    EXPECT_EQ(box.selected_items(), c.selected) << c.style;
-    EXPECT_EQ(reports, static_cast<int>(c.clicks.size()));
-  }
 }
 
 TEST(Resources, EveryDialogBuildsWithDistinctIdsInsideItsWindowAndTheListStylesItsCodeNeeds) {
