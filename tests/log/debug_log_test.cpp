@@ -40,8 +40,6 @@ std::string read_text(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void write_text(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
 // "   1 - <2> - line 1\n" ...: `count` numbered lines as a log with prefixes 0x0C writes them.
 std::string numbered_lines(int count) {
   std::string out;
@@ -72,63 +70,47 @@ class LogTest : public ::testing::Test {
   testsupport::TempDir dir_;
 };
 
-TEST_F(LogTest, LineFormatThresholdAndNumbering) {
+// The format of each prefix, the threshold, the line numbers, and the file: truncated at each start
+// unless appending, deleted at the end when it was made empty and got no line (if asked).
+TEST_F(LogTest, LineFormatThresholdNumberingAndTheFileAtEachStart) {
   struct Case {
-    uint32_t prefixes;
+    uint32_t options, prefixes;
     int32_t threshold;
     std::vector<int32_t> levels;  // one line "x" at each
-    const char* expected;
+    const char* existing;         // the file before init; null: none
+    const char* expected;         // null: the file is gone
   };
   const Case cases[] = {
-      {0x10F, 4, {2}, "   1 - Jan 05 13:04:07. 45 - (1.052) - <2> -       x\n"},
-      {0x000, 4, {3}, "x\n"},
-      {0x008, 4, {3}, "   1 - x\n"},
-      {0x001, 4, {3}, "Jan 05 13:04:07. 45 - x\n"},
-      {0x002, 4, {3}, "(1.052) - x\n"},
-      {0x004, 4, {3, -2}, "<3> - x\n<-2> - x\n"},
-      {0x100, 4, {3, 1, 0}, "         x\n   x\n x\n"},  // three spaces a level, at least one
-      {0x2F0, 4, {3}, "x\n"},                         // bits without meaning add nothing
+      {0x01, 0x10F, 4, {2}, nullptr, "   1 - Jan 05 13:04:07. 45 - (1.052) - <2> -       x\n"},
+      {0x01, 0x000, 4, {3}, nullptr, "x\n"},
+      {0x01, 0x008, 4, {3}, nullptr, "   1 - x\n"},
+      {0x01, 0x001, 4, {3}, nullptr, "Jan 05 13:04:07. 45 - x\n"},
+      {0x01, 0x002, 4, {3}, nullptr, "(1.052) - x\n"},
+      {0x01, 0x004, 4, {3, -2}, nullptr, "<3> - x\n<-2> - x\n"},
+      {0x01, 0x100, 4, {3, 1, 0}, nullptr, "         x\n   x\n x\n"},  // three spaces a level, at least one
+      {0x01, 0x2F0, 4, {3}, nullptr, "x\n"},                         // bits without meaning add nothing
       // Lines at the threshold are written, above it dropped and not counted.
-      {0x00C, 4, {4, 5, 0, 4, 9}, "   1 - <4> - x\n   2 - <0> - x\n   3 - <4> - x\n"},
-      {0x00F, -1, {-5, 0, 4}, ""},
+      {0x01, 0x00C, 4, {4, 5, 0, 4, 9}, nullptr, "   1 - <4> - x\n   2 - <0> - x\n   3 - <4> - x\n"},
+      {0x01, 0x00F, -1, {-5, 0, 4}, nullptr, ""},
+      {0x01, 0, 4, {1}, "old line\n", "x\n"},
+      {0x11, 0, 4, {1}, "old\n", "old\nx\n"},
+      {0x09, 0, 4, {5}, nullptr, nullptr},
+      {0x09, 0, 4, {2}, nullptr, "x\n"},
+      {0x19, 0, 4, {}, "content\n", "content\n"},
   };
+  auto lines = [](const char* text) { return text ? std::ranges::count(std::string(text), '\n') : 0; };
   int n = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
     const std::string file = path("f" + std::to_string(n++));
-    CDebugLog log;
-    ASSERT_EQ(open(log, file, 0x01, c.prefixes, c.threshold), 0);
-    for (int32_t level : c.levels) log.log(level, "%s", "x");
-    EXPECT_EQ(log.line_count(), std::ranges::count(std::string(c.expected), '\n'));
-    log.close();
-    EXPECT_EQ(read_text(file), c.expected);
-  }
-}
-
-TEST_F(LogTest, TruncatedAtEachStartAppendedOrDeletedWhenLeftEmpty) {
-  struct Case {
-    uint32_t options;
-    const char* existing;  // null: no file before init
-    int32_t level;         // < 0: no line
-    const char* after;     // null: the file is gone
-  };
-  const Case cases[] = {
-      {0x01, "old line\n", 1, "x\n"}, {0x11, "old\n", 1, "old\nx\n"}, {0x01, nullptr, -1, ""},
-      {0x09, nullptr, -1, nullptr},   {0x09, nullptr, 2, "x\n"},       {0x19, "content\n", -1, "content\n"},
-  };
-  int n = 0;
-  for (const Case& c : cases) {
-    const std::string file = path("t" + std::to_string(n++));
     SCOPED_TRACE(file);
-    if (c.existing) write_text(file, c.existing);
+    if (c.existing) std::ofstream(file, std::ios::binary) << c.existing;
     CDebugLog log;
-    ASSERT_EQ(open(log, file, c.options, 0, 4), 0);
-    if (c.level >= 0) log.log(c.level, "x");
+    ASSERT_EQ(open(log, file, c.options, c.prefixes, c.threshold), 0);
+    for (int32_t level : c.levels) log.log(level, "%s", "x");
+    EXPECT_EQ(log.line_count(), c.expected ? lines(c.expected) - lines(c.existing) : 0);
     EXPECT_EQ(log.close(), 0);
-    EXPECT_EQ(fs::exists(file), c.after != nullptr);
-    if (c.after) {
-      EXPECT_EQ(read_text(file), c.after);
-    }
+    EXPECT_EQ(fs::exists(file), c.expected != nullptr);
+    EXPECT_EQ(read_text(file), c.expected ? c.expected : "");
   }
 }
 
