@@ -30,13 +30,16 @@ using namespace std::chrono_literals;
 
 const std::string kProgram = DSMCC_PROGRAM;
 const std::string kSample = std::string(DSMCC_SOURCE_DIR) + "/samples/carousel-sample.ts";
-const std::string kSeventObject = std::string(DSMCC_SOURCE_DIR) + "/tests/app/expected/hbbtv-sevent.object.txt";
+const std::string kSeventObject =
+    std::string(DSMCC_SOURCE_DIR) + "/tests/app/expected/hbbtv-sevent.object.txt";
 
 std::string describe(const RunResult& r) {
   return "exit " + std::to_string(r.exit_code) + "\nstdout:\n" + r.out + "\nstderr:\n" + r.err;
 }
 
-size_t lines_in(const std::string& text) { return static_cast<size_t>(std::ranges::count(text, '\n')); }
+size_t lines_in(const std::string& text) {
+  return static_cast<size_t>(std::ranges::count(text, '\n'));
+}
 
 TEST(App, ExitStatusesMessagesAndHelp) {
   TempDir dir;
@@ -48,7 +51,7 @@ TEST(App, ExitStatusesMessagesAndHelp) {
   struct Case {
     std::vector<std::string> args;
     int status;
-    const char* out, *err;  // parts; an error is one line
+    const char *out, *err;  // parts; an error is one line
   };
   const Case cases[] = {
       {{kProgram, "capture", dir.path() + "/no-such-file.ts", "--pair", "1:2"}, 2, "", "no-such-file.ts"},
@@ -57,10 +60,15 @@ TEST(App, ExitStatusesMessagesAndHelp) {
       {{kProgram, "capture", text_file, "--duration"}, 2, "", "--duration needs"},
       {{kProgram, "help", "bogus"}, 2, "", "no command 'bogus'"},
       {{dir.path() + "/dsmcc", "scan", kSample}, 2, "", "cannot load plug-in module"},
-      {{kProgram, "capture", dir.path() + "/none.ts", "--pair", "1:2", "--save", dir.path() + "/plain/out"}, 1, "",
+      {{kProgram, "capture", dir.path() + "/none.ts", "--pair", "1:2", "--save", dir.path() + "/plain/out"},
+       1,
+       "",
        "cannot save into"},
       {{kProgram, "diff", kSample, kSample, "--all"}, 0, "", ""},
-      {{kProgram, "check", kSample, "--all"}, 0, "summary: 3/3 modules complete, 6/6 files resolved, 0 errors", ""},
+      {{kProgram, "check", kSample, "--all"},
+       0,
+       "summary: 3/3 modules complete, 6/6 files resolved, 0 errors",
+       ""},
       {{kProgram, "--help"}, 0, "usage: dsmcc", ""},
       {{kProgram, "help"}, 0, "usage: dsmcc", ""},
       {{kProgram, "scan", "--help"}, 0, "usage: dsmcc scan", ""},
@@ -77,10 +85,13 @@ TEST(App, ExitStatusesMessagesAndHelp) {
     EXPECT_TRUE(c.status == 0 || r.out.empty()) << r.out;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     EXPECT_EQ(lines_in(r.err), *c.err ? 1u : 0u) << r.err;
-    EXPECT_TRUE(!std::string(c.out).starts_with("usage") || r.out.find("example") != std::string::npos) << r.out;
+    EXPECT_TRUE(!std::string(c.out).starts_with("usage") || r.out.find("example") != std::string::npos)
+        << r.out;
   }
-  const RunResult differ = run({kProgram, "diff", kSample, testsupport::stream_path("hbbtv-sevent.ts"), "--all"});
-  EXPECT_EQ(differ.exit_code, testsupport::stream_path("hbbtv-sevent.ts").empty() ? 2 : 1) << describe(differ);
+  const RunResult differ =
+      run({kProgram, "diff", kSample, testsupport::stream_path("hbbtv-sevent.ts"), "--all"});
+  EXPECT_EQ(differ.exit_code, testsupport::stream_path("hbbtv-sevent.ts").empty() ? 2 : 1)
+      << describe(differ);
 }
 
 // A live source is read once: its end, --duration, Ctrl-C, a PSI-less carousel found from the scan's own
@@ -107,10 +118,24 @@ TEST(App, LiveInputOnStandardInput) {
       {{"object"}, {sevent, 500ms, -1ms, true}, object, "", 0ms, 20s},
       {{"object", "--duration", "2"}, {sevent, 500ms, -1ms, false}, object, "", 2000ms, 20s},
       {{"object"}, {sevent, 500ms, 500ms, false}, object, "", 0ms, 20s},
-      {{"data", "--duration", "1"}, {{}, 2500ms, -1ms, false}, "Program Number 0x0001 (1)",
-       "nothing arrived on - within --duration 1 s", 0ms, 2200ms},
-      {{"data"}, {{}, 0ms, 500ms, false}, "Program Number 0x0001 (1)", "nothing arrived on - before Ctrl-C", 0ms, 1700ms},
-      {{"-", "--page", "object"}, {sevent, 0ms, -1ms, true}, object, "capturing PID 0x138e under programme 1", 0ms, 20s},
+      {{"data", "--duration", "1"},
+       {{}, 2500ms, -1ms, false},
+       "Program Number 0x0001 (1)",
+       "nothing arrived on - within --duration 1 s",
+       0ms,
+       2200ms},
+      {{"data"},
+       {{}, 0ms, 500ms, false},
+       "Program Number 0x0001 (1)",
+       "nothing arrived on - before Ctrl-C",
+       0ms,
+       1700ms},
+      {{"-", "--page", "object"},
+       {sevent, 0ms, -1ms, true},
+       object,
+       "capturing PID 0x138e under programme 1",
+       0ms,
+       20s},
       {{"-", "--page", "object"}, {two, 0ms, -1ms, true}, "file-of-256.txt - size=8", "", 0ms, 20s},
       {{"-", "--page", "object"}, {two, 0ms, -1ms, true}, "file-of-512.txt - size=8", "", 0ms, 20s},
   };
@@ -134,7 +159,10 @@ TEST(App, NamedPipesAndUdp) {
   TempDir dir;
   const std::string fifo = dir.path() + "/live.fifo", silent = dir.path() + "/nobody.fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600) | ::mkfifo(silent.c_str(), 0600), 0);
-  std::thread writer([&] { std::ofstream(fifo, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())); });
+  std::thread writer([&] {
+    std::ofstream(fifo, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  });
   const RunResult named = run({kProgram, fifo, "--page", "object"});
   writer.join();
   EXPECT_EQ(named.out, testapp::slurp(kSeventObject)) << describe(named);
@@ -151,12 +179,14 @@ TEST(App, NamedPipesAndUdp) {
     to.sin_port = htons(port);
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     for (size_t at = 0; sending; at = (at + 1316) % bytes.size()) {
-      ::sendto(s, bytes.data() + at, std::min<size_t>(1316, bytes.size() - at), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+      ::sendto(s, bytes.data() + at, std::min<size_t>(1316, bytes.size() - at), 0,
+               reinterpret_cast<sockaddr*>(&to), sizeof to);
       std::this_thread::sleep_for(400us);
     }
     ::close(s);
   });
-  const RunResult udp = run({kProgram, "udp://127.0.0.1:" + std::to_string(port), "--page", "object", "--duration", "3"});
+  const RunResult udp =
+      run({kProgram, "udp://127.0.0.1:" + std::to_string(port), "--page", "object", "--duration", "3"});
   sending = false;
   sender.join();
   EXPECT_EQ(udp.out, testapp::slurp(kSeventObject)) << describe(udp);
@@ -176,10 +206,12 @@ TEST(App, TheLogAndTheRegisteredModule) {
   const RunResult quiet = with({"--log", dir.path() + "/chosen.txt", "--log-level", "1"});
   const std::string chosen = testapp::slurp(dir.path() + "/chosen.txt");
   EXPECT_TRUE(fs::exists(dir.path() + "/chosen.txt"));
-  EXPECT_TRUE(chosen.find("<2> - ") == std::string::npos && chosen.find("<4> - ") == std::string::npos) << chosen;
+  EXPECT_TRUE(chosen.find("<2> - ") == std::string::npos && chosen.find("<4> - ") == std::string::npos)
+      << chosen;
   const RunResult lost = with({"--log", dir.path() + "/no/such/folder/log.txt"});
   EXPECT_EQ(lost.out, quiet.out) << "the pages do not depend on the log";
-  EXPECT_NE(lost.err.find("cannot write the log " + dir.path() + "/no/such/folder/log.txt: No such file or directory"),
+  EXPECT_NE(lost.err.find("cannot write the log " + dir.path() +
+                          "/no/such/folder/log.txt: No such file or directory"),
             std::string::npos);
   EXPECT_EQ(lines_in(lost.err), 1u) << lost.err;
 
@@ -188,12 +220,14 @@ TEST(App, TheLogAndTheRegisteredModule) {
   ::setenv("DSMCC_TEST_CONFIG_HOME_OVERRIDE", (dir.path() + "/config").c_str(), 1);
   EXPECT_EQ(run({kProgram, "register", module}).exit_code, 0);
   const RunResult listed = run({kProgram, "plugins"});
-  for (const std::string& part : std::vector<std::string>{"Dsmcc.DSMCCPlugin.1", "module: " + module, "threading model: Both", "name: DSMCC",
-                                 "0x8000 DSMCC Analyzing..."})
+  for (const std::string& part :
+       std::vector<std::string>{"Dsmcc.DSMCCPlugin.1", "module: " + module, "threading model: Both",
+                                "name: DSMCC", "0x8000 DSMCC Analyzing..."})
     EXPECT_NE(listed.out.find(part), std::string::npos) << part << "\n" << listed.out;
   EXPECT_EQ(with({}).exit_code, 0);
   const std::string log = testapp::slurp(dir.path() + "/dsmcc.txt");
-  const std::regex first(R"(^   1 - [A-Z][a-z]{2} [0-9]{2} [0-9:]{8}\.[ 0-9]{3} - \([0-9.]+\) - <2> - Starting DSMCC plugin\n)");
+  const std::regex first(
+      R"(^   1 - [A-Z][a-z]{2} [0-9]{2} [0-9:]{8}\.[ 0-9]{3} - \([0-9.]+\) - <2> - Starting DSMCC plugin\n)");
   EXPECT_TRUE(std::regex_search(log, first)) << log.substr(0, 200);
   EXPECT_NE(log.find("<4> - Adding PID filter (5006)"), std::string::npos) << "the level-4 trace by default";
   EXPECT_EQ(run({kProgram, "unregister", module}).exit_code, 0);
@@ -201,29 +235,26 @@ TEST(App, TheLogAndTheRegisteredModule) {
   ::unsetenv("DSMCC_TEST_CONFIG_HOME_OVERRIDE");
 }
 
-// The bundled sample: rebuilt exactly by its generator, every file of its folder shown with its size
-// at the depth of its folder, and every module complete.
+// The bundled sample: rebuilt exactly by its generator, and every file of its folder shown with its size
+// at the depth of its folder (its check, above, finds every module complete).
 TEST(App, TheSampleIsItsFolderAsACarousel) {
   TempDir dir;
-  const RunResult made = run({MAKE_SAMPLE_PROGRAM, std::string(DSMCC_SOURCE_DIR) + "/samples/carousel", dir.path() + "/s.ts"});
+  const RunResult made =
+      run({MAKE_SAMPLE_PROGRAM, std::string(DSMCC_SOURCE_DIR) + "/samples/carousel", dir.path() + "/s.ts"});
   ASSERT_EQ(made.exit_code, 0) << describe(made);
   EXPECT_TRUE(testapp::slurp(dir.path() + "/s.ts") == testapp::slurp(kSample)) << "run samples/regenerate.sh";
-  const RunResult r = run({kProgram, kSample, "--page", "object", "--page", "data"});
+  const RunResult r = run({kProgram, kSample, "--page", "object"});
   ASSERT_EQ(r.exit_code, 0) << describe(r);
   EXPECT_EQ(r.err, "") << "the sample's PSI lists its carousel";
   const fs::path root = std::string(DSMCC_SOURCE_DIR) + "/samples/carousel";
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     const fs::path relative = fs::relative(entry.path(), root);
-    const std::string line = std::string(2 * (2 + std::distance(relative.begin(), relative.end())), ' ') +
-                             entry.path().filename().string() +
-                             (entry.is_regular_file() ? " - size=" + std::to_string(fs::file_size(entry.path())) : "");
+    const std::string line =
+        std::string(2 * (2 + std::distance(relative.begin(), relative.end())), ' ') +
+        entry.path().filename().string() +
+        (entry.is_regular_file() ? " - size=" + std::to_string(fs::file_size(entry.path())) : "");
     EXPECT_NE(r.out.find(line + "\n"), std::string::npos) << line << "\n" << r.out;
   }
-  const std::regex module(R"(\n      0x[0-9a-f]+ \([0-9]+\) Length: 0x[0-9a-f]+ \([0-9]+\) Sections: \(([0-9]+)/([0-9]+)\))");
-  int modules = 0;
-  for (std::sregex_iterator it(r.out.begin(), r.out.end(), module), end; it != end; ++it, ++modules)
-    EXPECT_EQ((*it)[1], (*it)[2]) << it->str();
-  EXPECT_EQ(modules, 3) << r.out;
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // The command line: what each word means, what is refused, and what --help lists.
+#include "app/cli.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
 #include "resources/resources.h"
 
 namespace {
@@ -15,29 +16,43 @@ using app::Page;
 using app::parse_command_line;
 
 TEST(Cli, PairsTakeTheEditFieldBasesAndTheirLimits) {
-  const std::pair<const char*, const char*> pairs[] = {  // a pair, and "prg:pid" or a part of the message
-      {"0xd49:0X1F", "3401:31"}, {"010:010", "8:8"}, {"0:0xffff", "at most 0x1fff"}, {"0xffff:0x1fff", "65535:8191"},
-      {"09:1", "'09' is not"}, {"1:12abc", "'12abc' is not"}, {"-1:1", "'-1' is not"}, {"+7:1", "'+7' is not"},
-      {" 7:1", "' 7' is not"}, {"0x:1", "'0x' is not"},
-      {"nonsense", "expected PRG:PID"}, {"1:", "the PID '' is not a number"},
-      {":5", "programme number '' is not a number"}, {"0x10000:1", "at most 0xffff"}, {"1:0x2000", "at most 0x1fff"},
-      {"1:0x1000000138e", "at most 0x1fff"}, {"1:99999999999999999999999", "at most 0x1fff"},
-      {"1:2:3", "the PID '2:3' is not a number"}};
+  const std::pair<const char*, const char*> pairs[] = {// a pair, and "prg:pid" or a part of the message
+                                                       {"0xd49:0X1F", "3401:31"},
+                                                       {"010:010", "8:8"},
+                                                       {"0:0xffff", "at most 0x1fff"},
+                                                       {"0xffff:0x1fff", "65535:8191"},
+                                                       {"09:1", "'09' is not"},
+                                                       {"1:12abc", "'12abc' is not"},
+                                                       {"-1:1", "'-1' is not"},
+                                                       {"+7:1", "'+7' is not"},
+                                                       {" 7:1", "' 7' is not"},
+                                                       {"0x:1", "'0x' is not"},
+                                                       {"nonsense", "expected PRG:PID"},
+                                                       {"1:", "the PID '' is not a number"},
+                                                       {":5", "programme number '' is not a number"},
+                                                       {"0x10000:1", "at most 0xffff"},
+                                                       {"1:0x2000", "at most 0x1fff"},
+                                                       {"1:0x1000000138e", "at most 0x1fff"},
+                                                       {"1:99999999999999999999999", "at most 0x1fff"},
+                                                       {"1:2:3", "the PID '2:3' is not a number"}};
   for (const auto& [text, expected] : pairs) {
     app::PairArg pair;
     std::string error;
     const bool ok = app::parse_pair(text, pair, error);
-    const std::string seen = ok ? std::to_string(pair.program_number) + ":" + std::to_string(pair.pid) : error;
+    const std::string seen =
+        ok ? std::to_string(pair.program_number) + ":" + std::to_string(pair.pid) : error;
     EXPECT_NE(seen.find(expected), std::string::npos) << text << ": " << seen;
     EXPECT_TRUE(ok || error.find(text) != std::string::npos) << "the message names the value: " << error;
   }
 }
 
 TEST(Cli, EveryOptionIsTakenAndASourceAloneCapturesEverything) {
-  const auto r = parse_command_line({"capture", "--pair", "1:0x138e", "in.ts", "--pair=0xd49:3001", "--page",
-                                     "object", "--page", "section", "--page=object", "--json", "--duration",
-                                     "1.5", "--save", "out", "--force", "--tuner-type", "0x4", "--all",
-                                     "--log", "/tmp/x.txt", "--log-level=-1"});
+  const auto r =
+      parse_command_line({"capture",    "--pair",        "1:0x138e", "in.ts",   "--pair=0xd49:3001",
+                          "--page",     "object",        "--page",   "section", "--page=object",
+                          "--json",     "--duration",    "1.5",      "--save",  "out",
+                          "--force",    "--tuner-type",  "0x4",      "--all",   "--log",
+                          "/tmp/x.txt", "--log-level=-1"});
   ASSERT_TRUE(r.ok) << r.error;
   const app::Options& o = r.options;
   EXPECT_EQ(o.command, Command::capture);
@@ -55,7 +70,8 @@ TEST(Cli, EveryOptionIsTakenAndASourceAloneCapturesEverything) {
   EXPECT_TRUE(plain.ok && plain.options.command == Command::capture && plain.options.all);
   EXPECT_EQ(plain.options.log.path, "") << "beside the module";
   EXPECT_EQ(plain.options.log.level, 4);
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"-h"}, {"scan", "--help"}, {"in.ts", "--help"}})
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-h"}, {"scan", "--help"}, {"in.ts", "--help"}})
     EXPECT_EQ(parse_command_line(args).options.command, Command::help) << args.front();
 }
 

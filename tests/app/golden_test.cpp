@@ -22,7 +22,8 @@ namespace fs = std::filesystem;
 
 TEST(Golden, EveryOutputOfEverySharedStreamIsAsRecorded) {
   const std::string streams = testsupport::streams_dir();
-  if (!fs::is_directory(streams)) GTEST_SKIP() << "the shared streams folder " << streams << " is absent; skipping";
+  if (!fs::is_directory(streams))
+    GTEST_SKIP() << "the shared streams folder " << streams << " is absent; skipping";
   const std::string manifest = std::string(DSMCC_SOURCE_DIR) + "/tests/app/expected/shared-streams.txt";
   const fs::path out = fs::temp_directory_path() / ("dsmcc-golden-" + std::to_string(::getpid()));
   const std::string command = "STREAMS='" + streams + "' '" + DSMCC_SOURCE_DIR + "/scripts/snapshot.sh' '" +
@@ -34,7 +35,8 @@ TEST(Golden, EveryOutputOfEverySharedStreamIsAsRecorded) {
     const std::string bytes = testapp::slurp(entry.path().string());
     char text[32];
     std::snprintf(text, sizeof text, "%08lx %zu",
-                  crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())), bytes.size());
+                  crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())),
+                  bytes.size());
     seen[fs::relative(entry.path(), out).string()] = text;
   }
   fs::remove_all(out);

@@ -70,12 +70,12 @@ int main(int argc, char** argv) {
   }
   oc.set_compressed(3);
   const ByteVec pat = testsupport::pat_section(1, {{1, kPmtPid}});
-  const ByteVec pmt = testsupport::pmt_section(
-      1, 0x1FFF, {},
-      {{0x0B, kCarouselPid,
-        testsupport::concat({testsupport::stream_identifier_descriptor(0x0B),
-                             testsupport::carousel_id_descriptor(kCarouselId),
-                             testsupport::data_broadcast_id_descriptor(0x00F0)})}});
+  const ByteVec pmt =
+      testsupport::pmt_section(1, 0x1FFF, {},
+                               {{0x0B, kCarouselPid,
+                                 testsupport::concat({testsupport::stream_identifier_descriptor(0x0B),
+                                                      testsupport::carousel_id_descriptor(kCarouselId),
+                                                      testsupport::data_broadcast_id_descriptor(0x00F0)})}});
   std::vector<ByteVec> carousel = {oc.dsi_section(), dii_with_block_size(oc.dii_section())};
   for (ByteVec& ddb : oc.ddb_sections(kBlockSize)) carousel.push_back(std::move(ddb));
   testsupport::Packetizer ts;
@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
     ts.add_sections(kCarouselPid, carousel);
   }
   std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(ts.stream().data()), static_cast<std::streamsize>(ts.stream().size()));
+  out.write(reinterpret_cast<const char*>(ts.stream().data()),
+            static_cast<std::streamsize>(ts.stream().size()));
   if (!out) {
     std::fprintf(stderr, "make_sample: cannot write %s\n", argv[2]);
     return 1;

@@ -79,7 +79,8 @@ inline RunResult run(const std::vector<std::string>& argv, const LiveInput* live
   }
   int status = 0;
   ::waitpid(child, &status, 0);
-  result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  result.elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   if (feeder.joinable()) feeder.join();
   if (live && !live->close_after_write) ::close(in_pipe[1]);
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);

@@ -13,8 +13,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -88,7 +88,7 @@ TEST_F(LogTest, LineFormatThresholdNumberingAndTheFileAtEachStart) {
       {0x01, 0x002, 4, {3}, nullptr, "(1.052) - x\n"},
       {0x01, 0x004, 4, {3, -2}, nullptr, "<3> - x\n<-2> - x\n"},
       {0x01, 0x100, 4, {3, 1, 0}, nullptr, "         x\n   x\n x\n"},  // three spaces a level, at least one
-      {0x01, 0x2F0, 4, {3}, nullptr, "x\n"},                         // bits without meaning add nothing
+      {0x01, 0x2F0, 4, {3}, nullptr, "x\n"},                           // bits without meaning add nothing
       // Lines at the threshold are written, above it dropped and not counted.
       {0x01, 0x00C, 4, {4, 5, 0, 4, 9}, nullptr, "   1 - <4> - x\n   2 - <0> - x\n   3 - <4> - x\n"},
       {0x01, 0x00F, -1, {-5, 0, 4}, nullptr, ""},
@@ -145,7 +145,9 @@ volatile int g_zero = 0;
 __attribute__((no_sanitize("undefined"))) void store_through_null(const std::string&) {
   *static_cast<volatile int*>(nullptr) = 1;
 }
-__attribute__((no_sanitize("undefined"))) void divide_by_zero(const std::string&) { g_zero = 7 / g_zero; }
+__attribute__((no_sanitize("undefined"))) void divide_by_zero(const std::string&) {
+  g_zero = 7 / g_zero;
+}
 
 TEST_F(LogTest, AProcessKilledByAFatalSignalLeavesEveryLineItLogged) {
   struct Case {
@@ -180,12 +182,14 @@ TEST_F(LogTest, AProcessKilledByAFatalSignalLeavesEveryLineItLogged) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // A sanitizer reports the fault itself and exits.
-    EXPECT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 4));
+    EXPECT_TRUE(WIFSIGNALED(status) ||
+                (WIFEXITED(status) && WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 4));
 #else
     ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
     EXPECT_EQ(WTERMSIG(status), c.signal);
 #endif
-    EXPECT_TRUE(read_text(path("crash.txt")) == numbered_lines(kLines)) << read_text(path("crash.txt")).size();
+    EXPECT_TRUE(read_text(path("crash.txt")) == numbered_lines(kLines))
+        << read_text(path("crash.txt")).size();
   }
 }
 
@@ -209,7 +213,8 @@ TEST_F(LogTest, AReaderFollowingTheFileSeesWholeLinesWhileTheLogIsOpen) {
     if (n <= 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
     if (n > 0) seen.append(buffer, static_cast<size_t>(n));
     const size_t whole = seen.rfind('\n') + 1;
-    ASSERT_EQ(seen.compare(checked, whole - checked, expected, checked, whole - checked), 0) << "a line cut at " << checked;
+    ASSERT_EQ(seen.compare(checked, whole - checked, expected, checked, whole - checked), 0)
+        << "a line cut at " << checked;
     checked = std::max(checked, whole);
   }
   ::close(fd);

@@ -15,7 +15,9 @@
 namespace {
 
 int g_runs = 0;
-void count_runs(OrvexFltMgr*) { ++g_runs; }
+void count_runs(OrvexFltMgr*) {
+  ++g_runs;
+}
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 // Which PMT streams the "MUX DSMCC streams" list offers, and the PSI scan window against a fake host:
 // the requests it makes, the result it leaves on each kind of failure, Cancel and its progress bar.
+#include "psiscan/psi_scan_dlg.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "psiscan/dsmcc_streams.h"
-#include "psiscan/psi_scan_dlg.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/helpers.h"
 #include "tests/support/psi_builder.h"
@@ -46,13 +47,15 @@ TEST(DsmccStreams, OnlyCarouselStreamsAreListed) {
       {0x80, data_broadcast_id_descriptor(0x0006), true},
       {0xFF, carousel_id_descriptor(2), true},
       {0x7F, carousel_id_descriptor(2), false},
-      {0x0B, ts::concat({ts::stream_identifier_descriptor(0x2a), data_broadcast_id_descriptor(0x0123)}), false},
+      {0x0B, ts::concat({ts::stream_identifier_descriptor(0x2a), data_broadcast_id_descriptor(0x0123)}),
+       false},
       // Only the first data_broadcast and the first data_broadcast_id descriptor count.
       {0x0B, ts::concat({data_broadcast_descriptor(0x0005, 1), data_broadcast_descriptor(0x0006, 2)}), false},
       {0x0B, ts::concat({data_broadcast_id_descriptor(0x0005), data_broadcast_id_descriptor(0x00F0)}), false},
       {0x0B, ts::concat({data_broadcast_descriptor(0x0005, 1), data_broadcast_id_descriptor(0x00F0)}), true},
       {0x0B,
-       ts::concat({data_broadcast_descriptor(0x0005, 1), data_broadcast_descriptor(0x0006, 2), carousel_id_descriptor(9)}),
+       ts::concat({data_broadcast_descriptor(0x0005, 1), data_broadcast_descriptor(0x0006, 2),
+                   carousel_id_descriptor(9)}),
        true},
   };
   int row = 0;
@@ -66,9 +69,11 @@ TEST(DsmccStreams, OnlyCarouselStreamsAreListed) {
   PsiScanResult result;
   const Bytes carousel = carousel_id_descriptor(0x3d);
   result.pmts.emplace(0x0d53, parse_pmt(0x0d53, {{0x0B, 0x0bba, carousel}, {0x0B, 0x0bb9, carousel}}));
-  result.pmts.emplace(0x0d49, parse_pmt(0x0d49, {{0x04, 0x028a, {}}, {0x0B, 0x0bb9, carousel}, {0x0B, 0x0bba, carousel}}));
-  EXPECT_EQ(select_dsmcc_streams(result),
-            (std::vector<DsmccStream>{{0x0d49, 0x0bb9}, {0x0d49, 0x0bba}, {0x0d53, 0x0bba}, {0x0d53, 0x0bb9}}));
+  result.pmts.emplace(
+      0x0d49, parse_pmt(0x0d49, {{0x04, 0x028a, {}}, {0x0B, 0x0bb9, carousel}, {0x0B, 0x0bba, carousel}}));
+  EXPECT_EQ(
+      select_dsmcc_streams(result),
+      (std::vector<DsmccStream>{{0x0d49, 0x0bb9}, {0x0d49, 0x0bba}, {0x0d53, 0x0bba}, {0x0d53, 0x0bb9}}));
 }
 
 Bytes pmt_with_carousel(uint16_t program_number, uint16_t pid) {
@@ -97,14 +102,58 @@ TEST(PsiScan, RequestsAndResultOfEachOutcome) {
   const std::vector<Bytes> two_pats = {ts::pat_section(1, {{0x0d49, 0x0100}}, 0, 0, 1),
                                        ts::pat_section(1, {{0x0d4a, 0x0101}}, 0, 1, 1)};
   const Case cases[] = {
-      {"PAT then every PMT", {pat}, p1, p2, -1, true, 1, {1, 2}, {{0x0d49, 0x0bb9}, {0x0d4a, 0x0bba}}, "Got 1 PAT sections"},
-      {"first PAT section only", two_pats, p1, p2, -1, true, 1, {1, 1}, {{0x0d49, 0x0bb9}}, "Got 2 PAT sections"},
+      {"PAT then every PMT",
+       {pat},
+       p1,
+       p2,
+       -1,
+       true,
+       1,
+       {1, 2},
+       {{0x0d49, 0x0bb9}, {0x0d4a, 0x0bba}},
+       "Got 1 PAT sections"},
+      {"first PAT section only",
+       two_pats,
+       p1,
+       p2,
+       -1,
+       true,
+       1,
+       {1, 1},
+       {{0x0d49, 0x0bb9}},
+       "Got 2 PAT sections"},
       {"rejected PAT", {corrupted(pat)}, p1, p2, -1, true, 2, {1}, {}, "Error parsing PAT section: "},
       {"failed PMT request keeps nothing", {pat}, p1, p2, 1, true, 1, {1, 2}, {}, ""},
-      {"rejected PMT", {pat}, corrupted(p1), p2, -1, true, 1, {1, 2}, {{0x0d4a, 0x0bba}}, "Error parsing PMT section: "},
-      {"filed under its own programme, the later kept", {pat}, pmt_with_carousel(5, 0x0201),
-       pmt_with_carousel(5, 0x0202), -1, true, 1, {1, 2}, {{5, 0x0202}}, ""},
-      {"no ISISection", {pat}, p1, p2, -1, false, 2, {}, {}, "Failed QueryInterface(IID_ISISection) (0x80004002)"},
+      {"rejected PMT",
+       {pat},
+       corrupted(p1),
+       p2,
+       -1,
+       true,
+       1,
+       {1, 2},
+       {{0x0d4a, 0x0bba}},
+       "Error parsing PMT section: "},
+      {"filed under its own programme, the later kept",
+       {pat},
+       pmt_with_carousel(5, 0x0201),
+       pmt_with_carousel(5, 0x0202),
+       -1,
+       true,
+       1,
+       {1, 2},
+       {{5, 0x0202}},
+       ""},
+      {"no ISISection",
+       {pat},
+       p1,
+       p2,
+       -1,
+       false,
+       2,
+       {},
+       {},
+       "Failed QueryInterface(IID_ISISection) (0x80004002)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -121,7 +170,8 @@ TEST(PsiScan, RequestsAndResultOfEachOutcome) {
       CPSIScanDlg scan(static_cast<OrvexFltMgr*>(&host), nullptr, false);
       EXPECT_EQ(scan.run_modal(), c.result);
       std::map<int, uint32_t> first_pids;
-      for (const auto& [programme, pmt] : scan.result().pmts) first_pids[programme] = pmt.streams.at(0).elementary_PID;
+      for (const auto& [programme, pmt] : scan.result().pmts)
+        first_pids[programme] = pmt.streams.at(0).elementary_PID;
       EXPECT_EQ(first_pids, c.first_pids);
     }
     ui::set_automation(previous);
@@ -139,7 +189,8 @@ TEST(PsiScan, RequestsAndResultOfEachOutcome) {
 // A scan window that reports a chosen system version, which selects the bar's kind.
 class VersionedScanDlg : public CPSIScanDlg {
  public:
-  VersionedScanDlg(OrvexFltMgr* fm, std::pair<int, int> version) : CPSIScanDlg(fm, nullptr, false), v_(version) {}
+  VersionedScanDlg(OrvexFltMgr* fm, std::pair<int, int> version)
+      : CPSIScanDlg(fm, nullptr, false), v_(version) {}
 
  protected:
   std::pair<int, int> system_version() const override { return v_; }

@@ -53,14 +53,17 @@ class AnalysisWindow : public qttest::QtWindows {
     Packetizer ts;
     for (int i = 0; i < 3; ++i) {
       ts.add_section(0x0000, pat_section(1, {{0, 0x10}, {1, 0x100}, {2, 0x101}}));
-      ts.add_section(0x0100, pmt_section(1, 0x1FFF, {}, {{0x0B, 0x200, carousel_id_descriptor(0x10)},
-                                                         {0x06, 0x300, data_broadcast_id_descriptor(0x00F0)}}));
-      ts.add_section(0x0101, pmt_section(2, 0x1FFF, {}, {{0x0B, 0x201, data_broadcast_id_descriptor(0x00F0)}}));
+      ts.add_section(0x0100, pmt_section(1, 0x1FFF, {},
+                                         {{0x0B, 0x200, carousel_id_descriptor(0x10)},
+                                          {0x06, 0x300, data_broadcast_id_descriptor(0x00F0)}}));
+      ts.add_section(0x0101,
+                     pmt_section(2, 0x1FFF, {}, {{0x0B, 0x201, data_broadcast_id_descriptor(0x00F0)}}));
       ts.add_sections(0x200, oc.sections());
     }
     const std::string path = dir_.path().toStdString() + "/multiplex.ts";
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(ts.stream().data()), static_cast<std::streamsize>(ts.stream().size()));
+        .write(reinterpret_cast<const char*>(ts.stream().data()),
+               static_cast<std::streamsize>(ts.stream().size()));
     ASSERT_EQ(host_.open(path), "");
   }
   void TearDown() override {
@@ -69,7 +72,9 @@ class AnalysisWindow : public qttest::QtWindows {
   }
   QPushButton* button_of(ui::Dialog& window, int id) { return widget<QPushButton>(window.button(id)); }
   QListWidget* list_of(ui::Dialog& window, int id) { return widget<QListWidget>(window.list_box(id)); }
-  ui::qt::TreeWidget* tree_of(ui::Dialog* page) { return widget<ui::qt::TreeWidget>(page->tree(r::PAGE_TREE)); }
+  ui::qt::TreeWidget* tree_of(ui::Dialog* page) {
+    return widget<ui::qt::TreeWidget>(page->tree(r::PAGE_TREE));
+  }
 
   QTemporaryDir dir_;
   host::Host host_;
@@ -89,9 +94,11 @@ TEST_F(AnalysisWindow, TheListsAreBuiltByTypingAndClicking) {
       type_text(widget<QLineEdit>(dialog.edit(r::ANALYSIS_PID_EDIT)), pid);
       click(button_of(dialog, r::ANALYSIS_ADD));
     };
-    for (const auto& [program, pid] : {std::pair{"12", "0x100"}, {"12", "256"}, {"12", "0x101"}, {"015", "0x100"}})
+    for (const auto& [program, pid] :
+         {std::pair{"12", "0x100"}, {"12", "256"}, {"12", "0x101"}, {"015", "0x100"}})
       add_pair(program, pid);  // 256 is 0x100 again; 015 octal
-    EXPECT_EQ(shown_texts(captured), (Texts{"Prg 0x000c PID 0x0100", "Prg 0x000c PID 0x0101", "Prg 0x000d PID 0x0100"}));
+    EXPECT_EQ(shown_texts(captured),
+              (Texts{"Prg 0x000c PID 0x0100", "Prg 0x000c PID 0x0101", "Prg 0x000d PID 0x0100"}));
     click_row(captured, 0);
     click_row(captured, 2);
     click(button_of(dialog, r::ANALYSIS_REMOVE));
@@ -109,7 +116,8 @@ TEST_F(AnalysisWindow, TheListsAreBuiltByTypingAndClicking) {
     click_row(mux, 0);
     click_row(mux, 1, Qt::ControlModifier);  // both; the one already there is not added again
     click(button_of(dialog, r::ANALYSIS_MUX_ADD));
-    EXPECT_EQ(shown_texts(captured), (Texts{"Prg 0x000c PID 0x0101", "Prg 0x0002 PID 0x0201", "Prg 0x0001 PID 0x0200"}));
+    EXPECT_EQ(shown_texts(captured),
+              (Texts{"Prg 0x000c PID 0x0101", "Prg 0x0002 PID 0x0201", "Prg 0x0001 PID 0x0200"}));
     // A double click rescans, on an entry or below them, where an empty list has nothing else to click.
     QTest::mouseDClick(mux->viewport(), Qt::LeftButton, {}, mux->visualItemRect(mux->item(0)).center());
     EXPECT_EQ(automation.shown(r::DIALOG_PSI_SCAN), 2);
@@ -156,7 +164,8 @@ TEST_F(AnalysisWindow, StartCapturesUntilCancelAndTheTabsShowTheThreePages) {
     EXPECT_TRUE(sections->isExpanded());
     EXPECT_EQ(child_texts(sections->child(0)->child(0)),
               (Texts{"Download Server Initiate", "Download Info Indication", "Data Download Block"}));
-    EXPECT_EQ(tree_of(dialog.data_page())->topLevelItem(0)->child(0)->child(0)->childCount(), 2);  // modules 1, 2
+    EXPECT_EQ(tree_of(dialog.data_page())->topLevelItem(0)->child(0)->child(0)->childCount(),
+              2);  // modules 1, 2
     ui::qt::TreeWidget* object = tree_of(dialog.object_page());
     QTreeWidgetItem* carousel = object->topLevelItem(0)->child(0)->child(0);
     ASSERT_NE(carousel, nullptr);
@@ -168,7 +177,9 @@ TEST_F(AnalysisWindow, StartCapturesUntilCancelAndTheTabsShowTheThreePages) {
 
     ui::TabControl& tabs = *dialog.tabs(r::ANALYSIS_TABS);
     auto* strip = widget<ui::qt::TabStrip>(&tabs);
-    auto click_tab = [&](int index) { QTest::mouseClick(strip, Qt::LeftButton, {}, strip->tab_rect(index).center()); };
+    auto click_tab = [&](int index) {
+      QTest::mouseClick(strip, Qt::LeftButton, {}, strip->tab_rect(index).center());
+    };
     click_tab(2);
     EXPECT_TRUE(backend().view_of(*dialog.object_page())->isVisible());
     EXPECT_FALSE(backend().view_of(*dialog.section_page())->isVisible());

@@ -52,7 +52,8 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
   // The capture holds the carousel PID alone: the MUX list shows nothing, so the log names the PID.
   ASSERT_EQ(window.open_source(stream), "");
   const QString hint = QStringLiteral(
-      "DSM-CC sections (tables 0x3B/0x3C) on PID 0x138e. One that the MUX DSMCC streams list does not show can be "
+      "DSM-CC sections (tables 0x3B/0x3C) on PID 0x138e. One that the MUX DSMCC streams list does not show "
+      "can be "
       "added in the analysis window with PID and Prg No (e.g. PID 0x138e, Prg No 1).");
   EXPECT_TRUE(qttest::pump_until([&] { return window.log_text().contains(hint); }, 30s))
       << window.log_text().toStdString();
@@ -68,7 +69,8 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
                  progress.static_text(r::SCANNING_DDB_COUNT)->text() != "0";
         },
         30s));
-    qttest::pump_until([] { return false; }, 250ms);  // one more refresh, so that the window shows the last counts
+    qttest::pump_until([] { return false; },
+                       250ms);  // one more refresh, so that the window shows the last counts
     if (shots) backend().screenshot(progress, "progress-window");
     click(widget<QPushButton>(progress.button(r::ID_CANCEL)));
   });
@@ -95,7 +97,9 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
     const QImage drum = ui::qt::icon_image(*resources::find_icon(r::ICON_DATA_DRUM));
     for (int i = 0; i < at->childCount(); ++i) {
       files.push_back(at->child(i)->text(0).toStdString());
-      drum_icons.push_back(at->child(i)->icon(0).pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32) == drum);
+      drum_icons.push_back(
+          at->child(i)->icon(0).pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32) ==
+          drum);
     }
     object->setCurrentItem(at->child(at->childCount() - 1));
     if (shots) backend().screenshot(dialog, "analysis-object-carousel");
@@ -103,15 +107,16 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
     ui::qt::TreeWidget* data = open_tab(1);
     data->expandAll();
     at = nullptr;
-    for (const char* step : {"Data Carousels", "Program Number", "downloadId", "0x1 (1) Length: 0x1a20 (6688) Sections: (2/2)"})
+    for (const char* step :
+         {"Data Carousels", "Program Number", "downloadId", "0x1 (1) Length: 0x1a20 (6688) Sections: (2/2)"})
       ASSERT_NE(at = child_starting(data, at, step), nullptr) << step;
     if (shots) backend().screenshot(dialog, "analysis-data-carousel");
 
     // The section page, opened down to the hexadecimal dump of a DSI's private data.
     ui::qt::TreeWidget* section = open_tab(0);
     at = nullptr;
-    for (const char* step : {"data carousel sections", "Program Number", "PID 0x138e", "Download Server Initiate",
-                             "transaction id", "privateDataLength"}) {
+    for (const char* step : {"data carousel sections", "Program Number", "PID 0x138e",
+                             "Download Server Initiate", "transaction id", "privateDataLength"}) {
       at = child_starting(section, at, step);
       ASSERT_NE(at, nullptr) << step;
       section->expandItem(at);
@@ -125,7 +130,8 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
     click(widget<QPushButton>(dialog.button(r::ID_OK)));
   });
   EXPECT_EQ(window.run_plugin_command(r::COMMAND_ANALYZE), S_OK);
-  EXPECT_EQ(files, (Texts{"base.css - size=369", "base.js - size=957", "index.html - size=3039", "logo.png - size=5170"}));
+  EXPECT_EQ(files, (Texts{"base.css - size=369", "base.js - size=957", "index.html - size=3039",
+                          "logo.png - size=5170"}));
   EXPECT_EQ(drum_icons, (std::vector<bool>{true, true, true, true}));
   backend().set_main_window(nullptr);
 }

@@ -6,7 +6,8 @@ namespace qttest {
 
 bool pump_until(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!ready() && std::chrono::steady_clock::now() < deadline) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  while (!ready() && std::chrono::steady_clock::now() < deadline)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   return ready();
 }
 
@@ -17,7 +18,8 @@ void click(QWidget* widget) {
 
 void click_row(QListWidget* list, int row, Qt::KeyboardModifiers modifiers) {
   ASSERT_NE(list->item(row), nullptr) << "no row " << row;
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, list->visualItemRect(list->item(row)).center());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
+                    list->visualItemRect(list->item(row)).center());
 }
 
 void type_text(QWidget* widget, const QString& text) {
@@ -73,4 +75,6 @@ std::vector<std::string> QtWindows::shown_texts(const QListWidget* list) {
 
 // The font library keeps its configuration for the life of the process; Qt loads it once and never
 // frees it. These are not ours, so the leak checker of the sanitizer build leaves them out.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}

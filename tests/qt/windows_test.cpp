@@ -19,7 +19,8 @@ namespace r = resources;
 using K = resources::ControlKind;
 
 TEST(DialogUnits, BaseUnitsRoundTheLetterAverageAndCoordinatesScaleByAQuarterAndAnEighth) {
-  const int bases[][4] = {{312, 13, 6, 13}, {337, 13, 6, 13}, {338, 15, 7, 15}, {363, 16, 7, 16}, {0, 0, 0, 0}};
+  const int bases[][4] = {
+      {312, 13, 6, 13}, {337, 13, 6, 13}, {338, 15, 7, 15}, {363, 16, 7, 16}, {0, 0, 0, 0}};
   for (const auto& [letters, height, x, y] : bases) {
     EXPECT_EQ(ui::qt::dialog_units(letters, height).base_x, x) << letters;
     EXPECT_EQ(ui::qt::dialog_units(letters, height).base_y, y) << letters;
@@ -34,10 +35,14 @@ TEST(DialogUnits, BaseUnitsRoundTheLetterAverageAndCoordinatesScaleByAQuarterAnd
 
 TEST(DisplayText, KeepsUtf8AndEscapesWhatWouldBreakOrVanish) {
   const std::pair<std::string, std::string> cases[] = {
-      {"caf\xc3\xa9 \xf0\x9f\x93\x81", "caf\xc3\xa9 \xf0\x9f\x93\x81"}, {"a\nb", "a\\x0ab"},
-      {std::string("\0\x7f", 2), "\\x00\\x7f"},  {"\xff\xc0\xaf", "\\xff\\xc0\\xaf"},  // not UTF-8; overlong "/"
-      {"\xe2\x82", "\\xe2\\x82"},  {"\xed\xa0\x80", "\\xed\\xa0\\x80"}};          // cut short; a surrogate
-  for (const auto& [bytes, shown] : cases) EXPECT_EQ(ui::qt::display_text(bytes).toUtf8().toStdString(), shown);
+      {"caf\xc3\xa9 \xf0\x9f\x93\x81", "caf\xc3\xa9 \xf0\x9f\x93\x81"},
+      {"a\nb", "a\\x0ab"},
+      {std::string("\0\x7f", 2), "\\x00\\x7f"},
+      {"\xff\xc0\xaf", "\\xff\\xc0\\xaf"},  // not UTF-8; overlong "/"
+      {"\xe2\x82", "\\xe2\\x82"},
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"}};  // cut short; a surrogate
+  for (const auto& [bytes, shown] : cases)
+    EXPECT_EQ(ui::qt::display_text(bytes).toUtf8().toStdString(), shown);
 }
 
 TEST(GuiPlatform, IsChosenFromTheDisplayVariablesOrRefusedWithAReason) {
@@ -80,7 +85,10 @@ TEST(GuiPlatform, IsChosenFromTheDisplayVariablesOrRefusedWithAReason) {
 constexpr int kList = 10, kTree = 13, kButton = 14, kLabel = 15, kBar = 16;
 
 const r::DialogTemplate& layout() {
-  static const r::DialogTemplate controls{9100, "Controls", 220, 160,
+  static const r::DialogTemplate controls{9100,
+                                          "Controls",
+                                          220,
+                                          160,
                                           {{K::list_box, kList, "", {5, 5, 80, 40}, r::LIST_MULTIPLE_SEL},
                                            {K::static_text, kLabel, "A label", {70, 52, 60, 8}},
                                            {K::tree_view, kTree, "", {5, 65, 160, 80}, r::TREE_HAS_LINES},
@@ -124,7 +132,8 @@ TEST_F(Windows, ControlsStandWhereTheLayoutPutsThemAndFollowTheirModels) {
     bar->set_marquee(true, 40);
     EXPECT_EQ(widget<QProgressBar>(bar)->maximum(), 0);  // Qt's busy bar
     // A control that the window adds once it runs gets its widget too.
-    EXPECT_EQ(widget<QLabel>(&window.create_control(K::static_text, 77, {10, 148, 50, 8}, "late"))->text(), "late");
+    EXPECT_EQ(widget<QLabel>(&window.create_control(K::static_text, 77, {10, 148, 50, 8}, "late"))->text(),
+              "late");
   });
   EXPECT_EQ(backend().view_of(window), nullptr) << "the view goes with the window's end";
 }

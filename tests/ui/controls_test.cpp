@@ -57,11 +57,14 @@ TEST(Controls, TreeKeepsTheOrderOfAddingFindsWholeTextsAndRendersItsDepth) {
   // Control bytes and leading spaces escaped: a node never spans lines, the indentation alone says the depth.
   EXPECT_EQ(render_text(tree), "root\n  b\n    b1\\x0a\\x09\\x7f\\x00 \xc3\xa9\n  \\x20\\x20a\n\"second\"\n");
   EXPECT_EQ(render_text(*b, 1), "  b\n    b1\\x0a\\x09\\x7f\\x00 \xc3\xa9\n");
-  const std::string b1 = R"({"text":"b1\n\t\u007f\u0000 )" "\xc3\xa9" R"(","image":2,"selected_image":2,"expanded":false,"children":[]})";
+  const std::string b1 = R"({"text":"b1\n\t\u007f\u0000 )"
+                         "\xc3\xa9"
+                         R"(","image":2,"selected_image":2,"expanded":false,"children":[]})";
   const std::string tail = R"(,{"text":"  a","image":0,"selected_image":0,"expanded":false,"children":[]}]})";
   EXPECT_EQ(render_json(tree),
             R"([{"text":"root","image":0,"selected_image":1,"expanded":true,"children":[)"
-            R"({"text":"b","image":0,"selected_image":0,"expanded":false,"children":[)" + b1 + "]}" + tail +
+            R"({"text":"b","image":0,"selected_image":0,"expanded":false,"children":[)" +
+                b1 + "]}" + tail +
                 R"(,{"text":"\"second\"","image":0,"selected_image":0,"expanded":false,"children":[]}])");
   tree.delete_all();
   EXPECT_EQ(render_json(tree), "[]");
@@ -82,15 +85,18 @@ TEST(Resources, EveryDialogBuildsWithDistinctIdsInsideItsWindowAndTheListStylesI
     std::set<int> ids;
     for (const auto& c : layout.controls) {
       EXPECT_TRUE(c.rect.x >= 0 && c.rect.y >= 0 && c.rect.x + c.rect.width <= layout.width &&
-                  c.rect.y + c.rect.height <= layout.height) << c.id;
+                  c.rect.y + c.rect.height <= layout.height)
+          << c.id;
       EXPECT_TRUE(c.id == resources::ID_STATIC || ids.insert(c.id).second) << "id " << c.id << " twice";
       EXPECT_NE(window.control(c.id), nullptr) << c.id;
     }
   }
   const auto* analysis = resources::find_dialog(resources::DIALOG_ANALYSIS);
   const uint32_t capture = analysis->find(resources::ANALYSIS_CAPTURE_LIST)->style;
-  EXPECT_EQ(capture & (resources::LIST_SORTED | resources::LIST_MULTIPLE_SEL), resources::LIST_SORTED | resources::LIST_MULTIPLE_SEL);
-  EXPECT_EQ(analysis->find(resources::ANALYSIS_MUX_LIST)->style & (resources::LIST_SORTED | resources::LIST_EXTENDED_SEL),
+  EXPECT_EQ(capture & (resources::LIST_SORTED | resources::LIST_MULTIPLE_SEL),
+            resources::LIST_SORTED | resources::LIST_MULTIPLE_SEL);
+  EXPECT_EQ(analysis->find(resources::ANALYSIS_MUX_LIST)->style &
+                (resources::LIST_SORTED | resources::LIST_EXTENDED_SEL),
             resources::LIST_EXTENDED_SEL);
   std::set<std::vector<uint8_t>> pictures;
   for (int id : {resources::ICON_OPEN_FOLDER, resources::ICON_CLOSED_FOLDER, resources::ICON_DATA_DRUM}) {

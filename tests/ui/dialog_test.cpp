@@ -16,10 +16,10 @@ resources::DialogTemplate outer_layout() {
 }
 
 TEST(Dialog, OkCancelEnterAndTheCloseBoxEndTheRunUnlessAHandlerTakesThem) {
-  const std::function<void(ui::Dialog&)> actions[] = {[](ui::Dialog& d) { d.button(resources::ID_OK)->click(); },
-                                                      [](ui::Dialog& d) { d.button(resources::ID_CANCEL)->click(); },
-                                                      [](ui::Dialog& d) { d.press_enter(); },
-                                                      [](ui::Dialog& d) { d.close(); }};
+  const std::function<void(ui::Dialog&)> actions[] = {
+      [](ui::Dialog& d) { d.button(resources::ID_OK)->click(); },
+      [](ui::Dialog& d) { d.button(resources::ID_CANCEL)->click(); }, [](ui::Dialog& d) { d.press_enter(); },
+      [](ui::Dialog& d) { d.close(); }};
   const int results[] = {resources::ID_OK, resources::ID_CANCEL, resources::ID_OK, resources::ID_CANCEL};
   for (int i = 0; i < 4; ++i) {
     ScriptedDialog window(outer_layout());
