@@ -1,13 +1,10 @@
 // The `dsmcc` program run as a user runs it: exit statuses and messages, help, live input on standard
-// input, named pipes and UDP, its log, its plug-in registry, and the bundled sample. The pages, logs
+// input and named pipes, its log, its plug-in registry, and the bundled sample. The pages, logs
 // and saved files of every shared stream are held by the golden test; this is what it cannot see.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -151,9 +148,8 @@ TEST(App, LiveInputOnStandardInput) {
   }
 }
 
-// A named pipe is read once like standard input, and one nobody opens is bounded by --duration; a UDP
-// feed without PSI has its carousel found from the scan's own datagrams.
-TEST(App, NamedPipesAndUdp) {
+// A named pipe is read once like standard input, and one nobody opens is bounded by --duration.
+TEST(App, NamedPipes) {
   REQUIRE_STREAM(path, "hbbtv-sevent.ts");
   const std::vector<uint8_t> bytes = testsupport::read_file(path);
   TempDir dir;
@@ -169,28 +165,6 @@ TEST(App, NamedPipesAndUdp) {
   const RunResult nobody = run({kProgram, "capture", silent, "--pair", "1:0x138e", "--duration", "1"});
   EXPECT_EQ(nobody.exit_code, 0) << describe(nobody);
   EXPECT_LT(nobody.elapsed, 3000ms);
-
-  const uint16_t port = static_cast<uint16_t>(32000 + ::getpid() % 20000);
-  std::atomic<bool> sending{true};
-  std::thread sender([&] {
-    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (size_t at = 0; sending; at = (at + 1316) % bytes.size()) {
-      ::sendto(s, bytes.data() + at, std::min<size_t>(1316, bytes.size() - at), 0,
-               reinterpret_cast<sockaddr*>(&to), sizeof to);
-      std::this_thread::sleep_for(400us);
-    }
-    ::close(s);
-  });
-  const RunResult udp =
-      run({kProgram, "udp://127.0.0.1:" + std::to_string(port), "--page", "object", "--duration", "3"});
-  sending = false;
-  sender.join();
-  EXPECT_EQ(udp.out, testapp::slurp(kSeventObject)) << describe(udp);
-  EXPECT_NE(udp.err.find("capturing PID 0x138e under programme 1"), std::string::npos) << udp.err;
 }
 
 // The log beside the module that runs (a registered one elsewhere too), where --log puts it, at the

@@ -87,29 +87,6 @@ TEST(Plugin, OnCommandRunsItsChecksInOrder) {
   }
 }
 
-TEST(Plugin, KeepsTheInterfacesItKnowsAndReleasesTheDriverFirst) {
-  std::vector<std::string> releases;
-  fakehost::FakeFilterManager fm(&releases);
-  fakehost::FakeDriver driver(&releases);
-  CDSMCCPlugin* plugin = new_plugin();
-  EXPECT_EQ(plugin->SetInterface(IID_ISISection, &fm), S_OK);  // ignored
-  fm.refuse_query = true;
-  EXPECT_EQ(plugin->SetInterface(IID_OrvexFltMgr, &fm), E_NOINTERFACE);
-  EXPECT_EQ(plugin->filter_manager(), nullptr);
-  fm.refuse_query = false;
-  EXPECT_EQ(plugin->SetInterface(IID_OrvexFltMgr, &fm), S_OK);
-  EXPECT_EQ(plugin->SetInterface(IID_HostDriver, &driver), S_OK);
-  EXPECT_EQ(plugin->filter_manager(), &fm);
-  EXPECT_EQ(plugin->driver(), &driver);
-  EXPECT_EQ(fm.refs, 2u);
-  EXPECT_EQ(driver.refs, 2u);
-  releases.clear();
-  plugin->Release();
-  EXPECT_EQ(releases, (std::vector<std::string>{"driver", "filter manager"}));
-  EXPECT_EQ(fm.refs, 1u);
-  EXPECT_EQ(driver.refs, 1u);
-}
-
 TEST(Plugin, FactoryServesItsClassOnlyAndTheModuleUnloadsWithoutObjectsAndLocks) {
   void* none = nullptr;
   EXPECT_EQ(DllGetClassObject(IID_IHostPlugin, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
