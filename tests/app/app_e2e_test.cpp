@@ -40,32 +40,29 @@ size_t lines_in(const std::string& text) {
 
 TEST(App, ExitStatusesMessagesAndHelp) {
   TempDir dir;
-  const std::string text_file = dir.path() + "/notes.ts";
+  const std::string d = dir.path(), text_file = d + "/notes.ts";
   dir.write("notes.ts", std::vector<uint8_t>(4000, 'x'));
   dir.write("plain", {});
   // A copy of the program without the plug-in module beside it.
-  fs::copy_file(kProgram, dir.path() + "/dsmcc");
+  fs::copy_file(kProgram, d + "/dsmcc");
   struct Case {
     std::vector<std::string> args;
     int status;
     const char *out, *err;  // parts; an error is one line
   };
   const Case cases[] = {
-      {{kProgram, "capture", dir.path() + "/no-such-file.ts", "--pair", "1:2"}, 2, "", "no-such-file.ts"},
+      {{kProgram, "capture", d + "/no-such-file.ts", "--pair", "1:2"}, 2, "", "no-such-file.ts"},
       {{kProgram, "capture", text_file, "--pair", "1:2"}, 2, "", "not a transport stream"},
       {{kProgram, "--bogus", text_file}, 2, "", "unknown option '--bogus' (see dsmcc --help)"},
       {{kProgram, "capture", text_file, "--duration"}, 2, "", "--duration needs"},
       {{kProgram, "help", "bogus"}, 2, "", "no command 'bogus'"},
-      {{dir.path() + "/dsmcc", "scan", kSample}, 2, "", "cannot load plug-in module"},
-      {{kProgram, "capture", dir.path() + "/none.ts", "--pair", "1:2", "--save", dir.path() + "/plain/out"},
+      {{d + "/dsmcc", "scan", kSample}, 2, "", "cannot load plug-in module"},
+      {{kProgram, "capture", d + "/none.ts", "--pair", "1:2", "--save", d + "/plain/out"},
        1,
        "",
-       "cannot save into"},
+       "cannot save"},
       {{kProgram, "diff", kSample, kSample, "--all"}, 0, "", ""},
-      {{kProgram, "check", kSample, "--all"},
-       0,
-       "summary: 3/3 modules complete, 6/6 files resolved, 0 errors",
-       ""},
+      {{kProgram, "check", kSample, "--all"}, 0, "3/3 modules complete, 6/6 files resolved, 0 errors", ""},
       {{kProgram, "--help"}, 0, "usage: dsmcc", ""},
       {{kProgram, "help"}, 0, "usage: dsmcc", ""},
       {{kProgram, "scan", "--help"}, 0, "usage: dsmcc scan", ""},
