@@ -6,9 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <fstream>
 
 #include "capture/dsmcc_dlg.h"
 #include "carousel/data_carousel_dlg.h"
@@ -18,6 +16,7 @@
 #include "tests/dialog/automation.h"
 #include "tests/qt/qt_fixture.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/helpers.h"
 #include "tests/support/oc_builder.h"
 #include "tests/support/psi_builder.h"
 #include "tests/support/ts_builder.h"
@@ -60,11 +59,7 @@ class AnalysisWindow : public qttest::QtWindows {
                      pmt_section(2, 0x1FFF, {}, {{0x0B, 0x201, data_broadcast_id_descriptor(0x00F0)}}));
       ts.add_sections(0x200, oc.sections());
     }
-    const std::string path = dir_.path().toStdString() + "/multiplex.ts";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(ts.stream().data()),
-               static_cast<std::streamsize>(ts.stream().size()));
-    ASSERT_EQ(host_.open(path), "");
+    ASSERT_EQ(host_.open(dir_.write("multiplex.ts", ts.stream())), "");
   }
   void TearDown() override {
     host_.stop();
@@ -76,7 +71,7 @@ class AnalysisWindow : public qttest::QtWindows {
     return widget<ui::qt::TreeWidget>(page->tree(r::PAGE_TREE));
   }
 
-  QTemporaryDir dir_;
+  testsupport::TempDir dir_;
   host::Host host_;
   const Texts mux_entries_ = {"Prg 0x0001 PID 0x0200", "Prg 0x0002 PID 0x0201"};
 };
