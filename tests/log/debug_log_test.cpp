@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -110,6 +111,19 @@ TEST_F(LogTest, LineFormatThresholdNumberingAndTheFileAtEachStart) {
     EXPECT_EQ(fs::exists(file), c.expected != nullptr);
     EXPECT_EQ(read_text(file), c.expected ? c.expected : "");
   }
+}
+
+TEST_F(LogTest, ALineLongerThanItsBufferIsCutAndStillEnds) {
+  CDebugLog log;
+  ASSERT_EQ(open(log, path("c.txt"), 0x01, 0x104, INT_MAX), 0);
+  log.log(1, "%s", std::string(3000, 'a').c_str());
+  log.log(INT_MAX, "y");  // an indentation wider than the line
+  log.close();
+  const std::string text = read_text(path("c.txt"));
+  // 1024 bytes with the terminator: 1022 of line and the line end.
+  ASSERT_EQ(text.size(), 2u * 1023u);
+  EXPECT_EQ(text.substr(0, 1023), "<1> -    " + std::string(1022 - 9, 'a') + "\n");
+  EXPECT_EQ(text.back(), '\n');
 }
 
 TEST_F(LogTest, ConcurrentLinesStayWholeAndNumberedInFileOrder) {
