@@ -174,7 +174,11 @@ TEST(PsiScan, CancelOrEscapeStopsTheWorkerAndTheBarMovesMeanwhile) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         scan.post([&] {
           position = scan.bar_position();
-          c.escape ? scan.close() : (void)scan.button(resources::ID_CANCEL)->click();
+          if (c.escape) {
+            scan.close();
+          } else {
+            scan.button(resources::ID_CANCEL)->click();
+          }
           ended_at_click = scan.ended();
           enabled_after_click = scan.button(resources::ID_CANCEL)->enabled();
         });
