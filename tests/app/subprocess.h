@@ -2,17 +2,14 @@
 // standard input from a pipe that stays open (a live source) until the child has ended.
 #pragma once
 
-#include <sys/resource.h>
+#include <fcntl.h>
 #include <signal.h>
-#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -22,15 +19,13 @@ namespace testapp {
 
 struct RunResult {
   int exit_code = -1;  // -1 when the child did not exit normally
-  std::string out;
-  std::string err;
+  std::string out, err;
   std::chrono::milliseconds elapsed{0};
-  double cpu_seconds = 0;  // user and system time of the child
 };
 
 struct LiveInput {
-  std::vector<uint8_t> bytes;                  // written to the child's stdin
-  std::chrono::milliseconds delay{0};          // before writing
+  std::vector<uint8_t> bytes;                     // written to the child's stdin
+  std::chrono::milliseconds delay{0};             // before writing
   std::chrono::milliseconds interrupt_after{-1};  // SIGINT this long after writing (-1: never)
   bool close_after_write = false;                 // else the pipe stays open until the child ended
 };
@@ -45,29 +40,19 @@ inline RunResult run(const std::vector<std::string>& argv, const LiveInput* live
   RunResult result;
   char out_path[] = "/tmp/dsmcc-app-test-out-XXXXXX";
   char err_path[] = "/tmp/dsmcc-app-test-err-XXXXXX";
-  const int out_fd = ::mkstemp(out_path);
-  const int err_fd = ::mkstemp(err_path);
+  const int out_fd = ::mkstemp(out_path), err_fd = ::mkstemp(err_path);
   int in_pipe[2] = {-1, -1};
-  if (live) {
-    ::signal(SIGPIPE, SIG_IGN);  // a child that ends early must not take the test with it
-    if (::pipe(in_pipe) != 0) return result;
-  }
+  ::signal(SIGPIPE, SIG_IGN);  // a child that ends early must not take the test with it
+  if (live && ::pipe(in_pipe) != 0) return result;
   const auto started = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
   if (child == 0) {
-    if (live) {
-      ::dup2(in_pipe[0], 0);
-      ::close(in_pipe[0]);
-      ::close(in_pipe[1]);
-    } else {
-      FILE* null_in = std::fopen("/dev/null", "r");
-      if (null_in) ::dup2(fileno(null_in), 0);
-    }
+    ::dup2(live ? in_pipe[0] : ::open("/dev/null", O_RDONLY), 0);
+    if (live) ::close(in_pipe[1]);
     ::dup2(out_fd, 1);
     ::dup2(err_fd, 2);
-    // A registry of the tests' own, so that what a user registered never decides which module loads.
-    // A test that registers a module gives its own folder, so that tests running beside it are not
-    // sent to that module.
+    // A registry of the tests' own, so that what a user registered never decides which module loads;
+    // a test that registers a module gives a folder of its own.
     const char* own = ::getenv("DSMCC_TEST_CONFIG_HOME_OVERRIDE");
     ::setenv("XDG_CONFIG_HOME", own ? own : DSMCC_TEST_CONFIG_HOME, 1);
     std::vector<char*> args;
@@ -81,25 +66,21 @@ inline RunResult run(const std::vector<std::string>& argv, const LiveInput* live
     ::close(in_pipe[0]);
     feeder = std::thread([live, fd = in_pipe[1], child] {
       std::this_thread::sleep_for(live->delay);
-      size_t done = 0;
-      while (done < live->bytes.size()) {
+      for (size_t done = 0; done < live->bytes.size();) {
         const ssize_t n = ::write(fd, live->bytes.data() + done, live->bytes.size() - done);
         if (n <= 0) break;
         done += static_cast<size_t>(n);
       }
       if (live->close_after_write) ::close(fd);
-      if (live->interrupt_after.count() >= 0) {
-        std::this_thread::sleep_for(live->interrupt_after);
-        ::kill(child, SIGINT);
-      }
+      if (live->interrupt_after.count() < 0) return;
+      std::this_thread::sleep_for(live->interrupt_after);
+      ::kill(child, SIGINT);
     });
   }
   int status = 0;
-  rusage usage{};
-  ::wait4(child, &status, 0, &usage);
-  result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  ::waitpid(child, &status, 0);
+  result.elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   if (feeder.joinable()) feeder.join();
   if (live && !live->close_after_write) ::close(in_pipe[1]);
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);

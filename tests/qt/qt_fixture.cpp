@@ -1,51 +1,14 @@
 #include "tests/qt/qt_fixture.h"
 
 #include <QEventLoop>
-#include <cstdlib>
 
 namespace qttest {
 
-QApplication& application() {
-  static QApplication* app = [] {
-    // CTest sets the platform; a test run by hand without a display gets the same.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "qt_tests";
-    static char* argv[] = {name, nullptr};
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
-
-void pump_for(std::chrono::milliseconds time) {
-  const auto deadline = std::chrono::steady_clock::now() + time;
-  while (std::chrono::steady_clock::now() < deadline)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-Waits::~Waits() {
-  for (auto& timer : timers_) timer->stop();
-}
-
-void Waits::when(std::function<bool()> ready, std::function<void()> action, std::chrono::milliseconds limit,
-                 std::function<void()> give_up) {
-  auto timer = std::make_unique<QTimer>();
-  QTimer* raw = timer.get();
+bool pump_until(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  raw->setInterval(10);
-  QObject::connect(
-      raw, &QTimer::timeout,
-      [raw, ready = std::move(ready), action = std::move(action), give_up = std::move(give_up), deadline] {
-        const bool go = ready();
-        if (!go && std::chrono::steady_clock::now() < deadline) return;
-        raw->stop();
-        if (go)
-          action();
-        else if (give_up)
-          give_up();
-      });
-  raw->start();
-  timers_.push_back(std::move(timer));
+  while (!ready() && std::chrono::steady_clock::now() < deadline)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return ready();
 }
 
 void click(QWidget* widget) {
@@ -54,23 +17,39 @@ void click(QWidget* widget) {
 }
 
 void click_row(QListWidget* list, int row, Qt::KeyboardModifiers modifiers) {
-  ASSERT_NE(list, nullptr);
   ASSERT_NE(list->item(row), nullptr) << "no row " << row;
   QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
                     list->visualItemRect(list->item(row)).center());
-}
-
-void double_click_row(QListWidget* list, int row) {
-  ASSERT_NE(list, nullptr);
-  ASSERT_NE(list->item(row), nullptr) << "no row " << row;
-  QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
-                     list->visualItemRect(list->item(row)).center());
 }
 
 void type_text(QWidget* widget, const QString& text) {
   ASSERT_NE(widget, nullptr);
   widget->setFocus();
   QTest::keyClicks(widget, text);
+}
+
+int run_window(ui::Dialog& window, const std::function<void()>& body, bool end_after_body) {
+  const ui::AutomationHook previous = ui::set_automation([&](ui::Dialog& shown) {
+    if (&shown != &window) return;
+    body();
+    if (end_after_body && !window.ended()) window.end_dialog(ui::RESULT_OK);
+  });
+  const int result = window.run_modal();
+  ui::set_automation(previous);
+  return result;
+}
+
+void QtWindows::SetUpTestSuite() {
+  // One for the process, reachable to the end (so never a leak). CTest sets the platform; a test run by
+  // hand without a display gets the same.
+  static QApplication* app = [] {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "qt_tests";
+    static char* argv[] = {name, nullptr};
+    return new QApplication(argc, argv);
+  }();
+  (void)app;
 }
 
 void QtWindows::SetUp() {
@@ -90,21 +69,6 @@ std::vector<std::string> QtWindows::shown_texts(const QListWidget* list) {
   std::vector<std::string> out;
   for (int i = 0; list && i < list->count(); ++i) out.push_back(list->item(i)->text().toStdString());
   return out;
-}
-
-}  // namespace qttest
-
-namespace qttest {
-
-int run_window(ui::Dialog& window, const std::function<void()>& body, bool end_after_body) {
-  ui::AutomationHook previous = ui::set_automation([&](ui::Dialog& shown) {
-    if (&shown != &window) return;
-    body();
-    if (end_after_body && !window.ended()) window.end_dialog(ui::RESULT_OK);
-  });
-  const int result = window.run_modal();
-  ui::set_automation(previous);
-  return result;
 }
 
 }  // namespace qttest

@@ -18,30 +18,13 @@ inline resources::DialogTemplate layout(int id, std::vector<resources::ControlTe
 class ScriptedDialog : public ui::Dialog {
  public:
   using ui::Dialog::Dialog;
-
   std::function<void(ScriptedDialog&)> init;
-  std::function<void(ScriptedDialog&, uint32_t)> timer;
-  int init_calls = 0;
 
  protected:
   bool OnInitDialog() override {
-    ++init_calls;
     if (init) init(*this);
     return true;
   }
-  void on_timer(uint32_t id) override {
-    if (timer) timer(*this, id);
-  }
-};
-
-// Installs an automation hook for the life of the object and removes it afterwards.
-class ScopedAutomation {
- public:
-  explicit ScopedAutomation(ui::AutomationHook hook) : previous_(ui::set_automation(std::move(hook))) {}
-  ~ScopedAutomation() { ui::set_automation(previous_); }
-
- private:
-  ui::AutomationHook previous_;
 };
 
 }  // namespace uitest
