@@ -49,21 +49,16 @@ std::string digest_of(std::string text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string manifest, log_path;
-  int first = 1;
-  bool write = false;
-  if (argc > 2 && std::string(argv[1]) == "--golden") {
-    manifest = argv[2];
-    first = 3;
-    if (first < argc && std::string(argv[first]) == "--write") write = true, ++first;
-    log_path = (fs::temp_directory_path() / ("replay-" + std::to_string(::getpid()) + ".log")).string();
-    ::setenv("DSMCC_FUZZ_LOG", log_path.c_str(), 1);
-  }
+  const bool golden = argc > 3 && std::string(argv[1]) == "--golden";
+  const bool write = golden && std::string(argv[3]) == "--write";
+  const int first = golden ? 3 + write : 1;
   if (argc <= first) {
     std::fprintf(stderr, "usage: %s [--golden MANIFEST [--write]] CORPUS_DIR [MORE_DIRS...]\n", argv[0]);
     return 2;
   }
-  std::map<std::string, std::string> seen;
+  const std::string log_path = (fs::temp_directory_path() / ("replay-" + std::to_string(::getpid()) + ".log")).string();
+  if (golden) ::setenv("DSMCC_FUZZ_LOG", log_path.c_str(), 1);
+  std::map<std::string, std::string> seen, recorded;
   size_t logged = 0;
   for (int i = first; i < argc; ++i) {
     std::vector<fs::path> files;
@@ -80,7 +75,7 @@ int main(int argc, char** argv) {
       const std::string bytes = read_all(file);
       std::vector<uint8_t> copy(bytes.begin(), bytes.end());
       LLVMFuzzerTestOneInput(copy.data(), copy.size());
-      if (manifest.empty()) continue;
+      if (!golden) continue;
       g_log.flush();
       const std::string all = read_all(log_path);
       seen[fs::path(argv[i]).filename().string() + "/" + file.filename().string()] = digest_of(all.substr(std::min(logged, all.size())));
@@ -88,23 +83,18 @@ int main(int argc, char** argv) {
     }
     std::printf("%s: %zu inputs from %s replayed without a finding\n", argv[0], files.size(), argv[i]);
   }
-  if (manifest.empty()) return 0;
   std::remove(log_path.c_str());
+  if (!golden) return 0;
   if (write) {
-    std::ofstream out(manifest);
+    std::ofstream out(argv[2]);
     for (const auto& [name, digest] : seen) out << name << ' ' << digest << '\n';
     return 0;
   }
-  std::map<std::string, std::string> recorded;
-  std::istringstream lines(read_all(manifest));
+  std::istringstream lines(read_all(argv[2]));
   for (std::string name, crc, size; lines >> name >> crc >> size;) recorded[name] = crc + ' ' + size;
-  size_t differ = recorded.size() != seen.size();
-  for (const auto& [name, digest] : seen) {
-    if (recorded.count(name) && recorded[name] == digest) continue;
-    if (++differ <= 20) std::fprintf(stderr, "%s: %s logs otherwise than recorded\n", argv[0], name.c_str());
-  }
-  if (differ == 0) return 0;
-  std::fprintf(stderr, "%s: %zu inputs differ from %s; after a deliberate change, record again with --write\n", argv[0],
-               differ, manifest.c_str());
+  for (const auto& [name, digest] : seen)
+    if (recorded[name] != digest) std::fprintf(stderr, "%s: %s logs otherwise than recorded\n", argv[0], name.c_str());
+  if (recorded == seen) return 0;
+  std::fprintf(stderr, "%s: the inputs differ from %s; after a deliberate change, record again with --write\n", argv[0], argv[2]);
   return 1;
 }

@@ -13,6 +13,27 @@ namespace {
 using namespace hosttest;
 using std::chrono::milliseconds;
 
+struct Captured {
+  std::vector<Bytes> sections;
+  host::Statistics stats;
+  std::vector<std::string> messages;
+};
+
+// A file of `stream` captured to its end with one filter.
+Captured capture_of(const Bytes& stream, const FilterArgs& filter) {
+  testsupport::TempDir dir;
+  host::Host host;
+  Captured c;
+  host.set_diagnostic_handler([&](const std::string& m) { c.messages.push_back(m); });
+  EXPECT_EQ(host.open(dir.write("s.ts", stream)), "");
+  SectionLog log;
+  EXPECT_TRUE(capture_to_end(host, filter, log));
+  host.stop();
+  c.sections = log.snapshot();
+  c.stats = host.statistics();
+  return c;
+}
+
 TEST(Capture, EveryPacketisationComesOutOfTheFilterAsBuilt) {
   // DSM-CC sections of awkward sizes, between them sections of other tables the filter keeps out.
   std::vector<Bytes> all, dsmcc;
@@ -30,7 +51,6 @@ TEST(Capture, EveryPacketisationComesOutOfTheFilterAsBuilt) {
       {192, true, std::nullopt, 0, {}, false},      {204, true, std::nullopt, 1, {}, false},
       {188, false, uint8_t{181}, 0, {}, false},     {188, true, uint8_t{60}, 3, {}, false},
       {188, true, std::nullopt, 1, garbage, false}, {188, true, std::nullopt, 0, torn, true}};
-  testsupport::TempDir dir;
   for (const auto& [size, pack, adaptation, nulls, extra, at_end] : layouts) {
     SCOPED_TRACE(::testing::PrintToString(std::make_tuple(size, pack, adaptation, nulls, extra)));
     testsupport::PacketizerOptions o;
@@ -40,25 +60,20 @@ TEST(Capture, EveryPacketisationComesOutOfTheFilterAsBuilt) {
     o.null_packets_after_each = nulls;
     Bytes stream = testsupport::packetize(kPid, all, o);
     stream.insert(at_end ? stream.end() : stream.begin() + 9 * 188, extra.begin(), extra.end());
-    host::Host host;
-    ASSERT_EQ(host.open(dir.write("layout.ts", stream)), "");
-    SectionLog log;
-    EXPECT_TRUE(capture_to_end(host, {kPid, {0x38}, {0x38}}, log));
-    host.stop();
-    EXPECT_EQ(log.snapshot(), dsmcc);
-    EXPECT_EQ(host.statistics().sections_delivered, dsmcc.size());
-    EXPECT_EQ(host.statistics().cc_errors, 0u);
+    const Captured r = capture_of(stream, {kPid, {0x38}, {0x38}});
+    EXPECT_EQ(r.sections, dsmcc);
+    EXPECT_EQ(r.stats.sections_delivered, dsmcc.size());
+    EXPECT_EQ(r.stats.cc_errors, 0u);
   }
 }
 
 TEST(Capture, FiltersMatchTheirBytesUnderTheMaskOnTheirPidOnly) {
   const Bytes a = section_of(40, 0x3B, 1), b = section_of(40, 0x3C, 2), c = section_of(300, 0x42, 3);
   const Bytes tiny = section_of(3, 0x3E, 0);  // header only
-  testsupport::TempDir dir;
   testsupport::Packetizer p;
   p.add_sections(kPid, {a, b, c, tiny});
   p.add_section(host::PID_COUNT - 1, a);
-  const std::string path = dir.write("mix.ts", p.take());
+  const Bytes stream = p.take();
   const std::vector<std::pair<FilterArgs, std::vector<Bytes>>> cases = {
       {{kPid, {}, {}}, {a, b, c, tiny}},
       {{kPid, {0x99}, {0x00}}, {a, b, c, tiny}},
@@ -71,11 +86,7 @@ TEST(Capture, FiltersMatchTheirBytesUnderTheMaskOnTheirPidOnly) {
   };
   for (const auto& [filter, expected] : cases) {
     SCOPED_TRACE(::testing::PrintToString(filter.match));
-    host::Host host;
-    ASSERT_EQ(host.open(path), "");
-    SectionLog log;
-    EXPECT_TRUE(capture_to_end(host, filter, log));
-    EXPECT_EQ(log.snapshot(), expected);
+    EXPECT_EQ(capture_of(stream, filter).sections, expected);
   }
   host::Host host;
   ISectionFilter* filters = section_filter(host);
@@ -121,18 +132,11 @@ TEST(Capture, DamageIsReportedWithItsPlaceAndCounted) {
   stream.erase(stream.begin() + 4 * 188, stream.begin() + 5 * 188);
   stream[8 * 188 + 1] |= 0x80;
   stream.insert(stream.begin() + 12 * 188, {0x01, 0x02, 0x03});
-  testsupport::TempDir dir;
-  host::Host host;
-  std::vector<std::string> messages;
-  host.set_diagnostic_handler([&](const std::string& m) { messages.push_back(m); });
-  ASSERT_EQ(host.open(dir.write("d.ts", stream)), "");
-  SectionLog log;
-  ASSERT_TRUE(capture_to_end(host, {kPid, {}, {}}, log));
-  host.stop();
-  EXPECT_EQ(messages, (std::vector<std::string>{"PID 0x0bb9: continuity_counter 5 where 4 was expected; the partial section was dropped",
+  const Captured r = capture_of(stream, {kPid, {}, {}});
+  EXPECT_EQ(r.messages, (std::vector<std::string>{"PID 0x0bb9: continuity_counter 5 where 4 was expected; the partial section was dropped",
                                                 "PID 0x0bb9: packet with transport_error_indicator dropped; the partial section was dropped",
                                                 "sync byte missing at byte 2256; packets found again at byte 2259"}));
-  const host::Statistics s = host.statistics();
+  const host::Statistics& s = r.stats;
   EXPECT_EQ(std::make_tuple(s.cc_errors, s.tei_drops, s.sync_losses, s.torn_packets, s.skipped_bytes),
             std::make_tuple(1u, 1u, 1u, 0u, 3u));
 }
