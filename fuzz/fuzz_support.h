@@ -1,6 +1,6 @@
 // Shared pieces of the fuzz targets: an invariant check that stops the run loudly, the process log
 // switched on (so every log line is formatted with its real arguments, which is where a wrong
-// conversion or a dangling text would show), and helpers that steer random bytes past the CRC.
+// conversion or a dangling text would show), and a helper that steers random bytes past the CRC.
 #pragma once
 
 #include <cstddef>
@@ -14,29 +14,24 @@
 #include "tables/sitables.h"
 
 // A broken invariant is a finding like a crash: libFuzzer keeps the input that caused it.
-#define FUZZ_CHECK(cond)                                                                 \
-  do {                                                                                   \
-    if (!(cond)) {                                                                       \
+#define FUZZ_CHECK(cond)                                                                        \
+  do {                                                                                          \
+    if (!(cond)) {                                                                              \
       std::fprintf(stderr, "fuzz invariant failed at %s:%d: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                                      \
-    }                                                                                    \
+      std::abort();                                                                             \
+    }                                                                                           \
   } while (0)
 
 namespace fuzz {
 
-// Opens the process log once, on /dev/null, at the most detailed level and without prefixes, so
-// that every line is formatted as it would be in a real run but nothing accumulates. DSMCC_FUZZ_LOG=0
-// leaves the log closed, for quicker runs that skip the formatting; DSMCC_FUZZ_LOG=PATH writes it
-// there, each line with its level (the replay's record of what each input logs).
+// The log on /dev/null at the most detailed level; DSMCC_FUZZ_LOG=0 leaves it closed (quicker runs),
+// DSMCC_FUZZ_LOG=PATH writes it there with each line's level (the replay's record of each input).
 inline void open_log_once() {
   static const bool opened = [] {
     const char* wanted = std::getenv("DSMCC_FUZZ_LOG");
     if (wanted && wanted[0] == '0') return false;
-    if (wanted && wanted[0] == '/') {
-      g_log.init(wanted, CDebugLog::OPT_FILE, CDebugLog::PFX_LEVEL, 4);
-      return true;
-    }
-    g_log.init("/dev/null", CDebugLog::OPT_FILE, 0, 4);
+    const bool to_file = wanted && wanted[0] == '/';
+    g_log.init(to_file ? wanted : "/dev/null", CDebugLog::OPT_FILE, to_file ? uint32_t{CDebugLog::PFX_LEVEL} : 0u, 4);
     return true;
   }();
   (void)opened;
@@ -44,16 +39,11 @@ inline void open_log_once() {
 
 // True when `inner` lies wholly inside `outer` (an empty view anywhere counts as inside).
 inline bool view_inside(std::span<const uint8_t> inner, std::span<const uint8_t> outer) {
-  if (inner.empty()) return true;
-  const auto in_begin = reinterpret_cast<uintptr_t>(inner.data());
-  const auto out_begin = reinterpret_cast<uintptr_t>(outer.data());
-  return in_begin >= out_begin && inner.size() <= outer.size() &&
-         in_begin - out_begin <= outer.size() - inner.size();
+  return inner.empty() || (inner.data() >= outer.data() && inner.data() + inner.size() <= outer.data() + outer.size());
 }
 
-// Writes a correct CRC_32 into the last four bytes of the section that the first three bytes of
-// `section` announce, when the bytes hold it. Random bytes almost never carry a valid CRC, and
-// without this the fuzzer would spend its time in front of the check instead of behind it.
+// Writes a correct CRC_32 at the end of the section the first three bytes announce, when the bytes
+// hold it: random bytes almost never carry one, and the fuzzer would stay in front of the check.
 inline void fix_section_crc(std::vector<uint8_t>& section) {
   if (section.size() < 3) return;
   const size_t total = 3 + (static_cast<size_t>(section[1] & 0x0F) << 8 | section[2]);

@@ -1,24 +1,22 @@
 // A plain runner for a fuzz target's entry point, for builds without libFuzzer (gcc, the sanitizer
 // presets): it feeds every file of the given folders to LLVMFuzzerTestOneInput, once each, in name
-// order (a file given instead of a folder is fed alone). With --golden MANIFEST it also holds what
-// each input makes the target log (addresses masked) against the digest recorded for it, so that a
-// change in any decoder's handling of these inputs fails; --write records the digests instead. The first folder is the target's corpus and must hold at least one file, so that a wrong
-// path cannot turn the check into one that passes on nothing; the others (regressions) may be absent.
+// order. With --golden MANIFEST it also holds what each input makes the target log (addresses
+// masked) against the digest recorded for it, so that a change in any decoder's handling of these
+// inputs fails; --write records the digests instead. The first folder is the target's corpus and
+// must hold at least one file, so that a wrong path cannot turn the check into one that passes on
+// nothing; the others (regressions) may be absent.
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "log/debug_log.h"
@@ -27,32 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
-std::vector<std::filesystem::path> files_of(const std::filesystem::path& dir) {
-  std::vector<std::filesystem::path> files;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
+namespace fs = std::filesystem;
 
-bool run_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "cannot read %s\n", path.c_str());
-    return false;
-  }
-  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  // An exact-size heap copy, as libFuzzer gives it, so that a read past the end is caught.
-  auto* copy = new uint8_t[bytes.size() + (bytes.empty() ? 1 : 0)];
-  std::copy(bytes.begin(), bytes.end(), copy);
-  LLVMFuzzerTestOneInput(copy, bytes.size());
-  delete[] copy;
-  return true;
-}
-
-std::string read_all(const std::string& path) {
+std::string read_all(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
@@ -66,72 +41,60 @@ std::string digest_of(std::string text) {
     text.replace(at + 8, end - at - 8, "ADDR");
   }
   char out[32];
-  std::snprintf(out, sizeof out, "%08lx %zu",
-                crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())), text.size());
+  std::snprintf(out, sizeof out, "%08lx %zu", crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())),
+                text.size());
   return out;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string manifest, log_path;
-  bool write = false;
-  int first = 1;
-  if (argc > 2 && std::string(argv[1]) == "--golden") {
-    manifest = argv[2];
-    first = 3;
-    if (first < argc && std::string(argv[first]) == "--write") write = true, ++first;
-    log_path = (std::filesystem::temp_directory_path() / ("replay-" + std::to_string(::getpid()) + ".log")).string();
-    ::setenv("DSMCC_FUZZ_LOG", log_path.c_str(), 1);
-  }
+  const bool golden = argc > 3 && std::string(argv[1]) == "--golden";
+  const bool write = golden && std::string(argv[3]) == "--write";
+  const int first = golden ? 3 + write : 1;
   if (argc <= first) {
     std::fprintf(stderr, "usage: %s [--golden MANIFEST [--write]] CORPUS_DIR [MORE_DIRS...]\n", argv[0]);
     return 2;
   }
-  std::map<std::string, std::string> seen;
+  const std::string log_path = (fs::temp_directory_path() / ("replay-" + std::to_string(::getpid()) + ".log")).string();
+  if (golden) ::setenv("DSMCC_FUZZ_LOG", log_path.c_str(), 1);
+  std::map<std::string, std::string> seen, recorded;
   size_t logged = 0;
-  size_t total = 0;
   for (int i = first; i < argc; ++i) {
-    const std::filesystem::path dir(argv[i]);
-    const auto files = std::filesystem::is_regular_file(dir) ? std::vector<std::filesystem::path>{dir} : files_of(dir);
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(argv[i], ec))
+      if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
     if (i == first && files.empty()) {
       std::fprintf(stderr, "%s: the corpus folder %s holds no input\n", argv[0], argv[i]);
       return 1;
     }
     for (const auto& file : files) {
-      if (!run_file(file)) return 1;
-      ++total;
-      if (manifest.empty()) continue;
+      // An exact-size heap copy, as libFuzzer gives it, so that a read past the end is caught.
+      const std::string bytes = read_all(file);
+      std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+      LLVMFuzzerTestOneInput(copy.data(), copy.size());
+      if (!golden) continue;
       g_log.flush();
       const std::string all = read_all(log_path);
-      seen[dir.filename().string() + "/" + file.filename().string()] = digest_of(all.substr(std::min(logged, all.size())));
+      seen[fs::path(argv[i]).filename().string() + "/" + file.filename().string()] = digest_of(all.substr(std::min(logged, all.size())));
       logged = all.size();
     }
-    std::printf("%s: %zu inputs from %s\n", argv[0], files.size(), argv[i]);
+    std::printf("%s: %zu inputs from %s replayed without a finding\n", argv[0], files.size(), argv[i]);
   }
-  std::printf("%s: %zu inputs replayed without a finding\n", argv[0], total);
-  if (manifest.empty()) return 0;
   std::remove(log_path.c_str());
+  if (!golden) return 0;
   if (write) {
-    std::ofstream out(manifest);
+    std::ofstream out(argv[2]);
     for (const auto& [name, digest] : seen) out << name << ' ' << digest << '\n';
-    std::printf("%s: %zu digests recorded in %s\n", argv[0], seen.size(), manifest.c_str());
     return 0;
   }
-  std::map<std::string, std::string> recorded;
-  std::istringstream lines(read_all(manifest));
+  std::istringstream lines(read_all(argv[2]));
   for (std::string name, crc, size; lines >> name >> crc >> size;) recorded[name] = crc + ' ' + size;
-  size_t differ = 0;
-  for (const auto& [name, digest] : seen) {
-    const auto it = recorded.find(name);
-    if (it != recorded.end() && it->second == digest) continue;
-    if (++differ <= 20)
-      std::fprintf(stderr, "%s: %s logs otherwise than recorded%s\n", argv[0], name.c_str(),
-                   it == recorded.end() ? " (no digest)" : "");
-  }
-  if (recorded.size() != seen.size()) ++differ;
-  if (differ == 0) return 0;
-  std::fprintf(stderr, "%s: %zu inputs differ from %s; after a deliberate change, record again with --write\n",
-               argv[0], differ, manifest.c_str());
+  for (const auto& [name, digest] : seen)
+    if (recorded[name] != digest) std::fprintf(stderr, "%s: %s logs otherwise than recorded\n", argv[0], name.c_str());
+  if (recorded == seen) return 0;
+  std::fprintf(stderr, "%s: the inputs differ from %s; after a deliberate change, record again with --write\n", argv[0], argv[2]);
   return 1;
 }

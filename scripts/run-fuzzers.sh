@@ -4,9 +4,7 @@
 #   scripts/run-fuzzers.sh SECONDS [TARGET ...]     (targets: sitables dsi dii ddb biop_module inflate demux chain)
 #
 # The targets come from the `fuzz` preset (build/fuzz/bin, or $FUZZ_BUILD_DIR/bin). Each run starts
-# from the committed seeds in fuzz/corpus/<target>, the seeds that build/bin/make_fuzz_corpus cuts from
-# the shared streams when both are there (third-party data stays out of the repository), and the
-# inputs in fuzz/regressions/<target>, and
+# from the committed seeds in fuzz/corpus/<target> and the inputs in fuzz/regressions/<target>, and
 # keeps what it learns in a working corpus under the build folder, so the committed corpus stays
 # small. A crash, leak or broken invariant leaves its input under <build>/fuzz-artifacts/<target>/:
 # copy it to fuzz/regressions/<target>/ once the fault is fixed, so that every test run replays it.
@@ -20,9 +18,6 @@ BUILD=${FUZZ_BUILD_DIR:-$ROOT/build/fuzz}
 JOBS=${FUZZ_JOBS:-2}
 WORK=$BUILD/fuzz-work
 ARTIFACTS=$BUILD/fuzz-artifacts
-SEEDS=$BUILD/fuzz-seeds
-mkdir -p "$SEEDS"
-[ -x "$ROOT/build/bin/make_fuzz_corpus" ] && "$ROOT/build/bin/make_fuzz_corpus" "$SEEDS" >/dev/null 2>&1
 TARGETS=${*:-"sitables dsi dii ddb biop_module inflate demux chain"}
 
 dict_for() {
@@ -39,10 +34,10 @@ run_one() {
     echo "fuzz_$t: not built in $BUILD (cmake --preset fuzz && cmake --build --preset fuzz)" >"$WORK/$t.log"
     return
   fi
-  mkdir -p "$WORK/$t" "$ARTIFACTS/$t" "$ROOT/fuzz/regressions/$t" "$SEEDS/$t"
+  mkdir -p "$WORK/$t" "$ARTIFACTS/$t" "$ROOT/fuzz/regressions/$t"
   # Inputs left from a run of another build would be replayed first; that is wanted.
   nice -n 10 "$bin" -max_total_time="$SECONDS_EACH" -print_final_stats=1 -dict="$(dict_for "$t")" \
-    -artifact_prefix="$ARTIFACTS/$t/" "$WORK/$t" "$ROOT/fuzz/corpus/$t" "$SEEDS/$t" "$ROOT/fuzz/regressions/$t" \
+    -artifact_prefix="$ARTIFACTS/$t/" "$WORK/$t" "$ROOT/fuzz/corpus/$t" "$ROOT/fuzz/regressions/$t" \
     >"$WORK/$t.log" 2>&1
 }
 
