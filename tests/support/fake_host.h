@@ -38,14 +38,11 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
  public:
   // ---- what the test sets
   bool offer_filter_manager = true;
-  bool offer_section_filter = true;
   bool offer_sisection = true;
   // RequestSections answers this status on the call with this index (0 the first call); -1: never.
   int fail_call = -1;
   // RequestSections blocks until CancelRequest, then fails.
   bool block_until_cancel = false;
-  // AddSectionFilter refuses these PIDs.
-  std::vector<uint32_t> refused_pids;
 
   // Answers requests for (pid, table_id[, table_id_extension]) with these sections, in this order.
   void add_table(uint32_t pid, uint8_t table_id, std::vector<Bytes> sections, int table_id_extension = -1) {
@@ -96,7 +93,7 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
     *out = nullptr;
     if ((iid == IID_OrvexFltMgr || iid == IID_IUnknown) && offer_filter_manager)
       *out = static_cast<OrvexFltMgr*>(this);
-    else if (iid == IID_ISectionFilter && offer_section_filter)
+    else if (iid == IID_ISectionFilter)
       *out = static_cast<ISectionFilter*>(this);
     else if (iid == IID_ISISection && offer_sisection)
       *out = static_cast<ISISection*>(this);
@@ -112,8 +109,6 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
   HRESULT AddSectionFilter(uint32_t pid, const uint8_t* match, const uint8_t* mask, uint32_t length,
                            SectionCallback callback, void* context, uint32_t* handle) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (uint32_t refused : refused_pids)
-      if (refused == pid) return E_FAIL;
     InstalledFilter f;
     f.pid = pid;
     f.match.assign(match, match + length);
