@@ -1,6 +1,6 @@
 #include "tests/support/dsmcc_builder.h"
 
-#include "tables/sitables.h"
+#include "tests/support/psi_builder.h"
 
 namespace testsupport {
 
@@ -232,20 +232,12 @@ DdbSpec block(uint32_t downloadId, uint16_t moduleId, uint16_t blockNumber, std:
 // ---- Sections ------------------------------------------------------------------------------------
 
 std::vector<uint8_t> build_section(const std::vector<uint8_t>& message, const SectionSpec& s) {
-  ByteWriter w;
-  w.u8(s.table_id.value_or(0x3B));
-  const uint32_t length = u16_of(9 + message.size()) & 0x0FFF;
-  const uint32_t flags = (s.section_syntax_indicator ? 0x8000u : 0u) | (s.private_indicator ? 0x4000u : 0u) |
-                         0x3000u;  // reserved bits set
-  w.be16(flags | length);
-  w.be16(s.table_id_extension.value_or(0));
-  w.u8(0xC0u | ((s.version_number & 0x1Fu) << 1) | (s.current_next_indicator ? 1u : 0u));
-  w.u8(s.section_number).u8(s.last_section_number);
-  w.bytes(message);
-  uint32_t crc = sitables::crc32_mpeg2(w.data());
-  if (s.bad_crc) crc ^= 0x00000001u;
-  w.be32(crc);
-  return w.take();
+  const SectionHeader h{s.table_id.value_or(0x3B),  s.section_syntax_indicator, s.private_indicator,
+                        s.table_id_extension.value_or(0), s.version_number,   s.current_next_indicator,
+                        s.section_number,                 s.last_section_number};
+  std::vector<uint8_t> out = long_section(h, message);
+  if (s.bad_crc) out.back() ^= 0x01;
+  return out;
 }
 
 std::vector<uint8_t> dsi_section(const DsiSpec& dsi, SectionSpec section) {

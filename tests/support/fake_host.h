@@ -50,23 +50,12 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
   }
 
   // ---- what the test reads
-  std::vector<std::vector<SectionRequest>> calls() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
-  }
+  std::vector<std::vector<SectionRequest>> calls() const { return locked(calls_); }
+  std::vector<uint32_t> timeouts() const { return locked(timeouts_); }
   int cancels() const { return cancels_.load(); }
-  std::vector<InstalledFilter> added() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return added_;
-  }
-  std::vector<uint32_t> removed() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return removed_;
-  }
-  size_t installed_count() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return installed_.size();
-  }
+  std::vector<InstalledFilter> added() const { return locked(added_); }
+  std::vector<uint32_t> removed() const { return locked(removed_); }
+  size_t installed_count() const { return locked(installed_).size(); }
   // References handed out and not yet given back.
   int32_t outstanding_refs() const { return refs_.load(); }
 
@@ -167,12 +156,13 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
     return S_OK;
   }
 
-  std::vector<uint32_t> timeouts() const {
+ private:
+  template <typename T>
+  T locked(const T& member) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return timeouts_;
+    return member;
   }
 
- private:
   mutable std::mutex mutex_;
   std::condition_variable cancelled_cv_;
   bool cancel_pending_ = false;
