@@ -31,7 +31,7 @@ ts::BiopProfileSpec full_profile(uint8_t byte_order = 0) {
   second.assocTag = 0x0D0E;
   second.selector = {0x00, 0x01, 0xAA};
   p.taps.push_back(second);
-  p.lite_components.push_back(ts::lite_component(0x49534F10, {1, 2, 3}));
+  p.lite_components.push_back(ts::LiteComponentSpec{0x49534F10, {1, 2, 3}});
   return p;
 }
 
@@ -116,7 +116,7 @@ TEST(BiopProfileBody, ReadsLiteComponentCountMinusTwoFurtherComponents) {
     desc.taps.resize(c.taps);
     for (size_t i = 0; i < c.components_written; ++i)
       desc.lite_components.push_back(
-          ts::lite_component(static_cast<uint32_t>(0x49534F00 + i), std::vector<uint8_t>(17 + i, 0x5A)));
+          ts::LiteComponentSpec{static_cast<uint32_t>(0x49534F00 + i), std::vector<uint8_t>(17 + i, 0x5A)});
     desc.lite_component_count = c.lite_component_count;
     const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
     EXPECT_EQ(r.body.taps.size(), c.taps);

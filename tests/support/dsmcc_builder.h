@@ -104,13 +104,6 @@ struct LiteComponentSpec {
   std::optional<uint8_t> component_data_length;  // default: data size
 };
 
-inline LiteComponentSpec lite_component(uint32_t componentId_tag, std::vector<uint8_t> data) {
-  LiteComponentSpec c;
-  c.componentId_tag = componentId_tag;
-  c.data = std::move(data);
-  return c;
-}
-
 // A BIOP profile body: byte order, lite_component_count, BIOP::ObjectLocation, DSM::ConnBinder with
 // its taps, then further lite components. Multi-byte fields follow byte_order (0 big-endian).
 struct BiopProfileSpec {

@@ -88,7 +88,6 @@ class LogCapture {
     for (const auto& l : lines()) all += "<" + std::to_string(l.level) + "> " + l.text + "\n";
     return all;
   }
-  const std::string& path() const { return path_; }
 
  private:
   int threshold_;

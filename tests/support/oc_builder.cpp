@@ -188,26 +188,10 @@ std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, con
 // ---- OcCarousel ----------------------------------------------------------------------------------
 
 OcCarousel::OcCarousel(uint32_t carouselId, uint16_t gateway_module) : carouselId_(carouselId) {
-  objects_.push_back(Node{Kind::gateway, gateway_module, key_of(next_key_++), {}, false, {}});
+  objects_.push_back(Node{"srg", gateway_module, key_of(next_key_++), {}, false, {}});
 }
 
-std::string OcCarousel::kind_text(Kind kind) {
-  switch (kind) {
-    case Kind::gateway:
-      return "srg";
-    case Kind::directory:
-      return "dir";
-    case Kind::file:
-      return "fil";
-    case Kind::stream:
-      return "str";
-    case Kind::stream_event:
-      return "ste";
-  }
-  return "";
-}
-
-OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, Kind kind, uint16_t moduleId,
+OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId,
                                    ByteVec content) {
   Object object = objects_.size();
   objects_.push_back(Node{kind, moduleId, key_of(next_key_++), std::move(content), false, {}});
@@ -216,24 +200,24 @@ OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, Kind 
 }
 
 OcCarousel::Object OcCarousel::add_directory(Object parent, const std::string& name, uint16_t moduleId) {
-  return add(parent, name, Kind::directory, moduleId, {});
+  return add(parent, name, "dir", moduleId, {});
 }
 
 OcCarousel::Object OcCarousel::add_file(Object parent, const std::string& name, ByteVec content,
                                         uint16_t moduleId) {
-  return add(parent, name, Kind::file, moduleId, std::move(content));
+  return add(parent, name, "fil", moduleId, std::move(content));
 }
 
 OcCarousel::Object OcCarousel::add_stream(Object parent, const std::string& name, uint16_t moduleId,
                                           bool event) {
-  return add(parent, name, event ? Kind::stream_event : Kind::stream, moduleId, {});
+  return add(parent, name, event ? "ste" : "str", moduleId, {});
 }
 
 void OcCarousel::bind(Object parent, const std::string& name, Object child,
                       std::optional<uint32_t> carouselId) {
   const Node& target = objects_.at(child);
-  std::string kind = kind_text(target.kind);
-  if (target.kind == Kind::gateway) kind = "dir";  // a binding names the gateway as a directory
+  // A binding names the gateway as a directory.
+  const std::string kind = target.kind == "srg" ? "dir" : target.kind;
   objects_.at(parent).children.push_back(
       Child{name, kind, carouselId.value_or(carouselId_), target.moduleId, target.key});
 }
@@ -253,23 +237,11 @@ void OcCarousel::set_compressed(uint16_t moduleId, bool compressed) {
 
 ByteVec OcCarousel::message(const Node& node) const {
   const bool be = !node.little_endian;
-  switch (node.kind) {
-    case Kind::gateway:
-    case Kind::directory: {
-      std::vector<BindingSpec> bindings;
-      for (const Child& c : node.children) {
-        BindingSpec b = binding(c.name, c.kind, c.carouselId, c.moduleId, c.key, be);
-        bindings.push_back(std::move(b));
-      }
-      return directory_message(node.key, bindings, be, kind_text(node.kind));
-    }
-    case Kind::file:
-      return file_message(node.key, node.content, be);
-    case Kind::stream:
-    case Kind::stream_event:
-      return stream_message(node.key, kind_text(node.kind), be);
-  }
-  return {};
+  if (node.kind == "fil") return file_message(node.key, node.content, be);
+  if (node.kind == "str" || node.kind == "ste") return stream_message(node.key, node.kind, be);
+  std::vector<BindingSpec> bindings;
+  for (const Child& c : node.children) bindings.push_back(binding(c.name, c.kind, c.carouselId, c.moduleId, c.key, be));
+  return directory_message(node.key, bindings, be, node.kind);
 }
 
 std::map<uint16_t, ByteVec> OcCarousel::plain_module_images() const {

@@ -93,7 +93,6 @@ std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, con
 
 class OcCarousel {
  public:
-  enum class Kind { gateway, directory, file, stream, stream_event };
   using Object = size_t;
 
   // carouselId is used as the downloadId of the DII and DDBs and as the carouselId of every object
@@ -147,7 +146,7 @@ class OcCarousel {
     std::vector<uint8_t> key;
   };
   struct Node {
-    Kind kind;
+    std::string kind;  // "srg" for the gateway, "dir", "fil", "str" or "ste"
     uint16_t moduleId;
     std::vector<uint8_t> key;
     ByteVec content;
@@ -155,9 +154,8 @@ class OcCarousel {
     std::vector<Child> children;
   };
 
-  Object add(Object parent, const std::string& name, Kind kind, uint16_t moduleId, ByteVec content);
+  Object add(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId, ByteVec content);
   ByteVec message(const Node& node) const;
-  static std::string kind_text(Kind kind);
 
   uint32_t carouselId_;
   std::vector<Node> objects_;
