@@ -2,7 +2,6 @@
 // cut short at every field boundary.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -89,10 +88,9 @@ TEST(DownloadServerInitiate, DecodesFieldsAsViewsAndWarnsOfALongerPrivateData) {
     EXPECT_TRUE(dsi.gatewayParsed);
     ASSERT_EQ(dsi.gateway.profiles.size(), 1u);
     EXPECT_EQ(dsi.gateway.profiles[0].carouselId, 0x10u);
-    char expected[80];
-    std::snprintf(expected, sizeof expected, "ServiceGatewayInfo length mismatch (%d/%d)",
-                  static_cast<int>(gateway_size + extra), static_cast<int>(gateway_size));
-    EXPECT_EQ(log.count(3, expected), extra ? 1u : 0u) << log.dump();
+    const std::string mismatch = "ServiceGatewayInfo length mismatch (" + std::to_string(gateway_size + extra) + "/" +
+                                 std::to_string(gateway_size) + ")";
+    EXPECT_EQ(log.count(3, mismatch), extra ? 1u : 0u) << log.dump();
   }
 }
 
