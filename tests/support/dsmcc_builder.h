@@ -101,7 +101,7 @@ struct TapSpec {
 struct LiteComponentSpec {
   uint32_t componentId_tag = 0;
   std::vector<uint8_t> data;
-  std::optional<uint8_t> component_data_length;  // default: data size
+  std::optional<uint8_t> component_data_length = {};  // default: data size
 };
 
 // A BIOP profile body: byte order, lite_component_count, BIOP::ObjectLocation, DSM::ConnBinder with
@@ -131,7 +131,7 @@ BiopProfileSpec gateway_profile(uint32_t carouselId, uint16_t moduleId, std::vec
 struct TaggedProfileSpec {
   uint32_t profileId_tag = kTagBiop;
   std::vector<uint8_t> data;
-  std::optional<uint32_t> profile_data_length;  // default: data size
+  std::optional<uint32_t> profile_data_length = {};  // default: data size
 };
 
 // A TAG_BIOP tagged profile holding the body of `desc`.
@@ -184,8 +184,8 @@ struct ModuleSpec {
   uint16_t moduleId = 0;
   uint32_t moduleSize = 0;
   uint8_t moduleVersion = 0;
-  std::vector<uint8_t> moduleInfo;
-  std::optional<uint8_t> moduleInfoLength;  // default: moduleInfo size
+  std::vector<uint8_t> moduleInfo = {};
+  std::optional<uint8_t> moduleInfoLength = {};  // default: moduleInfo size
 };
 
 // DownloadInfoIndication.
@@ -226,8 +226,8 @@ DdbSpec block(uint32_t downloadId, uint16_t moduleId, uint16_t blockNumber, std:
 // message's usual values in the *_section helpers: table 0x3B and the low 16 bits of transactionId
 // for DSI and DII, table 0x3C and the moduleId for a DDB; build_section uses 0x3B and 0.
 struct SectionSpec {
-  std::optional<uint8_t> table_id;
-  std::optional<uint16_t> table_id_extension;
+  std::optional<uint8_t> table_id = {};  // the initialisers let a test name only the fields it sets
+  std::optional<uint16_t> table_id_extension = {};
   bool section_syntax_indicator = true;
   bool private_indicator = false;
   uint8_t version_number = 0;
