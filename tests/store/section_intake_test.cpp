@@ -34,51 +34,25 @@ Bytes dii(uint32_t downloadId, uint16_t extension = 2, ts::SectionSpec s = {}, u
   d.header.transactionId = 0x80000000u | extension;
   d.header.reserved = reserved;
   d.downloadId = downloadId;
-  d.modules = {ts::module_entry(1, 100, 1)};
+  d.modules = {{1, 100, 1}};
   s.table_id_extension = extension;
   return ts::dii_section(d, s);
 }
 
+// Of version 1: the version of a download data section is not checked.
 Bytes ddb(uint32_t downloadId, uint16_t moduleId, uint8_t section_number, Bytes data = {1, 2, 3}, uint8_t version = 0) {
-  ts::SectionSpec s;
-  s.section_number = section_number;
-  s.last_section_number = 9;
-  s.version_number = 1;  // download data sections are not checked
-  auto block = ts::block(downloadId, moduleId, section_number, std::move(data));
-  block.moduleVersion = version;
-  return ts::ddb_section(block, s);
+  return ts::ddb_section(ts::block(downloadId, moduleId, section_number, std::move(data), version),
+                         {.version_number = 1, .section_number = section_number, .last_section_number = 9});
 }
-
-ts::SectionSpec header(uint8_t section_number, uint8_t version, uint8_t last, bool current = true) {
-  ts::SectionSpec s;
-  s.section_number = section_number;
-  s.version_number = version;
-  s.last_section_number = last;
-  s.current_next_indicator = current;
-  return s;
-}
-
-ts::SectionSpec extension(uint16_t table_id_extension) {
-  ts::SectionSpec s;
-  s.table_id_extension = table_id_extension;
-  return s;
-}
-
-struct Delivery {
-  uint32_t pid;
-  Bytes section;
-};
 
 struct IntakeCase {
   const char* name;
   std::vector<std::pair<int32_t, uint32_t>> pairs;
-  std::vector<Delivery> deliveries;
+  std::vector<std::pair<uint32_t, Bytes>> deliveries;  // PID, section
   std::array<int, 3> counts;  // DSI, DII, DDB
   int level;                  // of a line the log must hold; 0 for a capture that must write none
   std::string line;           // part of that line
 };
-
-using Capture = ts::StoreCapture;
 
 Bytes without_crc(Bytes section) {
   section.resize(section.size() - 4);  // shorter than its section_length says
@@ -89,33 +63,31 @@ Bytes without_crc(Bytes section) {
 
 TEST(Intake, FilesCountsAndDropsAsEachCaseSays) {
   const std::vector<std::pair<int32_t, uint32_t>> one = {{1, kPid}};
-  ts::SectionSpec bad_crc;
-  bad_crc.bad_crc = true;
   const std::vector<IntakeCase> cases = {
       {"repeated DSI stored once", one, {{kPid, dsi()}, {kPid, dsi()}}, {1, 0, 0}, 4, "current_next_indicator: 0x1"},
-      {"DSIs of two table_id_extensions", one, {{kPid, dsi()}, {kPid, dsi(0x30, extension(1))}}, {2, 0, 0}, 4, "table_id_extension: 0"},
+      {"DSIs of two table_id_extensions", one, {{kPid, dsi()}, {kPid, dsi(0x30, {.table_id_extension = 1})}}, {2, 0, 0}, 4, "table_id_extension: 0"},
       {"DII of a known downloadId not counted again", one, {{kPid, dii(0x10, 2)}, {kPid, dii(0x10, 4)}, {kPid, dii(0x10, 2)}}, {0, 1, 0}, 4, "DII already in tree"},
       {"DII of a new downloadId counted", one, {{kPid, dii(0x10)}, {kPid, dii(0x11)}}, {0, 2, 0}, 4, "version_number: 0"},
       {"blocks by section_number, repeats dropped", one, {{kPid, ddb(0x20, 3, 5)}, {kPid, ddb(0x20, 3, 2)}, {kPid, ddb(0x20, 4, 5)}, {kPid, ddb(0x20, 3, 5)}}, {0, 0, 3}, 0, ""},
       {"PID shared by two programmes", {{1, kPid}, {2, kPid}, {2, 0x200}}, {{kPid, dsi()}, {kPid, dii(9)}, {kPid, ddb(9, 1, 0)}, {0x200, ddb(9, 1, 1)}}, {2, 2, 3}, 4, "_OnUserNetworkMessage() pid=0x100"},
       {"uncaptured PID ignored", one, {{0x101, dsi()}}, {0, 0, 0}, 0, ""},
-      {"control section of version 1", one, {{kPid, dsi(0x10, header(0, 1, 0))}}, {0, 0, 0}, 2, "invalid dsm section, section=0 version=1 last_section=0"},
-      {"DII of version 31", one, {{kPid, dii(3, 2, header(0, 31, 0))}}, {0, 0, 0}, 2, "invalid dsm section, section=0 version=31 last_section=0"},
-      {"second control section", one, {{kPid, dsi(0x10, header(1, 0, 1))}}, {0, 0, 0}, 2, "invalid dsm section, section=1 version=0 last_section=1"},
-      {"DII of last_section 2", one, {{kPid, dii(3, 2, header(0, 0, 2))}}, {0, 0, 0}, 2, "invalid dsm section, section=0 version=0 last_section=2"},
-      {"current_next_indicator not checked", one, {{kPid, dsi(0x10, header(0, 0, 0, false))}}, {1, 0, 0}, 4, "current_next_indicator: 0"},
+      {"control section of version 1", one, {{kPid, dsi(0x10, {.version_number = 1})}}, {0, 0, 0}, 2, "invalid dsm section, section=0 version=1 last_section=0"},
+      {"DII of version 31", one, {{kPid, dii(3, 2, {.version_number = 31})}}, {0, 0, 0}, 2, "invalid dsm section, section=0 version=31 last_section=0"},
+      {"second control section", one, {{kPid, dsi(0x10, {.section_number = 1, .last_section_number = 1})}}, {0, 0, 0}, 2, "invalid dsm section, section=1 version=0 last_section=1"},
+      {"DII of last_section 2", one, {{kPid, dii(3, 2, {.last_section_number = 2})}}, {0, 0, 0}, 2, "invalid dsm section, section=0 version=0 last_section=2"},
+      {"current_next_indicator not checked", one, {{kPid, dsi(0x10, {.current_next_indicator = false})}}, {1, 0, 0}, 4, "current_next_indicator: 0"},
       {"other control message", one, {{kPid, dsi(0x10, {}, 0x1003)}}, {0, 0, 0}, 4, "Unknown msg: 0x1003"},
       {"message without messageId", one, {{kPid, ts::build_section(Bytes(3, 0x10))}}, {0, 0, 0}, 2, "Unknown msg: message part of 3 bytes holds no messageId, pid=0x100"},
-      {"DSI with a bad CRC", one, {{kPid, dsi(0x10, bad_crc)}}, {0, 0, 0}, 2, "failed to parse dsm section: "},
+      {"DSI with a bad CRC", one, {{kPid, dsi(0x10, {.bad_crc = true})}}, {0, 0, 0}, 2, "failed to parse dsm section: "},
       {"DDB cut short", one, {{kPid, without_crc(ddb(1, 2, 0))}}, {0, 0, 0}, 2, "failed to parse dsm section: "},
       {"DSI header reserved", one, {{kPid, dsi(0x10, {}, 0x1006, 0)}}, {0, 0, 0}, 1, "Failed to parse DSI"},
       {"DII header reserved", one, {{kPid, dii(1, 2, {}, 0)}}, {0, 0, 0}, 1, "Failed to parse DII"},
   };
   for (const IntakeCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Capture capture(c.pairs);
+    ts::StoreCapture capture(c.pairs);
     ts::LogCapture log;
-    for (const Delivery& d : c.deliveries) capture.deliver(d.pid, d.section);
+    for (const auto& [pid, section] : c.deliveries) capture.deliver(pid, section);
     EXPECT_EQ(capture.counts(), c.counts);
     if (c.level == 0) {
       EXPECT_TRUE(log.lines().empty()) << log.dump();
@@ -131,7 +103,7 @@ TEST(Intake, FilesCountsAndDropsAsEachCaseSays) {
 }
 
 TEST(Intake, RecordsOwnTheirSectionsAndKeepTheFirstCopy) {
-  Capture capture({{1, kPid}, {2, kPid}});
+  ts::StoreCapture capture({{1, kPid}, {2, kPid}});
   capture.deliver(kPid, dsi(0x22));
   capture.deliver(kPid, ddb(0x20, 3, 5, {0xA1}));
   capture.deliver(kPid, ddb(0x20, 3, 5, {0xFF}));
@@ -168,7 +140,7 @@ TEST(Intake, BlockCopiesKeepWhatASaveNeedsAndMarkConflicts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Capture capture({{1, kPid}});
+    ts::StoreCapture capture({{1, kPid}});
     for (const Copy& copy : c.copies) {
       Bytes section = ddb(0x20, 1, 0, {copy.byte, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, copy.version);
       capture.deliver(kPid, copy.verified ? section : ts::unverifiable_copy(section, section.size() - 6));
@@ -184,7 +156,7 @@ TEST(Intake, BlockCopiesKeepWhatASaveNeedsAndMarkConflicts) {
 // Repeats of a stored section may skip their decoding while the trace is off; every line that their
 // decoding writes at the threshold in force is still written, once per repeat.
 TEST(Intake, ARepeatWritesEveryLineOfItsDecodingAtTheThresholdInForce) {
-  Capture capture({{1, kPid}});
+  ts::StoreCapture capture({{1, kPid}});
   ts::DsiSpec d;
   d.private_data = ts::build_service_gateway_info(ts::gateway_info(ts::gateway_profile(0x10, 1, {1}, 0x0B, 0x80000002)));
   d.private_data.insert(d.private_data.end(), {0xAA, 0xBB});  // past the gateway info: a level-3 line
@@ -207,7 +179,7 @@ TEST(Intake, ARepeatWritesEveryLineOfItsDecodingAtTheThresholdInForce) {
 }
 
 TEST(Intake, DeliveriesFromTwoThreadsAreSerialised) {
-  Capture capture({{1, kPid}, {2, kPid}});
+  ts::StoreCapture capture({{1, kPid}, {2, kPid}});
   std::vector<Bytes> sections;
   for (uint16_t module = 0; module < 4; ++module)
     for (uint8_t number = 0; number < 50; ++number) sections.push_back(ddb(0x40, module, number));

@@ -1,6 +1,6 @@
 #include "tests/support/dsmcc_builder.h"
 
-#include "tables/sitables.h"
+#include "tests/support/psi_builder.h"
 
 namespace testsupport {
 
@@ -53,24 +53,14 @@ ByteWriter& ByteWriter::fill(size_t count, uint8_t value) {
   return *this;
 }
 
-void ByteWriter::patch_be16(size_t offset, uint32_t v) {
-  out_.at(offset) = static_cast<uint8_t>((v >> 8) & 0xFF);
-  out_.at(offset + 1) = static_cast<uint8_t>(v & 0xFF);
-}
-
-void ByteWriter::patch_be32(size_t offset, uint32_t v) {
-  patch_be16(offset, v >> 16);
-  patch_be16(offset + 2, v & 0xFFFF);
-}
-
 // ---- Message header ------------------------------------------------------------------------------
 
 std::vector<uint8_t> build_message(const MessageHeaderSpec& header, const std::vector<uint8_t>& body) {
   ByteWriter w;
   w.u8(header.protocolDiscriminator).u8(header.dsmccType).be16(header.messageId).be32(header.transactionId);
   w.u8(header.reserved);
-  w.u8(header.adaptationLength.value_or(u8_of(header.adaptation.size())));
-  w.be16(header.messageLength.value_or(u16_of(header.adaptation.size() + body.size())));
+  w.u8(u8_of(header.adaptation.size()));
+  w.be16(u16_of(header.adaptation.size() + body.size()));
   w.bytes(header.adaptation).bytes(body);
   return w.take();
 }
@@ -106,25 +96,23 @@ std::vector<uint8_t> build_biop_profile_body(const BiopProfileSpec& s) {
   w.u8(s.byte_order);
   w.u8(s.lite_component_count.value_or(u8_of(2 + s.lite_components.size())));
 
-  w.u32(s.location_tag, be);
-  w.u8(s.location_component_data_length.value_or(u8_of(9 + s.objectKey.size())));
+  w.u32(kTagObjectLocation, be);
+  w.u8(u8_of(9 + s.objectKey.size()));
   w.u32(s.carouselId, be).u16(s.moduleId, be).u8(s.version_major).u8(s.version_minor);
-  w.u8(s.objectKey_length.value_or(u8_of(s.objectKey.size())));
+  w.u8(u8_of(s.objectKey.size()));
   w.bytes(s.objectKey);
 
-  if (s.with_conn_binder) {
-    ByteWriter taps;
-    for (size_t i = 0; i < s.taps.size(); ++i) {
-      if (i == 0)
-        write_first_tap(taps, s.taps[i], be);
-      else
-        write_plain_tap(taps, s.taps[i], be);
-    }
-    w.u32(s.binder_tag, be);
-    w.u8(s.binder_component_data_length.value_or(u8_of(1 + taps.size())));
-    w.u8(s.taps_count.value_or(u8_of(s.taps.size())));
-    w.bytes(taps.data());
+  ByteWriter taps;
+  for (size_t i = 0; i < s.taps.size(); ++i) {
+    if (i == 0)
+      write_first_tap(taps, s.taps[i], be);
+    else
+      write_plain_tap(taps, s.taps[i], be);
   }
+  w.u32(kTagConnBinder, be);
+  w.u8(u8_of(1 + taps.size()));
+  w.u8(u8_of(s.taps.size()));
+  w.bytes(taps.data());
 
   for (const auto& lc : s.lite_components) {
     w.u32(lc.componentId_tag, be);
@@ -158,19 +146,14 @@ TaggedProfileSpec biop_profile(const BiopProfileSpec& desc) {
   return t;
 }
 
-size_t ior_alignment_gap(uint32_t type_id_length) {
-  const uint32_t rem = type_id_length % 4;
-  return rem == 0 ? 0 : 4 - rem;
-}
-
 std::vector<uint8_t> build_ior(const IorSpec& s) {
   const bool be = s.big_endian;
   ByteWriter w;
-  const uint32_t type_id_length = s.type_id_length.value_or(static_cast<uint32_t>(s.type_id.size()));
+  const uint32_t type_id_length = static_cast<uint32_t>(s.type_id.size());
   w.u32(type_id_length, be);
   w.bytes(s.type_id);
-  w.fill(ior_alignment_gap(type_id_length), s.gap_byte);
-  w.u32(s.taggedProfiles_count.value_or(static_cast<uint32_t>(s.profiles.size())), be);
+  w.fill((4 - type_id_length % 4) % 4, s.gap_byte);  // the gap up to a multiple of 4
+  w.u32(static_cast<uint32_t>(s.profiles.size()), be);
   for (const auto& p : s.profiles) {
     w.u32(p.profileId_tag, be);
     w.u32(p.profile_data_length.value_or(static_cast<uint32_t>(p.data.size())), be);
@@ -188,13 +171,13 @@ ServiceGatewayInfoSpec gateway_info(const BiopProfileSpec& profile) {
 std::vector<uint8_t> build_service_gateway_info(const ServiceGatewayInfoSpec& s) {
   ByteWriter w;
   w.bytes(build_ior(s.ior));
-  w.u8(s.downloadTaps_count.value_or(u8_of(s.download_taps.size())));
+  w.u8(u8_of(s.download_taps.size()));
   for (const auto& t : s.download_taps) write_plain_tap(w, t, true);
-  w.u8(s.serviceContextList_count.value_or(u8_of(s.service_contexts.size())));
+  w.u8(u8_of(s.service_contexts.size()));
   for (const auto& c : s.service_contexts) {
     w.be32(c.context_id).be16(u16_of(c.data.size())).bytes(c.data);
   }
-  w.be16(s.userInfoLength.value_or(u16_of(s.user_info.size())));
+  w.be16(u16_of(s.user_info.size()));
   w.bytes(s.user_info);
   return w.take();
 }
@@ -204,7 +187,7 @@ std::vector<uint8_t> build_service_gateway_info(const ServiceGatewayInfoSpec& s)
 std::vector<uint8_t> build_dsi(const DsiSpec& s) {
   ByteWriter body;
   body.bytes(s.serverId);
-  body.be16(s.compatibilityDescriptorLength.value_or(u16_of(s.compatibility_descriptor.size())));
+  body.be16(u16_of(s.compatibility_descriptor.size()));
   body.bytes(s.compatibility_descriptor);
   body.be16(s.privateDataLength.value_or(u16_of(s.private_data.size())));
   body.bytes(s.private_data);
@@ -215,15 +198,15 @@ std::vector<uint8_t> build_dii(const DiiSpec& s) {
   ByteWriter body;
   body.be32(s.downloadId).be16(s.blockSize).u8(s.windowSize).u8(s.ackPeriod);
   body.be32(s.tCDownloadWindow).be32(s.tCDownloadScenario);
-  body.be16(s.compatibilityDescriptorLength.value_or(u16_of(s.compatibility_descriptor.size())));
+  body.be16(u16_of(s.compatibility_descriptor.size()));
   body.bytes(s.compatibility_descriptor);
-  body.be16(s.numberOfModules.value_or(u16_of(s.modules.size())));
+  body.be16(u16_of(s.modules.size()));
   for (const auto& m : s.modules) {
     body.be16(m.moduleId).be32(m.moduleSize).u8(m.moduleVersion);
     body.u8(m.moduleInfoLength.value_or(u8_of(m.moduleInfo.size())));
     body.bytes(m.moduleInfo);
   }
-  body.be16(s.privateDataLength.value_or(u16_of(s.private_data.size())));
+  body.be16(u16_of(s.private_data.size()));
   body.bytes(s.private_data);
   return build_message(s.header, body.data());
 }
@@ -249,20 +232,12 @@ DdbSpec block(uint32_t downloadId, uint16_t moduleId, uint16_t blockNumber, std:
 // ---- Sections ------------------------------------------------------------------------------------
 
 std::vector<uint8_t> build_section(const std::vector<uint8_t>& message, const SectionSpec& s) {
-  ByteWriter w;
-  w.u8(s.table_id.value_or(0x3B));
-  const uint32_t length = s.section_length.value_or(u16_of(9 + message.size())) & 0x0FFF;
-  const uint32_t flags = (s.section_syntax_indicator ? 0x8000u : 0u) | (s.private_indicator ? 0x4000u : 0u) |
-                         0x3000u;  // reserved bits set
-  w.be16(flags | length);
-  w.be16(s.table_id_extension.value_or(0));
-  w.u8(0xC0u | ((s.version_number & 0x1Fu) << 1) | (s.current_next_indicator ? 1u : 0u));
-  w.u8(s.section_number).u8(s.last_section_number);
-  w.bytes(message);
-  uint32_t crc = sitables::crc32_mpeg2(w.data());
-  if (s.bad_crc) crc ^= 0x00000001u;
-  w.be32(crc);
-  return w.take();
+  const SectionHeader h{s.table_id.value_or(0x3B),  s.section_syntax_indicator, s.private_indicator,
+                        s.table_id_extension.value_or(0), s.version_number,   s.current_next_indicator,
+                        s.section_number,                 s.last_section_number};
+  std::vector<uint8_t> out = long_section(h, message);
+  if (s.bad_crc) out.back() ^= 0x01;
+  return out;
 }
 
 std::vector<uint8_t> dsi_section(const DsiSpec& dsi, SectionSpec section) {

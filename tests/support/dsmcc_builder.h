@@ -1,8 +1,8 @@
 // Builders of DSM-CC download messages and their sections, for test fixtures.
 //
 // Every builder writes the bytes as a broadcaster would, with each count and length derived from what
-// it holds. Each count and length can also be overridden (the std::optional members), so that a test
-// can state a field that disagrees with the bytes behind it. The builders know nothing of the decoders:
+// it holds. A few can be overridden (the std::optional members), so that a test can state a field that
+// disagrees with the bytes behind it. The builders know nothing of the decoders:
 // they hold their own copies of the layouts and tag values, so a wrong constant in the decoders shows.
 //
 // Typical use:
@@ -47,10 +47,6 @@ class ByteWriter {
   ByteWriter& text(std::string_view s);  // the characters only, no terminator
   ByteWriter& fill(size_t count, uint8_t value);
 
-  // Rewrites a field already written (a length known only once what follows it is written).
-  void patch_be16(size_t offset, uint32_t v);
-  void patch_be32(size_t offset, uint32_t v);
-
   size_t size() const { return out_.size(); }
   const std::vector<uint8_t>& data() const { return out_; }
   std::vector<uint8_t> take() { return std::move(out_); }
@@ -69,8 +65,6 @@ struct MessageHeaderSpec {
   uint32_t transactionId = 0;  // the downloadId of a DDB
   uint8_t reserved = 0xFF;
   std::vector<uint8_t> adaptation;          // adaptationLength is its size (at most 255)
-  std::optional<uint8_t> adaptationLength;  // overrides the size written
-  std::optional<uint16_t> messageLength;    // default: adaptation + body
 };
 
 // A header of the given messageId and transactionId, every other field as above.
@@ -107,15 +101,8 @@ struct TapSpec {
 struct LiteComponentSpec {
   uint32_t componentId_tag = 0;
   std::vector<uint8_t> data;
-  std::optional<uint8_t> component_data_length;  // default: data size
+  std::optional<uint8_t> component_data_length = {};  // default: data size
 };
-
-inline LiteComponentSpec lite_component(uint32_t componentId_tag, std::vector<uint8_t> data) {
-  LiteComponentSpec c;
-  c.componentId_tag = componentId_tag;
-  c.data = std::move(data);
-  return c;
-}
 
 // A BIOP profile body: byte order, lite_component_count, BIOP::ObjectLocation, DSM::ConnBinder with
 // its taps, then further lite components. Multi-byte fields follow byte_order (0 big-endian).
@@ -123,19 +110,12 @@ struct BiopProfileSpec {
   uint8_t byte_order = 0;
   std::optional<uint8_t> lite_component_count;  // default: 2 + lite_components
 
-  uint32_t location_tag = kTagObjectLocation;
-  std::optional<uint8_t> location_component_data_length;  // default: 9 + key size
   uint32_t carouselId = 0;
   uint16_t moduleId = 0;
   uint8_t version_major = 1;
   uint8_t version_minor = 0;
   std::vector<uint8_t> objectKey;
-  std::optional<uint8_t> objectKey_length;  // default: key size
 
-  bool with_conn_binder = true;  // false ends the body behind the object key
-  uint32_t binder_tag = kTagConnBinder;
-  std::optional<uint8_t> binder_component_data_length;  // default: 1 + tap bytes
-  std::optional<uint8_t> taps_count;                    // default: taps size
   std::vector<TapSpec> taps;
 
   std::vector<LiteComponentSpec> lite_components;
@@ -151,15 +131,8 @@ BiopProfileSpec gateway_profile(uint32_t carouselId, uint16_t moduleId, std::vec
 struct TaggedProfileSpec {
   uint32_t profileId_tag = kTagBiop;
   std::vector<uint8_t> data;
-  std::optional<uint32_t> profile_data_length;  // default: data size
+  std::optional<uint32_t> profile_data_length = {};  // default: data size
 };
-
-inline TaggedProfileSpec tagged_profile(uint32_t profileId_tag, std::vector<uint8_t> data) {
-  TaggedProfileSpec t;
-  t.profileId_tag = profileId_tag;
-  t.data = std::move(data);
-  return t;
-}
 
 // A TAG_BIOP tagged profile holding the body of `desc`.
 TaggedProfileSpec biop_profile(const BiopProfileSpec& desc);
@@ -169,14 +142,9 @@ TaggedProfileSpec biop_profile(const BiopProfileSpec& desc);
 struct IorSpec {
   bool big_endian = true;
   std::vector<uint8_t> type_id = {'s', 'r', 'g', 0};
-  std::optional<uint32_t> type_id_length;        // default: type_id size
   uint8_t gap_byte = 0xFF;                       // filler of the alignment gap
-  std::optional<uint32_t> taggedProfiles_count;  // default: profiles size
   std::vector<TaggedProfileSpec> profiles;
 };
-
-// The bytes of the gap behind a type_id of `type_id_length` bytes: 4 - (length mod 4), or none.
-size_t ior_alignment_gap(uint32_t type_id_length);
 
 std::vector<uint8_t> build_ior(const IorSpec& desc);
 
@@ -189,11 +157,8 @@ struct ServiceContextSpec {
 struct ServiceGatewayInfoSpec {
   IorSpec ior;
   std::vector<TapSpec> download_taps;  // each written in the id, use, assocTag, selector form
-  std::optional<uint8_t> downloadTaps_count;
   std::vector<ServiceContextSpec> service_contexts;
-  std::optional<uint8_t> serviceContextList_count;
   std::vector<uint8_t> user_info;
-  std::optional<uint16_t> userInfoLength;
 };
 
 // A ServiceGatewayInfo whose IOR ("srg", big-endian) holds the one BIOP profile of `profile`.
@@ -208,7 +173,6 @@ struct DsiSpec {
   MessageHeaderSpec header = message_header(kMsgDSI, 0x80000000);
   std::vector<uint8_t> serverId = std::vector<uint8_t>(20, 0xFF);  // written as given (20 bytes)
   std::vector<uint8_t> compatibility_descriptor;                   // the descriptor's bytes behind its length
-  std::optional<uint16_t> compatibilityDescriptorLength;
   std::vector<uint8_t> private_data;  // usually build_service_gateway_info(...)
   std::optional<uint16_t> privateDataLength;
 };
@@ -220,19 +184,9 @@ struct ModuleSpec {
   uint16_t moduleId = 0;
   uint32_t moduleSize = 0;
   uint8_t moduleVersion = 0;
-  std::vector<uint8_t> moduleInfo;
-  std::optional<uint8_t> moduleInfoLength;  // default: moduleInfo size
+  std::vector<uint8_t> moduleInfo = {};
+  std::optional<uint8_t> moduleInfoLength = {};  // default: moduleInfo size
 };
-
-inline ModuleSpec module_entry(uint16_t moduleId, uint32_t moduleSize, uint8_t moduleVersion,
-                               std::vector<uint8_t> moduleInfo = {}) {
-  ModuleSpec m;
-  m.moduleId = moduleId;
-  m.moduleSize = moduleSize;
-  m.moduleVersion = moduleVersion;
-  m.moduleInfo = std::move(moduleInfo);
-  return m;
-}
 
 // DownloadInfoIndication.
 struct DiiSpec {
@@ -244,11 +198,8 @@ struct DiiSpec {
   uint32_t tCDownloadWindow = 0;
   uint32_t tCDownloadScenario = 0;
   std::vector<uint8_t> compatibility_descriptor;
-  std::optional<uint16_t> compatibilityDescriptorLength;
   std::vector<ModuleSpec> modules;
-  std::optional<uint16_t> numberOfModules;  // default: modules size
   std::vector<uint8_t> private_data;
-  std::optional<uint16_t> privateDataLength;
 };
 
 std::vector<uint8_t> build_dii(const DiiSpec& desc);
@@ -275,11 +226,10 @@ DdbSpec block(uint32_t downloadId, uint16_t moduleId, uint16_t blockNumber, std:
 // message's usual values in the *_section helpers: table 0x3B and the low 16 bits of transactionId
 // for DSI and DII, table 0x3C and the moduleId for a DDB; build_section uses 0x3B and 0.
 struct SectionSpec {
-  std::optional<uint8_t> table_id;
-  std::optional<uint16_t> table_id_extension;
+  std::optional<uint8_t> table_id = {};  // the initialisers let a test name only the fields it sets
+  std::optional<uint16_t> table_id_extension = {};
   bool section_syntax_indicator = true;
   bool private_indicator = false;
-  std::optional<uint16_t> section_length;  // default: 9 + message size (the header rest and the CRC)
   uint8_t version_number = 0;
   bool current_next_indicator = true;
   uint8_t section_number = 0;

@@ -38,14 +38,11 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
  public:
   // ---- what the test sets
   bool offer_filter_manager = true;
-  bool offer_section_filter = true;
   bool offer_sisection = true;
   // RequestSections answers this status on the call with this index (0 the first call); -1: never.
   int fail_call = -1;
   // RequestSections blocks until CancelRequest, then fails.
   bool block_until_cancel = false;
-  // AddSectionFilter refuses these PIDs.
-  std::vector<uint32_t> refused_pids;
 
   // Answers requests for (pid, table_id[, table_id_extension]) with these sections, in this order.
   void add_table(uint32_t pid, uint8_t table_id, std::vector<Bytes> sections, int table_id_extension = -1) {
@@ -53,23 +50,12 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
   }
 
   // ---- what the test reads
-  std::vector<std::vector<SectionRequest>> calls() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
-  }
+  std::vector<std::vector<SectionRequest>> calls() const { return locked(calls_); }
+  std::vector<uint32_t> timeouts() const { return locked(timeouts_); }
   int cancels() const { return cancels_.load(); }
-  std::vector<InstalledFilter> added() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return added_;
-  }
-  std::vector<uint32_t> removed() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return removed_;
-  }
-  size_t installed_count() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return installed_.size();
-  }
+  std::vector<InstalledFilter> added() const { return locked(added_); }
+  std::vector<uint32_t> removed() const { return locked(removed_); }
+  size_t installed_count() const { return locked(installed_).size(); }
   // References handed out and not yet given back.
   int32_t outstanding_refs() const { return refs_.load(); }
 
@@ -96,7 +82,7 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
     *out = nullptr;
     if ((iid == IID_OrvexFltMgr || iid == IID_IUnknown) && offer_filter_manager)
       *out = static_cast<OrvexFltMgr*>(this);
-    else if (iid == IID_ISectionFilter && offer_section_filter)
+    else if (iid == IID_ISectionFilter)
       *out = static_cast<ISectionFilter*>(this);
     else if (iid == IID_ISISection && offer_sisection)
       *out = static_cast<ISISection*>(this);
@@ -112,8 +98,6 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
   HRESULT AddSectionFilter(uint32_t pid, const uint8_t* match, const uint8_t* mask, uint32_t length,
                            SectionCallback callback, void* context, uint32_t* handle) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (uint32_t refused : refused_pids)
-      if (refused == pid) return E_FAIL;
     InstalledFilter f;
     f.pid = pid;
     f.match.assign(match, match + length);
@@ -172,12 +156,13 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
     return S_OK;
   }
 
-  std::vector<uint32_t> timeouts() const {
+ private:
+  template <typename T>
+  T locked(const T& member) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return timeouts_;
+    return member;
   }
 
- private:
   mutable std::mutex mutex_;
   std::condition_variable cancelled_cv_;
   bool cancel_pending_ = false;

@@ -23,14 +23,6 @@ OcCarousel health_carousel(int version) {
   return oc;
 }
 
-ByteVec biop_module_info(std::optional<uint32_t> original_size) {
-  ByteWriter w;
-  w.be32(0xFFFFFFFF).be32(0xFFFFFFFF).be32(0);      // moduleTimeOut, blockTimeOut, minBlockTime
-  w.u8(1).be16(0).be16(0x0017).be16(0x000B).u8(0);  // one tap: id, use, assocTag, selector_length
-  if (original_size) return w.u8(7).u8(0x09).u8(5).u8(0x08).be32(*original_size).take();
-  return w.u8(0).take();
-}
-
 CarouselSending sending(const OcCarousel& oc, size_t block_size,
                         const std::function<void(std::map<uint16_t, ByteVec>&)>& edit) {
   CarouselSending out;
@@ -48,22 +40,10 @@ CarouselSending sending(const OcCarousel& oc, size_t block_size,
   for (const auto& [moduleId, image] : images) {
     auto original = plain.find(moduleId);
     const bool compressed = original != plain.end() && original->second != as_made.at(moduleId);
-    dii.modules.push_back(module_entry(moduleId, static_cast<uint32_t>(image.size()), 1,
-                                       biop_module_info(compressed ? std::optional<uint32_t>(static_cast<uint32_t>(
-                                                                         original->second.size()))
-                                                                   : std::nullopt)));
-    const size_t count = std::max<size_t>(1, (image.size() + block_size - 1) / block_size);
-    for (size_t n = 0; n < count; ++n) {
-      const size_t begin = std::min(image.size(), n * block_size), end = std::min(image.size(), begin + block_size);
-      SentBlock b{block(oc.carouselId(), moduleId, static_cast<uint16_t>(n),
-                        ByteVec(image.begin() + static_cast<std::ptrdiff_t>(begin),
-                                image.begin() + static_cast<std::ptrdiff_t>(end)),
-                        1),
-                  {}};
-      b.section.section_number = static_cast<uint8_t>(n);
-      b.section.last_section_number = static_cast<uint8_t>(std::min<size_t>(count - 1, 0xFF));
-      out.blocks.push_back(std::move(b));
-    }
+    const std::optional<uint32_t> original_size =
+        compressed ? std::optional<uint32_t>(static_cast<uint32_t>(original->second.size())) : std::nullopt;
+    dii.modules.push_back({moduleId, static_cast<uint32_t>(image.size()), 1, biop_module_info(original_size)});
+    for (SentBlock& b : module_blocks(oc.carouselId(), moduleId, image, block_size, 1)) out.blocks.push_back(std::move(b));
   }
   out.diis.push_back(std::move(dii));
   return out;

@@ -20,11 +20,6 @@
 
 namespace testsupport {
 
-struct SentBlock {
-  DdbSpec ddb;
-  SectionSpec section;
-};
-
 // What a capture of one carousel receives, in this order: the DSIs, the DIIs, the blocks, the extras.
 struct CarouselSending {
   std::vector<DsiSpec> dsis;
@@ -39,9 +34,6 @@ struct CarouselSending {
 // in module 2, logo.png (500 bytes) in module 3, sent zlib-compressed. Version 2: index.html holds
 // other bytes and apps/news.txt is added in module 2.
 OcCarousel health_carousel(int version = 1);
-
-// A BIOP::ModuleInfo (time-outs, one tap) with a compressed_module_descriptor when original_size is set.
-ByteVec biop_module_info(std::optional<uint32_t> original_size);
 
 // The DSI (transactionId 0x80000000) and the DII (0x80000002, blockSize block_size) of `oc`, and every
 // module image as sent cut into blocks of block_size, after `edit` has changed the images. Each DII

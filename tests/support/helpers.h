@@ -82,25 +82,22 @@ class LogCapture {
     for (const auto& l : lines()) n += l.text.find(part) != std::string::npos;
     return n;
   }
-  // Index of the first line at or after `from` with this level and text, or npos.
-  size_t find(int level, const std::string& text, size_t from = 0) const {
-    const auto all = lines();
-    for (size_t i = from; i < all.size(); ++i)
-      if (all[i].level == level && all[i].text == text) return i;
-    return std::string::npos;
-  }
   // The whole log, for failure messages.
   std::string dump() const {
     std::string all;
     for (const auto& l : lines()) all += "<" + std::to_string(l.level) + "> " + l.text + "\n";
     return all;
   }
-  const std::string& path() const { return path_; }
 
  private:
   int threshold_;
   std::string path_;
 };
+
+// The first n bytes of v as a buffer of their own, so that the sanitizer build sees a read past them.
+inline std::vector<uint8_t> head(const std::vector<uint8_t>& v, size_t n) {
+  return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n));
+}
 
 // Removed with everything in it when the test ends.
 class TempDir {

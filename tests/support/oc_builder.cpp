@@ -17,19 +17,15 @@ ByteVec key_of(uint32_t n) {
   return {u8_of(n >> 24), u8_of(n >> 16), u8_of(n >> 8), u8_of(n)};
 }
 
-// BIOP::ModuleInfo of a DII module entry: time-outs, one BIOP_OBJECT_USE tap and, for a compressed
-// module, a compressed_module_descriptor with the original size.
-ByteVec module_info(bool compressed, size_t original_size) {
+}  // namespace
+
+ByteVec biop_module_info(std::optional<uint32_t> original_size) {
   ByteWriter w;
   w.be32(0xFFFFFFFF).be32(0xFFFFFFFF).be32(0);      // moduleTimeOut, blockTimeOut, minBlockTime
-  w.u8(1).be16(0).be16(0x0017).be16(0x000B).u8(0);  // taps_count, tap: id, use, assocTag, selector_length
-  ByteWriter user;
-  if (compressed) user.u8(0x09).u8(5).u8(0x08).be32(static_cast<uint32_t>(original_size));
-  w.u8(u8_of(user.size())).bytes(user.data());
-  return w.take();
+  w.u8(1).be16(0).be16(0x0017).be16(0x000B).u8(0);  // one tap: id, use, assocTag, selector_length
+  if (original_size) return w.u8(7).u8(0x09).u8(5).u8(0x08).be32(*original_size).take();
+  return w.u8(0).take();
 }
-
-}  // namespace
 
 ByteVec text_bytes(const std::string& text) {
   return ByteVec(text.begin(), text.end());
@@ -58,11 +54,7 @@ ByteVec build_biop_message(const BiopMessageSpec& s) {
   const bool be = s.byte_order == 0;
   ByteWriter rest;  // everything behind message_size
   rest.u8(u8_of(s.objectKey.size())).bytes(s.objectKey);
-  if (s.kind_length_in_byte_order) {
-    rest.u32(4, be);
-  } else {
-    rest.be32(4);
-  }
+  rest.be32(4);
   rest.text(s.kind).u8(0);
   rest.u16(static_cast<uint32_t>(s.objectInfo.size()), be).bytes(s.objectInfo);
   rest.u8(u8_of(s.service_contexts.size()));
@@ -78,28 +70,24 @@ ByteVec build_biop_message(const BiopMessageSpec& s) {
   return w.take();
 }
 
-IorSpec binding_ior(const std::string& kind, uint32_t carouselId, uint16_t moduleId,
-                    std::vector<uint8_t> objectKey, bool big_endian, uint8_t profile_byte_order) {
-  BiopProfileSpec profile = gateway_profile(carouselId, moduleId, std::move(objectKey), 0x000B, 0x80000002);
-  profile.byte_order = profile_byte_order;
-  profile.taps.front().use = 0x0017;  // BIOP_OBJECT_USE
-  profile.taps.front().selector_length = 0;
-  IorSpec ior;
-  ior.big_endian = big_endian;
-  ior.type_id = text_bytes(kind);
-  ior.type_id.push_back(0);
-  ior.profiles.push_back(biop_profile(profile));
-  return ior;
-}
-
 BindingSpec binding(const std::string& id, const std::string& kind, uint32_t carouselId, uint16_t moduleId,
                     std::vector<uint8_t> objectKey, bool big_endian) {
+  BiopProfileSpec profile = gateway_profile(carouselId, moduleId, std::move(objectKey), 0x000B, 0x80000002);
+  profile.taps.front().use = 0x0017;  // BIOP_OBJECT_USE
+  profile.taps.front().selector_length = 0;
   BindingSpec b;
   b.components.push_back({id, kind});
-  b.ior = binding_ior(kind, carouselId, moduleId, std::move(objectKey), big_endian);
+  b.ior.big_endian = big_endian;
+  b.ior.type_id = text_bytes(kind);
+  b.ior.type_id.push_back(0);
+  b.ior.profiles.push_back(biop_profile(profile));
   return b;
 }
 
+namespace {
+
+// bindings_count and the bindings, in the message's byte order (the IORs keep the byte order they
+// were built with).
 ByteVec directory_body(const std::vector<BindingSpec>& bindings, bool big_endian) {
   ByteWriter w;
   w.u16(static_cast<uint32_t>(bindings.size()), big_endian);
@@ -109,12 +97,14 @@ ByteVec directory_body(const std::vector<BindingSpec>& bindings, bool big_endian
       w.u8(u8_of(id.size() + 1)).text(id).u8(0);
       w.u8(u8_of(kind.size() + 1)).text(kind).u8(0);
     }
-    w.u8(b.bindingType);
+    w.u8(0x01);  // nobject
     w.bytes(build_ior(b.ior));
     w.u16(static_cast<uint32_t>(b.objectInfo.size()), big_endian).bytes(b.objectInfo);
   }
   return w.take();
 }
+
+}  // namespace
 
 ByteVec directory_message(std::vector<uint8_t> objectKey, const std::vector<BindingSpec>& bindings,
                           bool big_endian, const std::string& kind) {
@@ -144,6 +134,9 @@ ByteVec file_message(std::vector<uint8_t> objectKey, const ByteVec& content, boo
   return build_biop_message(m);
 }
 
+namespace {
+
+// A stream or stream event object with a small body that the analyzer steps over.
 ByteVec stream_message(std::vector<uint8_t> objectKey, const std::string& kind, bool big_endian) {
   BiopMessageSpec m;
   m.byte_order = big_endian ? 0 : 1;
@@ -159,51 +152,46 @@ ByteVec stream_message(std::vector<uint8_t> objectKey, const std::string& kind, 
   return build_biop_message(m);
 }
 
+}  // namespace
+
 // ---- Modules and sections ------------------------------------------------------------------------
+
+std::vector<SentBlock> module_blocks(uint32_t downloadId, uint16_t moduleId, const ByteVec& image,
+                                     size_t block_size, uint8_t moduleVersion) {
+  if (block_size == 0) throw std::invalid_argument("module_blocks: block_size 0");
+  size_t count = image.empty() ? 1 : (image.size() + block_size - 1) / block_size;
+  if (count > 0x10000) throw std::invalid_argument("module_blocks: more than 65536 blocks");
+  std::vector<SentBlock> out;
+  for (size_t i = 0; i < count; ++i) {
+    size_t begin = std::min(image.size(), i * block_size);
+    size_t end = std::min(image.size(), begin + block_size);
+    SentBlock b{block(downloadId, moduleId, static_cast<uint16_t>(i),
+                      ByteVec(image.begin() + static_cast<std::ptrdiff_t>(begin),
+                              image.begin() + static_cast<std::ptrdiff_t>(end)),
+                      moduleVersion),
+                {}};
+    b.section.section_number = u8_of(i);
+    b.section.last_section_number = u8_of(std::min<size_t>(count - 1, 0xFF));
+    out.push_back(std::move(b));
+  }
+  return out;
+}
 
 std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, const ByteVec& image,
                                      size_t block_size, uint8_t moduleVersion) {
-  if (block_size == 0) throw std::invalid_argument("module_sections: block_size 0");
-  size_t count = image.empty() ? 1 : (image.size() + block_size - 1) / block_size;
-  if (count > 0x10000) throw std::invalid_argument("module_sections: more than 65536 blocks");
   std::vector<ByteVec> out;
-  for (size_t i = 0; i < count; ++i) {
-    size_t begin = i * block_size;
-    size_t end = std::min(image.size(), begin + block_size);
-    ByteVec data(image.begin() + static_cast<std::ptrdiff_t>(std::min(begin, image.size())),
-                 image.begin() + static_cast<std::ptrdiff_t>(end));
-    SectionSpec section;
-    section.section_number = u8_of(i);
-    section.last_section_number = u8_of(std::min<size_t>(count - 1, 0xFF));
-    out.push_back(ddb_section(
-        block(downloadId, moduleId, static_cast<uint16_t>(i), std::move(data), moduleVersion), section));
-  }
+  for (const SentBlock& b : module_blocks(downloadId, moduleId, image, block_size, moduleVersion))
+    out.push_back(ddb_section(b.ddb, b.section));
   return out;
 }
 
 // ---- OcCarousel ----------------------------------------------------------------------------------
 
 OcCarousel::OcCarousel(uint32_t carouselId, uint16_t gateway_module) : carouselId_(carouselId) {
-  objects_.push_back(Node{Kind::gateway, gateway_module, key_of(next_key_++), {}, false, {}});
+  objects_.push_back(Node{"srg", gateway_module, key_of(next_key_++), {}, false, {}});
 }
 
-std::string OcCarousel::kind_text(Kind kind) {
-  switch (kind) {
-    case Kind::gateway:
-      return "srg";
-    case Kind::directory:
-      return "dir";
-    case Kind::file:
-      return "fil";
-    case Kind::stream:
-      return "str";
-    case Kind::stream_event:
-      return "ste";
-  }
-  return "";
-}
-
-OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, Kind kind, uint16_t moduleId,
+OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId,
                                    ByteVec content) {
   Object object = objects_.size();
   objects_.push_back(Node{kind, moduleId, key_of(next_key_++), std::move(content), false, {}});
@@ -212,24 +200,24 @@ OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, Kind 
 }
 
 OcCarousel::Object OcCarousel::add_directory(Object parent, const std::string& name, uint16_t moduleId) {
-  return add(parent, name, Kind::directory, moduleId, {});
+  return add(parent, name, "dir", moduleId, {});
 }
 
 OcCarousel::Object OcCarousel::add_file(Object parent, const std::string& name, ByteVec content,
                                         uint16_t moduleId) {
-  return add(parent, name, Kind::file, moduleId, std::move(content));
+  return add(parent, name, "fil", moduleId, std::move(content));
 }
 
 OcCarousel::Object OcCarousel::add_stream(Object parent, const std::string& name, uint16_t moduleId,
                                           bool event) {
-  return add(parent, name, event ? Kind::stream_event : Kind::stream, moduleId, {});
+  return add(parent, name, event ? "ste" : "str", moduleId, {});
 }
 
 void OcCarousel::bind(Object parent, const std::string& name, Object child,
                       std::optional<uint32_t> carouselId) {
   const Node& target = objects_.at(child);
-  std::string kind = kind_text(target.kind);
-  if (target.kind == Kind::gateway) kind = "dir";  // a binding names the gateway as a directory
+  // A binding names the gateway as a directory.
+  const std::string kind = target.kind == "srg" ? "dir" : target.kind;
   objects_.at(parent).children.push_back(
       Child{name, kind, carouselId.value_or(carouselId_), target.moduleId, target.key});
 }
@@ -249,23 +237,11 @@ void OcCarousel::set_compressed(uint16_t moduleId, bool compressed) {
 
 ByteVec OcCarousel::message(const Node& node) const {
   const bool be = !node.little_endian;
-  switch (node.kind) {
-    case Kind::gateway:
-    case Kind::directory: {
-      std::vector<BindingSpec> bindings;
-      for (const Child& c : node.children) {
-        BindingSpec b = binding(c.name, c.kind, c.carouselId, c.moduleId, c.key, be);
-        bindings.push_back(std::move(b));
-      }
-      return directory_message(node.key, bindings, be, kind_text(node.kind));
-    }
-    case Kind::file:
-      return file_message(node.key, node.content, be);
-    case Kind::stream:
-    case Kind::stream_event:
-      return stream_message(node.key, kind_text(node.kind), be);
-  }
-  return {};
+  if (node.kind == "fil") return file_message(node.key, node.content, be);
+  if (node.kind == "str" || node.kind == "ste") return stream_message(node.key, node.kind, be);
+  std::vector<BindingSpec> bindings;
+  for (const Child& c : node.children) bindings.push_back(binding(c.name, c.kind, c.carouselId, c.moduleId, c.key, be));
+  return directory_message(node.key, bindings, be, node.kind);
 }
 
 std::map<uint16_t, ByteVec> OcCarousel::plain_module_images() const {
@@ -290,7 +266,7 @@ std::map<uint16_t, ByteVec> OcCarousel::module_images() const {
 ByteVec OcCarousel::dsi_section() const {
   const Node& gw = objects_.front();
   BiopProfileSpec profile =
-      gateway_profile(carouselId_, gw.moduleId, empty_gateway_key_ ? ByteVec{} : gw.key, 0x000B, 0x80000002);
+      gateway_profile(carouselId_, gw.moduleId, gw.key, 0x000B, 0x80000002);
   DsiSpec dsi;
   dsi.private_data = build_service_gateway_info(gateway_info(profile));
   return testsupport::dsi_section(dsi);
@@ -309,7 +285,8 @@ ByteVec OcCarousel::dii_section(size_t block_size) const {
     m.moduleId = moduleId;
     m.moduleSize = static_cast<uint32_t>(image.size());
     m.moduleVersion = version_;
-    m.moduleInfo = module_info(compressed, plain[moduleId].size());
+    m.moduleInfo = biop_module_info(compressed ? std::optional<uint32_t>(static_cast<uint32_t>(plain[moduleId].size()))
+                                               : std::nullopt);
     dii.modules.push_back(std::move(m));
   }
   return testsupport::dii_section(dii);

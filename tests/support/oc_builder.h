@@ -33,6 +33,9 @@ ByteVec text_bytes(const std::string& text);
 ByteVec pattern_bytes(size_t size, uint8_t seed = 0);
 // A zlib stream (header 78 9C) of `data`.
 ByteVec zlib_compress(const ByteVec& data);
+// A BIOP::ModuleInfo (time-outs, one BIOP_OBJECT_USE tap) with a compressed_module_descriptor when
+// original_size is set.
+ByteVec biop_module_info(std::optional<uint32_t> original_size);
 
 // ---- BIOP messages -------------------------------------------------------------------------------
 
@@ -45,9 +48,7 @@ struct BiopMessageSpec {
   std::optional<uint32_t> message_size;  // default: the bytes behind the field
   std::vector<uint8_t> objectKey;
   std::string kind = "fil";  // written as its characters and a zero byte
-  // objectKind_length: 4, written as 00 00 00 04 (as every carousel sends it) unless
-  // kind_length_in_byte_order asks for the message's byte order.
-  bool kind_length_in_byte_order = false;
+  // objectKind_length: 4, written as 00 00 00 04 whatever the byte order, as every carousel sends it.
   std::vector<uint8_t> objectInfo;
   std::vector<ServiceContextSpec> service_contexts;
   std::vector<uint8_t> body;  // behind messageBody_length, which is its size
@@ -55,16 +56,9 @@ struct BiopMessageSpec {
 
 ByteVec build_biop_message(const BiopMessageSpec& message);
 
-// The IOR of a binding to {carouselId, moduleId, objectKey}: type_id = the kind with a zero byte, one
-// BIOP profile with an object location and a ConnBinder, 32-bit fields in the given byte order. The
-// profile body has its own byte order (0 big-endian).
-IorSpec binding_ior(const std::string& kind, uint32_t carouselId, uint16_t moduleId,
-                    std::vector<uint8_t> objectKey, bool big_endian = true, uint8_t profile_byte_order = 0);
-
 struct BindingSpec {
   // Name components: (id, kind) each written with a terminating zero byte; usually one.
   std::vector<std::pair<std::string, std::string>> components;
-  uint8_t bindingType = 0x01;  // nobject
   IorSpec ior;
   std::vector<uint8_t> objectInfo;
 };
@@ -72,25 +66,26 @@ struct BindingSpec {
 BindingSpec binding(const std::string& id, const std::string& kind, uint32_t carouselId, uint16_t moduleId,
                     std::vector<uint8_t> objectKey, bool big_endian = true);
 
-// Body of a directory or service gateway message: bindings_count and the bindings, in the message's
-// byte order (the IORs keep the byte order they were built with).
-ByteVec directory_body(const std::vector<BindingSpec>& bindings, bool big_endian = true);
-
 // Whole messages. kind "dir" or "srg" for directories; "str" or "ste" for stream objects.
 ByteVec directory_message(std::vector<uint8_t> objectKey, const std::vector<BindingSpec>& bindings,
                           bool big_endian = true, const std::string& kind = "dir");
 // A file message: objectInfo with the 64-bit content size, content_length and the content.
 ByteVec file_message(std::vector<uint8_t> objectKey, const ByteVec& content, bool big_endian = true);
-// A stream or stream event object with a small body that the analyzer steps over.
-ByteVec stream_message(std::vector<uint8_t> objectKey, const std::string& kind = "str",
-                       bool big_endian = true);
 
 // ---- Modules and sections ------------------------------------------------------------------------
 
-// The DDB sections of one module image cut into blocks of block_size bytes: blockNumber counts from 0,
-// section_number is its low 8 bits, last_section_number is the last block's number (0xFF past 256
-// blocks, as carousel generators write it), table_id_extension is the moduleId. An empty image gives
-// one empty block.
+// One DDB as a carousel sends it: the block and the fields of its section header.
+struct SentBlock {
+  DdbSpec ddb;
+  SectionSpec section;
+};
+
+// One module image cut into blocks of block_size bytes: blockNumber counts from 0, section_number is
+// its low 8 bits, last_section_number is the last block's number (0xFF past 256 blocks, as carousel
+// generators write it). An empty image gives one empty block.
+std::vector<SentBlock> module_blocks(uint32_t downloadId, uint16_t moduleId, const ByteVec& image,
+                                     size_t block_size = 4066, uint8_t moduleVersion = 0);
+// The DDB sections of module_blocks; table_id_extension is the moduleId.
 std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, const ByteVec& image,
                                      size_t block_size = 4066, uint8_t moduleVersion = 0);
 
@@ -98,7 +93,6 @@ std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, con
 
 class OcCarousel {
  public:
-  enum class Kind { gateway, directory, file, stream, stream_event };
   using Object = size_t;
 
   // carouselId is used as the downloadId of the DII and DDBs and as the carouselId of every object
@@ -120,8 +114,6 @@ class OcCarousel {
 
   // Writes the object's message (and the IORs of its bindings) little-endian.
   void set_little_endian(Object object, bool little_endian = true);
-  // The gateway's object location in the DSI names an empty key (no root directory to resolve).
-  void set_empty_gateway_key(bool empty = true) { empty_gateway_key_ = empty; }
   // Sends the module as a zlib stream.
   void set_compressed(uint16_t moduleId, bool compressed = true);
   // The moduleVersion of every module, in the DII and in every DDB; the DII's transactionId changes
@@ -154,7 +146,7 @@ class OcCarousel {
     std::vector<uint8_t> key;
   };
   struct Node {
-    Kind kind;
+    std::string kind;  // "srg" for the gateway, "dir", "fil", "str" or "ste"
     uint16_t moduleId;
     std::vector<uint8_t> key;
     ByteVec content;
@@ -162,14 +154,12 @@ class OcCarousel {
     std::vector<Child> children;
   };
 
-  Object add(Object parent, const std::string& name, Kind kind, uint16_t moduleId, ByteVec content);
+  Object add(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId, ByteVec content);
   ByteVec message(const Node& node) const;
-  static std::string kind_text(Kind kind);
 
   uint32_t carouselId_;
   std::vector<Node> objects_;
   std::map<uint16_t, bool> compressed_;
-  bool empty_gateway_key_ = false;
   uint8_t version_ = 0;
   uint32_t next_key_ = 1;
 };

@@ -4,10 +4,8 @@
 
 namespace testsupport {
 
-namespace {
-
-// A plain bitwise CRC-32 (MPEG-2 parameters), kept apart from the table library's table-driven one so
-// that fixtures cross-check it instead of agreeing with it by construction.
+// Kept apart from the table library's table-driven CRC so that fixtures cross-check it instead of
+// agreeing with it by construction.
 uint32_t crc32_bitwise(std::span<const uint8_t> bytes) {
   uint32_t crc = 0xFFFFFFFFu;
   for (uint8_t b : bytes) {
@@ -16,6 +14,8 @@ uint32_t crc32_bitwise(std::span<const uint8_t> bytes) {
   }
   return crc;
 }
+
+namespace {
 
 void write_be32_at(Bytes& out, size_t at, uint32_t v) {
   out.at(at) = static_cast<uint8_t>(v >> 24);
@@ -28,11 +28,11 @@ void append(Bytes& out, std::span<const uint8_t> bytes) {
   out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
-}  // namespace
-
 void put_be(Bytes& out, uint64_t v, size_t n) {
   for (size_t i = n; i-- > 0;) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
+
+}  // namespace
 
 Bytes concat(std::initializer_list<Bytes> parts) {
   Bytes out;

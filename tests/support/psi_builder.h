@@ -26,6 +26,9 @@ struct SectionHeader {
 
 // ---- Sections ----
 
+// CRC-32/MPEG-2, computed bit by bit.
+uint32_t crc32_bitwise(std::span<const uint8_t> bytes);
+
 // A long-form section: header, body and CRC_32 (computed whatever the syntax indicator says).
 Bytes long_section(const SectionHeader& header, std::span<const uint8_t> body);
 // A short-form section: table_id, flags (syntax indicator 0) and section_length, then the body.
@@ -34,8 +37,6 @@ Bytes short_section(uint8_t table_id, bool private_indicator, std::span<const ui
 void fix_crc(Bytes& section);
 // Overwrites the 12-bit section_length field (the CRC is left as it is).
 void set_section_length(Bytes& section, uint16_t section_length);
-// Appends v big-endian in n bytes (n <= 8).
-void put_be(Bytes& out, uint64_t v, size_t n);
 // Concatenates byte strings (descriptor loops, bodies).
 Bytes concat(std::initializer_list<Bytes> parts);
 

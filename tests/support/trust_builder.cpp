@@ -34,16 +34,4 @@ std::vector<ByteVec> update_mid_capture(const OcCarousel& before, const OcCarous
   return out;
 }
 
-OcCarousel doubling_directories(uint32_t carouselId, int levels, const ByteVec& leaf) {
-  OcCarousel oc(carouselId);
-  OcCarousel::Object parent = oc.gateway();
-  for (int level = 0; level < levels; ++level) {
-    OcCarousel::Object next = oc.add_directory(parent, "a", 1);
-    oc.bind(parent, "b", next);
-    parent = next;
-  }
-  oc.add_file(parent, "leaf.txt", leaf, 1);
-  return oc;
-}
-
 }  // namespace testsupport

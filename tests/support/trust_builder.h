@@ -28,8 +28,4 @@ ByteVec unverifiable_copy(ByteVec section, size_t at = 40);
 std::vector<ByteVec> update_mid_capture(const OcCarousel& before, const OcCarousel& after, size_t blocks_before,
                                         size_t block_size = 4066);
 
-// Directories that bind each other `levels` deep: every level binds the next one twice, so the walk
-// meets 2^levels paths to the one file "leaf.txt" at the bottom. All in module 1.
-OcCarousel doubling_directories(uint32_t carouselId, int levels, const ByteVec& leaf);
-
 }  // namespace testsupport

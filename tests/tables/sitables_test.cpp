@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/helpers.h"
 #include "tests/support/psi_builder.h"
 
 namespace {
@@ -56,17 +57,9 @@ TEST(Crc32, CheckValueAndTheBitwiseDefinitionAtEveryLengthAndAlignment) {
   EXPECT_EQ(sitables::crc32_mpeg2(sample_pmt()), 0u) << "a sealed section leaves no remainder";
   Bytes data(300);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 131 + 7);
-  auto bitwise = [](const uint8_t* p, size_t n) {
-    uint32_t crc = 0xFFFFFFFF;
-    for (size_t i = 0; i < n; ++i) {
-      crc ^= uint32_t{p[i]} << 24;
-      for (int b = 0; b < 8; ++b) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-    }
-    return crc;
-  };
   for (size_t offset = 0; offset < 16; ++offset)
     for (size_t n = 0; n + offset <= data.size(); ++n)
-      ASSERT_EQ(sitables::crc32_mpeg2({data.data() + offset, n}), bitwise(data.data() + offset, n))
+      ASSERT_EQ(sitables::crc32_mpeg2({data.data() + offset, n}), ts::crc32_bitwise({data.data() + offset, n}))
           << "offset " << offset << " length " << n;
 }
 
@@ -105,7 +98,6 @@ TEST(SectionHeader, RejectedWithTheirErrorAndLeaveNothingBehind) {
     s[at] = value;
     return s;
   };
-  auto cut = [](const Bytes& s, size_t n) { return Bytes(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(n)); };
   auto length = [](Bytes s, uint16_t n) {
     ts::set_section_length(s, n);
     return s;
@@ -122,10 +114,10 @@ TEST(SectionHeader, RejectedWithTheirErrorAndLeaveNothingBehind) {
     std::string error;
   };
   const Case cases[] = {
-      {kPmt, cut(pmt, 0), "got 0 bytes, a section header needs 3"},
-      {kPmt, cut(pmt, 2), "got 2 bytes, a section header needs 3"},
-      {kPmt, cut(pmt, 3), "got 3 bytes, section_length needs 43"},
-      {kPmt, cut(pmt, 42), "got 42 bytes, section_length needs 43"},
+      {kPmt, ts::head(pmt, 0), "got 0 bytes, a section header needs 3"},
+      {kPmt, ts::head(pmt, 2), "got 2 bytes, a section header needs 3"},
+      {kPmt, ts::head(pmt, 3), "got 3 bytes, section_length needs 43"},
+      {kPmt, ts::head(pmt, 42), "got 42 bytes, section_length needs 43"},
       {kDsmcc, length(dsi, 0), "section_length 0 is shorter than the 9 bytes of the long header and CRC_32"},
       {kDsmcc, length(dsi, 8), "section_length 8 is shorter than the 9 bytes of the long header and CRC_32"},
       {kPat, with(pmt, 0, 0x02), "table_id 0x02 is not a PAT"},
