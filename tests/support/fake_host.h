@@ -37,7 +37,6 @@ struct InstalledFilter {
 class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
  public:
   // ---- what the test sets
-  bool offer_filter_manager = true;
   bool offer_sisection = true;
   // RequestSections answers this status on the call with this index (0 the first call); -1: never.
   int fail_call = -1;
@@ -51,7 +50,6 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
 
   // ---- what the test reads
   std::vector<std::vector<SectionRequest>> calls() const { return locked(calls_); }
-  std::vector<uint32_t> timeouts() const { return locked(timeouts_); }
   int cancels() const { return cancels_.load(); }
   std::vector<InstalledFilter> added() const { return locked(added_); }
   std::vector<uint32_t> removed() const { return locked(removed_); }
@@ -80,7 +78,7 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
   // ---- IUnknown
   HRESULT QueryInterface(REFIID iid, void** out) override {
     *out = nullptr;
-    if ((iid == IID_OrvexFltMgr || iid == IID_IUnknown) && offer_filter_manager)
+    if (iid == IID_OrvexFltMgr || iid == IID_IUnknown)
       *out = static_cast<OrvexFltMgr*>(this);
     else if (iid == IID_ISectionFilter)
       *out = static_cast<ISectionFilter*>(this);
@@ -119,12 +117,11 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
   // ---- ISISection
   HRESULT Reserved1() override { return S_OK; }
   HRESULT Reserved3() override { return S_OK; }
-  HRESULT RequestSections(uint32_t count, const SectionRequest* requests, uint32_t timeout_seconds,
+  HRESULT RequestSections(uint32_t count, const SectionRequest* requests, uint32_t /*timeout_seconds*/,
                           SectionReply* replies) override {
     std::unique_lock<std::mutex> lock(mutex_);
     const int index = static_cast<int>(calls_.size());
     calls_.emplace_back(requests, requests + count);
-    timeouts_.push_back(timeout_seconds);
     if (block_until_cancel) {
       cancelled_cv_.wait(lock, [this] { return cancel_pending_; });
       cancel_pending_ = false;
@@ -168,7 +165,6 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
   bool cancel_pending_ = false;
   std::map<std::tuple<uint32_t, uint8_t, int>, std::vector<Bytes>> tables_;
   std::vector<std::vector<SectionRequest>> calls_;
-  std::vector<uint32_t> timeouts_;
   std::atomic<int> cancels_{0};
   std::atomic<int32_t> refs_{0};
   std::vector<InstalledFilter> added_;
@@ -182,7 +178,7 @@ class FakeFilterManager : public OrvexFltMgr {
   explicit FakeFilterManager(std::vector<std::string>* releases = nullptr) : releases_(releases) {}
   HRESULT QueryInterface(REFIID iid, void** out) override {
     *out = nullptr;
-    if (refuse_query || !(iid == IID_OrvexFltMgr || iid == IID_IUnknown)) return E_NOINTERFACE;
+    if (!(iid == IID_OrvexFltMgr || iid == IID_IUnknown)) return E_NOINTERFACE;
     *out = static_cast<OrvexFltMgr*>(this);
     AddRef();
     return S_OK;
@@ -192,7 +188,6 @@ class FakeFilterManager : public OrvexFltMgr {
     if (releases_) releases_->push_back("filter manager");
     return --refs;
   }
-  bool refuse_query = false;
   std::atomic<uint32_t> refs{1};
 
  private:

@@ -134,25 +134,6 @@ ByteVec file_message(std::vector<uint8_t> objectKey, const ByteVec& content, boo
   return build_biop_message(m);
 }
 
-namespace {
-
-// A stream or stream event object with a small body that the analyzer steps over.
-ByteVec stream_message(std::vector<uint8_t> objectKey, const std::string& kind, bool big_endian) {
-  BiopMessageSpec m;
-  m.byte_order = big_endian ? 0 : 1;
-  m.objectKey = std::move(objectKey);
-  m.kind = kind;
-  // DSM::Stream::Info: aDescription (empty), duration, audio/video/data flags; then one tap.
-  ByteWriter info;
-  info.u8(0).u32(0, big_endian).u32(0, big_endian).u8(0).u8(1).u8(0);
-  m.objectInfo = info.take();
-  ByteWriter body;
-  body.u8(1).u16(0, big_endian).u16(0x0018, big_endian).u16(0x000C, big_endian).u8(0);
-  m.body = body.take();
-  return build_biop_message(m);
-}
-
-}  // namespace
 
 // ---- Modules and sections ------------------------------------------------------------------------
 
@@ -188,13 +169,13 @@ std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, con
 // ---- OcCarousel ----------------------------------------------------------------------------------
 
 OcCarousel::OcCarousel(uint32_t carouselId, uint16_t gateway_module) : carouselId_(carouselId) {
-  objects_.push_back(Node{"srg", gateway_module, key_of(next_key_++), {}, false, {}});
+  objects_.push_back(Node{"srg", gateway_module, key_of(next_key_++), {}, {}});
 }
 
 OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId,
                                    ByteVec content) {
   Object object = objects_.size();
-  objects_.push_back(Node{kind, moduleId, key_of(next_key_++), std::move(content), false, {}});
+  objects_.push_back(Node{kind, moduleId, key_of(next_key_++), std::move(content), {}});
   bind(parent, name, object);
   return object;
 }
@@ -206,11 +187,6 @@ OcCarousel::Object OcCarousel::add_directory(Object parent, const std::string& n
 OcCarousel::Object OcCarousel::add_file(Object parent, const std::string& name, ByteVec content,
                                         uint16_t moduleId) {
   return add(parent, name, "fil", moduleId, std::move(content));
-}
-
-OcCarousel::Object OcCarousel::add_stream(Object parent, const std::string& name, uint16_t moduleId,
-                                          bool event) {
-  return add(parent, name, event ? "ste" : "str", moduleId, {});
 }
 
 void OcCarousel::bind(Object parent, const std::string& name, Object child,
@@ -227,21 +203,15 @@ void OcCarousel::bind_missing(Object parent, const std::string& name, const std:
   objects_.at(parent).children.push_back(Child{name, kind, carouselId_, moduleId, std::move(objectKey)});
 }
 
-void OcCarousel::set_little_endian(Object object, bool little_endian) {
-  objects_.at(object).little_endian = little_endian;
-}
-
 void OcCarousel::set_compressed(uint16_t moduleId, bool compressed) {
   compressed_[moduleId] = compressed;
 }
 
 ByteVec OcCarousel::message(const Node& node) const {
-  const bool be = !node.little_endian;
-  if (node.kind == "fil") return file_message(node.key, node.content, be);
-  if (node.kind == "str" || node.kind == "ste") return stream_message(node.key, node.kind, be);
+  if (node.kind == "fil") return file_message(node.key, node.content);
   std::vector<BindingSpec> bindings;
-  for (const Child& c : node.children) bindings.push_back(binding(c.name, c.kind, c.carouselId, c.moduleId, c.key, be));
-  return directory_message(node.key, bindings, be, node.kind);
+  for (const Child& c : node.children) bindings.push_back(binding(c.name, c.kind, c.carouselId, c.moduleId, c.key));
+  return directory_message(node.key, bindings, true, node.kind);
 }
 
 std::map<uint16_t, ByteVec> OcCarousel::plain_module_images() const {

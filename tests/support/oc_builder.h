@@ -66,7 +66,7 @@ struct BindingSpec {
 BindingSpec binding(const std::string& id, const std::string& kind, uint32_t carouselId, uint16_t moduleId,
                     std::vector<uint8_t> objectKey, bool big_endian = true);
 
-// Whole messages. kind "dir" or "srg" for directories; "str" or "ste" for stream objects.
+// Whole messages. kind "dir" or "srg" for directories.
 ByteVec directory_message(std::vector<uint8_t> objectKey, const std::vector<BindingSpec>& bindings,
                           bool big_endian = true, const std::string& kind = "dir");
 // A file message: objectInfo with the 64-bit content size, content_length and the content.
@@ -103,7 +103,6 @@ class OcCarousel {
   // Each new object gets the next 4-byte key and is bound from `parent` under `name`.
   Object add_directory(Object parent, const std::string& name, uint16_t moduleId);
   Object add_file(Object parent, const std::string& name, ByteVec content, uint16_t moduleId);
-  Object add_stream(Object parent, const std::string& name, uint16_t moduleId, bool event = false);
   // A further binding of an existing object (a second parent, or a loop back to an ancestor). A
   // carouselId override makes the binding's object location name another carousel id.
   void bind(Object parent, const std::string& name, Object child,
@@ -113,7 +112,6 @@ class OcCarousel {
                     std::vector<uint8_t> objectKey);
 
   // Writes the object's message (and the IORs of its bindings) little-endian.
-  void set_little_endian(Object object, bool little_endian = true);
   // Sends the module as a zlib stream.
   void set_compressed(uint16_t moduleId, bool compressed = true);
   // The moduleVersion of every module, in the DII and in every DDB; the DII's transactionId changes
@@ -146,11 +144,10 @@ class OcCarousel {
     std::vector<uint8_t> key;
   };
   struct Node {
-    std::string kind;  // "srg" for the gateway, "dir", "fil", "str" or "ste"
+    std::string kind;  // "srg" for the gateway, "dir" or "fil"
     uint16_t moduleId;
     std::vector<uint8_t> key;
     ByteVec content;
-    bool little_endian = false;
     std::vector<Child> children;
   };
 

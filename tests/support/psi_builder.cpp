@@ -96,17 +96,6 @@ Bytes carousel_id_descriptor(uint32_t carousel_id, uint8_t format_id, std::span<
   return descriptor(0x13, body);
 }
 
-Bytes association_tag_descriptor(uint16_t association_tag, uint16_t use, std::span<const uint8_t> selector,
-                                 std::span<const uint8_t> private_data) {
-  Bytes body;
-  put_be(body, association_tag, 2);
-  put_be(body, use, 2);
-  body.push_back(static_cast<uint8_t>(selector.size()));
-  append(body, selector);
-  append(body, private_data);
-  return descriptor(0x14, body);
-}
-
 Bytes stream_identifier_descriptor(uint8_t component_tag) {
   const uint8_t body[] = {component_tag};
   return descriptor(0x52, body);
@@ -133,10 +122,6 @@ Bytes data_broadcast_id_descriptor(uint16_t data_broadcast_id, std::span<const u
   put_be(body, data_broadcast_id, 2);
   append(body, id_selector);
   return descriptor(0x66, body);
-}
-
-Bytes application_signalling_descriptor(std::span<const uint8_t> entries) {
-  return descriptor(0x6F, entries);
 }
 
 Bytes pat_section(uint16_t transport_stream_id, const std::vector<PatEntry>& entries, uint8_t version,

@@ -46,10 +46,6 @@ Bytes descriptor(uint8_t tag, std::span<const uint8_t> body);
 // carousel_identifier_descriptor (0x13): carousel_id, FormatID, private data.
 Bytes carousel_id_descriptor(uint32_t carousel_id, uint8_t format_id = 0,
                              std::span<const uint8_t> private_data = {});
-// association_tag_descriptor (0x14): association_tag, use, selector, private data.
-Bytes association_tag_descriptor(uint16_t association_tag, uint16_t use,
-                                 std::span<const uint8_t> selector = {},
-                                 std::span<const uint8_t> private_data = {});
 // stream_identifier_descriptor (0x52): component_tag.
 Bytes stream_identifier_descriptor(uint8_t component_tag);
 // data_broadcast_descriptor (0x64): id, component_tag, selector, 3-letter language, text.
@@ -58,8 +54,6 @@ Bytes data_broadcast_descriptor(uint16_t data_broadcast_id, uint8_t component_ta
                                 const std::string& text = "");
 // data_broadcast_id_descriptor (0x66): id, then id_selector bytes.
 Bytes data_broadcast_id_descriptor(uint16_t data_broadcast_id, std::span<const uint8_t> id_selector = {});
-// application_signalling_descriptor (0x6F): raw (application_type, AIT version) entries as given.
-Bytes application_signalling_descriptor(std::span<const uint8_t> entries = {});
 
 // ---- Tables ----
 

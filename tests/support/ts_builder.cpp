@@ -44,10 +44,6 @@ uint8_t Packetizer::continuity_counter(uint16_t pid) const {
   return it == counters_.end() ? 0 : it->second;
 }
 
-void Packetizer::set_continuity_counter(uint16_t pid, uint8_t value) {
-  counters_[pid] = value & 0x0F;
-}
-
 Bytes Packetizer::take() {
   Bytes out;
   out.swap(stream_);

@@ -48,7 +48,6 @@ class Packetizer {
 
   // The continuity_counter the next packet on pid will carry; setting it makes a discontinuity.
   uint8_t continuity_counter(uint16_t pid) const;
-  void set_continuity_counter(uint16_t pid, uint8_t value);
 
   // The stream built so far, and how many packets it holds.
   const Bytes& stream() const { return stream_; }
