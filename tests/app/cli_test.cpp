@@ -60,9 +60,6 @@ TEST(Cli, EveryOptionIsTakenAndASourceAloneCapturesEverything) {
   EXPECT_TRUE(plain.ok && plain.options.command == Command::capture && plain.options.all);
   EXPECT_EQ(plain.options.log.path, "") << "beside the module";
   EXPECT_EQ(plain.options.log.level, 4);
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-h"}, {"scan", "--help"}, {"in.ts", "--help"}})
-    EXPECT_EQ(parse_command_line(args).options.command, Command::help) << args.front();
 }
 
 TEST(Cli, RefusedCommandLinesSayWhatIsWrongInOneLine) {
