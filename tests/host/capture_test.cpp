@@ -131,44 +131,6 @@ TEST(Capture, EachCaptureGetsTheWholeFileAfreshOnlyOnceItBegins) {
   filters->Release();
 }
 
-// A capture begun while an earlier one's pass is under way (by begin_capture, or with the automatic
-// begin by filters added) gets a pass of its own from the file's first packet, and the only end of
-// input. A slow callback makes the first pass last.
-void slow_callback(void* context, uint32_t size, const uint8_t* section) {
-  std::this_thread::sleep_for(milliseconds(5));
-  SectionLog::callback(context, size, section);
-}
-
-TEST(Capture, ACaptureBegunDuringAPassGetsTheWholeFile) {
-  const auto sections = numbered_sections(400);
-  testsupport::TempDir dir;
-  for (const bool automatic : {false, true}) {
-    SCOPED_TRACE(automatic ? "automatic begin" : "begin_capture");
-    host::Host host;
-    ASSERT_EQ(host.open(dir.write("s.ts", testsupport::packetize(kPid, sections))), "");
-    const EndOfInput end(host);
-    ISectionFilter* filters = section_filter(host);
-    if (automatic) host.set_auto_begin(milliseconds(20));
-    SectionLog slow, second;
-    uint32_t slow_handle = 0, handle = 0;
-    filters->AddSectionFilter(kPid, nullptr, nullptr, 0, &slow_callback, &slow, &slow_handle);
-    if (!automatic) {
-      EXPECT_TRUE(host.begin_capture());
-    }
-    while (slow.count() < 20) std::this_thread::sleep_for(milliseconds(2));
-    filters->AddSectionFilter(kPid, nullptr, nullptr, 0, &SectionLog::callback, &second, &handle);
-    if (!automatic) {
-      EXPECT_TRUE(host.begin_capture());
-    }
-    filters->RemoveSectionFilter(slow_handle);
-    EXPECT_LT(slow.count(), sections.size()) << "the first pass was still under way";
-    ASSERT_TRUE(end.wait());
-    EXPECT_EQ(second.snapshot(), sections);
-    filters->Release();
-    host.stop();
-  }
-}
-
 TEST(Capture, DamageIsReportedWithItsPlaceAndCounted) {
   auto stream = testsupport::packetize(kPid, numbered_sections(60));
   stream.erase(stream.begin() + 4 * 188, stream.begin() + 5 * 188);

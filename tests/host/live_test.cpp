@@ -1,6 +1,5 @@
 // Live sources: a named pipe (standard input in use) is read once, as it comes, to its end; UDP
-// datagrams, plain or RTP, run until stop(); a PSI request on a live source waits for what comes, for
-// its timeout, its cancel or stop().
+// datagrams, plain or RTP, run until stop().
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -50,20 +49,6 @@ TEST(PipeSource, DeliversEverythingAndEndsOrIsRefused) {
   EXPECT_EQ(s.cc_errors + s.sync_losses, 0u);
   PipeWriter text(Bytes(3000, 'x'));
   EXPECT_NE(host::Host().open(text.path).find(text.path + " is not a transport stream"), std::string::npos);
-}
-
-TEST(PipeSource, PsiRequestEndsWithTheInput) {
-  PipeWriter pipe(testsupport::packetize(kPid, numbered_sections(50, 300)));
-  host::Host host;
-  ASSERT_EQ(host.open(pipe.path), "");
-  ISISection* si = si_section(host);
-  const SectionRequest pat = SectionRequest::make(0x0000, 0x00);
-  SectionReply reply{2, nullptr};
-  const auto started = Clock::now();
-  EXPECT_EQ(si->RequestSections(1, &pat, 30, &reply), S_OK);
-  EXPECT_LT(Clock::now() - started, std::chrono::seconds(10));
-  EXPECT_EQ(reply.count, 0);
-  si->Release();
 }
 
 // Standard input redirected from a file is read like the file: from its start for a PSI request,
@@ -148,43 +133,6 @@ TEST(UdpSource, PlainAndRtpDatagramsReachTheFilters) {
     EXPECT_EQ(host.statistics().cc_errors + host.statistics().sync_losses, 0u);
     EXPECT_FALSE(host.statistics().input_ended);
   }
-}
-
-TEST(UdpSource, PsiRequestWaitsForItsTimeoutItsCancelOrStop) {
-  Udp udp;
-  host::Host host;
-  ASSERT_EQ(host.open(udp.address()), "");
-  ISISection* si = si_section(host);
-  const SectionRequest pat = SectionRequest::make(0x0000, 0x00);
-  HRESULT status = S_OK;
-  auto request = [&](uint32_t seconds) {
-    SectionReply reply{4, nullptr};
-    const auto started = Clock::now();
-    status = si->RequestSections(1, &pat, seconds, &reply);
-    EXPECT_EQ(reply.count, 0);
-    return Clock::now() - started;
-  };
-  // A Cancel between requests is meant for the next one, and only that one; the scan window's late
-  // Cancel, just after a request ended, leaves the next one alone.
-  EXPECT_EQ(si->CancelRequest(), S_OK);
-  EXPECT_LT(request(30), milliseconds(1000));
-  EXPECT_LT(status, 0);
-  EXPECT_GE(request(1), milliseconds(900));
-  EXPECT_EQ(status, S_OK);
-  EXPECT_EQ(si->CancelRequest(), S_OK);
-  EXPECT_GE(request(1), milliseconds(900));
-  for (const bool cancel : {true, false}) {
-    std::thread worker([&] { EXPECT_LT(request(30), std::chrono::seconds(5)); });
-    std::this_thread::sleep_for(milliseconds(200));
-    if (cancel) {
-      EXPECT_EQ(si->CancelRequest(), S_OK);
-    } else {
-      host.stop();
-    }
-    worker.join();
-    EXPECT_TRUE(!cancel || status < 0);
-  }
-  si->Release();
 }
 
 }  // namespace

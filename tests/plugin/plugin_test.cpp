@@ -52,7 +52,6 @@ TEST(Plugin, OnCommandRunsItsChecksInOrder) {
   };
   const Case cases[] = {
       {false, true, S_OK, TUNER_DVB_T, 0x8000, "OrvexFltMgr is NULL", "OrvexFltMgr is NULL", E_FAIL, 0, 0},
-      {false, false, S_OK, TUNER_DVB_T, 0x8000, "OrvexFltMgr is NULL", "OrvexFltMgr is NULL", E_FAIL, 0, 0},
       {true, false, S_OK, TUNER_DVB_T, 0x8000, "InitDriver is NULL", "InitDriver is NULL", E_FAIL, 0, 0},
       {true, true, E_FAIL, TUNER_DVB_T, 0x8000, "Failed GetTunerType (0x80004005)", "", E_FAIL, 1, 0},
       {true, true, S_OK, TUNER_ATSC, 0x8000, "", "This plug-in does not yet support ATSC", E_FAIL, 1, 0},

@@ -1,14 +1,11 @@
 // Which PMT streams the "MUX DSMCC streams" list offers, and the PSI scan window against a fake host:
-// the requests it makes, the result it leaves on each kind of failure, Cancel and its progress bar.
+// the requests it makes and the result it leaves on each kind of failure.
 #include "psiscan/psi_scan_dlg.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "psiscan/dsmcc_streams.h"
@@ -139,62 +136,6 @@ TEST(PsiScan, RequestsAndResultOfEachOutcome) {
   EXPECT_EQ(shown, 0) << "a window ended in its initialisation never shows";
   EXPECT_TRUE(log.has(1, "Failed QueryInterface(IID_ISISection) (0x80004002)")) << log.dump();
   EXPECT_EQ(host.outstanding_refs(), 0);
-}
-
-// A scan window that reports a chosen system version, which selects the bar's kind.
-class VersionedScanDlg : public CPSIScanDlg {
- public:
-  VersionedScanDlg(OrvexFltMgr* fm, std::pair<int, int> version)
-      : CPSIScanDlg(fm, nullptr, false), v_(version) {}
-
- protected:
-  std::pair<int, int> system_version() const override { return v_; }
-
- private:
-  std::pair<int, int> v_;
-};
-
-TEST(PsiScan, CancelOrEscapeStopsTheWorkerAndTheBarMovesMeanwhile) {
-  struct Case {
-    std::pair<int, int> version;
-    bool escape, marquee;  // Escape instead of a click on Cancel; Qt's busy bar instead of the 5 ms timer
-  };
-  const Case cases[] = {{{6, 1}, false, false}, {{5, 1}, true, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.version.first) + "." + std::to_string(c.version.second));
-    FakeHost host;
-    host.add_table(0x0000, 0x00, {ts::pat_section(1, {{0x0d49, 0x0100}})});
-    host.block_until_cancel = true;
-    int position = -1;
-    bool ended_at_click = true, enabled_after_click = true;
-    std::thread later;
-    const ui::AutomationHook previous = ui::set_automation([&](ui::Dialog& window) {
-      auto& scan = dynamic_cast<CPSIScanDlg&>(window);
-      later = std::thread([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        scan.post([&] {
-          position = scan.bar_position();
-          if (c.escape) {
-            scan.close();
-          } else {
-            scan.button(resources::ID_CANCEL)->click();
-          }
-          ended_at_click = scan.ended();
-          enabled_after_click = scan.button(resources::ID_CANCEL)->enabled();
-        });
-      });
-    });
-    VersionedScanDlg scan(static_cast<OrvexFltMgr*>(&host), c.version);
-    EXPECT_EQ(scan.run_modal(), 1) << "a cancelled request is a failed request";
-    later.join();
-    ui::set_automation(previous);
-    EXPECT_FALSE(ended_at_click) << "the window waits for its worker";
-    EXPECT_FALSE(enabled_after_click);
-    EXPECT_EQ(host.cancels(), 1);
-    EXPECT_EQ(scan.marquee(), c.marquee);
-    EXPECT_EQ(scan.progress(resources::PSI_SCAN_PROGRESS)->marquee(), c.marquee);
-    EXPECT_TRUE(c.marquee ? position == 0 : position > 0 && position < 100) << position;
-  }
 }
 
 }  // namespace

@@ -98,20 +98,6 @@ TEST(Resources, EveryDialogBuildsWithDistinctIdsInsideItsWindowAndTheListStylesI
   EXPECT_EQ(analysis->find(resources::ANALYSIS_MUX_LIST)->style &
                 (resources::LIST_SORTED | resources::LIST_EXTENDED_SEL),
             resources::LIST_EXTENDED_SEL);
-  std::set<std::vector<uint8_t>> pictures;
-  for (int id : {resources::ICON_OPEN_FOLDER, resources::ICON_CLOSED_FOLDER, resources::ICON_DATA_DRUM}) {
-    const auto* icon = resources::find_icon(id);
-    ASSERT_NE(icon, nullptr) << id;
-    int transparent = 0;
-    for (int at = 0; at < resources::ICON_SIZE * resources::ICON_SIZE; ++at) {
-      const bool clear = icon->transparent(at % resources::ICON_SIZE, at / resources::ICON_SIZE);
-      EXPECT_EQ(icon->rgba[static_cast<size_t>(at * 4 + 3)], clear ? 0 : 0xff) << id << " at " << at;
-      transparent += clear;
-    }
-    EXPECT_TRUE(transparent > 16 && transparent < 200) << "a shape on a see-through ground: " << id;
-    pictures.emplace(icon->rgba.begin(), icon->rgba.end());
-  }
-  EXPECT_EQ(pictures.size(), 3u);
 }
 
 }  // namespace
