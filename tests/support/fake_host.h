@@ -9,6 +9,7 @@
 // to the callbacks of every installed filter on its PID whose match/mask lets it through.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -173,42 +174,43 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
   uint32_t next_handle_ = 0x100;
 };
 
-class FakeFilterManager : public OrvexFltMgr {
+// One interface of the plug-in's entry points: answers its own IIDs and IUnknown, counts references and
+// records each release by name, so that a test can check the order in which they are released.
+template <typename Interface>
+class Counted : public Interface {
  public:
-  explicit FakeFilterManager(std::vector<std::string>* releases = nullptr) : releases_(releases) {}
+  Counted(const char* name, std::vector<IID> iids, std::vector<std::string>* releases)
+      : name_(name), iids_(std::move(iids)), releases_(releases) {}
   HRESULT QueryInterface(REFIID iid, void** out) override {
     *out = nullptr;
-    if (!(iid == IID_OrvexFltMgr || iid == IID_IUnknown)) return E_NOINTERFACE;
-    *out = static_cast<OrvexFltMgr*>(this);
+    if (!(iid == IID_IUnknown) && std::find(iids_.begin(), iids_.end(), iid) == iids_.end()) return E_NOINTERFACE;
+    *out = static_cast<Interface*>(this);
     AddRef();
     return S_OK;
   }
   uint32_t AddRef() override { return ++refs; }
   uint32_t Release() override {
-    if (releases_) releases_->push_back("filter manager");
+    if (releases_) releases_->push_back(name_);
     return --refs;
   }
   std::atomic<uint32_t> refs{1};
 
  private:
+  const char* name_;
+  std::vector<IID> iids_;
   std::vector<std::string>* releases_;
 };
 
-class FakeDriver : public InitDriver {
+class FakeFilterManager : public Counted<OrvexFltMgr> {
  public:
-  explicit FakeDriver(std::vector<std::string>* releases = nullptr) : releases_(releases) {}
-  HRESULT QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (!(iid == IID_InitDriver || iid == IID_HostDriver || iid == IID_IUnknown)) return E_NOINTERFACE;
-    *out = static_cast<InitDriver*>(this);
-    AddRef();
-    return S_OK;
-  }
-  uint32_t AddRef() override { return ++refs; }
-  uint32_t Release() override {
-    if (releases_) releases_->push_back("driver");
-    return --refs;
-  }
+  explicit FakeFilterManager(std::vector<std::string>* releases = nullptr)
+      : Counted("filter manager", {IID_OrvexFltMgr}, releases) {}
+};
+
+class FakeDriver : public Counted<InitDriver> {
+ public:
+  explicit FakeDriver(std::vector<std::string>* releases = nullptr)
+      : Counted("driver", {IID_InitDriver, IID_HostDriver}, releases) {}
   HRESULT Reserved1() override { return S_OK; }
   HRESULT Reserved2() override { return S_OK; }
   HRESULT GetTunerType(uint16_t* type) override {
@@ -219,10 +221,6 @@ class FakeDriver : public InitDriver {
   uint16_t tuner_type = TUNER_DVB_T;
   HRESULT result = S_OK;
   int queries = 0;
-  std::atomic<uint32_t> refs{1};
-
- private:
-  std::vector<std::string>* releases_;
 };
 
 }  // namespace fakehost
