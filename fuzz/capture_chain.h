@@ -24,15 +24,17 @@ class CaptureChain final : private host::SectionSink {
       store.capture_pairs.insert({programme, pid});
       store.pid_map[static_cast<int32_t>(programme)].insert(pid);
       if (filters_.count(pid)) continue;
-      filters_[pid] = std::make_unique<FilterContext>(FilterContext{pid, static_cast<uint32_t>(filters_.size() + 1), &intake});
+      filters_[pid] = std::make_unique<FilterContext>(
+          FilterContext{pid, static_cast<uint32_t>(filters_.size() + 1), &intake});
       demux_.subscribe(static_cast<uint16_t>(pid));
     }
     intake.start_programs();
   }
   // Frames `bytes` as one whole input (a file read to its end) and demultiplexes every packet.
   void feed_stream(std::span<const uint8_t> bytes) {
-    framer_.frame(bytes, true, [this](std::span<const uint8_t, 188> packet) { feed_packet(packet); },
-                  [](const host::SyncEvent&) {});
+    framer_.frame(
+        bytes, true, [this](std::span<const uint8_t, 188> packet) { feed_packet(packet); },
+        [](const host::SyncEvent&) {});
   }
   void feed_packet(std::span<const uint8_t, 188> packet) { demux_.feed(packet); }
 

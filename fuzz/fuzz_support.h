@@ -1,26 +1,16 @@
-// Shared pieces of the fuzz targets: an invariant check that stops the run loudly, the process log
-// switched on (so every log line is formatted with its real arguments, which is where a wrong
-// conversion or a dangling text would show), and a helper that steers random bytes past the CRC.
+// Shared pieces of the fuzz targets: the process log switched on (so every log line is formatted with
+// its real arguments, which is where a wrong conversion or a dangling text would show), and a helper
+// that steers random bytes past the CRC.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <span>
 #include <vector>
 
 #include "log/debug_log.h"
 #include "tables/sitables.h"
-
-// A broken invariant is a finding like a crash: libFuzzer keeps the input that caused it.
-#define FUZZ_CHECK(cond)                                                                        \
-  do {                                                                                          \
-    if (!(cond)) {                                                                              \
-      std::fprintf(stderr, "fuzz invariant failed at %s:%d: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                                             \
-    }                                                                                           \
-  } while (0)
 
 namespace fuzz {
 
@@ -31,15 +21,11 @@ inline void open_log_once() {
     const char* wanted = std::getenv("DSMCC_FUZZ_LOG");
     if (wanted && wanted[0] == '0') return false;
     const bool to_file = wanted && wanted[0] == '/';
-    g_log.init(to_file ? wanted : "/dev/null", CDebugLog::OPT_FILE, to_file ? uint32_t{CDebugLog::PFX_LEVEL} : 0u, 4);
+    g_log.init(to_file ? wanted : "/dev/null", CDebugLog::OPT_FILE,
+               to_file ? uint32_t{CDebugLog::PFX_LEVEL} : 0u, 4);
     return true;
   }();
   (void)opened;
-}
-
-// True when `inner` lies wholly inside `outer` (an empty view anywhere counts as inside).
-inline bool view_inside(std::span<const uint8_t> inner, std::span<const uint8_t> outer) {
-  return inner.empty() || (inner.data() >= outer.data() && inner.data() + inner.size() <= outer.data() + outer.size());
 }
 
 // Writes a correct CRC_32 at the end of the section the first three bytes announce, when the bytes

@@ -41,7 +41,8 @@ std::string digest_of(std::string text) {
     text.replace(at + 8, end - at - 8, "ADDR");
   }
   char out[32];
-  std::snprintf(out, sizeof out, "%08lx %zu", crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())),
+  std::snprintf(out, sizeof out, "%08lx %zu",
+                crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())),
                 text.size());
   return out;
 }
@@ -56,7 +57,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s [--golden MANIFEST [--write]] CORPUS_DIR [MORE_DIRS...]\n", argv[0]);
     return 2;
   }
-  const std::string log_path = (fs::temp_directory_path() / ("replay-" + std::to_string(::getpid()) + ".log")).string();
+  const std::string log_path =
+      (fs::temp_directory_path() / ("replay-" + std::to_string(::getpid()) + ".log")).string();
   if (golden) ::setenv("DSMCC_FUZZ_LOG", log_path.c_str(), 1);
   std::map<std::string, std::string> seen, recorded;
   size_t logged = 0;
@@ -64,7 +66,8 @@ int main(int argc, char** argv) {
     std::vector<fs::path> files;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(argv[i], ec))
-      if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') files.push_back(entry.path());
+      if (entry.is_regular_file() && entry.path().filename().string()[0] != '.')
+        files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     if (i == first && files.empty()) {
       std::fprintf(stderr, "%s: the corpus folder %s holds no input\n", argv[0], argv[i]);
@@ -78,7 +81,8 @@ int main(int argc, char** argv) {
       if (!golden) continue;
       g_log.flush();
       const std::string all = read_all(log_path);
-      seen[fs::path(argv[i]).filename().string() + "/" + file.filename().string()] = digest_of(all.substr(std::min(logged, all.size())));
+      seen[fs::path(argv[i]).filename().string() + "/" + file.filename().string()] =
+          digest_of(all.substr(std::min(logged, all.size())));
       logged = all.size();
     }
     std::printf("%s: %zu inputs from %s replayed without a finding\n", argv[0], files.size(), argv[i]);
@@ -93,8 +97,11 @@ int main(int argc, char** argv) {
   std::istringstream lines(read_all(argv[2]));
   for (std::string name, crc, size; lines >> name >> crc >> size;) recorded[name] = crc + ' ' + size;
   for (const auto& [name, digest] : seen)
-    if (recorded[name] != digest) std::fprintf(stderr, "%s: %s logs otherwise than recorded\n", argv[0], name.c_str());
+    if (recorded[name] != digest)
+      std::fprintf(stderr, "%s: %s logs otherwise than recorded\n", argv[0], name.c_str());
   if (recorded == seen) return 0;
-  std::fprintf(stderr, "%s: the inputs differ from %s; after a deliberate change, record again with --write\n", argv[0], argv[2]);
+  std::fprintf(stderr,
+               "%s: the inputs differ from %s; after a deliberate change, record again with --write\n",
+               argv[0], argv[2]);
   return 1;
 }
