@@ -43,17 +43,6 @@ void add_tree(OcCarousel& oc, OcCarousel::Object parent, const fs::path& dir, in
   }
 }
 
-// The builder's DII announces blocks of 4066 bytes; the sample cuts its modules into smaller blocks so
-// that each module spans several sections, and its DII must say so. blockSize stands behind the 8-byte
-// section header, the 12-byte message header (no adaptation header) and the 4-byte downloadId.
-ByteVec dii_with_block_size(ByteVec section) {
-  constexpr size_t kBlockSizeOffset = 8 + 12 + 4;
-  section.at(kBlockSizeOffset) = static_cast<uint8_t>(kBlockSize >> 8);
-  section.at(kBlockSizeOffset + 1) = static_cast<uint8_t>(kBlockSize & 0xFF);
-  testsupport::fix_crc(section);
-  return section;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,7 +65,7 @@ int main(int argc, char** argv) {
                                  testsupport::concat({testsupport::stream_identifier_descriptor(0x0B),
                                                       testsupport::carousel_id_descriptor(kCarouselId),
                                                       testsupport::data_broadcast_id_descriptor(0x00F0)})}});
-  std::vector<ByteVec> carousel = {oc.dsi_section(), dii_with_block_size(oc.dii_section())};
+  std::vector<ByteVec> carousel = {oc.dsi_section(), oc.dii_section(kBlockSize)};
   for (ByteVec& ddb : oc.ddb_sections(kBlockSize)) carousel.push_back(std::move(ddb));
   testsupport::Packetizer ts;
   for (int repetition = 0; repetition < 3; ++repetition) {

@@ -1,7 +1,7 @@
 // Hosts for the tests above the contract. FakeHost, for the dialog, scan and window tests, is one
 // object that is the filter manager, the section filter service and the PSI/SI section service, with
 // answers that a test sets and a record of what it was asked. FakeFilterManager and FakeDriver, for the
-// plug-in's entry points, only answer what a test sets and record the order in which they are released.
+// plug-in's entry points, only answer what a test sets.
 //
 // PSI requests are answered from tables the test registers by (PID, table_id, table_id_extension);
 // reply sections come from the task allocator, as the contract says, so a plug-in that forgets to
@@ -64,10 +64,9 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       for (const auto& [handle, f] : installed_) {
-        if (f.pid != pid || section.size() < f.match.size()) continue;
-        bool pass = true;
-        for (size_t i = 0; i < f.match.size(); ++i)
-          if ((section[i] & f.mask[i]) != (f.match[i] & f.mask[i])) pass = false;
+        bool pass = f.pid == pid && section.size() >= f.match.size();
+        for (size_t i = 0; pass && i < f.match.size(); ++i)
+          pass = ((section[i] ^ f.match[i]) & f.mask[i]) == 0;
         if (pass) targets.push_back(f);
       }
     }
@@ -174,43 +173,32 @@ class FakeHost : public OrvexFltMgr, public ISectionFilter, public ISISection {
   uint32_t next_handle_ = 0x100;
 };
 
-// One interface of the plug-in's entry points: answers its own IIDs and IUnknown, counts references and
-// records each release by name, so that a test can check the order in which they are released.
+// One interface of the plug-in's entry points: answers its own IIDs and IUnknown and counts references.
 template <typename Interface>
 class Counted : public Interface {
  public:
-  Counted(const char* name, std::vector<IID> iids, std::vector<std::string>* releases)
-      : name_(name), iids_(std::move(iids)), releases_(releases) {}
+  explicit Counted(std::vector<IID> iids) : iids_(std::move(iids)) {}
   HRESULT QueryInterface(REFIID iid, void** out) override {
     *out = nullptr;
-    if (!(iid == IID_IUnknown) && std::find(iids_.begin(), iids_.end(), iid) == iids_.end()) return E_NOINTERFACE;
+    if (!(iid == IID_IUnknown) && std::ranges::find(iids_, iid) == iids_.end()) return E_NOINTERFACE;
     *out = static_cast<Interface*>(this);
     AddRef();
     return S_OK;
   }
   uint32_t AddRef() override { return ++refs; }
-  uint32_t Release() override {
-    if (releases_) releases_->push_back(name_);
-    return --refs;
-  }
+  uint32_t Release() override { return --refs; }
   std::atomic<uint32_t> refs{1};
 
  private:
-  const char* name_;
   std::vector<IID> iids_;
-  std::vector<std::string>* releases_;
 };
 
-class FakeFilterManager : public Counted<OrvexFltMgr> {
- public:
-  explicit FakeFilterManager(std::vector<std::string>* releases = nullptr)
-      : Counted("filter manager", {IID_OrvexFltMgr}, releases) {}
+struct FakeFilterManager : Counted<OrvexFltMgr> {
+  FakeFilterManager() : Counted({IID_OrvexFltMgr}) {}
 };
 
-class FakeDriver : public Counted<InitDriver> {
- public:
-  explicit FakeDriver(std::vector<std::string>* releases = nullptr)
-      : Counted("driver", {IID_InitDriver, IID_HostDriver}, releases) {}
+struct FakeDriver : Counted<InitDriver> {
+  FakeDriver() : Counted({IID_InitDriver, IID_HostDriver}) {}
   HRESULT Reserved1() override { return S_OK; }
   HRESULT Reserved2() override { return S_OK; }
   HRESULT GetTunerType(uint16_t* type) override {
