@@ -90,12 +90,14 @@ TEST(Capture, FiltersMatchTheirBytesUnderTheMaskOnTheirPidOnly) {
   }
   host::Host host;
   ISectionFilter* filters = section_filter(host);
-  const Bytes too_long(host::MAX_FILTER_LENGTH + 1, 0);
   uint32_t handle = 0;
-  EXPECT_LT(filters->AddSectionFilter(host::PID_COUNT, a.data(), a.data(), 1, &SectionLog::callback, nullptr, &handle), 0);
-  EXPECT_LT(filters->AddSectionFilter(kPid, too_long.data(), too_long.data(), host::MAX_FILTER_LENGTH + 1,
-                                      &SectionLog::callback, nullptr, &handle), 0);
-  EXPECT_LT(filters->AddSectionFilter(kPid, nullptr, nullptr, 0, nullptr, nullptr, &handle), 0);
+  auto add = [&](uint32_t pid, const Bytes& match, SectionCallback callback) {
+    const auto length = static_cast<uint32_t>(match.size());
+    return filters->AddSectionFilter(pid, match.data(), match.data(), length, callback, nullptr, &handle);
+  };
+  EXPECT_LT(add(host::PID_COUNT, {0x3C}, &SectionLog::callback), 0);
+  EXPECT_LT(add(kPid, Bytes(host::MAX_FILTER_LENGTH + 1, 0), &SectionLog::callback), 0);
+  EXPECT_LT(add(kPid, {}, nullptr), 0);
   EXPECT_LT(filters->RemoveSectionFilter(12345), 0);
   filters->Release();
 }
@@ -137,61 +139,62 @@ TEST(Capture, DamageIsReportedWithItsPlaceAndCounted) {
   stream[8 * 188 + 1] |= 0x80;
   stream.insert(stream.begin() + 12 * 188, {0x01, 0x02, 0x03});
   const Captured r = capture_of(stream, {kPid, {}, {}});
-  EXPECT_EQ(r.messages, (std::vector<std::string>{"PID 0x0bb9: continuity_counter 5 where 4 was expected; the partial section was dropped",
-                                                "PID 0x0bb9: packet with transport_error_indicator dropped; the partial section was dropped",
-                                                "sync byte missing at byte 2256; packets found again at byte 2259"}));
+  EXPECT_EQ(r.messages,
+            (std::vector<std::string>{
+                "PID 0x0bb9: continuity_counter 5 where 4 was expected; the partial section was dropped",
+                "PID 0x0bb9: packet with transport_error_indicator dropped; the partial section was dropped",
+                "sync byte missing at byte 2256; packets found again at byte 2259"}));
   const host::Statistics& s = r.stats;
   EXPECT_EQ(std::make_tuple(s.cc_errors, s.tei_drops, s.sync_losses, s.torn_packets, s.skipped_bytes),
             std::make_tuple(1u, 1u, 1u, 0u, 3u));
 }
 
-// Knows whether a callback of its filter is running, whether any other is, and whether its filter
-// was removed; it is freed right after the removal, so a late call touches freed memory (the
-// sanitizers catch it, the flags without them). The first one's callback installs one more filter.
+// How many callbacks run at once, and how many ran when they should not have.
+std::atomic<int> g_inside{0}, g_violations{0};
+
+// Knows whether a callback of its filter is running and whether its filter was removed; it is freed
+// right after the removal, so a late call touches freed memory (the sanitizers catch it, the flags
+// without them). Given `filters`, its first callback installs one more filter.
 struct Watched {
   std::atomic<bool> running{false}, removed{false};
   std::atomic<int> calls{0};
-  std::atomic<int>* inside;
-  std::atomic<int>* violations;
-  ISectionFilter* filters;
+  ISectionFilter* filters = nullptr;
   SectionLog late;
   static void callback(void* context, uint32_t, const uint8_t*) {
     auto* w = static_cast<Watched*>(context);
-    if (w->inside->fetch_add(1) != 0 || w->removed.load()) w->violations->fetch_add(1);
+    if (g_inside.fetch_add(1) != 0 || w->removed.load()) g_violations.fetch_add(1);
     w->running.store(true);
     uint32_t handle = 0;
     if (w->calls.fetch_add(1) == 0 && w->filters)
       w->filters->AddSectionFilter(kPid, nullptr, nullptr, 0, &SectionLog::callback, &w->late, &handle);
     std::this_thread::sleep_for(std::chrono::microseconds(200));  // removals often land inside
     w->running.store(false);
-    w->inside->fetch_sub(1);
+    g_inside.fetch_sub(1);
   }
 };
 
 TEST(Capture, NoCallbackOverlapsOrRunsOnceItsRemovalOrStopReturned) {
   testsupport::Packetizer p;
   const auto sections = numbered_sections(3000, 160);
-  for (size_t k = 0; k < sections.size(); ++k) p.add_section(static_cast<uint16_t>(kPid + k % 3), sections[k]);
+  for (size_t k = 0; k < sections.size(); ++k)
+    p.add_section(static_cast<uint16_t>(kPid + k % 3), sections[k]);
   testsupport::TempDir dir;
   host::Host host;
   ASSERT_EQ(host.open(dir.write("busy.ts", p.take())), "");
   ISectionFilter* filters = section_filter(host);
-  std::atomic<int> violations{0}, inside{0};
   std::vector<std::unique_ptr<Watched>> watched;
-  std::vector<uint32_t> handles;
-  for (uint16_t i = 0; i < 13; ++i) {
-    watched.push_back(std::make_unique<Watched>());
-    watched.back()->inside = &inside;
-    watched.back()->violations = &violations;
-    watched.back()->filters = i == 12 ? filters : nullptr;
-    handles.emplace_back();
-    filters->AddSectionFilter(kPid + i % 3, nullptr, nullptr, 0, &Watched::callback, watched.back().get(), &handles.back());
+  std::vector<uint32_t> handles(13);
+  for (size_t i = 0; i < handles.size(); ++i) {
+    Watched* w = watched.emplace_back(std::make_unique<Watched>()).get();
+    w->filters = i == 12 ? filters : nullptr;
+    filters->AddSectionFilter(static_cast<uint32_t>(kPid + i % 3), nullptr, nullptr, 0, &Watched::callback, w,
+                              &handles[i]);
   }
   host.begin_capture();
   while (watched[0]->calls.load() < 20) std::this_thread::sleep_for(milliseconds(1));
   for (size_t i = 0; i + 1 < watched.size(); ++i) {
     ASSERT_EQ(filters->RemoveSectionFilter(handles[i]), S_OK);
-    if (watched[i]->running.load()) violations.fetch_add(1);
+    if (watched[i]->running.load()) g_violations.fetch_add(1);
     watched[i]->removed.store(true);
     watched[i].reset();
     std::this_thread::sleep_for(milliseconds(3));
@@ -203,7 +206,7 @@ TEST(Capture, NoCallbackOverlapsOrRunsOnceItsRemovalOrStopReturned) {
   EXPECT_EQ(last.calls.load(), calls);
   EXPECT_FALSE(last.running.load());
   EXPECT_FALSE(host.statistics().input_ended) << "the removals and the stop should land during delivery";
-  EXPECT_EQ(violations.load(), 0);
+  EXPECT_EQ(g_violations.load(), 0);
   // The filter installed from inside a callback got the sections that followed.
   std::vector<Bytes> on_pid;
   for (size_t k = 0; k < sections.size(); k += 3) on_pid.push_back(sections[k]);
@@ -218,7 +221,8 @@ TEST(Capture, NoCallbackOverlapsOrRunsOnceItsRemovalOrStopReturned) {
 TEST(PsiRequests, FromAFileTheyComeWholeAndInOrderWhateverTheCaptureDid) {
   const Bytes pat0 = testsupport::pat_section(0x0042, {{0, 0x0010}, {1, 0x0100}, {2, 0x0101}}, 4, 0, 1);
   const Bytes pat1 = testsupport::pat_section(0x0042, {{3, 0x0101}}, 4, 1, 1);
-  const Bytes pmt1 = testsupport::pmt_section(1, 0x0200, {}, {{0x0B, kPid, testsupport::carousel_id_descriptor(7)}});
+  const Bytes pmt1 =
+      testsupport::pmt_section(1, 0x0200, {}, {{0x0B, kPid, testsupport::carousel_id_descriptor(7)}});
   const Bytes pmt2 = testsupport::pmt_section(2, 0x0200, {}, {{0x02, 0x0201, {}}});
   const Bytes pmt3 = testsupport::pmt_section(3, 0x0200, {}, {{0x0D, 0x0BBA, {}}});
   Bytes broken = testsupport::pat_section(0x0042, {{9, 0x0999}}, 4, 0, 1);  // fails its CRC
@@ -239,8 +243,9 @@ TEST(PsiRequests, FromAFileTheyComeWholeAndInOrderWhateverTheCaptureDid) {
   ASSERT_EQ(si->RequestSections(1, &pat, 30, reply), S_OK);
   EXPECT_EQ(take(reply[0]), (std::vector<Bytes>{pat0, pat1}));
   EXPECT_EQ(messages, std::vector<std::string>{"1 PSI sections failed their CRC-32 check and were ignored"});
-  const SectionRequest pmts[4] = {SectionRequest::make(0x0100, 0x02, true, 1), SectionRequest::make(0x0101, 0x02, true, 2),
-                                  SectionRequest::make(0x0101, 0x02, true, 3), SectionRequest::make(0x0102, 0x02, true, 4)};
+  const SectionRequest pmts[4] = {
+      SectionRequest::make(0x0100, 0x02, true, 1), SectionRequest::make(0x0101, 0x02, true, 2),
+      SectionRequest::make(0x0101, 0x02, true, 3), SectionRequest::make(0x0102, 0x02, true, 4)};
   ASSERT_EQ(si->RequestSections(4, pmts, 30, reply), S_OK);
   EXPECT_EQ(take(reply[0]), std::vector<Bytes>{pmt1});
   EXPECT_EQ(take(reply[1]), std::vector<Bytes>{pmt2});

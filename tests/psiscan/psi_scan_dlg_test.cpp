@@ -42,18 +42,11 @@ TEST(DsmccStreams, OnlyCarouselStreamsAreListed) {
       {0x0D, data_broadcast_descriptor(0x0006, 1), true},
       {0x0D, data_broadcast_id_descriptor(0x0009), true},
       {0x80, data_broadcast_id_descriptor(0x0006), true},
-      {0xFF, carousel_id_descriptor(2), true},
       {0x7F, carousel_id_descriptor(2), false},
-      {0x0B, ts::concat({ts::stream_identifier_descriptor(0x2a), data_broadcast_id_descriptor(0x0123)}),
-       false},
       // Only the first data_broadcast and the first data_broadcast_id descriptor count.
       {0x0B, ts::concat({data_broadcast_descriptor(0x0005, 1), data_broadcast_descriptor(0x0006, 2)}), false},
       {0x0B, ts::concat({data_broadcast_id_descriptor(0x0005), data_broadcast_id_descriptor(0x00F0)}), false},
       {0x0B, ts::concat({data_broadcast_descriptor(0x0005, 1), data_broadcast_id_descriptor(0x00F0)}), true},
-      {0x0B,
-       ts::concat({data_broadcast_descriptor(0x0005, 1), data_broadcast_descriptor(0x0006, 2),
-                   carousel_id_descriptor(9)}),
-       true},
   };
   int row = 0;
   for (const Case& c : cases) {
