@@ -71,7 +71,7 @@ TEST(Cli, RefusedCommandLinesSayWhatIsWrongInOneLine) {
       {{"capture", "a.ts", "b.ts"}, "more than one SOURCE"},
       {{"capture", "a.ts", "--bogus"}, "unknown option '--bogus'"},
       {{"scan", "a.ts", "--pair", "1:2"}, "unknown option '--pair' for scan"},
-      {{"scan", "a.ts", "--json"}, "unknown option '--json' for scan"},
+      {{"check", "a.ts", "--page", "object"}, "unknown option '--page' for check"},
       {{"capture", "a.ts", "--pair"}, "--pair needs a value"},
       {{"capture", "a.ts", "--pair", "nonsense"}, "bad --pair 'nonsense'"},
       {{"capture", "a.ts", "--page", "tree"}, "bad --page 'tree'"},
