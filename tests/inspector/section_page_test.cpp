@@ -46,7 +46,8 @@ size_t count_nodes(const ui::TreeNode* node) {
 
 TEST(SectionPage, ShowsTheStoreUpToItsNodeLimitAndStartsAfreshAfterClear) {
   StoreCapture capture({{1, 0x138e}});
-  for (uint16_t module = 1; module <= 40; ++module) capture.feed(0x138e, ddb_section(block(0x10, module, 0, Bytes(8, 0x5A))));
+  for (uint16_t module = 1; module <= 40; ++module)
+    capture.feed(0x138e, ddb_section(block(0x10, module, 0, Bytes(8, 0x5A))));
   CSectionDlg page(&capture.store);
   EXPECT_EQ(page.root(), nullptr);
   page.clear();
