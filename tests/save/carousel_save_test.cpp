@@ -53,19 +53,6 @@ std::map<std::string, std::string> snapshot(const std::string& root) {
   return out;
 }
 
-std::string errors_of(const SaveReport& report) {
-  std::string all;
-  for (const auto& e : report.errors) all += e + "\n";
-  return all;
-}
-
-SaveOptions options_for(const std::string& dir, bool force = false) {
-  SaveOptions options;
-  options.dir = dir;
-  options.force = force;
-  return options;
-}
-
 OcCarousel one_file(const std::string& name, ByteVec content, uint8_t version = 0, bool compressed = false) {
   OcCarousel oc(0x10);
   oc.add_file(oc.gateway(), name, std::move(content), 1);
@@ -104,8 +91,8 @@ TEST(Save, ObjectsNotAvailableAreListedAndNotWrittenAndAResaveKeepsWhatIsThereUn
   const CarouselModel model = rebuild_carousels(capture.store);
 
   ts::TempDir sandbox;
-  SaveReport report = save_object_carousels(model, options_for(sandbox.path() + "/out"));
-  ASSERT_TRUE(report.ok()) << errors_of(report);
+  SaveReport report = save_object_carousels(model, {.dir = sandbox.path() + "/out"});
+  ASSERT_TRUE(report.ok()) << ::testing::PrintToString(report.errors);
 
   std::map<std::string, std::string> expected = {{kCarousel + "/ok.txt", "fine"},
                                                  {kCarousel + "/renamed.txt", "bad%0Aname\tbad\\x0aname\n"}};
@@ -122,12 +109,12 @@ TEST(Save, ObjectsNotAvailableAreListedAndNotWrittenAndAResaveKeepsWhatIsThereUn
   // A second save keeps what is there, edited or not, unless forced.
   const std::string ok = sandbox.path() + "/out/" + kCarousel + "/ok.txt";
   std::ofstream(ok) << "edited locally";
-  SaveReport again = save_object_carousels(model, options_for(sandbox.path() + "/out"));
-  ASSERT_TRUE(again.ok()) << errors_of(again);
+  SaveReport again = save_object_carousels(model, {.dir = sandbox.path() + "/out"});
+  ASSERT_TRUE(again.ok()) << ::testing::PrintToString(again.errors);
   EXPECT_EQ(again.existing_kept, 3u);  // ok.txt, missing.txt and renamed.txt
   EXPECT_EQ(read_text(ok), "edited locally");
-  SaveReport forced = save_object_carousels(model, options_for(sandbox.path() + "/out", true));
-  ASSERT_TRUE(forced.ok()) << errors_of(forced);
+  SaveReport forced = save_object_carousels(model, {.dir = sandbox.path() + "/out", .force = true});
+  ASSERT_TRUE(forced.ok()) << ::testing::PrintToString(forced.errors);
   EXPECT_EQ(forced.files_written, 1u);
   EXPECT_EQ(read_text(ok), "fine");
 }
@@ -179,7 +166,7 @@ TEST(Save, CraftedCarouselsSaveOnlyWholeModulesOfOneVersion) {
     EXPECT_EQ(module_section_counts(program, 0x10, dii->modules.at(0), dii->blockSize), c.shown);
 
     ts::TempDir sandbox;
-    ASSERT_TRUE(save_carousels(model, options_for(sandbox.path() + "/out")).ok());
+    ASSERT_TRUE(save_carousels(model, {.dir = sandbox.path() + "/out"}).ok());
     auto saved = snapshot(sandbox.path() + "/out");
     // No saved file is ever other than a file the carousel carried, and only a whole module's file is.
     size_t object_files = 0;
