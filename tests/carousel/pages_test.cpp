@@ -12,8 +12,9 @@ using namespace carousel_pages;
 
 // One line per node: indentation, text, [image/selected image] and "+" when expanded.
 void render(const ui::TreeNode& node, int depth, std::string& out) {
-  out += std::string(static_cast<size_t>(depth) * 2, ' ') + node.text() + " [" + std::to_string(node.image()) + "/" +
-         std::to_string(node.selected_image()) + "]" + (node.expanded() ? " +" : "") + "\n";
+  out += std::string(static_cast<size_t>(depth) * 2, ' ') + node.text() + " [" +
+         std::to_string(node.image()) + "/" + std::to_string(node.selected_image()) + "]" +
+         (node.expanded() ? " +" : "") + "\n";
   for (const auto& child : node.children()) render(*child, depth + 1, out);
 }
 

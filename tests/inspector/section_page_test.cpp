@@ -1,12 +1,10 @@
 // The "Section" page over built captures: every node text, its place and its order.
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "inspector/section_dlg.h"
 #include "tests/support/dsmcc_builder.h"
+#include "tests/support/oc_builder.h"
 #include "tests/support/store_capture.h"
-#include "tests/support/ts_builder.h"
 #include "ui/headless/tree_render.h"
 
 namespace {
@@ -17,19 +15,13 @@ const std::string ROOT = "data carousel sections";
 
 // ---- hexadecimal dumps --------------------------------------------------------------------------
 
-std::vector<uint8_t> counting(size_t n, uint8_t first) {
-  std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(first + i);
-  return v;
-}
-
 TEST(HexDump, EightBytesALineWithOffsetsAndCharacters) {
   const std::pair<std::vector<uint8_t>, std::vector<std::string>> cases[] = {
       {{}, {}},
       {{0x41}, {"0000: 41 ; A"}},
-      {counting(16, 0x61),
+      {text_bytes("abcdefghijklmnop"),
        {"0000: 61 62 63 64 65 66 67 68 ; abcdefgh", "0008: 69 6a 6b 6c 6d 6e 6f 70 ; ijklmnop"}},
-      {counting(17, 0x61),
+      {text_bytes("abcdefghijklmnopq"),
        {"0000: 61 62 63 64 65 66 67 68 ; abcdefgh", "0008: 69 6a 6b 6c 6d 6e 6f 70 ; ijklmnop",
         "0010: 71 ; q"}},
       {{0x09, 0x7F, 0xA0, 0x20, 0x00, 0x1F, 0x7E, 0xFF}, {"0000: 09 7f a0 20 00 1f 7e ff ; ... ..~."}}};
@@ -46,7 +38,8 @@ size_t count_nodes(const ui::TreeNode* node) {
 
 TEST(SectionPage, ShowsTheStoreUpToItsNodeLimitAndStartsAfreshAfterClear) {
   StoreCapture capture({{1, 0x138e}});
-  for (uint16_t module = 1; module <= 40; ++module) capture.feed(0x138e, ddb_section(block(0x10, module, 0, Bytes(8, 0x5A))));
+  for (uint16_t module = 1; module <= 40; ++module)
+    capture.feed(0x138e, ddb_section(block(0x10, module, 0, Bytes(8, 0x5A))));
   CSectionDlg page(&capture.store);
   EXPECT_EQ(page.root(), nullptr);
   page.clear();

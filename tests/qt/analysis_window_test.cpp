@@ -1,6 +1,6 @@
 // The analysis window and the windows it opens, on the Qt backend, driven with the mouse and the
 // keyboard as a user drives them: the capture list, the MUX list and its scans, Start with the
-// progress window closed by Cancel, the three pages, the tab strip and the scan window's Cancel.
+// progress window closed by Cancel, the tab strip over the three pages and the scan window's Cancel.
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -9,10 +9,7 @@
 #include <QTimer>
 
 #include "capture/dsmcc_dlg.h"
-#include "carousel/data_carousel_dlg.h"
-#include "carousel/object_carousel_dlg.h"
 #include "host/host.h"
-#include "inspector/section_dlg.h"
 #include "tests/dialog/automation.h"
 #include "tests/qt/qt_fixture.h"
 #include "tests/support/fake_host.h"
@@ -31,23 +28,14 @@ using qttest::type_text;
 using Texts = std::vector<std::string>;
 namespace r = resources;
 
-Texts child_texts(const QTreeWidgetItem* item) {
-  Texts out;
-  for (int i = 0; item && i < item->childCount(); ++i) out.push_back(item->child(i)->text(0).toStdString());
-  return out;
-}
-
 class AnalysisWindow : public qttest::QtWindows {
  protected:
   // A PAT with two programmes, their PMTs with one DSM-CC stream each (and one that is not), and on
-  // the first a complete object carousel with a directory and three files, repeated as a playout would.
+  // the first a complete object carousel, repeated as a playout would.
   void SetUp() override {
     QtWindows::SetUp();
     using namespace testsupport;
     OcCarousel oc(0x10);
-    const OcCarousel::Object apps = oc.add_directory(oc.gateway(), "apps", 1);
-    oc.add_file(apps, "index.html", text_bytes("<html>carousel</html>"), 1);
-    oc.add_file(apps, "logo.png", pattern_bytes(3000, 7), 2);
     oc.add_file(oc.gateway(), "readme.txt", text_bytes("read me first"), 1);
     Packetizer ts;
     for (int i = 0; i < 3; ++i) {
@@ -67,18 +55,32 @@ class AnalysisWindow : public qttest::QtWindows {
   }
   QPushButton* button_of(ui::Dialog& window, int id) { return widget<QPushButton>(window.button(id)); }
   QListWidget* list_of(ui::Dialog& window, int id) { return widget<QListWidget>(window.list_box(id)); }
-  ui::qt::TreeWidget* tree_of(ui::Dialog* page) {
-    return widget<ui::qt::TreeWidget>(page->tree(r::PAGE_TREE));
-  }
 
   testsupport::TempDir dir_;
   host::Host host_;
   const Texts mux_entries_ = {"Prg 0x0001 PID 0x0200", "Prg 0x0002 PID 0x0201"};
 };
 
-TEST_F(AnalysisWindow, TheListsAreBuiltByTypingAndClicking) {
+// The lists are built by typing and clicking; Start then captures the pairs until Cancel, and the tabs
+// show the three pages.
+TEST_F(AnalysisWindow, TheListsAreBuiltByTypingAndClickingAndStartCapturesThemUntilCancel) {
   CDSMCCDlg dialog(host_.filter_manager(), nullptr);
   testdialog::Automation automation;
+  Texts shown;
+  // The host delivers the file once the progress window shows; once all went through and the window
+  // shows the last counts, a click on its Cancel ends the capture.
+  automation.on(r::DIALOG_SCANNING, [&](ui::Dialog& progress) {
+    EXPECT_TRUE(host_.begin_capture());
+    EXPECT_TRUE(qttest::pump_until(
+        [&] {
+          return host_.statistics().input_ended && progress.static_text(r::SCANNING_DDB_COUNT)->text() ==
+                                                       std::to_string(dialog.counters().ddb_count.load());
+        },
+        20s));
+    for (int id : {r::SCANNING_DSI_COUNT, r::SCANNING_DII_COUNT, r::SCANNING_DDB_COUNT})
+      shown.push_back(widget<QLabel>(progress.control(id))->text().toStdString());
+    click(button_of(progress, r::ID_CANCEL));
+  });
   automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
     QListWidget* captured = list_of(dialog, r::ANALYSIS_CAPTURE_LIST);
     QListWidget* mux = list_of(dialog, r::ANALYSIS_MUX_LIST);
@@ -121,54 +123,13 @@ TEST_F(AnalysisWindow, TheListsAreBuiltByTypingAndClicking) {
     QTest::mouseDClick(mux->viewport(), Qt::LeftButton, {}, blank);
     EXPECT_EQ(automation.shown(r::DIALOG_PSI_SCAN), 3);
     EXPECT_EQ(shown_texts(mux), mux_entries_);
-    click(button_of(dialog, r::ID_OK));
-  });
-  dialog.run_modal();
-}
 
-TEST_F(AnalysisWindow, StartCapturesUntilCancelAndTheTabsShowTheThreePages) {
-  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
-  testdialog::Automation automation;
-  Texts shown;
-  // The host delivers the file once the progress window shows; once all went through and the window
-  // shows the last counts, a click on its Cancel ends the capture.
-  automation.on(r::DIALOG_SCANNING, [&](ui::Dialog& progress) {
-    EXPECT_TRUE(host_.begin_capture());
-    EXPECT_TRUE(qttest::pump_until(
-        [&] {
-          return host_.statistics().input_ended && progress.static_text(r::SCANNING_DDB_COUNT)->text() ==
-                                                       std::to_string(dialog.counters().ddb_count.load());
-        },
-        20s));
-    for (int id : {r::SCANNING_DSI_COUNT, r::SCANNING_DII_COUNT, r::SCANNING_DDB_COUNT})
-      shown.push_back(widget<QLabel>(progress.control(id))->text().toStdString());
-    click(button_of(progress, r::ID_CANCEL));
-  });
-  automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
-    click_row(list_of(dialog, r::ANALYSIS_MUX_LIST), 0);
-    click(button_of(dialog, r::ANALYSIS_MUX_ADD));
     click(button_of(dialog, r::ANALYSIS_START));
     backend().flush();
     const CaptureCounters& c = dialog.counters();
     EXPECT_EQ(shown, (Texts{std::to_string(c.dsi_count.load()), std::to_string(c.dii_count.load()),
                             std::to_string(c.ddb_count.load())}));
     EXPECT_GT(c.ddb_count.load(), 0);
-    EXPECT_TRUE(dialog.installed_filters().empty());
-
-    QTreeWidgetItem* sections = tree_of(dialog.section_page())->topLevelItem(0);
-    EXPECT_TRUE(sections->isExpanded());
-    EXPECT_EQ(child_texts(sections->child(0)->child(0)),
-              (Texts{"Download Server Initiate", "Download Info Indication", "Data Download Block"}));
-    EXPECT_EQ(tree_of(dialog.data_page())->topLevelItem(0)->child(0)->child(0)->childCount(),
-              2);  // modules 1, 2
-    ui::qt::TreeWidget* object = tree_of(dialog.object_page());
-    QTreeWidgetItem* carousel = object->topLevelItem(0)->child(0)->child(0);
-    ASSERT_NE(carousel, nullptr);
-    EXPECT_EQ(carousel->text(0), "carouselId 0x00000010 (16)");
-    EXPECT_EQ(child_texts(carousel), (Texts{"apps", "readme.txt - size=13"}));
-    EXPECT_EQ(child_texts(carousel->child(0)), (Texts{"index.html - size=21", "logo.png - size=3000"}));
-    object->expandItem(carousel);  // the user opens the carousel node: the model follows
-    EXPECT_TRUE(dialog.object_page()->root()->child(0)->child(0)->expanded());
 
     ui::TabControl& tabs = *dialog.tabs(r::ANALYSIS_TABS);
     auto* strip = widget<ui::qt::TabStrip>(&tabs);
@@ -176,13 +137,13 @@ TEST_F(AnalysisWindow, StartCapturesUntilCancelAndTheTabsShowTheThreePages) {
       QTest::mouseClick(strip, Qt::LeftButton, {}, strip->tab_rect(index).center());
     };
     click_tab(2);
-    EXPECT_TRUE(backend().view_of(*dialog.object_page())->isVisible());
-    EXPECT_FALSE(backend().view_of(*dialog.section_page())->isVisible());
+    EXPECT_TRUE(backend().view_of(*tabs.page(2))->isVisible());
+    EXPECT_FALSE(backend().view_of(*tabs.page(0))->isVisible());
     tabs.set_tab_enabled(1, false);
     click_tab(1);  // refused: the selection and the page stay
     EXPECT_EQ(tabs.cur_sel(), 2);
     EXPECT_EQ(strip->current(), 2);
-    EXPECT_FALSE(backend().view_of(*dialog.data_page())->isVisible());
+    EXPECT_FALSE(backend().view_of(*tabs.page(1))->isVisible());
     click(button_of(dialog, r::ID_OK));
   });
   dialog.run_modal();

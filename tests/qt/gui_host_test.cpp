@@ -60,7 +60,6 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
 
   const bool shots = !backend().screenshot_dir().empty();
   testdialog::Automation automation;
-  Texts files;
   std::vector<bool> drum_icons;
   automation.on(r::DIALOG_SCANNING, [&](ui::Dialog& progress) {
     EXPECT_TRUE(qttest::pump_until(
@@ -95,12 +94,10 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
       object->expandItem(at);
     }
     const QImage drum = ui::qt::icon_image(*resources::find_icon(r::ICON_DATA_DRUM));
-    for (int i = 0; i < at->childCount(); ++i) {
-      files.push_back(at->child(i)->text(0).toStdString());
+    for (int i = 0; i < at->childCount(); ++i)
       drum_icons.push_back(
           at->child(i)->icon(0).pixmap(QSize(16, 16)).toImage().convertToFormat(QImage::Format_ARGB32) ==
           drum);
-    }
     object->setCurrentItem(at->child(at->childCount() - 1));
     if (shots) backend().screenshot(dialog, "analysis-object-carousel");
 
@@ -130,8 +127,7 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
     click(widget<QPushButton>(dialog.button(r::ID_OK)));
   });
   EXPECT_EQ(window.run_plugin_command(r::COMMAND_ANALYZE), S_OK);
-  EXPECT_EQ(files, (Texts{"base.css - size=369", "base.js - size=957", "index.html - size=3039",
-                          "logo.png - size=5170"}));
+  // The carousel's four files (their texts are the golden object page's) show the drum icon.
   EXPECT_EQ(drum_icons, (std::vector<bool>{true, true, true, true}));
   backend().set_main_window(nullptr);
 }

@@ -28,17 +28,6 @@ void type_text(QWidget* widget, const QString& text) {
   QTest::keyClicks(widget, text);
 }
 
-int run_window(ui::Dialog& window, const std::function<void()>& body, bool end_after_body) {
-  const ui::AutomationHook previous = ui::set_automation([&](ui::Dialog& shown) {
-    if (&shown != &window) return;
-    body();
-    if (end_after_body && !window.ended()) window.end_dialog(ui::RESULT_OK);
-  });
-  const int result = window.run_modal();
-  ui::set_automation(previous);
-  return result;
-}
-
 void QtWindows::SetUpTestSuite() {
   // One for the process, reachable to the end (so never a leak). CTest sets the platform; a test run by
   // hand without a display gets the same.

@@ -27,10 +27,6 @@ void click(QWidget* widget);
 void click_row(QListWidget* list, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 void type_text(QWidget* widget, const QString& text);
 
-// Runs `window` modally; once it shows, `body` runs (as the automation hook), and the window is then
-// ended with RESULT_OK unless the body ended it or end_after_body is false.
-int run_window(ui::Dialog& window, const std::function<void()>& body, bool end_after_body = true);
-
 class QtWindows : public ::testing::Test {
  protected:
   static void SetUpTestSuite();

@@ -8,13 +8,13 @@
 #include <map>
 
 #include "app/gui_display.h"
+#include "tests/dialog/automation.h"
 #include "tests/qt/qt_fixture.h"
 #include "ui/qt/dialog_units.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using qttest::run_window;
 namespace r = resources;
 using K = resources::ControlKind;
 
@@ -91,9 +91,10 @@ const r::DialogTemplate& layout() {
 
 class Windows : public qttest::QtWindows {};
 
-TEST_F(Windows, ControlsStandWhereTheLayoutPutsThemInPixelsOfTheDialogFont) {
+TEST_F(Windows, ControlsStandWhereTheLayoutPutsThemAndATreeFollowsItsModel) {
   ui::Dialog window(layout());
-  run_window(window, [&] {
+  testdialog::Automation automation;
+  automation.on(9100, [&](ui::Dialog&) {
     ui::qt::WindowView* view = backend().view_of(window);
     const ui::qt::DialogUnits& units = backend().units();
     EXPECT_GT(units.base_x, 0);
@@ -111,13 +112,8 @@ TEST_F(Windows, ControlsStandWhereTheLayoutPutsThemInPixelsOfTheDialogFont) {
     // A control that the window adds once it runs gets its widget too.
     EXPECT_EQ(widget<QLabel>(&window.create_control(K::static_text, 77, {10, 148, 50, 8}, "late"))->text(),
               "late");
-  });
-  EXPECT_EQ(backend().view_of(window), nullptr) << "the view goes with the window's end";
-}
-
-TEST_F(Windows, ATreeFollowsItsModelAcrossRebuildsAndReportsUserExpansion) {
-  ui::Dialog window(layout());
-  run_window(window, [&] {
+    // The tree follows its model across appends and rebuilds, and the model hears of the user's
+    // expansion.
     ui::TreeView& tree = *window.tree(kTree);
     auto* shown = widget<ui::qt::TreeWidget>(&tree);
     ui::TreeNode* root = tree.insert(nullptr, "root");
@@ -151,7 +147,10 @@ TEST_F(Windows, ATreeFollowsItsModelAcrossRebuildsAndReportsUserExpansion) {
     int depth = 0;
     for (QTreeWidgetItem* at = shown->item_for(node); at && at->parent(); at = at->parent()) ++depth;
     EXPECT_EQ(depth, 19999);
+    window.end_dialog(ui::RESULT_OK);
   });
+  window.run_modal();
+  EXPECT_EQ(backend().view_of(window), nullptr) << "the view goes with the window's end";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A modal run disables its owner while it runs and gives it back its input after.
 #include <gtest/gtest.h>
 
+#include "tests/dialog/automation.h"
 #include "tests/ui/test_windows.h"
 
 namespace {
@@ -9,33 +10,25 @@ using namespace uitest;
 
 constexpr int NESTED = 12;
 
-resources::DialogTemplate outer_layout() {
-  return layout(500, {{ControlKind::button, NESTED, "Nested", {0, 0, 10, 10}},
-                      {ControlKind::button, resources::ID_OK, "OK", {0, 0, 10, 10}},
-                      {ControlKind::button, resources::ID_CANCEL, "Cancel", {0, 0, 10, 10}}});
-}
-
 TEST(Dialog, AModalWindowDisablesItsOwnerWhileItRunsAndEnablesItAfter) {
-  ScriptedDialog outer(outer_layout());
+  ui::Dialog outer(layout(500, {{ControlKind::button, NESTED, "Nested", {0, 0, 10, 10}},
+                                {ControlKind::button, resources::ID_OK, "OK", {0, 0, 10, 10}}}));
   bool enabled_inside = true, click_taken = true, enabled_after = false;
   outer.on_command(NESTED, [&] {
-    ScriptedDialog inner(layout(501), nullptr);  // no parent: the running window becomes the owner
-    inner.init = [&](ScriptedDialog& d) {
-      d.post([&] {
-        enabled_inside = outer.enabled();
-        click_taken = outer.button(resources::ID_OK)->click();
-        d.end_dialog(1);
-      });
-    };
+    ui::Dialog inner(layout(501), nullptr);  // no parent: the running window becomes the owner
     inner.run_modal();
     enabled_after = outer.enabled();
   });
-  outer.init = [](ScriptedDialog& d) {
-    d.post([&d] {
-      d.button(NESTED)->click();
-      d.end_dialog(1);
-    });
-  };
+  testdialog::Automation automation;
+  automation.on(501, [&](ui::Dialog& inner) {
+    enabled_inside = outer.enabled();
+    click_taken = outer.button(resources::ID_OK)->click();
+    inner.end_dialog(1);
+  });
+  automation.on(500, [&](ui::Dialog&) {
+    outer.button(NESTED)->click();
+    outer.end_dialog(1);
+  });
   outer.run_modal();
   EXPECT_FALSE(enabled_inside);
   EXPECT_FALSE(click_taken);
