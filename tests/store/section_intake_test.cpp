@@ -77,7 +77,7 @@ TEST(Intake, FilesCountsAndDropsAsEachCaseSays) {
       {"DII of last_section 2", one, {{kPid, dii(3, 2, {.last_section_number = 2})}}, {0, 0, 0}, 2, "invalid dsm section, section=0 version=0 last_section=2"},
       {"current_next_indicator not checked", one, {{kPid, dsi(0x10, {.current_next_indicator = false})}}, {1, 0, 0}, 4, "current_next_indicator: 0"},
       {"other control message", one, {{kPid, dsi(0x10, {}, 0x1003)}}, {0, 0, 0}, 4, "Unknown msg: 0x1003"},
-      {"message without messageId", one, {{kPid, ts::build_section(Bytes(3, 0x10))}}, {0, 0, 0}, 2, "Unknown msg: message part of 3 bytes holds no messageId, pid=0x100"},
+      {"message without messageId", one, {{kPid, ts::long_section({.table_id = 0x3B}, Bytes(3, 0x10))}}, {0, 0, 0}, 2, "Unknown msg: message part of 3 bytes holds no messageId, pid=0x100"},
       {"DSI with a bad CRC", one, {{kPid, dsi(0x10, {.bad_crc = true})}}, {0, 0, 0}, 2, "failed to parse dsm section: "},
       {"DDB cut short", one, {{kPid, without_crc(ddb(1, 2, 0))}}, {0, 0, 0}, 2, "failed to parse dsm section: "},
       {"DSI header reserved", one, {{kPid, dsi(0x10, {}, 0x1006, 0)}}, {0, 0, 0}, 1, "Failed to parse DSI"},

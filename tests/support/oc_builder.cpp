@@ -7,18 +7,6 @@
 
 namespace testsupport {
 
-namespace {
-
-uint8_t u8_of(size_t v) {
-  return static_cast<uint8_t>(v & 0xFF);
-}
-
-ByteVec key_of(uint32_t n) {
-  return {u8_of(n >> 24), u8_of(n >> 16), u8_of(n >> 8), u8_of(n)};
-}
-
-}  // namespace
-
 ByteVec biop_module_info(std::optional<uint32_t> original_size) {
   ByteWriter w;
   w.be32(0xFFFFFFFF).be32(0xFFFFFFFF).be32(0);      // moduleTimeOut, blockTimeOut, minBlockTime
@@ -33,7 +21,7 @@ ByteVec text_bytes(const std::string& text) {
 
 ByteVec pattern_bytes(size_t size, uint8_t seed) {
   ByteVec out(size);
-  for (size_t i = 0; i < size; ++i) out[i] = u8_of(seed + i * 7 + (i >> 8));
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
   return out;
 }
 
@@ -53,21 +41,16 @@ ByteVec zlib_compress(const ByteVec& data) {
 ByteVec build_biop_message(const BiopMessageSpec& s) {
   const bool be = s.byte_order == 0;
   ByteWriter rest;  // everything behind message_size
-  rest.u8(u8_of(s.objectKey.size())).bytes(s.objectKey);
-  rest.be32(4);
-  rest.text(s.kind).u8(0);
-  rest.u16(static_cast<uint32_t>(s.objectInfo.size()), be).bytes(s.objectInfo);
-  rest.u8(u8_of(s.service_contexts.size()));
+  rest.u8(s.objectKey.size()).bytes(s.objectKey).be32(4).text(s.kind).u8(0);
+  rest.u16(s.objectInfo.size(), be).bytes(s.objectInfo).u8(s.service_contexts.size());
   for (const auto& context : s.service_contexts) {
-    rest.u32(context.context_id, be).u16(static_cast<uint32_t>(context.data.size()), be).bytes(context.data);
+    rest.u32(context.context_id, be).u16(context.data.size(), be).bytes(context.data);
   }
-  rest.u32(static_cast<uint32_t>(s.body.size()), be).bytes(s.body);
+  rest.u32(s.body.size(), be).bytes(s.body);
 
   ByteWriter w;
   w.bytes(s.magic).u8(s.version_major).u8(s.version_minor).u8(s.byte_order).u8(s.message_type);
-  w.u32(s.message_size.value_or(static_cast<uint32_t>(rest.size())), be);
-  w.bytes(rest.data());
-  return w.take();
+  return w.u32(s.message_size.value_or(static_cast<uint32_t>(rest.size())), be).bytes(rest.data()).take();
 }
 
 BindingSpec binding(const std::string& id, const std::string& kind, uint32_t carouselId, uint16_t moduleId,
@@ -90,16 +73,14 @@ namespace {
 // were built with).
 ByteVec directory_body(const std::vector<BindingSpec>& bindings, bool big_endian) {
   ByteWriter w;
-  w.u16(static_cast<uint32_t>(bindings.size()), big_endian);
+  w.u16(bindings.size(), big_endian);
   for (const auto& b : bindings) {
-    w.u8(u8_of(b.components.size()));
+    w.u8(b.components.size());
     for (const auto& [id, kind] : b.components) {
-      w.u8(u8_of(id.size() + 1)).text(id).u8(0);
-      w.u8(u8_of(kind.size() + 1)).text(kind).u8(0);
+      w.u8(id.size() + 1).text(id).u8(0).u8(kind.size() + 1).text(kind).u8(0);
     }
-    w.u8(0x01);  // nobject
-    w.bytes(build_ior(b.ior));
-    w.u16(static_cast<uint32_t>(b.objectInfo.size()), big_endian).bytes(b.objectInfo);
+    w.u8(0x01).bytes(build_ior(b.ior));  // nobject
+    w.u16(b.objectInfo.size(), big_endian).bytes(b.objectInfo);
   }
   return w.take();
 }
@@ -123,17 +104,14 @@ ByteVec file_message(std::vector<uint8_t> objectKey, const ByteVec& content, boo
   m.kind = "fil";
   ByteWriter info;  // DSM::File::ContentSize, 64 bits
   if (big_endian) {
-    info.be32(0).be32(static_cast<uint32_t>(content.size()));
+    info.be32(0).be32(content.size());
   } else {
-    info.le32(static_cast<uint32_t>(content.size())).le32(0);
+    info.u32(content.size(), false).u32(0, false);
   }
   m.objectInfo = info.take();
-  ByteWriter body;
-  body.u32(static_cast<uint32_t>(content.size()), big_endian).bytes(content);
-  m.body = body.take();
+  m.body = ByteWriter().u32(content.size(), big_endian).bytes(content).take();
   return build_biop_message(m);
 }
-
 
 // ---- Modules and sections ------------------------------------------------------------------------
 
@@ -151,8 +129,8 @@ std::vector<SentBlock> module_blocks(uint32_t downloadId, uint16_t moduleId, con
                               image.begin() + static_cast<std::ptrdiff_t>(end)),
                       moduleVersion),
                 {}};
-    b.section.section_number = u8_of(i);
-    b.section.last_section_number = u8_of(std::min<size_t>(count - 1, 0xFF));
+    b.section.section_number = static_cast<uint8_t>(i);
+    b.section.last_section_number = static_cast<uint8_t>(std::min<size_t>(count - 1, 0xFF));
     out.push_back(std::move(b));
   }
   return out;
@@ -169,13 +147,13 @@ std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, con
 // ---- OcCarousel ----------------------------------------------------------------------------------
 
 OcCarousel::OcCarousel(uint32_t carouselId, uint16_t gateway_module) : carouselId_(carouselId) {
-  objects_.push_back(Node{"srg", gateway_module, key_of(next_key_++), {}, {}});
+  objects_.push_back(Node{"srg", gateway_module, ByteWriter().be32(next_key_++).take(), {}, {}});
 }
 
-OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId,
-                                   ByteVec content) {
+OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, const std::string& kind,
+                                   uint16_t moduleId, ByteVec content) {
   Object object = objects_.size();
-  objects_.push_back(Node{kind, moduleId, key_of(next_key_++), std::move(content), {}});
+  objects_.push_back(Node{kind, moduleId, ByteWriter().be32(next_key_++).take(), std::move(content), {}});
   bind(parent, name, object);
   return object;
 }
@@ -210,7 +188,8 @@ void OcCarousel::set_compressed(uint16_t moduleId, bool compressed) {
 ByteVec OcCarousel::message(const Node& node) const {
   if (node.kind == "fil") return file_message(node.key, node.content);
   std::vector<BindingSpec> bindings;
-  for (const Child& c : node.children) bindings.push_back(binding(c.name, c.kind, c.carouselId, c.moduleId, c.key));
+  for (const Child& c : node.children)
+    bindings.push_back(binding(c.name, c.kind, c.carouselId, c.moduleId, c.key));
   return directory_message(node.key, bindings, true, node.kind);
 }
 
@@ -233,39 +212,43 @@ std::map<uint16_t, ByteVec> OcCarousel::module_images() const {
   return images;
 }
 
-ByteVec OcCarousel::dsi_section() const {
+DsiSpec OcCarousel::dsi() const {
   const Node& gw = objects_.front();
-  BiopProfileSpec profile =
-      gateway_profile(carouselId_, gw.moduleId, gw.key, 0x000B, 0x80000002);
   DsiSpec dsi;
-  dsi.private_data = build_service_gateway_info(gateway_info(profile));
-  return testsupport::dsi_section(dsi);
+  dsi.private_data = build_service_gateway_info(
+      gateway_info(gateway_profile(carouselId_, gw.moduleId, gw.key, 0x000B, 0x80000002)));
+  return dsi;
 }
 
-ByteVec OcCarousel::dii_section(size_t block_size) const {
+DiiSpec OcCarousel::dii(size_t block_size) const {
   DiiSpec dii;
   dii.header.transactionId += 2u * version_;
   dii.downloadId = carouselId_;
   dii.blockSize = static_cast<uint16_t>(block_size);
   std::map<uint16_t, ByteVec> plain = plain_module_images();
   for (const auto& [moduleId, image] : module_images()) {
-    auto found = compressed_.find(moduleId);
-    bool compressed = found != compressed_.end() && found->second;
-    ModuleSpec m;
-    m.moduleId = moduleId;
-    m.moduleSize = static_cast<uint32_t>(image.size());
-    m.moduleVersion = version_;
-    m.moduleInfo = biop_module_info(compressed ? std::optional<uint32_t>(static_cast<uint32_t>(plain[moduleId].size()))
-                                               : std::nullopt);
-    dii.modules.push_back(std::move(m));
+    const bool compressed = image != plain[moduleId];
+    const uint32_t plain_size = static_cast<uint32_t>(plain[moduleId].size());
+    dii.modules.push_back(
+        {moduleId, static_cast<uint32_t>(image.size()), version_,
+         biop_module_info(compressed ? std::optional<uint32_t>(plain_size) : std::nullopt)});
   }
-  return testsupport::dii_section(dii);
+  return dii;
+}
+
+ByteVec OcCarousel::dsi_section() const {
+  return testsupport::dsi_section(dsi());
+}
+
+ByteVec OcCarousel::dii_section(size_t block_size) const {
+  return testsupport::dii_section(dii(block_size));
 }
 
 std::vector<ByteVec> OcCarousel::ddb_sections(size_t block_size) const {
   std::vector<ByteVec> out;
   for (const auto& [moduleId, image] : module_images()) {
-    for (auto& s : module_sections(carouselId_, moduleId, image, block_size, version_)) out.push_back(std::move(s));
+    for (auto& s : module_sections(carouselId_, moduleId, image, block_size, version_))
+      out.push_back(std::move(s));
   }
   return out;
 }

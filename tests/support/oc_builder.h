@@ -118,7 +118,6 @@ class OcCarousel {
   // with it, as an update changes it.
   void set_version(uint8_t version) { version_ = version; }
 
-  const std::vector<uint8_t>& key(Object object) const { return objects_.at(object).key; }
   uint32_t carouselId() const { return carouselId_; }
 
   // The image of each module as the carousel sends it (compressed where asked), by moduleId; the
@@ -127,6 +126,9 @@ class OcCarousel {
   // The same before compression.
   std::map<uint16_t, ByteVec> plain_module_images() const;
 
+  // The DSI naming the gateway, and the DII listing every module as module_images sends it.
+  DsiSpec dsi() const;
+  DiiSpec dii(size_t block_size = 4066) const;
   ByteVec dsi_section() const;
   // blockSize is what the DDBs are cut to.
   ByteVec dii_section(size_t block_size = 4066) const;
@@ -151,7 +153,8 @@ class OcCarousel {
     std::vector<Child> children;
   };
 
-  Object add(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId, ByteVec content);
+  Object add(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId,
+             ByteVec content);
   ByteVec message(const Node& node) const;
 
   uint32_t carouselId_;

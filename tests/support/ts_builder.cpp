@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "bytes/byte_reader.h"
-
 namespace testsupport {
 
 namespace {
@@ -12,22 +10,12 @@ namespace {
 constexpr size_t kTsPacket = 188;
 constexpr size_t kTsHeader = 4;
 
-size_t header_offset(size_t packet_size) {
-  switch (packet_size) {
-    case 188:
-    case 204:
-      return 0;
-    case 192:
-      return 4;
-    default:
-      throw std::invalid_argument("packet size must be 188, 192 or 204");
-  }
-}
-
 }  // namespace
 
 Packetizer::Packetizer(PacketizerOptions options) : options_(options) {
-  header_offset(options_.packet_size);
+  if (options_.packet_size != 188 && options_.packet_size != 192 && options_.packet_size != 204) {
+    throw std::invalid_argument("packet size must be 188, 192 or 204");
+  }
   if (options_.adaptation_field_length && *options_.adaptation_field_length > 181) {
     throw std::invalid_argument("adaptation_field_length above 181 leaves no room for a section start");
   }
@@ -137,66 +125,6 @@ Bytes packetize(uint16_t pid, const std::vector<Bytes>& sections, const Packetiz
   Packetizer p(options);
   p.add_sections(pid, sections);
   return p.take();
-}
-
-std::vector<Bytes> extract_sections(std::span<const uint8_t> ts_bytes, size_t packet_size, uint16_t pid) {
-  const size_t offset = header_offset(packet_size);
-  std::vector<Bytes> out;
-  Bytes pending;
-
-  auto drain = [&]() {
-    while (!pending.empty()) {
-      if (pending[0] == 0xFF) {  // stuffing up to the end of the packet
-        pending.clear();
-        return;
-      }
-      if (pending.size() < 3) return;
-      const size_t total = 3 + ((static_cast<size_t>(pending[1] & 0x0F) << 8) | pending[2]);
-      if (pending.size() < total) return;
-      out.emplace_back(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(total));
-      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(total));
-    }
-  };
-
-  ByteReader stream(ts_bytes);
-  while (stream.remaining() >= packet_size) {
-    ByteReader unit = stream.sub(packet_size);
-    unit.skip(offset);
-    ByteReader packet = unit.sub(kTsPacket);
-    if (packet.u8() != 0x47) continue;
-    const uint16_t flags_pid = packet.be16();
-    const uint8_t control = packet.u8();
-    if ((flags_pid & 0x8000) || (flags_pid & 0x1FFF) != pid) continue;
-    const bool unit_start = (flags_pid & 0x4000) != 0;
-    const unsigned adaptation_control = (control >> 4) & 3u;
-    if (adaptation_control == 0 || adaptation_control == 2) continue;
-    if (adaptation_control == 3) packet.skip(packet.u8());
-    if (!packet.ok()) continue;
-    std::span<const uint8_t> payload = packet.rest();
-
-    if (!unit_start) {
-      if (pending.empty()) continue;  // nothing started: wait for a unit start
-      pending.insert(pending.end(), payload.begin(), payload.end());
-      drain();
-      continue;
-    }
-    ByteReader p(payload);
-    const uint8_t pointer = p.u8();
-    auto tail = p.bytes(pointer);
-    if (!p.ok()) {
-      pending.clear();
-      continue;
-    }
-    if (!pending.empty()) {
-      pending.insert(pending.end(), tail.begin(), tail.end());
-      drain();
-      pending.clear();  // whatever is still open cannot continue past the new start
-    }
-    auto rest = p.rest();
-    pending.assign(rest.begin(), rest.end());
-    drain();
-  }
-  return out;
 }
 
 }  // namespace testsupport
