@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bytes/byte_reader.h"
@@ -41,6 +42,12 @@ ProfileResult decode_profile(const std::vector<uint8_t>& data) {
   return r;
 }
 
+// A tap's fields in their order, compared at once.
+auto fields(const DSM::Tap& t) {
+  return std::tuple(t.id, t.use, t.assocTag, t.selector_length, t.selector_type, t.transactionId, t.timeout,
+                    t.selector);
+}
+
 uint32_t decode_gateway(const std::vector<uint8_t>& bytes, CServiceGatewayInfo& gateway) {
   uint32_t length = static_cast<uint32_t>(bytes.size());
   EXPECT_TRUE(gateway.parse(bytes, length));
@@ -72,24 +79,15 @@ TEST(BiopProfileBody, DecodesEveryPartInBothByteOrders) {
     EXPECT_EQ(b.binder_component_data_length, 1u + 17u + 10u);
     EXPECT_EQ(b.taps_count, 2u);
     ASSERT_EQ(b.taps.size(), 2u);
-    EXPECT_EQ(b.taps[0].id, 0x0102u);
-    EXPECT_EQ(b.taps[0].use, 0x0016u);
-    EXPECT_EQ(b.taps[0].assocTag, 0x0B0Cu);
-    EXPECT_EQ(b.taps[0].selector_length, 10u);
-    EXPECT_EQ(b.taps[0].selector_type, 1u);
-    EXPECT_EQ(b.taps[0].transactionId, 0x80000004u);
-    EXPECT_EQ(b.taps[0].timeout, 0x11223344u);
-    EXPECT_TRUE(b.taps[0].selector.empty());
-    EXPECT_EQ(b.taps[1].id, 3u);
-    EXPECT_EQ(b.taps[1].use, 0x0017u);
-    EXPECT_EQ(b.taps[1].assocTag, 0x0D0Eu);
-    EXPECT_EQ(b.taps[1].selector_length, 3u);
-    EXPECT_EQ(b.taps[1].selector, (Bytes{0x00, 0x01, 0xAA}));
+    EXPECT_EQ(fields(b.taps[0]),
+              std::tuple(0x0102u, 0x0016u, 0x0B0Cu, 10u, 1u, 0x80000004u, 0x11223344u, Bytes{}));
+    // A further tap's selector_type is its selector's first 16 bits, in the profile's byte order.
+    const uint32_t type = order == 0 ? 0x0001u : 0x0100u;
+    EXPECT_EQ(fields(b.taps[1]), std::tuple(3u, 0x0017u, 0x0D0Eu, 3u, type, 0u, 0u, Bytes{0x00, 0x01, 0xAA}));
     ASSERT_EQ(b.liteComponents.size(), 1u);
     EXPECT_EQ(b.liteComponents[0].componentId_tag, 0x49534F10u);
     EXPECT_EQ(b.liteComponents[0].component_data_length, 3u);
     EXPECT_EQ(b.liteComponents[0].data, (Bytes{1, 2, 3}));
-
     EXPECT_EQ(r.location.carouselId, 0x01020304u);
     EXPECT_EQ(r.location.moduleId, 0x0506u);
     EXPECT_EQ(r.location.objectKey, (Bytes{0xAB, 0x01}));

@@ -115,13 +115,11 @@ std::vector<uint8_t> build_ddb(const DdbSpec& s) {
 
 DdbSpec block(uint32_t downloadId, uint16_t moduleId, uint16_t blockNumber, std::vector<uint8_t> data,
               uint8_t moduleVersion) {
-  DdbSpec d;
-  d.header.transactionId = downloadId;
-  d.moduleId = moduleId;
-  d.moduleVersion = moduleVersion;
-  d.blockNumber = blockNumber;
-  d.blockData = std::move(data);
-  return d;
+  return {.header = {.messageId = kMsgDDB, .transactionId = downloadId},
+          .moduleId = moduleId,
+          .moduleVersion = moduleVersion,
+          .blockNumber = blockNumber,
+          .blockData = std::move(data)};
 }
 
 // ---- Sections ------------------------------------------------------------------------------------

@@ -40,16 +40,8 @@ struct MessageHeaderSpec {
   uint16_t messageId = kMsgDSI;
   uint32_t transactionId = 0;  // the downloadId of a DDB
   uint8_t reserved = 0xFF;
-  std::vector<uint8_t> adaptation;  // adaptationLength is its size (at most 255)
+  std::vector<uint8_t> adaptation = {};  // adaptationLength is its size (at most 255)
 };
-
-// A header of the given messageId and transactionId, every other field as above.
-inline MessageHeaderSpec message_header(uint16_t messageId, uint32_t transactionId) {
-  MessageHeaderSpec h;
-  h.messageId = messageId;
-  h.transactionId = transactionId;
-  return h;
-}
 
 // The 12-byte header, the adaptation header and then `body`.
 std::vector<uint8_t> build_message(const MessageHeaderSpec& header, const std::vector<uint8_t>& body);
@@ -142,7 +134,7 @@ std::vector<uint8_t> build_service_gateway_info(const ServiceGatewayInfoSpec& de
 
 // DownloadServerInitiate.
 struct DsiSpec {
-  MessageHeaderSpec header = message_header(kMsgDSI, 0x80000000);
+  MessageHeaderSpec header = {.messageId = kMsgDSI, .transactionId = 0x80000000};
   std::vector<uint8_t> serverId = std::vector<uint8_t>(20, 0xFF);  // written as given (20 bytes)
   std::vector<uint8_t> compatibility_descriptor;                   // the descriptor's bytes behind its length
   std::vector<uint8_t> private_data;                               // usually build_service_gateway_info(...)
@@ -160,7 +152,7 @@ struct ModuleSpec {
 
 // DownloadInfoIndication.
 struct DiiSpec {
-  MessageHeaderSpec header = message_header(kMsgDII, 0x80000002);
+  MessageHeaderSpec header = {.messageId = kMsgDII, .transactionId = 0x80000002};
   uint32_t downloadId = 0;
   uint16_t blockSize = 4066;
   uint8_t windowSize = 0;
@@ -176,12 +168,12 @@ std::vector<uint8_t> build_dii(const DiiSpec& desc);
 
 // DownloadDataBlock. The header's transactionId is the downloadId.
 struct DdbSpec {
-  MessageHeaderSpec header = message_header(kMsgDDB, 0);
+  MessageHeaderSpec header = {.messageId = kMsgDDB};
   uint16_t moduleId = 0;
   uint8_t moduleVersion = 0;
   uint8_t reserved = 0xFF;
   uint16_t blockNumber = 0;
-  std::vector<uint8_t> blockData;
+  std::vector<uint8_t> blockData = {};
 };
 
 std::vector<uint8_t> build_ddb(const DdbSpec& desc);

@@ -42,11 +42,7 @@ ByteVec build_biop_message(const BiopMessageSpec& s) {
   const bool be = s.byte_order == 0;
   ByteWriter rest;  // everything behind message_size
   rest.u8(s.objectKey.size()).bytes(s.objectKey).be32(4).text(s.kind).u8(0);
-  rest.u16(s.objectInfo.size(), be).bytes(s.objectInfo).u8(s.service_contexts.size());
-  for (const auto& context : s.service_contexts) {
-    rest.u32(context.context_id, be).u16(context.data.size(), be).bytes(context.data);
-  }
-  rest.u32(s.body.size(), be).bytes(s.body);
+  rest.u16(s.objectInfo.size(), be).bytes(s.objectInfo).u8(0).u32(s.body.size(), be).bytes(s.body);
 
   ByteWriter w;
   w.bytes(s.magic).u8(s.version_major).u8(s.version_minor).u8(s.byte_order).u8(s.message_type);
@@ -58,59 +54,38 @@ BindingSpec binding(const std::string& id, const std::string& kind, uint32_t car
   BiopProfileSpec profile = gateway_profile(carouselId, moduleId, std::move(objectKey), 0x000B, 0x80000002);
   profile.taps.front().use = 0x0017;  // BIOP_OBJECT_USE
   profile.taps.front().selector_length = 0;
-  BindingSpec b;
-  b.components.push_back({id, kind});
-  b.ior.big_endian = big_endian;
-  b.ior.type_id = text_bytes(kind);
-  b.ior.type_id.push_back(0);
-  b.ior.profiles.push_back(biop_profile(profile));
-  return b;
+  ByteVec type_id = text_bytes(kind);
+  type_id.push_back(0);
+  return {id, kind, {big_endian, type_id, 0xFF, {biop_profile(profile)}}};
 }
 
-namespace {
-
-// bindings_count and the bindings, in the message's byte order (the IORs keep the byte order they
-// were built with).
-ByteVec directory_body(const std::vector<BindingSpec>& bindings, bool big_endian) {
-  ByteWriter w;
-  w.u16(bindings.size(), big_endian);
-  for (const auto& b : bindings) {
-    w.u8(b.components.size());
-    for (const auto& [id, kind] : b.components) {
-      w.u8(id.size() + 1).text(id).u8(0).u8(kind.size() + 1).text(kind).u8(0);
-    }
-    w.u8(0x01).bytes(build_ior(b.ior));  // nobject
-    w.u16(b.objectInfo.size(), big_endian).bytes(b.objectInfo);
-  }
-  return w.take();
-}
-
-}  // namespace
-
+// The bindings are written in the message's byte order; the IORs keep the byte order they were built with.
 ByteVec directory_message(std::vector<uint8_t> objectKey, const std::vector<BindingSpec>& bindings,
                           bool big_endian, const std::string& kind) {
-  BiopMessageSpec m;
-  m.byte_order = big_endian ? 0 : 1;
-  m.objectKey = std::move(objectKey);
-  m.kind = kind;
-  m.body = directory_body(bindings, big_endian);
-  return build_biop_message(m);
+  ByteWriter body;
+  body.u16(bindings.size(), big_endian);
+  for (const auto& b : bindings) {
+    body.u8(1).u8(b.id.size() + 1).text(b.id).u8(0).u8(b.kind.size() + 1).text(b.kind).u8(0);  // one
+                                                                                               // component
+    body.u8(0x01).bytes(build_ior(b.ior)).u16(0, big_endian);  // nobject, the IOR, no objectInfo
+  }
+  return build_biop_message({.byte_order = big_endian ? uint8_t{0} : uint8_t{1},
+                             .objectKey = std::move(objectKey),
+                             .kind = kind,
+                             .body = body.take()});
 }
 
 ByteVec file_message(std::vector<uint8_t> objectKey, const ByteVec& content, bool big_endian) {
-  BiopMessageSpec m;
-  m.byte_order = big_endian ? 0 : 1;
-  m.objectKey = std::move(objectKey);
-  m.kind = "fil";
-  ByteWriter info;  // DSM::File::ContentSize, 64 bits
+  ByteWriter info;  // DSM::File::ContentSize, 64 bits of which the upper half is 0
   if (big_endian) {
     info.be32(0).be32(content.size());
   } else {
     info.u32(content.size(), false).u32(0, false);
   }
-  m.objectInfo = info.take();
-  m.body = ByteWriter().u32(content.size(), big_endian).bytes(content).take();
-  return build_biop_message(m);
+  return build_biop_message({.byte_order = big_endian ? uint8_t{0} : uint8_t{1},
+                             .objectKey = std::move(objectKey),
+                             .objectInfo = info.take(),
+                             .body = ByteWriter().u32(content.size(), big_endian).bytes(content).take()});
 }
 
 // ---- Modules and sections ------------------------------------------------------------------------

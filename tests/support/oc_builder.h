@@ -45,22 +45,21 @@ struct BiopMessageSpec {
   uint8_t version_minor = 0x00;
   uint8_t byte_order = 0;  // 0 big-endian; anything else little-endian
   uint8_t message_type = 0;
-  std::optional<uint32_t> message_size;  // default: the bytes behind the field
-  std::vector<uint8_t> objectKey;
+  std::optional<uint32_t> message_size = {};  // default: the bytes behind the field
+  std::vector<uint8_t> objectKey = {};
   std::string kind = "fil";  // written as its characters and a zero byte
   // objectKind_length: 4, written as 00 00 00 04 whatever the byte order, as every carousel sends it.
-  std::vector<uint8_t> objectInfo;
-  std::vector<ServiceContextSpec> service_contexts;
-  std::vector<uint8_t> body;  // behind messageBody_length, which is its size
+  std::vector<uint8_t> objectInfo = {};  // no service context follows it
+  std::vector<uint8_t> body = {};        // behind messageBody_length, which is its size
 };
 
 ByteVec build_biop_message(const BiopMessageSpec& message);
 
+// One name component (id, kind), each written with a terminating zero byte, and the object's IOR.
 struct BindingSpec {
-  // Name components: (id, kind) each written with a terminating zero byte; usually one.
-  std::vector<std::pair<std::string, std::string>> components;
+  std::string id;
+  std::string kind;
   IorSpec ior;
-  std::vector<uint8_t> objectInfo;
 };
 
 BindingSpec binding(const std::string& id, const std::string& kind, uint32_t carouselId, uint16_t moduleId,

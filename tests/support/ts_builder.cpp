@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "tests/support/psi_builder.h"
+
 namespace testsupport {
 
 namespace {
@@ -96,28 +98,21 @@ void Packetizer::add_sections(uint16_t pid, const std::vector<Bytes>& sections) 
     data.insert(data.end(), s.begin(), s.end());
   }
   const size_t capacity = payload_capacity();
-  const std::span<const uint8_t> all(data);
   size_t pos = 0;
   while (pos < data.size()) {
     auto next = std::lower_bound(starts.begin(), starts.end(), pos);
     const bool start_here = next != starts.end() && *next - pos + 2 <= capacity;
-    Bytes payload;
+    ByteWriter payload;
+    size_t n = std::min(capacity, data.size() - pos);
     if (start_here) {
-      // The pointer_field names the first section that starts in this packet.
-      payload.push_back(static_cast<uint8_t>(*next - pos));
-      const size_t n = std::min(capacity - 1, data.size() - pos);
-      payload.insert(payload.end(), all.begin() + static_cast<std::ptrdiff_t>(pos),
-                     all.begin() + static_cast<std::ptrdiff_t>(pos + n));
-      pos += n;
-    } else {
-      size_t n = std::min(capacity, data.size() - pos);
-      // A section may not start in a packet without payload_unit_start: stuff its last byte instead.
-      if (next != starts.end() && *next < pos + n) n = *next - pos;
-      payload.insert(payload.end(), all.begin() + static_cast<std::ptrdiff_t>(pos),
-                     all.begin() + static_cast<std::ptrdiff_t>(pos + n));
-      pos += n;
+      payload.u8(*next - pos);  // the pointer_field names the first section that starts in this packet
+      n = std::min(capacity - 1, n);
+    } else if (next != starts.end() && *next < pos + n) {
+      n = *next - pos;  // a section may not start in a packet without payload_unit_start: stuff instead
     }
-    add_packet(pid, start_here, payload);
+    payload.bytes(std::span<const uint8_t>(data).subspan(pos, n));
+    pos += n;
+    add_packet(pid, start_here, payload.data());
   }
 }
 
