@@ -136,8 +136,8 @@ std::vector<uint8_t> build_service_gateway_info(const ServiceGatewayInfoSpec& de
 struct DsiSpec {
   MessageHeaderSpec header = {.messageId = kMsgDSI, .transactionId = 0x80000000};
   std::vector<uint8_t> serverId = std::vector<uint8_t>(20, 0xFF);  // written as given (20 bytes)
-  std::vector<uint8_t> compatibility_descriptor;                   // the descriptor's bytes behind its length
-  std::vector<uint8_t> private_data;                               // usually build_service_gateway_info(...)
+  std::vector<uint8_t> compatibility_descriptor = {};              // the descriptor's bytes behind its length
+  std::vector<uint8_t> private_data = {};                          // usually build_service_gateway_info(...)
 };
 
 std::vector<uint8_t> build_dsi(const DsiSpec& desc);

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <span>
 #include <stdexcept>
 
 namespace testsupport {
@@ -97,16 +98,13 @@ std::vector<SentBlock> module_blocks(uint32_t downloadId, uint16_t moduleId, con
   if (count > 0x10000) throw std::invalid_argument("module_blocks: more than 65536 blocks");
   std::vector<SentBlock> out;
   for (size_t i = 0; i < count; ++i) {
-    size_t begin = std::min(image.size(), i * block_size);
-    size_t end = std::min(image.size(), begin + block_size);
-    SentBlock b{block(downloadId, moduleId, static_cast<uint16_t>(i),
-                      ByteVec(image.begin() + static_cast<std::ptrdiff_t>(begin),
-                              image.begin() + static_cast<std::ptrdiff_t>(end)),
-                      moduleVersion),
-                {}};
-    b.section.section_number = static_cast<uint8_t>(i);
-    b.section.last_section_number = static_cast<uint8_t>(std::min<size_t>(count - 1, 0xFF));
-    out.push_back(std::move(b));
+    const size_t begin = std::min(image.size(), i * block_size);
+    const auto part =
+        std::span<const uint8_t>(image).subspan(begin, std::min(block_size, image.size() - begin));
+    out.push_back({block(downloadId, moduleId, static_cast<uint16_t>(i), ByteVec(part.begin(), part.end()),
+                         moduleVersion),
+                   {.section_number = static_cast<uint8_t>(i),
+                    .last_section_number = static_cast<uint8_t>(std::min<size_t>(count - 1, 0xFF))}});
   }
   return out;
 }
@@ -170,29 +168,22 @@ ByteVec OcCarousel::message(const Node& node) const {
 
 std::map<uint16_t, ByteVec> OcCarousel::plain_module_images() const {
   std::map<uint16_t, ByteVec> images;
-  for (const Node& node : objects_) {
-    ByteVec m = message(node);
-    ByteVec& image = images[node.moduleId];
-    image.insert(image.end(), m.begin(), m.end());
-  }
+  for (const Node& node : objects_) images[node.moduleId] = concat({images[node.moduleId], message(node)});
   return images;
 }
 
 std::map<uint16_t, ByteVec> OcCarousel::module_images() const {
   std::map<uint16_t, ByteVec> images = plain_module_images();
   for (auto& [moduleId, image] : images) {
-    auto found = compressed_.find(moduleId);
-    if (found != compressed_.end() && found->second) image = zlib_compress(image);
+    if (compressed_.count(moduleId) && compressed_.at(moduleId)) image = zlib_compress(image);
   }
   return images;
 }
 
 DsiSpec OcCarousel::dsi() const {
   const Node& gw = objects_.front();
-  DsiSpec dsi;
-  dsi.private_data = build_service_gateway_info(
-      gateway_info(gateway_profile(carouselId_, gw.moduleId, gw.key, 0x000B, 0x80000002)));
-  return dsi;
+  return {.private_data = build_service_gateway_info(
+              gateway_info(gateway_profile(carouselId_, gw.moduleId, gw.key, 0x000B, 0x80000002)))};
 }
 
 DiiSpec OcCarousel::dii(size_t block_size) const {
@@ -229,10 +220,8 @@ std::vector<ByteVec> OcCarousel::ddb_sections(size_t block_size) const {
 }
 
 std::vector<ByteVec> OcCarousel::sections(size_t block_size) const {
-  std::vector<ByteVec> out;
-  out.push_back(dsi_section());
-  out.push_back(dii_section(block_size));
-  for (auto& s : ddb_sections(block_size)) out.push_back(std::move(s));
+  std::vector<ByteVec> out = ddb_sections(block_size);
+  out.insert(out.begin(), {dsi_section(), dii_section(block_size)});
   return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "tests/support/psi_builder.h"
 
@@ -35,9 +36,7 @@ uint8_t Packetizer::continuity_counter(uint16_t pid) const {
 }
 
 Bytes Packetizer::take() {
-  Bytes out;
-  out.swap(stream_);
-  return out;
+  return std::exchange(stream_, {});
 }
 
 void Packetizer::emit(uint16_t pid, bool payload_unit_start, std::span<const uint8_t> payload,
