@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dsmcc/messages.h"
@@ -135,16 +136,12 @@ TEST(DownloadInfoIndication, DecodesFieldsModulesAndPrivateDataBehindAnyCompatib
     CDownloadInfoIndication dii;
     ASSERT_TRUE(dii.Parse(message));
     EXPECT_EQ(dii.header.transactionId, 0x80000004u);
-    EXPECT_EQ(dii.downloadId, 0x10u);
-    EXPECT_EQ(dii.blockSize, 4066u);
-    EXPECT_EQ(dii.windowSize, 3u);
-    EXPECT_EQ(dii.ackPeriod, 4u);
-    EXPECT_EQ(dii.tcDownloadWindow, 0x01020304u);
-    EXPECT_EQ(dii.tcDownloadScenario, 0x05060708u);
+    EXPECT_EQ(std::tuple(dii.downloadId, dii.blockSize, dii.windowSize, dii.ackPeriod, dii.tcDownloadWindow,
+                         dii.tcDownloadScenario),
+              std::tuple(0x10u, 4066u, 3u, 4u, 0x01020304u, 0x05060708u));
     ASSERT_EQ(dii.modules.size(), 2u);
-    EXPECT_EQ(dii.modules[0].moduleId, 1u);
-    EXPECT_EQ(dii.modules[0].moduleSize, 5000u);
-    EXPECT_EQ(dii.modules[0].moduleVersion, 2u);
+    EXPECT_EQ(std::tuple(dii.modules[0].moduleId, dii.modules[0].moduleSize, dii.modules[0].moduleVersion),
+              std::tuple(1u, 5000u, 2u));
     EXPECT_EQ(dii.modules[0].moduleInfo.data(), message.data() + 40 + compatibility);
     EXPECT_EQ(dii.modules[0].moduleInfo.size(), 3u);
     EXPECT_EQ(dii.modules[1].moduleId, 2u);

@@ -12,9 +12,9 @@
 #include <span>
 #include <vector>
 
-namespace testsupport {
+#include "tests/support/psi_builder.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace testsupport {
 
 constexpr uint16_t kNullPid = 0x1FFF;
 

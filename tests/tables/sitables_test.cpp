@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bytes/byte_reader.h"
@@ -88,16 +89,13 @@ TEST(SectionHeader, FieldsComeBackAsBuiltAndTheDataLiesBetweenHeaderAndCrc) {
     const size_t size = section.size();
     section.insert(section.end(), {0xFF, 0x3B});  // bytes behind the section are not part of it
     ASSERT_EQ(parse_error(s, section), "");
-    EXPECT_EQ(s.get_table_id(), h.table_id);
+    EXPECT_EQ(
+        std::tuple(s.get_table_id(), s.section_syntax_indicator, s.private_indicator, s.get_table_extension(),
+                   s.version_number, s.current_next_indicator, s.section_number, s.last_section_number),
+        std::tuple(*h.table_id, h.section_syntax_indicator, h.private_indicator, *h.table_id_extension,
+                   h.version_number, h.current_next_indicator, h.section_number, h.last_section_number));
     EXPECT_EQ(s.get_table_id_text(), c.text);
-    EXPECT_EQ(s.section_syntax_indicator, h.section_syntax_indicator ? 1u : 0u);
-    EXPECT_EQ(s.private_indicator, h.private_indicator ? 1u : 0u);
     EXPECT_EQ(s.section_length, 5u + c.message.size() + 4u);
-    EXPECT_EQ(s.get_table_extension(), h.table_id_extension);
-    EXPECT_EQ(s.version_number, h.version_number);
-    EXPECT_EQ(s.current_next_indicator, h.current_next_indicator ? 1u : 0u);
-    EXPECT_EQ(s.section_number, h.section_number);
-    EXPECT_EQ(s.last_section_number, h.last_section_number);
     EXPECT_EQ(s.section_bytes().size(), size);
     EXPECT_EQ(s.crc_32, ByteReader(section.data() + size - 4, 4).be32());
     EXPECT_EQ(data_of(s), c.message);
@@ -178,14 +176,13 @@ TEST(SectionHeader, RejectedWithTheirErrorAndLeaveNothingBehind) {
 
 TEST(Pat, EntriesInSectionOrderWithProgramZero) {
   sitables::Pat pat;
-  const uint32_t expected[4][2] = {{0, 0x10}, {7, 0x1FFF}, {3, 0x102}, {65535, 0x20}};
-  ASSERT_EQ(parse_error(pat, ts::pat_section(0x1234, {{0, 0x10}, {7, 0x1FFF}, {3, 0x102}, {65535, 0x20}})),
-            "");
+  const std::vector<ts::PatEntry> entries = {{0, 0x10}, {7, 0x1FFF}, {3, 0x102}, {65535, 0x20}};
+  ASSERT_EQ(parse_error(pat, ts::pat_section(0x1234, entries)), "");
   EXPECT_EQ(pat.transport_stream_id(), 0x1234u);
-  ASSERT_EQ(pat.get_program_info_size(), 4u);
-  for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(pat.get_program_info(i).program_number, expected[i][0]);
-    EXPECT_EQ(pat.get_program_info(i).PID, expected[i][1]);
+  ASSERT_EQ(pat.get_program_info_size(), entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(pat.get_program_info(i).program_number, entries[i].program_number);
+    EXPECT_EQ(pat.get_program_info(i).PID, entries[i].pid);
   }
 }
 
