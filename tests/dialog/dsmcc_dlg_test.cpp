@@ -67,7 +67,7 @@ TEST(DsmccDlg, StartFiltersEachPidOnceAndTheSectionsDeliveredReachTheStoreAndThe
       testsupport::gateway_info(testsupport::gateway_profile(7, 1, {0, 0, 0, 1}, 0x0b, 0x80000002)));
   const Bytes dsi_bytes = testsupport::dsi_section(dsi);
   const Bytes ddb_bytes = testsupport::ddb_section(testsupport::block(0x10, 1, 0, Bytes(16, 0xAB)));
-  const Bytes other_table = testsupport::build_section(Bytes(8, 0), {.table_id = 0x3D});
+  const Bytes other_table = testsupport::long_section({.table_id = 0x3D}, Bytes(8, 0));
   int delivered = 0;
   automation.on(r::DIALOG_SCANNING, [&](ui::Dialog& progress) {
     delivered += host.deliver(0x100, dsi_bytes);

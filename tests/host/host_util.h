@@ -88,7 +88,7 @@ inline Bytes section_of(size_t size, uint8_t table_id, uint8_t seed) {
   Bytes body(size < 12 ? size - 3 : size - 12);
   for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<uint8_t>(seed * 3 + i * 7);
   if (size < 12) return testsupport::short_section(table_id, true, body);
-  testsupport::SectionHeader h;
+  testsupport::SectionSpec h;
   h.table_id = table_id;
   h.table_id_extension = seed;
   return testsupport::long_section(h, body);

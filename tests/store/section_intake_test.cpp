@@ -83,7 +83,7 @@ TEST(Intake, FilesCountsAndDropsAsEachCaseSays) {
        invalid + "1 version=0 last_section=1"},
       {{dii(3, 2, {.last_section_number = 2})}, {0, 0, 0}, 2, invalid + "0 version=0 last_section=2"},
       {{dsi(0x10, {}, 0x1003)}, {0, 0, 0}, 4, "Unknown msg: 0x1003"},
-      {{ts::build_section(Bytes(3, 0x10))}, {0, 0, 0}, 2, "3 bytes holds no messageId, pid=0x100"},
+      {{ts::long_section({.table_id = 0x3B}, Bytes(3, 0x10))}, {0, 0, 0}, 2, "3 bytes holds no messageId"},
       {{dsi(0x10, {.bad_crc = true})}, {0, 0, 0}, 2, "failed to parse dsm section: "},
       {{without_crc(ddb(1, 2, 0))}, {0, 0, 0}, 2, "failed to parse dsm section: "},
       {{dsi(0x10, {}, 0x1006, 0)}, {0, 0, 0}, 1, "Failed to parse DSI"},

@@ -15,9 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string_view>
-#include <utility>
 #include <vector>
+
+#include "tests/support/psi_builder.h"
 
 namespace testsupport {
 
@@ -25,35 +25,11 @@ namespace testsupport {
 constexpr uint32_t kTagBiop = 0x49534F06;
 constexpr uint32_t kTagObjectLocation = 0x49534F50;
 constexpr uint32_t kTagConnBinder = 0x49534F40;
-constexpr uint32_t kTagLiteOptions = 0x49534F05;  // a profile tag that is not a BIOP profile
 
 // messageId values.
 constexpr uint16_t kMsgDII = 0x1002;
 constexpr uint16_t kMsgDDB = 0x1003;
 constexpr uint16_t kMsgDSI = 0x1006;
-
-// Appends fields to a byte vector; every multi-byte write names its byte order.
-class ByteWriter {
- public:
-  ByteWriter& u8(uint32_t v);
-  ByteWriter& be16(uint32_t v);
-  ByteWriter& be24(uint32_t v);
-  ByteWriter& be32(uint32_t v);
-  ByteWriter& le16(uint32_t v);
-  ByteWriter& le32(uint32_t v);
-  ByteWriter& u16(uint32_t v, bool big_endian) { return big_endian ? be16(v) : le16(v); }
-  ByteWriter& u32(uint32_t v, bool big_endian) { return big_endian ? be32(v) : le32(v); }
-  ByteWriter& bytes(const std::vector<uint8_t>& b);
-  ByteWriter& text(std::string_view s);  // the characters only, no terminator
-  ByteWriter& fill(size_t count, uint8_t value);
-
-  size_t size() const { return out_.size(); }
-  const std::vector<uint8_t>& data() const { return out_; }
-  std::vector<uint8_t> take() { return std::move(out_); }
-
- private:
-  std::vector<uint8_t> out_;
-};
 
 // ---- Message header ----------------------------------------------------------------------------
 
@@ -64,16 +40,8 @@ struct MessageHeaderSpec {
   uint16_t messageId = kMsgDSI;
   uint32_t transactionId = 0;  // the downloadId of a DDB
   uint8_t reserved = 0xFF;
-  std::vector<uint8_t> adaptation;          // adaptationLength is its size (at most 255)
+  std::vector<uint8_t> adaptation = {};  // adaptationLength is its size (at most 255)
 };
-
-// A header of the given messageId and transactionId, every other field as above.
-inline MessageHeaderSpec message_header(uint16_t messageId, uint32_t transactionId) {
-  MessageHeaderSpec h;
-  h.messageId = messageId;
-  h.transactionId = transactionId;
-  return h;
-}
 
 // The 12-byte header, the adaptation header and then `body`.
 std::vector<uint8_t> build_message(const MessageHeaderSpec& header, const std::vector<uint8_t>& body);
@@ -91,34 +59,31 @@ struct TapSpec {
   uint16_t id = 0;
   uint16_t use = 0x0016;  // BIOP_DELIVERY_PARA_USE
   uint16_t assocTag = 0;
-  std::optional<uint8_t> selector_length;
+  std::optional<uint8_t> selector_length = {};
   uint16_t selector_type = 0x0001;
   uint32_t transactionId = 0;
   uint32_t timeout = 0xFFFFFFFF;
-  std::vector<uint8_t> selector;
+  std::vector<uint8_t> selector = {};
 };
 
 struct LiteComponentSpec {
   uint32_t componentId_tag = 0;
   std::vector<uint8_t> data;
-  std::optional<uint8_t> component_data_length = {};  // default: data size
 };
 
 // A BIOP profile body: byte order, lite_component_count, BIOP::ObjectLocation, DSM::ConnBinder with
 // its taps, then further lite components. Multi-byte fields follow byte_order (0 big-endian).
 struct BiopProfileSpec {
   uint8_t byte_order = 0;
-  std::optional<uint8_t> lite_component_count;  // default: 2 + lite_components
+  std::optional<uint8_t> lite_component_count = {};  // default: 2 + lite_components
 
   uint32_t carouselId = 0;
-  uint16_t moduleId = 0;
-  uint8_t version_major = 1;
-  uint8_t version_minor = 0;
+  uint16_t moduleId = 0;  // the object location's version is always 1.0
   std::vector<uint8_t> objectKey;
 
   std::vector<TapSpec> taps;
 
-  std::vector<LiteComponentSpec> lite_components;
+  std::vector<LiteComponentSpec> lite_components = {};
 };
 
 std::vector<uint8_t> build_biop_profile_body(const BiopProfileSpec& desc);
@@ -131,7 +96,6 @@ BiopProfileSpec gateway_profile(uint32_t carouselId, uint16_t moduleId, std::vec
 struct TaggedProfileSpec {
   uint32_t profileId_tag = kTagBiop;
   std::vector<uint8_t> data;
-  std::optional<uint32_t> profile_data_length = {};  // default: data size
 };
 
 // A TAG_BIOP tagged profile holding the body of `desc`.
@@ -142,7 +106,7 @@ TaggedProfileSpec biop_profile(const BiopProfileSpec& desc);
 struct IorSpec {
   bool big_endian = true;
   std::vector<uint8_t> type_id = {'s', 'r', 'g', 0};
-  uint8_t gap_byte = 0xFF;                       // filler of the alignment gap
+  uint8_t gap_byte = 0xFF;  // filler of the alignment gap
   std::vector<TaggedProfileSpec> profiles;
 };
 
@@ -170,11 +134,10 @@ std::vector<uint8_t> build_service_gateway_info(const ServiceGatewayInfoSpec& de
 
 // DownloadServerInitiate.
 struct DsiSpec {
-  MessageHeaderSpec header = message_header(kMsgDSI, 0x80000000);
+  MessageHeaderSpec header = {.messageId = kMsgDSI, .transactionId = 0x80000000};
   std::vector<uint8_t> serverId = std::vector<uint8_t>(20, 0xFF);  // written as given (20 bytes)
-  std::vector<uint8_t> compatibility_descriptor;                   // the descriptor's bytes behind its length
-  std::vector<uint8_t> private_data;  // usually build_service_gateway_info(...)
-  std::optional<uint16_t> privateDataLength;
+  std::vector<uint8_t> compatibility_descriptor = {};              // the descriptor's bytes behind its length
+  std::vector<uint8_t> private_data = {};                          // usually build_service_gateway_info(...)
 };
 
 std::vector<uint8_t> build_dsi(const DsiSpec& desc);
@@ -185,12 +148,11 @@ struct ModuleSpec {
   uint32_t moduleSize = 0;
   uint8_t moduleVersion = 0;
   std::vector<uint8_t> moduleInfo = {};
-  std::optional<uint8_t> moduleInfoLength = {};  // default: moduleInfo size
 };
 
 // DownloadInfoIndication.
 struct DiiSpec {
-  MessageHeaderSpec header = message_header(kMsgDII, 0x80000002);
+  MessageHeaderSpec header = {.messageId = kMsgDII, .transactionId = 0x80000002};
   uint32_t downloadId = 0;
   uint16_t blockSize = 4066;
   uint8_t windowSize = 0;
@@ -206,12 +168,12 @@ std::vector<uint8_t> build_dii(const DiiSpec& desc);
 
 // DownloadDataBlock. The header's transactionId is the downloadId.
 struct DdbSpec {
-  MessageHeaderSpec header = message_header(kMsgDDB, 0);
+  MessageHeaderSpec header = {.messageId = kMsgDDB};
   uint16_t moduleId = 0;
   uint8_t moduleVersion = 0;
   uint8_t reserved = 0xFF;
   uint16_t blockNumber = 0;
-  std::vector<uint8_t> blockData;
+  std::vector<uint8_t> blockData = {};
 };
 
 std::vector<uint8_t> build_ddb(const DdbSpec& desc);
@@ -223,22 +185,8 @@ DdbSpec block(uint32_t downloadId, uint16_t moduleId, uint16_t blockNumber, std:
 // ---- Sections ----------------------------------------------------------------------------------
 
 // The long DSM-CC section header around a message, and the CRC_32 behind it. Unset fields take the
-// message's usual values in the *_section helpers: table 0x3B and the low 16 bits of transactionId
-// for DSI and DII, table 0x3C and the moduleId for a DDB; build_section uses 0x3B and 0.
-struct SectionSpec {
-  std::optional<uint8_t> table_id = {};  // the initialisers let a test name only the fields it sets
-  std::optional<uint16_t> table_id_extension = {};
-  bool section_syntax_indicator = true;
-  bool private_indicator = false;
-  uint8_t version_number = 0;
-  bool current_next_indicator = true;
-  uint8_t section_number = 0;
-  uint8_t last_section_number = 0;
-  bool bad_crc = false;  // writes a CRC_32 that does not match
-};
-
-std::vector<uint8_t> build_section(const std::vector<uint8_t>& message, const SectionSpec& section = {});
-
+// message's usual values: table 0x3B and the low 16 bits of transactionId for DSI and DII, table 0x3C
+// and the moduleId for a DDB.
 std::vector<uint8_t> dsi_section(const DsiSpec& dsi, SectionSpec section = {});
 std::vector<uint8_t> dii_section(const DiiSpec& dii, SectionSpec section = {});
 std::vector<uint8_t> ddb_section(const DdbSpec& ddb, SectionSpec section = {});

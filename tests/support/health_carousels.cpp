@@ -1,7 +1,5 @@
 #include "tests/support/health_carousels.h"
 
-#include <algorithm>
-
 namespace testsupport {
 
 std::vector<ByteVec> CarouselSending::sections() const {
@@ -9,7 +7,6 @@ std::vector<ByteVec> CarouselSending::sections() const {
   for (const DsiSpec& dsi : dsis) out.push_back(dsi_section(dsi));
   for (const DiiSpec& dii : diis) out.push_back(dii_section(dii));
   for (const SentBlock& b : blocks) out.push_back(ddb_section(b.ddb, b.section));
-  out.insert(out.end(), extra.begin(), extra.end());
   return out;
 }
 
@@ -25,27 +22,16 @@ OcCarousel health_carousel(int version) {
 
 CarouselSending sending(const OcCarousel& oc, size_t block_size,
                         const std::function<void(std::map<uint16_t, ByteVec>&)>& edit) {
-  CarouselSending out;
-  DsiSpec dsi;
-  dsi.private_data = build_service_gateway_info(
-      gateway_info(gateway_profile(oc.carouselId(), 1, oc.key(oc.gateway()), 0x000B, 0x80000002)));
-  out.dsis.push_back(dsi);
-
+  CarouselSending out{{oc.dsi()}, {oc.dii(block_size)}, {}};
   std::map<uint16_t, ByteVec> images = oc.module_images();
-  const std::map<uint16_t, ByteVec> as_made = images, plain = oc.plain_module_images();
   if (edit) edit(images);
-  DiiSpec dii;
-  dii.downloadId = oc.carouselId();
-  dii.blockSize = static_cast<uint16_t>(block_size);
-  for (const auto& [moduleId, image] : images) {
-    auto original = plain.find(moduleId);
-    const bool compressed = original != plain.end() && original->second != as_made.at(moduleId);
-    const std::optional<uint32_t> original_size =
-        compressed ? std::optional<uint32_t>(static_cast<uint32_t>(original->second.size())) : std::nullopt;
-    dii.modules.push_back({moduleId, static_cast<uint32_t>(image.size()), 1, biop_module_info(original_size)});
-    for (SentBlock& b : module_blocks(oc.carouselId(), moduleId, image, block_size, 1)) out.blocks.push_back(std::move(b));
+  for (ModuleSpec& m : out.diis[0].modules) {
+    const ByteVec& image = images.at(m.moduleId);
+    m.moduleSize = static_cast<uint32_t>(image.size());
+    m.moduleVersion = 1;
+    for (SentBlock& b : module_blocks(oc.carouselId(), m.moduleId, image, block_size, 1))
+      out.blocks.push_back(std::move(b));
   }
-  out.diis.push_back(std::move(dii));
   return out;
 }
 

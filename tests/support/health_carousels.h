@@ -20,12 +20,11 @@
 
 namespace testsupport {
 
-// What a capture of one carousel receives, in this order: the DSIs, the DIIs, the blocks, the extras.
+// What a capture of one carousel receives, in this order: the DSIs, the DIIs, the blocks.
 struct CarouselSending {
   std::vector<DsiSpec> dsis;
   std::vector<DiiSpec> diis;
   std::vector<SentBlock> blocks;
-  std::vector<ByteVec> extra;  // sections of any kind, sent last
 
   std::vector<ByteVec> sections() const;
 };

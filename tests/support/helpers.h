@@ -64,11 +64,6 @@ class LogCapture {
     }
     return out;
   }
-  std::vector<std::string> texts() const {
-    std::vector<std::string> out;
-    for (const auto& l : lines()) out.push_back(l.text);
-    return out;
-  }
   // How many lines carry exactly this text at this level.
   size_t count(int level, const std::string& text) const {
     size_t n = 0;

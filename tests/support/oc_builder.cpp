@@ -3,21 +3,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <span>
 #include <stdexcept>
 
 namespace testsupport {
-
-namespace {
-
-uint8_t u8_of(size_t v) {
-  return static_cast<uint8_t>(v & 0xFF);
-}
-
-ByteVec key_of(uint32_t n) {
-  return {u8_of(n >> 24), u8_of(n >> 16), u8_of(n >> 8), u8_of(n)};
-}
-
-}  // namespace
 
 ByteVec biop_module_info(std::optional<uint32_t> original_size) {
   ByteWriter w;
@@ -33,7 +22,7 @@ ByteVec text_bytes(const std::string& text) {
 
 ByteVec pattern_bytes(size_t size, uint8_t seed) {
   ByteVec out(size);
-  for (size_t i = 0; i < size; ++i) out[i] = u8_of(seed + i * 7 + (i >> 8));
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
   return out;
 }
 
@@ -53,21 +42,12 @@ ByteVec zlib_compress(const ByteVec& data) {
 ByteVec build_biop_message(const BiopMessageSpec& s) {
   const bool be = s.byte_order == 0;
   ByteWriter rest;  // everything behind message_size
-  rest.u8(u8_of(s.objectKey.size())).bytes(s.objectKey);
-  rest.be32(4);
-  rest.text(s.kind).u8(0);
-  rest.u16(static_cast<uint32_t>(s.objectInfo.size()), be).bytes(s.objectInfo);
-  rest.u8(u8_of(s.service_contexts.size()));
-  for (const auto& context : s.service_contexts) {
-    rest.u32(context.context_id, be).u16(static_cast<uint32_t>(context.data.size()), be).bytes(context.data);
-  }
-  rest.u32(static_cast<uint32_t>(s.body.size()), be).bytes(s.body);
+  rest.u8(s.objectKey.size()).bytes(s.objectKey).be32(4).text(s.kind).u8(0);
+  rest.u16(s.objectInfo.size(), be).bytes(s.objectInfo).u8(0).u32(s.body.size(), be).bytes(s.body);
 
   ByteWriter w;
   w.bytes(s.magic).u8(s.version_major).u8(s.version_minor).u8(s.byte_order).u8(s.message_type);
-  w.u32(s.message_size.value_or(static_cast<uint32_t>(rest.size())), be);
-  w.bytes(rest.data());
-  return w.take();
+  return w.u32(s.message_size.value_or(static_cast<uint32_t>(rest.size())), be).bytes(rest.data()).take();
 }
 
 BindingSpec binding(const std::string& id, const std::string& kind, uint32_t carouselId, uint16_t moduleId,
@@ -75,65 +55,39 @@ BindingSpec binding(const std::string& id, const std::string& kind, uint32_t car
   BiopProfileSpec profile = gateway_profile(carouselId, moduleId, std::move(objectKey), 0x000B, 0x80000002);
   profile.taps.front().use = 0x0017;  // BIOP_OBJECT_USE
   profile.taps.front().selector_length = 0;
-  BindingSpec b;
-  b.components.push_back({id, kind});
-  b.ior.big_endian = big_endian;
-  b.ior.type_id = text_bytes(kind);
-  b.ior.type_id.push_back(0);
-  b.ior.profiles.push_back(biop_profile(profile));
-  return b;
+  ByteVec type_id = text_bytes(kind);
+  type_id.push_back(0);
+  return {id, kind, {big_endian, type_id, 0xFF, {biop_profile(profile)}}};
 }
 
-namespace {
-
-// bindings_count and the bindings, in the message's byte order (the IORs keep the byte order they
-// were built with).
-ByteVec directory_body(const std::vector<BindingSpec>& bindings, bool big_endian) {
-  ByteWriter w;
-  w.u16(static_cast<uint32_t>(bindings.size()), big_endian);
-  for (const auto& b : bindings) {
-    w.u8(u8_of(b.components.size()));
-    for (const auto& [id, kind] : b.components) {
-      w.u8(u8_of(id.size() + 1)).text(id).u8(0);
-      w.u8(u8_of(kind.size() + 1)).text(kind).u8(0);
-    }
-    w.u8(0x01);  // nobject
-    w.bytes(build_ior(b.ior));
-    w.u16(static_cast<uint32_t>(b.objectInfo.size()), big_endian).bytes(b.objectInfo);
-  }
-  return w.take();
-}
-
-}  // namespace
-
+// The bindings are written in the message's byte order; the IORs keep the byte order they were built with.
 ByteVec directory_message(std::vector<uint8_t> objectKey, const std::vector<BindingSpec>& bindings,
                           bool big_endian, const std::string& kind) {
-  BiopMessageSpec m;
-  m.byte_order = big_endian ? 0 : 1;
-  m.objectKey = std::move(objectKey);
-  m.kind = kind;
-  m.body = directory_body(bindings, big_endian);
-  return build_biop_message(m);
+  ByteWriter body;
+  body.u16(bindings.size(), big_endian);
+  for (const auto& b : bindings) {
+    body.u8(1).u8(b.id.size() + 1).text(b.id).u8(0).u8(b.kind.size() + 1).text(b.kind).u8(0);  // one
+                                                                                               // component
+    body.u8(0x01).bytes(build_ior(b.ior)).u16(0, big_endian);  // nobject, the IOR, no objectInfo
+  }
+  return build_biop_message({.byte_order = big_endian ? uint8_t{0} : uint8_t{1},
+                             .objectKey = std::move(objectKey),
+                             .kind = kind,
+                             .body = body.take()});
 }
 
 ByteVec file_message(std::vector<uint8_t> objectKey, const ByteVec& content, bool big_endian) {
-  BiopMessageSpec m;
-  m.byte_order = big_endian ? 0 : 1;
-  m.objectKey = std::move(objectKey);
-  m.kind = "fil";
-  ByteWriter info;  // DSM::File::ContentSize, 64 bits
+  ByteWriter info;  // DSM::File::ContentSize, 64 bits of which the upper half is 0
   if (big_endian) {
-    info.be32(0).be32(static_cast<uint32_t>(content.size()));
+    info.be32(0).be32(content.size());
   } else {
-    info.le32(static_cast<uint32_t>(content.size())).le32(0);
+    info.u32(content.size(), false).u32(0, false);
   }
-  m.objectInfo = info.take();
-  ByteWriter body;
-  body.u32(static_cast<uint32_t>(content.size()), big_endian).bytes(content);
-  m.body = body.take();
-  return build_biop_message(m);
+  return build_biop_message({.byte_order = big_endian ? uint8_t{0} : uint8_t{1},
+                             .objectKey = std::move(objectKey),
+                             .objectInfo = info.take(),
+                             .body = ByteWriter().u32(content.size(), big_endian).bytes(content).take()});
 }
-
 
 // ---- Modules and sections ------------------------------------------------------------------------
 
@@ -144,16 +98,13 @@ std::vector<SentBlock> module_blocks(uint32_t downloadId, uint16_t moduleId, con
   if (count > 0x10000) throw std::invalid_argument("module_blocks: more than 65536 blocks");
   std::vector<SentBlock> out;
   for (size_t i = 0; i < count; ++i) {
-    size_t begin = std::min(image.size(), i * block_size);
-    size_t end = std::min(image.size(), begin + block_size);
-    SentBlock b{block(downloadId, moduleId, static_cast<uint16_t>(i),
-                      ByteVec(image.begin() + static_cast<std::ptrdiff_t>(begin),
-                              image.begin() + static_cast<std::ptrdiff_t>(end)),
-                      moduleVersion),
-                {}};
-    b.section.section_number = u8_of(i);
-    b.section.last_section_number = u8_of(std::min<size_t>(count - 1, 0xFF));
-    out.push_back(std::move(b));
+    const size_t begin = std::min(image.size(), i * block_size);
+    const auto part =
+        std::span<const uint8_t>(image).subspan(begin, std::min(block_size, image.size() - begin));
+    out.push_back({block(downloadId, moduleId, static_cast<uint16_t>(i), ByteVec(part.begin(), part.end()),
+                         moduleVersion),
+                   {.section_number = static_cast<uint8_t>(i),
+                    .last_section_number = static_cast<uint8_t>(std::min<size_t>(count - 1, 0xFF))}});
   }
   return out;
 }
@@ -169,13 +120,13 @@ std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, con
 // ---- OcCarousel ----------------------------------------------------------------------------------
 
 OcCarousel::OcCarousel(uint32_t carouselId, uint16_t gateway_module) : carouselId_(carouselId) {
-  objects_.push_back(Node{"srg", gateway_module, key_of(next_key_++), {}, {}});
+  objects_.push_back(Node{"srg", gateway_module, ByteWriter().be32(next_key_++).take(), {}, {}});
 }
 
-OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId,
-                                   ByteVec content) {
+OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, const std::string& kind,
+                                   uint16_t moduleId, ByteVec content) {
   Object object = objects_.size();
-  objects_.push_back(Node{kind, moduleId, key_of(next_key_++), std::move(content), {}});
+  objects_.push_back(Node{kind, moduleId, ByteWriter().be32(next_key_++).take(), std::move(content), {}});
   bind(parent, name, object);
   return object;
 }
@@ -210,71 +161,67 @@ void OcCarousel::set_compressed(uint16_t moduleId, bool compressed) {
 ByteVec OcCarousel::message(const Node& node) const {
   if (node.kind == "fil") return file_message(node.key, node.content);
   std::vector<BindingSpec> bindings;
-  for (const Child& c : node.children) bindings.push_back(binding(c.name, c.kind, c.carouselId, c.moduleId, c.key));
+  for (const Child& c : node.children)
+    bindings.push_back(binding(c.name, c.kind, c.carouselId, c.moduleId, c.key));
   return directory_message(node.key, bindings, true, node.kind);
 }
 
 std::map<uint16_t, ByteVec> OcCarousel::plain_module_images() const {
   std::map<uint16_t, ByteVec> images;
-  for (const Node& node : objects_) {
-    ByteVec m = message(node);
-    ByteVec& image = images[node.moduleId];
-    image.insert(image.end(), m.begin(), m.end());
-  }
+  for (const Node& node : objects_) images[node.moduleId] = concat({images[node.moduleId], message(node)});
   return images;
 }
 
 std::map<uint16_t, ByteVec> OcCarousel::module_images() const {
   std::map<uint16_t, ByteVec> images = plain_module_images();
   for (auto& [moduleId, image] : images) {
-    auto found = compressed_.find(moduleId);
-    if (found != compressed_.end() && found->second) image = zlib_compress(image);
+    if (compressed_.count(moduleId) && compressed_.at(moduleId)) image = zlib_compress(image);
   }
   return images;
 }
 
-ByteVec OcCarousel::dsi_section() const {
+DsiSpec OcCarousel::dsi() const {
   const Node& gw = objects_.front();
-  BiopProfileSpec profile =
-      gateway_profile(carouselId_, gw.moduleId, gw.key, 0x000B, 0x80000002);
-  DsiSpec dsi;
-  dsi.private_data = build_service_gateway_info(gateway_info(profile));
-  return testsupport::dsi_section(dsi);
+  return {.private_data = build_service_gateway_info(
+              gateway_info(gateway_profile(carouselId_, gw.moduleId, gw.key, 0x000B, 0x80000002)))};
 }
 
-ByteVec OcCarousel::dii_section(size_t block_size) const {
+DiiSpec OcCarousel::dii(size_t block_size) const {
   DiiSpec dii;
   dii.header.transactionId += 2u * version_;
   dii.downloadId = carouselId_;
   dii.blockSize = static_cast<uint16_t>(block_size);
   std::map<uint16_t, ByteVec> plain = plain_module_images();
   for (const auto& [moduleId, image] : module_images()) {
-    auto found = compressed_.find(moduleId);
-    bool compressed = found != compressed_.end() && found->second;
-    ModuleSpec m;
-    m.moduleId = moduleId;
-    m.moduleSize = static_cast<uint32_t>(image.size());
-    m.moduleVersion = version_;
-    m.moduleInfo = biop_module_info(compressed ? std::optional<uint32_t>(static_cast<uint32_t>(plain[moduleId].size()))
-                                               : std::nullopt);
-    dii.modules.push_back(std::move(m));
+    const bool compressed = image != plain[moduleId];
+    const uint32_t plain_size = static_cast<uint32_t>(plain[moduleId].size());
+    dii.modules.push_back(
+        {moduleId, static_cast<uint32_t>(image.size()), version_,
+         biop_module_info(compressed ? std::optional<uint32_t>(plain_size) : std::nullopt)});
   }
-  return testsupport::dii_section(dii);
+  return dii;
+}
+
+ByteVec OcCarousel::dsi_section() const {
+  return testsupport::dsi_section(dsi());
+}
+
+ByteVec OcCarousel::dii_section(size_t block_size) const {
+  return testsupport::dii_section(dii(block_size));
 }
 
 std::vector<ByteVec> OcCarousel::ddb_sections(size_t block_size) const {
   std::vector<ByteVec> out;
   for (const auto& [moduleId, image] : module_images()) {
-    for (auto& s : module_sections(carouselId_, moduleId, image, block_size, version_)) out.push_back(std::move(s));
+    for (auto& s : module_sections(carouselId_, moduleId, image, block_size, version_))
+      out.push_back(std::move(s));
   }
   return out;
 }
 
 std::vector<ByteVec> OcCarousel::sections(size_t block_size) const {
-  std::vector<ByteVec> out;
-  out.push_back(dsi_section());
-  out.push_back(dii_section(block_size));
-  for (auto& s : ddb_sections(block_size)) out.push_back(std::move(s));
+  std::vector<ByteVec> out = ddb_sections(block_size);
+  out.insert(out.begin(), {dsi_section(), dii_section(block_size)});
   return out;
 }
 

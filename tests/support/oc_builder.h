@@ -45,22 +45,21 @@ struct BiopMessageSpec {
   uint8_t version_minor = 0x00;
   uint8_t byte_order = 0;  // 0 big-endian; anything else little-endian
   uint8_t message_type = 0;
-  std::optional<uint32_t> message_size;  // default: the bytes behind the field
-  std::vector<uint8_t> objectKey;
+  std::optional<uint32_t> message_size = {};  // default: the bytes behind the field
+  std::vector<uint8_t> objectKey = {};
   std::string kind = "fil";  // written as its characters and a zero byte
   // objectKind_length: 4, written as 00 00 00 04 whatever the byte order, as every carousel sends it.
-  std::vector<uint8_t> objectInfo;
-  std::vector<ServiceContextSpec> service_contexts;
-  std::vector<uint8_t> body;  // behind messageBody_length, which is its size
+  std::vector<uint8_t> objectInfo = {};  // no service context follows it
+  std::vector<uint8_t> body = {};        // behind messageBody_length, which is its size
 };
 
 ByteVec build_biop_message(const BiopMessageSpec& message);
 
+// One name component (id, kind), each written with a terminating zero byte, and the object's IOR.
 struct BindingSpec {
-  // Name components: (id, kind) each written with a terminating zero byte; usually one.
-  std::vector<std::pair<std::string, std::string>> components;
+  std::string id;
+  std::string kind;
   IorSpec ior;
-  std::vector<uint8_t> objectInfo;
 };
 
 BindingSpec binding(const std::string& id, const std::string& kind, uint32_t carouselId, uint16_t moduleId,
@@ -118,7 +117,6 @@ class OcCarousel {
   // with it, as an update changes it.
   void set_version(uint8_t version) { version_ = version; }
 
-  const std::vector<uint8_t>& key(Object object) const { return objects_.at(object).key; }
   uint32_t carouselId() const { return carouselId_; }
 
   // The image of each module as the carousel sends it (compressed where asked), by moduleId; the
@@ -127,6 +125,9 @@ class OcCarousel {
   // The same before compression.
   std::map<uint16_t, ByteVec> plain_module_images() const;
 
+  // The DSI naming the gateway, and the DII listing every module as module_images sends it.
+  DsiSpec dsi() const;
+  DiiSpec dii(size_t block_size = 4066) const;
   ByteVec dsi_section() const;
   // blockSize is what the DDBs are cut to.
   ByteVec dii_section(size_t block_size = 4066) const;
@@ -151,7 +152,8 @@ class OcCarousel {
     std::vector<Child> children;
   };
 
-  Object add(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId, ByteVec content);
+  Object add(Object parent, const std::string& name, const std::string& kind, uint16_t moduleId,
+             ByteVec content);
   ByteVec message(const Node& node) const;
 
   uint32_t carouselId_;

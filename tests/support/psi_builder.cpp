@@ -15,64 +15,43 @@ uint32_t crc32_bitwise(std::span<const uint8_t> bytes) {
   return crc;
 }
 
-namespace {
-
-void write_be32_at(Bytes& out, size_t at, uint32_t v) {
-  out.at(at) = static_cast<uint8_t>(v >> 24);
-  out.at(at + 1) = static_cast<uint8_t>(v >> 16);
-  out.at(at + 2) = static_cast<uint8_t>(v >> 8);
-  out.at(at + 3) = static_cast<uint8_t>(v);
-}
-
-void append(Bytes& out, std::span<const uint8_t> bytes) {
-  out.insert(out.end(), bytes.begin(), bytes.end());
-}
-
-void put_be(Bytes& out, uint64_t v, size_t n) {
-  for (size_t i = n; i-- > 0;) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-}  // namespace
-
 Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) append(out, p);
-  return out;
+  ByteWriter out;
+  for (const Bytes& p : parts) out.bytes(p);
+  return out.take();
 }
 
-Bytes long_section(const SectionHeader& h, std::span<const uint8_t> body) {
+Bytes long_section(const SectionSpec& h, std::span<const uint8_t> body) {
   const size_t length = 5 + body.size() + 4;
   if (length > 0x0FFF) throw std::invalid_argument("long_section: body too long for a 12-bit section_length");
-  Bytes out;
-  out.push_back(h.table_id);
-  const uint16_t flags = static_cast<uint16_t>((h.section_syntax_indicator ? 0x8000 : 0) |
-                                               (h.private_indicator ? 0x4000 : 0) | 0x3000 | length);
-  put_be(out, flags, 2);
-  put_be(out, h.table_id_extension, 2);
-  out.push_back(
-      static_cast<uint8_t>(0xC0 | ((h.version_number & 0x1F) << 1) | (h.current_next_indicator ? 1 : 0)));
-  out.push_back(h.section_number);
-  out.push_back(h.last_section_number);
-  append(out, body);
-  put_be(out, 0, 4);
+  ByteWriter w;
+  w.u8(h.table_id.value_or(0));
+  w.be16((h.section_syntax_indicator ? 0x8000u : 0u) | (h.private_indicator ? 0x4000u : 0u) | 0x3000u |
+         length);
+  w.be16(h.table_id_extension.value_or(0));
+  w.u8(0xC0u | ((h.version_number & 0x1Fu) << 1) | (h.current_next_indicator ? 1u : 0u));
+  w.u8(h.section_number).u8(h.last_section_number).bytes(body).be32(0);
+  Bytes out = w.take();
   fix_crc(out);
+  if (h.bad_crc) out.back() ^= 0x01;
   return out;
 }
 
 Bytes short_section(uint8_t table_id, bool private_indicator, std::span<const uint8_t> body) {
   if (body.size() > 0x0FFF)
     throw std::invalid_argument("short_section: body too long for a 12-bit section_length");
-  Bytes out;
-  out.push_back(table_id);
-  put_be(out, static_cast<uint16_t>((private_indicator ? 0x4000 : 0) | 0x3000 | body.size()), 2);
-  append(out, body);
-  return out;
+  return ByteWriter()
+      .u8(table_id)
+      .be16((private_indicator ? 0x4000u : 0u) | 0x3000u | body.size())
+      .bytes(body)
+      .take();
 }
 
 void fix_crc(Bytes& section) {
   if (section.size() < 4) throw std::invalid_argument("fix_crc: section shorter than its CRC_32");
   const size_t at = section.size() - 4;
-  write_be32_at(section, at, crc32_bitwise(std::span<const uint8_t>(section).first(at)));
+  const uint32_t crc = crc32_bitwise(std::span<const uint8_t>(section).first(at));
+  for (size_t i = 0; i < 4; ++i) section[at + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
 }
 
 void set_section_length(Bytes& section, uint16_t section_length) {
@@ -83,22 +62,15 @@ void set_section_length(Bytes& section, uint16_t section_length) {
 
 Bytes descriptor(uint8_t tag, std::span<const uint8_t> body) {
   if (body.size() > 255) throw std::invalid_argument("descriptor: body longer than 255 bytes");
-  Bytes out{tag, static_cast<uint8_t>(body.size())};
-  append(out, body);
-  return out;
+  return ByteWriter().u8(tag).u8(body.size()).bytes(body).take();
 }
 
 Bytes carousel_id_descriptor(uint32_t carousel_id, uint8_t format_id, std::span<const uint8_t> private_data) {
-  Bytes body;
-  put_be(body, carousel_id, 4);
-  body.push_back(format_id);
-  append(body, private_data);
-  return descriptor(0x13, body);
+  return descriptor(0x13, ByteWriter().be32(carousel_id).u8(format_id).bytes(private_data).data());
 }
 
 Bytes stream_identifier_descriptor(uint8_t component_tag) {
-  const uint8_t body[] = {component_tag};
-  return descriptor(0x52, body);
+  return descriptor(0x52, Bytes{component_tag});
 }
 
 Bytes data_broadcast_descriptor(uint16_t data_broadcast_id, uint8_t component_tag,
@@ -106,82 +78,44 @@ Bytes data_broadcast_descriptor(uint16_t data_broadcast_id, uint8_t component_ta
                                 const std::string& text) {
   if (language.size() != 3)
     throw std::invalid_argument("data_broadcast_descriptor: language must be 3 letters");
-  Bytes body;
-  put_be(body, data_broadcast_id, 2);
-  body.push_back(component_tag);
-  body.push_back(static_cast<uint8_t>(selector.size()));
-  append(body, selector);
-  body.insert(body.end(), language.begin(), language.end());
-  body.push_back(static_cast<uint8_t>(text.size()));
-  body.insert(body.end(), text.begin(), text.end());
-  return descriptor(0x64, body);
+  ByteWriter body;
+  body.be16(data_broadcast_id).u8(component_tag).u8(selector.size()).bytes(selector);
+  body.text(language).u8(text.size()).text(text);
+  return descriptor(0x64, body.data());
 }
 
 Bytes data_broadcast_id_descriptor(uint16_t data_broadcast_id, std::span<const uint8_t> id_selector) {
-  Bytes body;
-  put_be(body, data_broadcast_id, 2);
-  append(body, id_selector);
-  return descriptor(0x66, body);
+  return descriptor(0x66, ByteWriter().be16(data_broadcast_id).bytes(id_selector).data());
 }
 
 Bytes pat_section(uint16_t transport_stream_id, const std::vector<PatEntry>& entries, uint8_t version,
                   uint8_t section_number, uint8_t last_section_number) {
-  Bytes body;
-  for (const PatEntry& e : entries) {
-    put_be(body, e.program_number, 2);
-    put_be(body, 0xE000u | (e.pid & 0x1FFFu), 2);
-  }
-  SectionHeader h;
-  h.table_id = 0x00;
-  h.table_id_extension = transport_stream_id;
-  h.version_number = version;
-  h.section_number = section_number;
-  h.last_section_number = last_section_number;
-  return long_section(h, body);
+  ByteWriter body;
+  for (const PatEntry& e : entries) body.be16(e.program_number).be16(0xE000u | (e.pid & 0x1FFFu));
+  return long_section({.table_id = 0x00,
+                       .table_id_extension = transport_stream_id,
+                       .version_number = version,
+                       .section_number = section_number,
+                       .last_section_number = last_section_number},
+                      body.data());
 }
 
 Bytes cat_section(std::span<const uint8_t> descriptors, uint8_t version) {
-  SectionHeader h;
-  h.table_id = 0x01;
-  h.table_id_extension = 0xFFFF;
-  h.version_number = version;
-  return long_section(h, descriptors);
+  return long_section({.table_id = 0x01, .table_id_extension = 0xFFFF, .version_number = version},
+                      descriptors);
 }
 
 Bytes pmt_section(uint16_t program_number, uint16_t pcr_pid, std::span<const uint8_t> program_descriptors,
                   const std::vector<PmtStream>& streams, uint8_t version) {
-  Bytes body;
-  put_be(body, 0xE000u | (pcr_pid & 0x1FFFu), 2);
-  put_be(body, 0xF000u | (program_descriptors.size() & 0x0FFFu), 2);
-  append(body, program_descriptors);
+  ByteWriter body;
+  body.be16(0xE000u | (pcr_pid & 0x1FFFu)).be16(0xF000u | (program_descriptors.size() & 0x0FFFu));
+  body.bytes(program_descriptors);
   for (const PmtStream& s : streams) {
-    body.push_back(s.stream_type);
-    put_be(body, 0xE000u | (s.pid & 0x1FFFu), 2);
-    put_be(body, 0xF000u | (s.descriptors.size() & 0x0FFFu), 2);
-    append(body, s.descriptors);
+    body.u8(s.stream_type).be16(0xE000u | (s.pid & 0x1FFFu));
+    body.be16(0xF000u | (s.descriptors.size() & 0x0FFFu)).bytes(s.descriptors);
   }
-  SectionHeader h;
-  h.table_id = 0x02;
-  h.table_id_extension = program_number;
-  h.version_number = version;
-  return long_section(h, body);
-}
-
-Bytes dsmcc_section(uint8_t table_id, uint16_t table_id_extension, std::span<const uint8_t> message,
-                    uint8_t version, uint8_t section_number, uint8_t last_section_number,
-                    bool syntax_indicator, uint32_t checksum) {
-  SectionHeader h;
-  h.table_id = table_id;
-  h.section_syntax_indicator = syntax_indicator;
-  // The private_indicator is the complement of the syntax indicator in DSM-CC sections.
-  h.private_indicator = !syntax_indicator;
-  h.table_id_extension = table_id_extension;
-  h.version_number = version;
-  h.section_number = section_number;
-  h.last_section_number = last_section_number;
-  Bytes out = long_section(h, message);
-  if (!syntax_indicator) write_be32_at(out, out.size() - 4, checksum);
-  return out;
+  return long_section({.table_id = 0x02, .table_id_extension = program_number, .version_number = version},
+                      body.data());
 }
 
 }  // namespace testsupport

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
-#include "bytes/byte_reader.h"
+#include "tests/support/psi_builder.h"
 
 namespace testsupport {
 
@@ -12,22 +13,12 @@ namespace {
 constexpr size_t kTsPacket = 188;
 constexpr size_t kTsHeader = 4;
 
-size_t header_offset(size_t packet_size) {
-  switch (packet_size) {
-    case 188:
-    case 204:
-      return 0;
-    case 192:
-      return 4;
-    default:
-      throw std::invalid_argument("packet size must be 188, 192 or 204");
-  }
-}
-
 }  // namespace
 
 Packetizer::Packetizer(PacketizerOptions options) : options_(options) {
-  header_offset(options_.packet_size);
+  if (options_.packet_size != 188 && options_.packet_size != 192 && options_.packet_size != 204) {
+    throw std::invalid_argument("packet size must be 188, 192 or 204");
+  }
   if (options_.adaptation_field_length && *options_.adaptation_field_length > 181) {
     throw std::invalid_argument("adaptation_field_length above 181 leaves no room for a section start");
   }
@@ -45,9 +36,7 @@ uint8_t Packetizer::continuity_counter(uint16_t pid) const {
 }
 
 Bytes Packetizer::take() {
-  Bytes out;
-  out.swap(stream_);
-  return out;
+  return std::exchange(stream_, {});
 }
 
 void Packetizer::emit(uint16_t pid, bool payload_unit_start, std::span<const uint8_t> payload,
@@ -108,28 +97,21 @@ void Packetizer::add_sections(uint16_t pid, const std::vector<Bytes>& sections) 
     data.insert(data.end(), s.begin(), s.end());
   }
   const size_t capacity = payload_capacity();
-  const std::span<const uint8_t> all(data);
   size_t pos = 0;
   while (pos < data.size()) {
     auto next = std::lower_bound(starts.begin(), starts.end(), pos);
     const bool start_here = next != starts.end() && *next - pos + 2 <= capacity;
-    Bytes payload;
+    ByteWriter payload;
+    size_t n = std::min(capacity, data.size() - pos);
     if (start_here) {
-      // The pointer_field names the first section that starts in this packet.
-      payload.push_back(static_cast<uint8_t>(*next - pos));
-      const size_t n = std::min(capacity - 1, data.size() - pos);
-      payload.insert(payload.end(), all.begin() + static_cast<std::ptrdiff_t>(pos),
-                     all.begin() + static_cast<std::ptrdiff_t>(pos + n));
-      pos += n;
-    } else {
-      size_t n = std::min(capacity, data.size() - pos);
-      // A section may not start in a packet without payload_unit_start: stuff its last byte instead.
-      if (next != starts.end() && *next < pos + n) n = *next - pos;
-      payload.insert(payload.end(), all.begin() + static_cast<std::ptrdiff_t>(pos),
-                     all.begin() + static_cast<std::ptrdiff_t>(pos + n));
-      pos += n;
+      payload.u8(*next - pos);  // the pointer_field names the first section that starts in this packet
+      n = std::min(capacity - 1, n);
+    } else if (next != starts.end() && *next < pos + n) {
+      n = *next - pos;  // a section may not start in a packet without payload_unit_start: stuff instead
     }
-    add_packet(pid, start_here, payload);
+    payload.bytes(std::span<const uint8_t>(data).subspan(pos, n));
+    pos += n;
+    add_packet(pid, start_here, payload.data());
   }
 }
 
@@ -137,66 +119,6 @@ Bytes packetize(uint16_t pid, const std::vector<Bytes>& sections, const Packetiz
   Packetizer p(options);
   p.add_sections(pid, sections);
   return p.take();
-}
-
-std::vector<Bytes> extract_sections(std::span<const uint8_t> ts_bytes, size_t packet_size, uint16_t pid) {
-  const size_t offset = header_offset(packet_size);
-  std::vector<Bytes> out;
-  Bytes pending;
-
-  auto drain = [&]() {
-    while (!pending.empty()) {
-      if (pending[0] == 0xFF) {  // stuffing up to the end of the packet
-        pending.clear();
-        return;
-      }
-      if (pending.size() < 3) return;
-      const size_t total = 3 + ((static_cast<size_t>(pending[1] & 0x0F) << 8) | pending[2]);
-      if (pending.size() < total) return;
-      out.emplace_back(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(total));
-      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(total));
-    }
-  };
-
-  ByteReader stream(ts_bytes);
-  while (stream.remaining() >= packet_size) {
-    ByteReader unit = stream.sub(packet_size);
-    unit.skip(offset);
-    ByteReader packet = unit.sub(kTsPacket);
-    if (packet.u8() != 0x47) continue;
-    const uint16_t flags_pid = packet.be16();
-    const uint8_t control = packet.u8();
-    if ((flags_pid & 0x8000) || (flags_pid & 0x1FFF) != pid) continue;
-    const bool unit_start = (flags_pid & 0x4000) != 0;
-    const unsigned adaptation_control = (control >> 4) & 3u;
-    if (adaptation_control == 0 || adaptation_control == 2) continue;
-    if (adaptation_control == 3) packet.skip(packet.u8());
-    if (!packet.ok()) continue;
-    std::span<const uint8_t> payload = packet.rest();
-
-    if (!unit_start) {
-      if (pending.empty()) continue;  // nothing started: wait for a unit start
-      pending.insert(pending.end(), payload.begin(), payload.end());
-      drain();
-      continue;
-    }
-    ByteReader p(payload);
-    const uint8_t pointer = p.u8();
-    auto tail = p.bytes(pointer);
-    if (!p.ok()) {
-      pending.clear();
-      continue;
-    }
-    if (!pending.empty()) {
-      pending.insert(pending.end(), tail.begin(), tail.end());
-      drain();
-      pending.clear();  // whatever is still open cannot continue past the new start
-    }
-    auto rest = p.rest();
-    pending.assign(rest.begin(), rest.end());
-    drain();
-  }
-  return out;
 }
 
 }  // namespace testsupport

@@ -1,4 +1,4 @@
-// Builds transport streams from sections for test fixtures, and pulls whole sections back out of one.
+// Builds transport streams from sections for test fixtures.
 //
 // A Packetizer appends packets to one growing stream. Each add_sections call emits the sections of one
 // PID and pads the last packet of the call with 0xFF, so streams of several PIDs interleave call by call;
@@ -12,9 +12,9 @@
 #include <span>
 #include <vector>
 
-namespace testsupport {
+#include "tests/support/psi_builder.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace testsupport {
 
 constexpr uint16_t kNullPid = 0x1FFF;
 
@@ -67,11 +67,5 @@ class Packetizer {
 
 // Cuts a list of sections into a stream in one go (a fresh Packetizer).
 Bytes packetize(uint16_t pid, const std::vector<Bytes>& sections, const PacketizerOptions& options = {});
-
-// Every whole section carried on pid, in stream order. A small reader for tests: it trusts continuity,
-// skips packets without sync byte or with transport_error_indicator, waits for a payload_unit_start
-// before its first section, stops a packet at 0xFF stuffing, and drops a section left unfinished when
-// the next one starts. packet_size is 188, 192 (4-byte prefix) or 204 (16 trailing bytes).
-std::vector<Bytes> extract_sections(std::span<const uint8_t> ts_bytes, size_t packet_size, uint16_t pid);
 
 }  // namespace testsupport
