@@ -6,11 +6,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::open_log_once();
   const std::vector<uint8_t> copy(data, data + size);
-  CDownloadInfoIndication dii, again;
-  if (!dii.Parse(ByteView(copy))) return 0;
+  dsmcc::CDownloadInfoIndication dii, again;
+  if (!dii.Parse(bytes::ByteView(copy))) return 0;
   FUZZ_CHECK(dii.modules.size() == dii.numberOfModules && fuzz::view_inside(dii.privateData, copy));
-  for (const Module& module : dii.modules)
+  for (const dsmcc::Module& module : dii.modules)
     FUZZ_CHECK(module.moduleInfo.size() == module.moduleInfoLength && fuzz::view_inside(module.moduleInfo, copy));
-  FUZZ_CHECK(again.Parse(ByteView(copy)) && again.modules.size() == dii.modules.size());
+  FUZZ_CHECK(again.Parse(bytes::ByteView(copy)) && again.modules.size() == dii.modules.size());
   return 0;
 }

@@ -32,10 +32,11 @@ TEST(ParseModule, BadHeaderEndsTheModuleAndKeepsWhatCameBefore) {
     broken.body = {0, 0, 0, 0};
     change(broken);
     LogCapture log;
-    ObjectCarousel oc;
-    parse_OC_module(ts::concat({ts::file_message({1}, {1}), ts::build_biop_message(broken), ts::file_message({2}, {2})}),
-                    oc, kCarousel, kModule);
-    ObjectLocationRef first;
+    carousel::ObjectCarousel oc;
+    carousel::parse_OC_module(
+        ts::concat({ts::file_message({1}, {1}), ts::build_biop_message(broken), ts::file_message({2}, {2})}),
+        oc, kCarousel, kModule);
+    dsmcc::ObjectLocationRef first;
     first.carouselId = kCarousel;
     first.moduleId = kModule;
     first.objectKey = {1};
@@ -55,8 +56,8 @@ TEST(ParseModule, EveryCutKeepsTheWholeMessagesBeforeIt) {
     for (size_t cut = 1; cut < image.size(); ++cut) {
       SCOPED_TRACE((big_endian ? "big-endian, cut at " : "little-endian, cut at ") + std::to_string(cut));
       LogCapture log;
-      ObjectCarousel oc;
-      parse_OC_module(ts::head(image, cut), oc, kCarousel, kModule);
+      carousel::ObjectCarousel oc;
+      carousel::parse_OC_module(ts::head(image, cut), oc, kCarousel, kModule);
       EXPECT_EQ(oc.directories.size(), cut >= dir.size() ? 1u : 0u);
       EXPECT_TRUE(oc.files.empty());
       EXPECT_EQ(log.count(4, "not a BIOP message"), cut == dir.size() ? 0u : 1u);

@@ -40,7 +40,7 @@ TEST(PairText, PairsAndEditNumbersReadBackOnlyInTheirForm) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     uint32_t prg = 99, pid = 99;
-    EXPECT_EQ(parse_pair_text(c.text, prg, pid), c.matches);
+    EXPECT_EQ(capture::parse_pair_text(c.text, prg, pid), c.matches);
     if (c.matches) {
       EXPECT_EQ(prg, c.program_number);
       EXPECT_EQ(pid, c.pid);
@@ -49,7 +49,7 @@ TEST(PairText, PairsAndEditNumbersReadBackOnlyInTheirForm) {
   // The numbers typed into the edits take their base from their prefix.
   const std::pair<const char*, uint64_t> numbers[] = {{"12", 12}, {"0X1f", 0x1f}, {"010", 8}, {"", 0}, {"12abc", 12},
                                                       {"09", 0},  {"0x1000000000000000000", UINT64_MAX}};
-  for (const auto& [text, value] : numbers) EXPECT_EQ(auto_base_value(text), value) << text;
+  for (const auto& [text, value] : numbers) EXPECT_EQ(capture::auto_base_value(text), value) << text;
 }
 
 // ---- the window
@@ -58,16 +58,16 @@ class DsmccDlgTest : public ::testing::Test {
  protected:
   // Runs the window; `act` plays the user once it has initialised (the PSI scan included), then the
   // window is closed with OK.
-  void run(CDSMCCDlg& dlg, std::function<void(CDSMCCDlg&)> act) {
+  void run(capture::CDSMCCDlg& dlg, std::function<void(capture::CDSMCCDlg&)> act) {
     automation.on(r::DIALOG_ANALYSIS, [act](ui::Dialog& w) {
-      auto& d = dynamic_cast<CDSMCCDlg&>(w);
+      auto& d = dynamic_cast<capture::CDSMCCDlg&>(w);
       act(d);
       d.button(r::ID_OK)->click();
     });
     EXPECT_EQ(dlg.run_modal(), ui::RESULT_OK);
   }
 
-  static void type_pair(CDSMCCDlg& d, const char* prg, const char* pid) {
+  static void type_pair(capture::CDSMCCDlg& d, const char* prg, const char* pid) {
     d.edit(r::ANALYSIS_PRG_EDIT)->set_text(prg);
     d.edit(r::ANALYSIS_PID_EDIT)->set_text(pid);
     d.button(r::ANALYSIS_ADD)->click();
@@ -104,8 +104,8 @@ TEST_F(DsmccDlgTest, StartInstallsOneFilterPerDistinctPid) {
     SCOPED_TRACE(c.name);
     FakeHost h;
     close_progress_at_once();
-    CDSMCCDlg dlg(static_cast<OrvexFltMgr*>(&h));
-    run(dlg, [&](CDSMCCDlg& d) {
+    capture::CDSMCCDlg dlg(static_cast<OrvexFltMgr*>(&h));
+    run(dlg, [&](capture::CDSMCCDlg& d) {
       for (const auto& [prg, pid] : c.pairs) type_pair(d, prg, pid);
       d.button(r::ANALYSIS_START)->click();
       EXPECT_TRUE(d.installed_filters().empty()) << "every filter is removed when the capture ends";
@@ -116,7 +116,7 @@ TEST_F(DsmccDlgTest, StartInstallsOneFilterPerDistinctPid) {
       pids.push_back(f.pid);
       EXPECT_EQ(f.match, Bytes{0x38});
       EXPECT_EQ(f.mask, Bytes{0x38});
-      EXPECT_EQ(f.callback, &section_callback);
+      EXPECT_EQ(f.callback, &store::section_callback);
       ASSERT_NE(f.context, nullptr);
     }
     EXPECT_EQ(pids, c.pids);
@@ -139,15 +139,15 @@ TEST_F(DsmccDlgTest, SectionsDeliveredDuringTheCaptureReachTheStoreAndThePages) 
     delivered += host.deliver(0x100, other_table);
     delivered += host.deliver(0x555, dsi_bytes);  // no filter there
   });
-  CDSMCCDlg dlg(static_cast<OrvexFltMgr*>(&host));
-  run(dlg, [](CDSMCCDlg& d) {
+  capture::CDSMCCDlg dlg(static_cast<OrvexFltMgr*>(&host));
+  run(dlg, [](capture::CDSMCCDlg& d) {
     type_pair(d, "1", "0x100");
     type_pair(d, "2", "0x100");
     type_pair(d, "2", "0x101");
     d.button(r::ANALYSIS_START)->click();
   });
   EXPECT_EQ(delivered, 3);
-  const CarouselStore& s = dlg.store();
+  const store::CarouselStore& s = dlg.store();
   ASSERT_EQ(s.programs.size(), 2u);
   EXPECT_EQ(s.programs.at(1).pids.at(0x100)->dsi.size(), 1u);
   EXPECT_EQ(s.programs.at(2).pids.at(0x100)->dsi.size(), 1u) << "a shared PID files under each programme";

@@ -16,7 +16,7 @@ using testdialog::Automation;
 
 TEST(Scanning, EveryWayOfClosingStopsTheWorkerFirst) {
   testsupport::LogCapture log;
-  CaptureCounters counters;
+  store::CaptureCounters counters;
   Automation automation;
   struct Way {
     const char* name;
@@ -31,7 +31,7 @@ TEST(Scanning, EveryWayOfClosingStopsTheWorkerFirst) {
     SCOPED_TRACE(way.name);
     log.reopen();
     automation.on(resources::DIALOG_SCANNING, way.act);
-    DSMCCScanning progress(&counters);
+    capture::DSMCCScanning progress(&counters);
     progress.run_modal();
     EXPECT_TRUE(progress.ended());
     EXPECT_FALSE(progress.worker_running());

@@ -36,17 +36,17 @@ ts::BiopProfileSpec full_profile(uint8_t byte_order = 0) {
 }
 
 struct ProfileResult {
-  ObjectLocationRef location;
-  BiopProfileBody body;
+  dsmcc::ObjectLocationRef location;
+  dsmcc::BiopProfileBody body;
 };
 
 ProfileResult decode_profile(const std::vector<uint8_t>& data) {
   ProfileResult r;
-  parse_BIOP_ProfileBody(data, r.location, r.body);
+  dsmcc::parse_BIOP_ProfileBody(data, r.location, r.body);
   return r;
 }
 
-uint32_t decode_gateway(const std::vector<uint8_t>& bytes, CServiceGatewayInfo& gateway) {
+uint32_t decode_gateway(const std::vector<uint8_t>& bytes, dsmcc::CServiceGatewayInfo& gateway) {
   uint32_t length = static_cast<uint32_t>(bytes.size());
   EXPECT_TRUE(gateway.parse(bytes, length));
   return length;
@@ -61,7 +61,7 @@ TEST(BiopProfileBody, DecodesEveryPartInBothByteOrders) {
     SCOPED_TRACE(static_cast<int>(order));
     const ts::BiopProfileSpec desc = full_profile(order);
     const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
-    const BiopProfileBody& b = r.body;
+    const dsmcc::BiopProfileBody& b = r.body;
 
     EXPECT_EQ(b.profile_data_byte_order, order);
     EXPECT_EQ(b.lite_component_count, 3u);
@@ -72,7 +72,7 @@ TEST(BiopProfileBody, DecodesEveryPartInBothByteOrders) {
     EXPECT_EQ(b.version_major, 1u);
     EXPECT_EQ(b.version_minor, 0u);
     EXPECT_EQ(b.objectKey_length, 2u);
-    EXPECT_EQ(b.objectKey, (Bytes{0xAB, 0x01}));
+    EXPECT_EQ(b.objectKey, (bytes::Bytes{0xAB, 0x01}));
     EXPECT_EQ(b.binder_componentId_tag, 0x49534F40u);
     EXPECT_EQ(b.binder_component_data_length, 1u + 17u + 10u);
     EXPECT_EQ(b.taps_count, 2u);
@@ -89,15 +89,15 @@ TEST(BiopProfileBody, DecodesEveryPartInBothByteOrders) {
     EXPECT_EQ(b.taps[1].use, 0x0017u);
     EXPECT_EQ(b.taps[1].assocTag, 0x0D0Eu);
     EXPECT_EQ(b.taps[1].selector_length, 3u);
-    EXPECT_EQ(b.taps[1].selector, (Bytes{0x00, 0x01, 0xAA}));
+    EXPECT_EQ(b.taps[1].selector, (bytes::Bytes{0x00, 0x01, 0xAA}));
     ASSERT_EQ(b.liteComponents.size(), 1u);
     EXPECT_EQ(b.liteComponents[0].componentId_tag, 0x49534F10u);
     EXPECT_EQ(b.liteComponents[0].component_data_length, 3u);
-    EXPECT_EQ(b.liteComponents[0].data, (Bytes{1, 2, 3}));
+    EXPECT_EQ(b.liteComponents[0].data, (bytes::Bytes{1, 2, 3}));
 
     EXPECT_EQ(r.location.carouselId, 0x01020304u);
     EXPECT_EQ(r.location.moduleId, 0x0506u);
-    EXPECT_EQ(r.location.objectKey, (Bytes{0xAB, 0x01}));
+    EXPECT_EQ(r.location.objectKey, (bytes::Bytes{0xAB, 0x01}));
   }
 }
 
@@ -142,11 +142,11 @@ TEST(Ior, StepsOverTheAlignmentGapBehindTheTypeId) {
     desc.ior.gap_byte = 0xEE;
     desc.user_info = {0x01};
     const auto bytes = ts::build_service_gateway_info(desc);
-    CServiceGatewayInfo gateway;
+    dsmcc::CServiceGatewayInfo gateway;
     EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
     ASSERT_EQ(gateway.profiles.size(), 1u);
     EXPECT_EQ(gateway.profiles[0].carouselId, 0x21u);
-    EXPECT_EQ(gateway.profiles[0].objectKey, (Bytes{0x05, 0x06}));
+    EXPECT_EQ(gateway.profiles[0].objectKey, (bytes::Bytes{0x05, 0x06}));
     EXPECT_EQ(gateway.userInfoLength, 1u);
   }
 }
@@ -158,7 +158,7 @@ TEST(Ior, KeepsOnlyBiopProfilesInIorOrder) {
   desc.ior.profiles.push_back(ts::TaggedProfileSpec{0x00000001, {}});
   desc.ior.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x32, 2, {0x02}, 2, 3)));
   const auto bytes = ts::build_service_gateway_info(desc);
-  CServiceGatewayInfo gateway;
+  dsmcc::CServiceGatewayInfo gateway;
   EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
   ASSERT_EQ(gateway.profiles.size(), 2u);
   EXPECT_EQ(gateway.profiles[0].carouselId, 0x31u);
@@ -181,17 +181,17 @@ TEST(Ior, ReadsBindingIorsInEitherByteOrderAndStopsBehindThem) {
     const size_t ior_size = bytes.size();
     bytes.push_back(0x5C);  // whatever follows the IOR
 
-    ByteReader reader(bytes);
-    ObjectLocationRef location;
-    std::vector<BiopProfileBody> profiles;
-    EXPECT_TRUE(parse_IOR(reader, big_endian, location, &profiles));
+    bytes::ByteReader reader(bytes);
+    dsmcc::ObjectLocationRef location;
+    std::vector<dsmcc::BiopProfileBody> profiles;
+    EXPECT_TRUE(dsmcc::parse_IOR(reader, big_endian, location, &profiles));
     EXPECT_EQ(reader.position(), ior_size);
     ASSERT_EQ(profiles.size(), 2u);
     EXPECT_EQ(profiles[0].moduleId, 0x0102u);
     EXPECT_EQ(profiles[1].moduleId, 0x0304u);
     EXPECT_EQ(location.carouselId, 0x42u) << "the last object location decoded wins";
     EXPECT_EQ(location.moduleId, 0x0304u);
-    EXPECT_EQ(location.objectKey, (Bytes{0x0A}));
+    EXPECT_EQ(location.objectKey, (bytes::Bytes{0x0A}));
   }
 }
 
@@ -230,7 +230,7 @@ TEST(ServiceGatewayInfo, StopsAtEveryFieldBoundaryKeepingWhatItRead) {
     SCOPED_TRACE(row.length);
     LogCapture log;
     const auto part = ts::head(bytes, row.length);
-    CServiceGatewayInfo gateway;
+    dsmcc::CServiceGatewayInfo gateway;
     uint32_t length = static_cast<uint32_t>(part.size());
     EXPECT_TRUE(gateway.parse(part, length));
     EXPECT_EQ(length, row.occupied);
@@ -257,7 +257,7 @@ TEST(ServiceGatewayInfo, DataCarouselGroupInfoDecodesWithinItsPrivateData) {
   const std::vector<uint8_t> message(message_span.begin(), message_span.end());
 
   LogCapture log;
-  CDownloadServerInitiate dsi;
+  dsmcc::CDownloadServerInitiate dsi;
   ASSERT_TRUE(dsi.Parse(message));
   EXPECT_EQ(dsi.header.transactionId, 0x80000000u);
   EXPECT_EQ(dsi.privateDataLength, 82u);

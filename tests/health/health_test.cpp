@@ -23,7 +23,7 @@ health::CaptureReport report_of(const std::vector<ByteVec>& sections,
   StoreCapture capture(std::move(pairs));
   if (limit) capture.intake.set_store_byte_limit(limit);
   capture.feed_all(0x100, sections);
-  return health::describe_capture(rebuild_carousels(capture.store));
+  return health::describe_capture(carousel::rebuild_carousels(capture.store));
 }
 
 std::set<std::string> codes(const health::CaptureReport& report) {

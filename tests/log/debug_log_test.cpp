@@ -58,7 +58,8 @@ class LogTest : public ::testing::Test {
     setenv("TZ", "UTC", 1);
     tzset();
   }
-  int open(CDebugLog& log, const std::string& path, uint32_t options, uint32_t prefixes, int32_t threshold) {
+  int open(logio::CDebugLog& log, const std::string& path, uint32_t options, uint32_t prefixes,
+           int32_t threshold) {
     g_seconds = kBaseTime;
     g_millis = 993;
     log.set_clock(fixed_clock);
@@ -104,7 +105,7 @@ TEST_F(LogTest, LineFormatThresholdNumberingAndTheFileAtEachStart) {
     const std::string file = path("f" + std::to_string(n++));
     SCOPED_TRACE(file);
     if (c.existing) std::ofstream(file, std::ios::binary) << c.existing;
-    CDebugLog log;
+    logio::CDebugLog log;
     ASSERT_EQ(open(log, file, c.options, c.prefixes, c.threshold), 0);
     for (int32_t level : c.levels) log.log(level, "%s", "x");
     EXPECT_EQ(log.close(), 0);
@@ -114,7 +115,7 @@ TEST_F(LogTest, LineFormatThresholdNumberingAndTheFileAtEachStart) {
 }
 
 TEST_F(LogTest, ALineLongerThanItsBufferIsCutAndStillEnds) {
-  CDebugLog log;
+  logio::CDebugLog log;
   ASSERT_EQ(open(log, path("c.txt"), 0x01, 0x104, INT_MAX), 0);
   log.log(1, "%s", std::string(3000, 'a').c_str());
   log.log(INT_MAX, "y");  // an indentation wider than the line
@@ -127,7 +128,7 @@ TEST_F(LogTest, ALineLongerThanItsBufferIsCutAndStillEnds) {
 }
 
 TEST_F(LogTest, ConcurrentLinesStayWholeAndNumberedInFileOrder) {
-  CDebugLog log;
+  logio::CDebugLog log;
   ASSERT_EQ(log.init(path("threads.txt").c_str(), 0x01, 0x10F, 4), 0);
   constexpr int kThreads = 4, kLines = 2500;  // line numbers past four digits
   std::vector<std::thread> threads;
@@ -186,7 +187,7 @@ TEST_F(LogTest, AProcessKilledByAFatalSignalLeavesEveryLineItLogged) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      CDebugLog log;
+      logio::CDebugLog log;
       if (log.init(path("crash.txt").c_str(), 0x01, 0x0C, 4) != 0) _exit(3);
       for (int i = 1; i <= kLines; ++i) log.log(2, "line %d", i);
       c.crash(path("scratch"));
@@ -208,7 +209,7 @@ TEST_F(LogTest, AProcessKilledByAFatalSignalLeavesEveryLineItLogged) {
 }
 
 TEST_F(LogTest, AReaderFollowingTheFileSeesWholeLinesWhileTheLogIsOpen) {
-  CDebugLog log;
+  logio::CDebugLog log;
   ASSERT_EQ(log.init(path("follow.txt").c_str(), 0x01, 0x0C, 4), 0);
   constexpr int kLines = 200000;
   std::thread writer([&] {
@@ -239,11 +240,11 @@ TEST_F(LogTest, AReaderFollowingTheFileSeesWholeLinesWhileTheLogIsOpen) {
 }
 
 TEST(LogFile, AFileThatCannotBeOpenedOrTakesNoMoreLinesCostsLinesNeverTheProgram) {
-  CDebugLog unwritable;
+  logio::CDebugLog unwritable;
   EXPECT_EQ(unwritable.init("/proc/no-such-dir/x.txt", 0x41, 0x0F, 4), 1);
   unwritable.log(1, "x");
   EXPECT_EQ(unwritable.line_count(), 0);
-  CDebugLog log;
+  logio::CDebugLog log;
   ASSERT_EQ(log.init("/dev/full", 0x01, 0x0F, 4), 0);
   for (int i = 0; i < 100000; ++i) log.log(2, "line %d", i);
   log.flush();

@@ -77,7 +77,7 @@ class AnalysisWindow : public qttest::QtWindows {
 };
 
 TEST_F(AnalysisWindow, TheListsAreBuiltByTypingAndClicking) {
-  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
+  capture::CDSMCCDlg dialog(host_.filter_manager(), nullptr);
   testdialog::Automation automation;
   automation.on(r::DIALOG_ANALYSIS, [&](ui::Dialog&) {
     QListWidget* captured = list_of(dialog, r::ANALYSIS_CAPTURE_LIST);
@@ -127,7 +127,7 @@ TEST_F(AnalysisWindow, TheListsAreBuiltByTypingAndClicking) {
 }
 
 TEST_F(AnalysisWindow, StartCapturesUntilCancelAndTheTabsShowTheThreePages) {
-  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
+  capture::CDSMCCDlg dialog(host_.filter_manager(), nullptr);
   testdialog::Automation automation;
   Texts shown;
   // The host delivers the file once the progress window shows; once all went through and the window
@@ -149,7 +149,7 @@ TEST_F(AnalysisWindow, StartCapturesUntilCancelAndTheTabsShowTheThreePages) {
     click(button_of(dialog, r::ANALYSIS_MUX_ADD));
     click(button_of(dialog, r::ANALYSIS_START));
     backend().flush();
-    const CaptureCounters& c = dialog.counters();
+    const store::CaptureCounters& c = dialog.counters();
     EXPECT_EQ(shown, (Texts{std::to_string(c.dsi_count.load()), std::to_string(c.dii_count.load()),
                             std::to_string(c.ddb_count.load())}));
     EXPECT_GT(c.ddb_count.load(), 0);
@@ -192,7 +192,7 @@ TEST_F(AnalysisWindow, StartCapturesUntilCancelAndTheTabsShowTheThreePages) {
 TEST_F(AnalysisWindow, CancelInTheScanWindowStopsTheScanAndLeavesTheMuxListEmpty) {
   fakehost::FakeHost fake;
   fake.block_until_cancel = true;
-  CDSMCCDlg dialog(static_cast<OrvexFltMgr*>(&fake), nullptr);
+  capture::CDSMCCDlg dialog(static_cast<OrvexFltMgr*>(&fake), nullptr);
   testdialog::Automation automation;
   bool cancel_disabled = false, moved = false;
   automation.on(r::DIALOG_PSI_SCAN, [&](ui::Dialog& scan) {

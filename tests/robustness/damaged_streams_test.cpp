@@ -68,9 +68,9 @@ Capture capture(const std::vector<Piece>& pieces, size_t prefix, const std::vect
       },
       [](const host::SyncEvent&) {});
   ts::TempDir dir;
-  SaveOptions options;
+  save::SaveOptions options;
   options.dir = dir.path() + "/out";
-  EXPECT_TRUE(save_carousels(rebuild_carousels(chain.store), options).ok());
+  EXPECT_TRUE(save::save_carousels(carousel::rebuild_carousels(chain.store), options).ok());
   for (const auto& entry : fs::recursive_directory_iterator(options.dir)) {
     if (!entry.is_regular_file() || entry.path().extension() == ".txt") continue;
     std::ifstream in(entry.path(), std::ios::binary);

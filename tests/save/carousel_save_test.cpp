@@ -50,14 +50,14 @@ std::map<std::string, std::string> snapshot(const std::string& root) {
   return out;
 }
 
-std::string errors_of(const SaveReport& report) {
+std::string errors_of(const save::SaveReport& report) {
   std::string all;
   for (const auto& e : report.errors) all += e + "\n";
   return all;
 }
 
-SaveOptions options_for(const std::string& dir, bool force = false) {
-  SaveOptions options;
+save::SaveOptions options_for(const std::string& dir, bool force = false) {
+  save::SaveOptions options;
   options.dir = dir;
   options.force = force;
   return options;
@@ -95,10 +95,10 @@ TEST(Save, ObjectsNotAvailableAreListedAndNotWritten) {
     if (moduleId == 2) blocks.erase(blocks.begin() + 1);  // module 2 never completes
     capture.feed_all(kPid, blocks);
   }
-  const CarouselModel model = rebuild_carousels(capture.store);
+  const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store);
 
   ts::TempDir sandbox;
-  SaveReport report = save_object_carousels(model, options_for(sandbox.path() + "/out"));
+  save::SaveReport report = save::save_object_carousels(model, options_for(sandbox.path() + "/out"));
   ASSERT_TRUE(report.ok()) << errors_of(report);
 
   const std::map<std::string, std::string> expected = {
@@ -120,21 +120,21 @@ TEST(Save, ExistingFilesAreKeptUnlessForced) {
   oc.add_file(oc.gateway(), "index.html", text_bytes("<html/>"), 1);
   oc.add_file(oc.gateway(), "app.js", text_bytes("run()"), 1);
   capture.feed_all(kPid, oc.sections());
-  const CarouselModel model = rebuild_carousels(capture.store);
+  const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store);
 
   ts::TempDir sandbox;
   const std::string out = sandbox.path() + "/out";
-  SaveReport first = save_object_carousels(model, options_for(out));
+  save::SaveReport first = save::save_object_carousels(model, options_for(out));
   ASSERT_TRUE(first.ok()) << errors_of(first);
   EXPECT_EQ(first.files_written, 2u);
   std::ofstream(out + "/" + kCarousel + "/index.html") << "edited locally";
 
-  SaveReport again = save_object_carousels(model, options_for(out));
+  save::SaveReport again = save::save_object_carousels(model, options_for(out));
   ASSERT_TRUE(again.ok()) << errors_of(again);
   EXPECT_EQ(again.existing_kept, 3u);  // both files and missing.txt
   EXPECT_EQ(read_text(out + "/" + kCarousel + "/index.html"), "edited locally");
 
-  SaveReport forced = save_object_carousels(model, options_for(out, true));
+  save::SaveReport forced = save::save_object_carousels(model, options_for(out, true));
   ASSERT_TRUE(forced.ok()) << errors_of(forced);
   EXPECT_EQ(forced.files_written, 2u);
   EXPECT_EQ(read_text(out + "/" + kCarousel + "/index.html"), "<html/>");
@@ -186,13 +186,13 @@ TEST(Save, CraftedCarouselsSaveOnlyWholeModulesOfOneVersion) {
     SCOPED_TRACE(c.what);
     ts::StoreCapture capture;
     capture.feed_all(kPid, c.sections);
-    const CarouselModel model = rebuild_carousels(capture.store);
-    const ProgrammeModel& program = model.programs.at(1);
-    const CDownloadInfoIndication* dii = program.dii_by_download.at(0x10).begin()->second.dii();
-    EXPECT_EQ(module_section_counts(program, 0x10, dii->modules.at(0), dii->blockSize), c.shown);
+    const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store);
+    const carousel::ProgrammeModel& program = model.programs.at(1);
+    const dsmcc::CDownloadInfoIndication* dii = program.dii_by_download.at(0x10).begin()->second.dii();
+    EXPECT_EQ(carousel::module_section_counts(program, 0x10, dii->modules.at(0), dii->blockSize), c.shown);
 
     ts::TempDir sandbox;
-    ASSERT_TRUE(save_carousels(model, options_for(sandbox.path() + "/out")).ok());
+    ASSERT_TRUE(save::save_carousels(model, options_for(sandbox.path() + "/out")).ok());
     auto saved = snapshot(sandbox.path() + "/out");
     // No saved file is ever other than a file the carousel carried.
     for (const auto& [path, bytes] : saved) {

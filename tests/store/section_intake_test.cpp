@@ -107,10 +107,10 @@ TEST(Intake, RecordsOwnTheirSectionsAndKeepTheFirstCopy) {
   capture.deliver(kPid, dsi(0x22));
   capture.deliver(kPid, ddb(0x20, 3, 5, {0xA1}));
   capture.deliver(kPid, ddb(0x20, 3, 5, {0xFF}));
-  const PidRecord* a = capture.record(1, kPid);
-  const PidRecord* b = capture.record(2, kPid);
+  const store::PidRecord* a = capture.record(1, kPid);
+  const store::PidRecord* b = capture.record(2, kPid);
   ASSERT_TRUE(a && b);
-  const StoredMessage& stored = a->dsi.at(0);
+  const store::StoredMessage& stored = a->dsi.at(0);
   const auto& bytes = stored.section->section_bytes();
   // The delivery buffer is gone: the message views its own section's bytes.
   EXPECT_GE(stored.dsi()->privateData.data(), bytes.data());
@@ -145,7 +145,7 @@ TEST(Intake, BlockCopiesKeepWhatASaveNeedsAndMarkConflicts) {
       Bytes section = ddb(0x20, 1, 0, {copy.byte, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, copy.version);
       capture.deliver(kPid, copy.verified ? section : ts::unverifiable_copy(section, section.size() - 6));
     }
-    const BlockCopies& block = capture.record(1, kPid)->block_copies.at(0x20).at(1).at(0);
+    const store::BlockCopies& block = capture.record(1, kPid)->block_copies.at(0x20).at(1).at(0);
     EXPECT_EQ(block.copies.size(), c.kept);
     EXPECT_EQ(block.conflict, c.conflict);
     ASSERT_NE(block.verified(1), nullptr);
@@ -163,15 +163,15 @@ TEST(Intake, ARepeatWritesEveryLineOfItsDecodingAtTheThresholdInForce) {
   const Bytes section = ts::dsi_section(d);
   ts::LogCapture log;
   auto mismatches = [&] { return log.count_containing("ServiceGatewayInfo length mismatch"); };
-  g_log.set_level(2);
+  logio::g_log.set_level(2);
   capture.deliver(kPid, section);
   capture.deliver(kPid, section);
   EXPECT_EQ(mismatches(), 0u);
-  g_log.set_level(3);
+  logio::g_log.set_level(3);
   capture.deliver(kPid, section);
   capture.deliver(kPid, section);
   EXPECT_EQ(mismatches(), 2u) << log.dump();
-  g_log.set_level(4);
+  logio::g_log.set_level(4);
   capture.deliver(kPid, dsi(0x20));
   capture.deliver(kPid, dsi(0x20));
   EXPECT_EQ(log.count_containing("CDSMCCDlg::_OnUserNetworkMessage() pid=0x100"), 2u) << "the trace is back";

@@ -158,11 +158,11 @@ std::vector<Bytes> extract_sections(std::span<const uint8_t> ts_bytes, size_t pa
     }
   };
 
-  ByteReader stream(ts_bytes);
+  bytes::ByteReader stream(ts_bytes);
   while (stream.remaining() >= packet_size) {
-    ByteReader unit = stream.sub(packet_size);
+    bytes::ByteReader unit = stream.sub(packet_size);
     unit.skip(offset);
-    ByteReader packet = unit.sub(kTsPacket);
+    bytes::ByteReader packet = unit.sub(kTsPacket);
     if (packet.u8() != 0x47) continue;
     const uint16_t flags_pid = packet.be16();
     const uint8_t control = packet.u8();
@@ -180,7 +180,7 @@ std::vector<Bytes> extract_sections(std::span<const uint8_t> ts_bytes, size_t pa
       drain();
       continue;
     }
-    ByteReader p(payload);
+    bytes::ByteReader p(payload);
     const uint8_t pointer = p.u8();
     auto tail = p.bytes(pointer);
     if (!p.ok()) {
