@@ -7,13 +7,15 @@
 #include "carousel/object_carousel.h"
 #include "fuzz/fuzz_support.h"
 
+using namespace carousel;
+
 namespace {
 
 constexpr size_t kNodeLimit = 1500;
 constexpr int32_t kCarouselKey = 0x10;
 
 // Checks that every handle it is given is one it returned.
-struct CheckingSink : carousel::ObjectCarouselSink {
+struct CheckingSink : ObjectCarouselSink {
   size_t nodes = 0;
   Node add(Node parent) {
     FUZZ_CHECK(parent < nodes);
@@ -23,18 +25,16 @@ struct CheckingSink : carousel::ObjectCarouselSink {
   Node programme_node(Node root, uint32_t) override { return add(root); }
   Node carousel_node(Node programme, uint32_t) override { return add(programme); }
   Node directory_node(Node parent, const std::string&) override { return add(parent); }
-  Node file_node(Node parent, const std::string&, const carousel::FileRecord*) override {
-    return add(parent);
-  }
+  Node file_node(Node parent, const std::string&, const FileRecord*) override { return add(parent); }
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::open_log_once();
-  carousel::CarouselModel model;
-  carousel::ProgrammeModel& program = model.programs[1];
-  carousel::ObjectCarousel& carousel = program.object_carousels[kCarouselKey];
+  CarouselModel model;
+  ProgrammeModel& program = model.programs[1];
+  ObjectCarousel& carousel = program.object_carousels[kCarouselKey];
   std::vector<bytes::Bytes> images(1);
   for (size_t i = 0; i < size; ++i) {
     if (images.size() < 4 && i + 4 <= size && std::memcmp(data + i, "|MOD", 4) == 0) {
@@ -45,8 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   for (size_t i = 0; i < images.size(); ++i) carousel.modules[static_cast<uint32_t>(i + 1)] = std::move(images[i]);
-  for (const auto& [moduleId, image] : carousel.modules)
-    carousel::parse_OC_module(image, carousel, kCarouselKey, moduleId);
+  for (const auto& [moduleId, image] : carousel.modules) parse_OC_module(image, carousel, kCarouselKey, moduleId);
   for (const auto& [ref, file] : carousel.files) FUZZ_CHECK(fuzz::view_inside(file.content, carousel.modules.at(ref.moduleId)));
   // The gateway: the first directory recorded, or an empty key when there is none.
   dsmcc::CDownloadServerInitiate dsi;
@@ -61,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   dsi.gateway.profiles.push_back(profile);
   program.gateway_dsis[kCarouselKey] = store::StoredMessage{nullptr, &dsi};
   CheckingSink sink;
-  carousel::build_tree(model, sink, kNodeLimit);
+  build_tree(model, sink, kNodeLimit);
   FUZZ_CHECK(sink.nodes <= kNodeLimit);
   return 0;
 }

@@ -3,13 +3,15 @@
 #include "dsmcc/messages.h"
 #include "fuzz/fuzz_support.h"
 
+using namespace dsmcc;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::open_log_once();
   const std::vector<uint8_t> copy(data, data + size);  // an exact-size buffer, so ASan sees any overrun
-  dsmcc::DownloadDataBlock ddb;
+  DownloadDataBlock ddb;
   const bool accepted = ddb.Parse(bytes::ByteView(copy));
-  dsmcc::DsmccMessageHeader header;
-  const bool header_ok = dsmcc::parse_download_data_header(bytes::ByteView(copy), header);
+  DsmccMessageHeader header;
+  const bool header_ok = parse_download_data_header(bytes::ByteView(copy), header);
   FUZZ_CHECK(!accepted || (header_ok && ddb.blockData.size() == size - header.body_offset - 6 &&
                            fuzz::view_inside(ddb.blockData, copy)));
   return 0;

@@ -6,9 +6,11 @@
 #include "fuzz/fuzz_support.h"
 #include "bytes/byte_reader.h"
 
+using namespace dsmcc;
+
 namespace {
 
-void check_profiles(const std::vector<dsmcc::BiopProfileBody>& bodies) {
+void check_profiles(const std::vector<BiopProfileBody>& bodies) {
   for (const auto& body : bodies)
     FUZZ_CHECK(body.taps.size() <= body.taps_count && (body.objectKey.empty() || body.objectKey.size() == body.objectKey_length));
 }
@@ -19,24 +21,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::open_log_once();
   const std::vector<uint8_t> copy(data, data + size);
   const bytes::ByteView message(copy);
-  dsmcc::CDownloadServerInitiate dsi;
+  CDownloadServerInitiate dsi;
   if (dsi.Parse(message)) FUZZ_CHECK(dsi.gatewayParsed && fuzz::view_inside(dsi.privateData, copy));
   check_profiles(dsi.gateway.profiles);
-  dsmcc::CServiceGatewayInfo gateway;
+  CServiceGatewayInfo gateway;
   uint32_t occupied = static_cast<uint32_t>(size);
   FUZZ_CHECK(gateway.parse(message, occupied) && occupied <= size);
   check_profiles(gateway.profiles);
   for (bool big_endian : {true, false}) {
     bytes::ByteReader r(message);
-    dsmcc::ObjectLocationRef location;
-    std::vector<dsmcc::BiopProfileBody> profiles;
-    dsmcc::parse_IOR(r, big_endian, location, &profiles, false);
+    ObjectLocationRef location;
+    std::vector<BiopProfileBody> profiles;
+    parse_IOR(r, big_endian, location, &profiles, false);
     check_profiles(profiles);
   }
-  dsmcc::ObjectLocationRef location;
-  dsmcc::BiopProfileBody body;
-  body.profileId_tag = dsmcc::BIOP::TAG_BIOP;
-  dsmcc::parse_BIOP_ProfileBody(message, location, body, true);
+  ObjectLocationRef location;
+  BiopProfileBody body;
+  body.profileId_tag = BIOP::TAG_BIOP;
+  parse_BIOP_ProfileBody(message, location, body, true);
   check_profiles({body});
   return 0;
 }

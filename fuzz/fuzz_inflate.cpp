@@ -6,12 +6,14 @@
 #include "carousel/object_carousel.h"
 #include "fuzz/fuzz_support.h"
 
+using namespace carousel;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::open_log_once();
   constexpr size_t kMaxOutput = size_t{256} << 10;
   const bytes::Bytes original(data, data + size);
   bytes::Bytes image = original, expected(kMaxOutput + 1);
-  const bool replaced = carousel::inflate_module_image(image, 7, kMaxOutput);
+  const bool replaced = inflate_module_image(image, 7, kMaxOutput);
   uLongf length = static_cast<uLongf>(expected.size());
   const bool whole = size >= 2 && (data[0] * 256 + data[1]) % 31 == 0 &&
                      uncompress(expected.data(), &length, data, static_cast<uLong>(size)) == Z_OK && length <= kMaxOutput;

@@ -6,6 +6,8 @@
 #include "tests/support/oc_builder.h"
 #include "tests/support/psi_builder.h"
 
+using namespace carousel;
+
 namespace {
 
 namespace ts = testsupport;
@@ -32,10 +34,9 @@ TEST(ParseModule, BadHeaderEndsTheModuleAndKeepsWhatCameBefore) {
     broken.body = {0, 0, 0, 0};
     change(broken);
     LogCapture log;
-    carousel::ObjectCarousel oc;
-    carousel::parse_OC_module(
-        ts::concat({ts::file_message({1}, {1}), ts::build_biop_message(broken), ts::file_message({2}, {2})}),
-        oc, kCarousel, kModule);
+    ObjectCarousel oc;
+    parse_OC_module(ts::concat({ts::file_message({1}, {1}), ts::build_biop_message(broken), ts::file_message({2}, {2})}),
+                    oc, kCarousel, kModule);
     dsmcc::ObjectLocationRef first;
     first.carouselId = kCarousel;
     first.moduleId = kModule;
@@ -56,8 +57,8 @@ TEST(ParseModule, EveryCutKeepsTheWholeMessagesBeforeIt) {
     for (size_t cut = 1; cut < image.size(); ++cut) {
       SCOPED_TRACE((big_endian ? "big-endian, cut at " : "little-endian, cut at ") + std::to_string(cut));
       LogCapture log;
-      carousel::ObjectCarousel oc;
-      carousel::parse_OC_module(ts::head(image, cut), oc, kCarousel, kModule);
+      ObjectCarousel oc;
+      parse_OC_module(ts::head(image, cut), oc, kCarousel, kModule);
       EXPECT_EQ(oc.directories.size(), cut >= dir.size() ? 1u : 0u);
       EXPECT_TRUE(oc.files.empty());
       EXPECT_EQ(log.count(4, "not a BIOP message"), cut == dir.size() ? 0u : 1u);

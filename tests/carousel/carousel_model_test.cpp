@@ -13,6 +13,8 @@
 #include "tests/support/oc_builder.h"
 #include "tests/support/store_capture.h"
 
+using namespace carousel;
+
 namespace ts = testsupport;
 using ts::ByteVec;
 
@@ -21,20 +23,20 @@ namespace {
 constexpr uint32_t kCarousel = 0x10;
 
 // One line per node, two spaces a level.
-std::string outline(const carousel::PageTree& tree) {
+std::string outline(const PageTree& tree) {
   std::vector<size_t> depth;
   std::string out;
-  for (const carousel::PageNode& node : tree.nodes) {
-    depth.push_back(node.parent == carousel::PageTree::kTop ? 0 : depth[node.parent] + 1);
+  for (const PageNode& node : tree.nodes) {
+    depth.push_back(node.parent == PageTree::kTop ? 0 : depth[node.parent] + 1);
     out += std::string(depth.back() * 2, ' ') + node.text + "\n";
   }
   return out;
 }
 
 // The "Sections: (r/e)" of every module line of the data carousel tree, in order.
-std::vector<std::string> section_counts(const carousel::PageTree& tree) {
+std::vector<std::string> section_counts(const PageTree& tree) {
   std::vector<std::string> out;
-  for (const carousel::PageNode& node : tree.nodes)
+  for (const PageNode& node : tree.nodes)
     if (auto at = node.text.find("Sections: "); at != std::string::npos) out.push_back(node.text.substr(at + 10));
   return out;
 }
@@ -108,8 +110,8 @@ TEST(CarouselModel, RebuildTellsWhatEachCaptureHolds) {
     ts::StoreCapture capture;
     capture.feed_all(0x100, c.sections);
     ts::LogCapture log;
-    const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store);
-    const carousel::ObjectCarousel& carousel = model.programs.at(1).object_carousels.at(kCarousel);
+    const CarouselModel model = rebuild_carousels(capture.store);
+    const ObjectCarousel& carousel = model.programs.at(1).object_carousels.at(kCarousel);
     std::vector<uint16_t> images;
     for (const auto& [moduleId, image] : carousel.modules) images.push_back(static_cast<uint16_t>(moduleId));
     EXPECT_EQ(images, c.images);
@@ -126,8 +128,8 @@ TEST(CarouselModel, ImagesAreTheModulesAsSentInflated) {
   const ts::OcCarousel oc = small_carousel();
   ts::StoreCapture capture;
   capture.feed_all(0x100, sent(oc, 40));
-  const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store);
-  const carousel::ObjectCarousel& carousel = model.programs.at(1).object_carousels.at(kCarousel);
+  const CarouselModel model = rebuild_carousels(capture.store);
+  const ObjectCarousel& carousel = model.programs.at(1).object_carousels.at(kCarousel);
   for (const auto& [moduleId, image] : oc.plain_module_images()) EXPECT_EQ(carousel.modules.at(moduleId), image) << moduleId;
   EXPECT_EQ(model.inflated_bytes, oc.plain_module_images().at(3).size());
 }
@@ -140,7 +142,7 @@ TEST(CarouselModel, TheLaterPidOfAProgrammeReplacesTheEarlier) {
   ts::StoreCapture capture({{1, 0x100}, {1, 0x200}});
   capture.feed_all(0x100, sent(first, 4066));
   for (const auto& s : ts::module_sections(kCarousel, 2, second.module_images().at(2))) capture.feed(0x200, s);
-  const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store);
+  const CarouselModel model = rebuild_carousels(capture.store);
   EXPECT_EQ(model.programs.at(1).object_carousels.at(kCarousel).modules.at(2), second.module_images().at(2));
 }
 
@@ -151,13 +153,13 @@ TEST(CarouselModel, LimitsCutTheTreesAndTheInflationWithOneLineEach) {
   ts::StoreCapture capture;
   capture.feed_all(0x100, sent(oc, 4066));
   ts::LogCapture log;
-  const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store, {5, 50000});
+  const CarouselModel model = rebuild_carousels(capture.store, {5, 50000});
   EXPECT_EQ(model.data_tree.nodes.size(), 5u);
   EXPECT_EQ(model.object_tree.nodes.size(), 5u);
   EXPECT_EQ(log.count(1, "tree node limit of 5 reached; the rest of the data carousel tree is not shown"), 1u);
   EXPECT_EQ(log.count(1, "tree node limit of 5 reached; the rest of the object carousel tree is not shown"), 1u);
   // 100000 bytes come out in steps far below the budget: the running total passes it.
-  const carousel::ObjectCarousel& carousel = model.programs.at(1).object_carousels.at(kCarousel);
+  const ObjectCarousel& carousel = model.programs.at(1).object_carousels.at(kCarousel);
   EXPECT_EQ(carousel.modules.at(4), oc.module_images().at(4)) << "left compressed";
   EXPECT_EQ(carousel.not_inflated.at(4), 50000u);
   EXPECT_EQ(carousel.modules.at(3), oc.plain_module_images().at(3)) << "the first fits";
@@ -175,16 +177,16 @@ TEST(Inflate, ImagesInflateOnlyWhenWholeAndWithinTheirLimit) {
   ByteVec cut = ts::zlib_compress(plain);
   cut.resize(cut.size() / 2);
   const std::vector<Case> cases = {
-      {"many steps", ts::zlib_compress(plain), carousel::kMaxInflatedModuleSize, true, false},
-      {"cut short", cut, carousel::kMaxInflatedModuleSize, false, false},
+      {"many steps", ts::zlib_compress(plain), kMaxInflatedModuleSize, true, false},
+      {"cut short", cut, kMaxInflatedModuleSize, false, false},
       {"past the limit", ts::zlib_compress(ByteVec(size_t{2} << 20, 0)), size_t{1} << 20, false, true},
-      {"BIOP header", {'B', 'I', 'O', 'P', 1, 0}, carousel::kMaxInflatedModuleSize, false, false},
+      {"BIOP header", {'B', 'I', 'O', 'P', 1, 0}, kMaxInflatedModuleSize, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ByteVec image = c.image;
     bool stopped = false;
-    EXPECT_EQ(carousel::inflate_module_image(image, 1, c.limit, &stopped), c.replaced);
+    EXPECT_EQ(inflate_module_image(image, 1, c.limit, &stopped), c.replaced);
     EXPECT_EQ(stopped, c.stopped);
     EXPECT_EQ(image, c.replaced ? plain : c.image);
   }

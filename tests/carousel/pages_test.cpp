@@ -6,8 +6,9 @@
 #include "resources/resources.h"
 #include "tests/support/helpers.h"
 
-namespace {
+using namespace carousel;
 
+namespace {
 
 // One line per node: indentation, text, [image/selected image] and "+" when expanded.
 void render(const ui::TreeNode& node, int depth, std::string& out) {
@@ -22,23 +23,22 @@ std::string render(const ui::TreeView& tree) {
   return out;
 }
 
-carousel::CarouselModel two_level_model() {
-  carousel::CarouselModel model;
-  for (carousel::PageTree* tree : {&model.data_tree, &model.object_tree}) {
-    const size_t root = tree->add(carousel::PageTree::kTop, "root", carousel::IMAGE_CLOSED_FOLDER,
-                                  carousel::IMAGE_OPEN_FOLDER);
-    const size_t a = tree->add(root, "a", carousel::IMAGE_CLOSED_FOLDER, carousel::IMAGE_CLOSED_FOLDER);
-    tree->add(a, "a1", carousel::IMAGE_DATA_DRUM, carousel::IMAGE_DATA_DRUM);
-    tree->add(root, "b", carousel::IMAGE_DATA_DRUM, carousel::IMAGE_DATA_DRUM);
-    tree->add(a, "a2", carousel::IMAGE_DATA_DRUM, carousel::IMAGE_DATA_DRUM);
+CarouselModel two_level_model() {
+  CarouselModel model;
+  for (PageTree* tree : {&model.data_tree, &model.object_tree}) {
+    const size_t root = tree->add(PageTree::kTop, "root", IMAGE_CLOSED_FOLDER, IMAGE_OPEN_FOLDER);
+    const size_t a = tree->add(root, "a", IMAGE_CLOSED_FOLDER, IMAGE_CLOSED_FOLDER);
+    tree->add(a, "a1", IMAGE_DATA_DRUM, IMAGE_DATA_DRUM);
+    tree->add(root, "b", IMAGE_DATA_DRUM, IMAGE_DATA_DRUM);
+    tree->add(a, "a2", IMAGE_DATA_DRUM, IMAGE_DATA_DRUM);
   }
   return model;
 }
 
 TEST(CarouselPages, ShowTheModelsTreesAndRunTheirSaveAction) {
   ui::Dialog host{resources::DIALOG_ANALYSIS};
-  carousel::CDataCarouselDlg data(&host);
-  carousel::CObjectCarouselDlg object(&host);
+  CDataCarouselDlg data(&host);
+  CObjectCarouselDlg object(&host);
   data.create(host);
   object.create(host);
   data.clear();
@@ -46,7 +46,7 @@ TEST(CarouselPages, ShowTheModelsTreesAndRunTheirSaveAction) {
   EXPECT_EQ(render(*data.tree_view()), "Data Carousels [0/1]\n");
   EXPECT_EQ(object.tree_view()->node_count(), 0u);
 
-  const carousel::CarouselModel model = two_level_model();
+  const CarouselModel model = two_level_model();
   for (int pass = 0; pass < 2; ++pass) {  // a second rebuild replaces, never adds
     data.rebuild(model);
     object.rebuild(model);
@@ -54,7 +54,7 @@ TEST(CarouselPages, ShowTheModelsTreesAndRunTheirSaveAction) {
   const char* shown = "root [0/1] +\n  a [0/0]\n    a1 [2/2]\n    a2 [2/2]\n  b [2/2]\n";
   EXPECT_EQ(render(*data.tree_view()), shown);
   EXPECT_EQ(render(*object.tree_view()), shown);
-  object.rebuild(carousel::CarouselModel{});
+  object.rebuild(CarouselModel{});
   EXPECT_EQ(object.root(), nullptr);
   EXPECT_EQ(object.tree_view()->node_count(), 0u);
 

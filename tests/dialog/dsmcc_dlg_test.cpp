@@ -13,6 +13,8 @@
 #include "tests/support/psi_builder.h"
 #include "ui/headless/headless_backend.h"
 
+using namespace capture;
+
 namespace {
 
 using fakehost::FakeHost;
@@ -40,7 +42,7 @@ TEST(PairText, PairsAndEditNumbersReadBackOnlyInTheirForm) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     uint32_t prg = 99, pid = 99;
-    EXPECT_EQ(capture::parse_pair_text(c.text, prg, pid), c.matches);
+    EXPECT_EQ(parse_pair_text(c.text, prg, pid), c.matches);
     if (c.matches) {
       EXPECT_EQ(prg, c.program_number);
       EXPECT_EQ(pid, c.pid);
@@ -49,7 +51,7 @@ TEST(PairText, PairsAndEditNumbersReadBackOnlyInTheirForm) {
   // The numbers typed into the edits take their base from their prefix.
   const std::pair<const char*, uint64_t> numbers[] = {{"12", 12}, {"0X1f", 0x1f}, {"010", 8}, {"", 0}, {"12abc", 12},
                                                       {"09", 0},  {"0x1000000000000000000", UINT64_MAX}};
-  for (const auto& [text, value] : numbers) EXPECT_EQ(capture::auto_base_value(text), value) << text;
+  for (const auto& [text, value] : numbers) EXPECT_EQ(auto_base_value(text), value) << text;
 }
 
 // ---- the window
@@ -58,21 +60,20 @@ class DsmccDlgTest : public ::testing::Test {
  protected:
   // Runs the window; `act` plays the user once it has initialised (the PSI scan included), then the
   // window is closed with OK.
-  void run(capture::CDSMCCDlg& dlg, std::function<void(capture::CDSMCCDlg&)> act) {
+  void run(CDSMCCDlg& dlg, std::function<void(CDSMCCDlg&)> act) {
     automation.on(r::DIALOG_ANALYSIS, [act](ui::Dialog& w) {
-      auto& d = dynamic_cast<capture::CDSMCCDlg&>(w);
+      auto& d = dynamic_cast<CDSMCCDlg&>(w);
       act(d);
       d.button(r::ID_OK)->click();
     });
     EXPECT_EQ(dlg.run_modal(), ui::RESULT_OK);
   }
 
-  static void type_pair(capture::CDSMCCDlg& d, const char* prg, const char* pid) {
+  static void type_pair(CDSMCCDlg& d, const char* prg, const char* pid) {
     d.edit(r::ANALYSIS_PRG_EDIT)->set_text(prg);
     d.edit(r::ANALYSIS_PID_EDIT)->set_text(pid);
     d.button(r::ANALYSIS_ADD)->click();
   }
-
 
   // The progress window ends as soon as it shows, after `during` ran.
   void close_progress_at_once(std::function<void()> during = {}) {
@@ -104,8 +105,8 @@ TEST_F(DsmccDlgTest, StartInstallsOneFilterPerDistinctPid) {
     SCOPED_TRACE(c.name);
     FakeHost h;
     close_progress_at_once();
-    capture::CDSMCCDlg dlg(static_cast<OrvexFltMgr*>(&h));
-    run(dlg, [&](capture::CDSMCCDlg& d) {
+    CDSMCCDlg dlg(static_cast<OrvexFltMgr*>(&h));
+    run(dlg, [&](CDSMCCDlg& d) {
       for (const auto& [prg, pid] : c.pairs) type_pair(d, prg, pid);
       d.button(r::ANALYSIS_START)->click();
       EXPECT_TRUE(d.installed_filters().empty()) << "every filter is removed when the capture ends";
@@ -139,8 +140,8 @@ TEST_F(DsmccDlgTest, SectionsDeliveredDuringTheCaptureReachTheStoreAndThePages) 
     delivered += host.deliver(0x100, other_table);
     delivered += host.deliver(0x555, dsi_bytes);  // no filter there
   });
-  capture::CDSMCCDlg dlg(static_cast<OrvexFltMgr*>(&host));
-  run(dlg, [](capture::CDSMCCDlg& d) {
+  CDSMCCDlg dlg(static_cast<OrvexFltMgr*>(&host));
+  run(dlg, [](CDSMCCDlg& d) {
     type_pair(d, "1", "0x100");
     type_pair(d, "2", "0x100");
     type_pair(d, "2", "0x101");

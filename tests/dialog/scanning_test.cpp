@@ -10,6 +10,8 @@
 #include "tests/dialog/automation.h"
 #include "tests/support/helpers.h"
 
+using namespace capture;
+
 namespace {
 
 using testdialog::Automation;
@@ -31,7 +33,7 @@ TEST(Scanning, EveryWayOfClosingStopsTheWorkerFirst) {
     SCOPED_TRACE(way.name);
     log.reopen();
     automation.on(resources::DIALOG_SCANNING, way.act);
-    capture::DSMCCScanning progress(&counters);
+    DSMCCScanning progress(&counters);
     progress.run_modal();
     EXPECT_TRUE(progress.ended());
     EXPECT_FALSE(progress.worker_running());

@@ -12,6 +12,8 @@
 #include "tests/support/streams.h"
 #include "tests/support/ts_builder.h"
 
+using namespace dsmcc;
+
 namespace ts = testsupport;
 using testsupport::LogCapture;
 
@@ -36,17 +38,17 @@ ts::BiopProfileSpec full_profile(uint8_t byte_order = 0) {
 }
 
 struct ProfileResult {
-  dsmcc::ObjectLocationRef location;
-  dsmcc::BiopProfileBody body;
+  ObjectLocationRef location;
+  BiopProfileBody body;
 };
 
 ProfileResult decode_profile(const std::vector<uint8_t>& data) {
   ProfileResult r;
-  dsmcc::parse_BIOP_ProfileBody(data, r.location, r.body);
+  parse_BIOP_ProfileBody(data, r.location, r.body);
   return r;
 }
 
-uint32_t decode_gateway(const std::vector<uint8_t>& bytes, dsmcc::CServiceGatewayInfo& gateway) {
+uint32_t decode_gateway(const std::vector<uint8_t>& bytes, CServiceGatewayInfo& gateway) {
   uint32_t length = static_cast<uint32_t>(bytes.size());
   EXPECT_TRUE(gateway.parse(bytes, length));
   return length;
@@ -61,7 +63,7 @@ TEST(BiopProfileBody, DecodesEveryPartInBothByteOrders) {
     SCOPED_TRACE(static_cast<int>(order));
     const ts::BiopProfileSpec desc = full_profile(order);
     const ProfileResult r = decode_profile(ts::build_biop_profile_body(desc));
-    const dsmcc::BiopProfileBody& b = r.body;
+    const BiopProfileBody& b = r.body;
 
     EXPECT_EQ(b.profile_data_byte_order, order);
     EXPECT_EQ(b.lite_component_count, 3u);
@@ -142,7 +144,7 @@ TEST(Ior, StepsOverTheAlignmentGapBehindTheTypeId) {
     desc.ior.gap_byte = 0xEE;
     desc.user_info = {0x01};
     const auto bytes = ts::build_service_gateway_info(desc);
-    dsmcc::CServiceGatewayInfo gateway;
+    CServiceGatewayInfo gateway;
     EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
     ASSERT_EQ(gateway.profiles.size(), 1u);
     EXPECT_EQ(gateway.profiles[0].carouselId, 0x21u);
@@ -158,7 +160,7 @@ TEST(Ior, KeepsOnlyBiopProfilesInIorOrder) {
   desc.ior.profiles.push_back(ts::TaggedProfileSpec{0x00000001, {}});
   desc.ior.profiles.push_back(ts::biop_profile(ts::gateway_profile(0x32, 2, {0x02}, 2, 3)));
   const auto bytes = ts::build_service_gateway_info(desc);
-  dsmcc::CServiceGatewayInfo gateway;
+  CServiceGatewayInfo gateway;
   EXPECT_EQ(decode_gateway(bytes, gateway), bytes.size());
   ASSERT_EQ(gateway.profiles.size(), 2u);
   EXPECT_EQ(gateway.profiles[0].carouselId, 0x31u);
@@ -182,9 +184,9 @@ TEST(Ior, ReadsBindingIorsInEitherByteOrderAndStopsBehindThem) {
     bytes.push_back(0x5C);  // whatever follows the IOR
 
     bytes::ByteReader reader(bytes);
-    dsmcc::ObjectLocationRef location;
-    std::vector<dsmcc::BiopProfileBody> profiles;
-    EXPECT_TRUE(dsmcc::parse_IOR(reader, big_endian, location, &profiles));
+    ObjectLocationRef location;
+    std::vector<BiopProfileBody> profiles;
+    EXPECT_TRUE(parse_IOR(reader, big_endian, location, &profiles));
     EXPECT_EQ(reader.position(), ior_size);
     ASSERT_EQ(profiles.size(), 2u);
     EXPECT_EQ(profiles[0].moduleId, 0x0102u);
@@ -230,7 +232,7 @@ TEST(ServiceGatewayInfo, StopsAtEveryFieldBoundaryKeepingWhatItRead) {
     SCOPED_TRACE(row.length);
     LogCapture log;
     const auto part = ts::head(bytes, row.length);
-    dsmcc::CServiceGatewayInfo gateway;
+    CServiceGatewayInfo gateway;
     uint32_t length = static_cast<uint32_t>(part.size());
     EXPECT_TRUE(gateway.parse(part, length));
     EXPECT_EQ(length, row.occupied);
@@ -257,7 +259,7 @@ TEST(ServiceGatewayInfo, DataCarouselGroupInfoDecodesWithinItsPrivateData) {
   const std::vector<uint8_t> message(message_span.begin(), message_span.end());
 
   LogCapture log;
-  dsmcc::CDownloadServerInitiate dsi;
+  CDownloadServerInitiate dsi;
   ASSERT_TRUE(dsi.Parse(message));
   EXPECT_EQ(dsi.header.transactionId, 0x80000000u);
   EXPECT_EQ(dsi.privateDataLength, 82u);

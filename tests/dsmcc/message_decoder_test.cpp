@@ -10,6 +10,8 @@
 #include "tests/support/dsmcc_builder.h"
 #include "tests/support/helpers.h"
 
+using namespace dsmcc;
+
 namespace ts = testsupport;
 using testsupport::LogCapture;
 
@@ -52,9 +54,9 @@ TEST(MessageHeader, BothVariantsDecodeTheSameLayout) {
     desc.adaptation = ts::adaptation_header(adaptation);
     const auto message = ts::build_message(desc, std::vector<uint8_t>(3, 0x5A));
     for (bool data_variant : {false, true}) {
-      dsmcc::DsmccMessageHeader h;
-      ASSERT_TRUE(data_variant ? dsmcc::parse_download_data_header(message, h)
-                               : dsmcc::parse_message_header(message, h));
+      DsmccMessageHeader h;
+      ASSERT_TRUE(data_variant ? parse_download_data_header(message, h)
+                               : parse_message_header(message, h));
       EXPECT_EQ(h.protocolDiscriminator, 0x12u);
       EXPECT_EQ(h.dsmccType, 0x04u);
       EXPECT_EQ(h.messageId, 0x1002u);
@@ -76,7 +78,7 @@ TEST(DownloadServerInitiate, DecodesFieldsAsViewsAndWarnsOfALongerPrivateData) {
     const size_t gateway_size = desc.private_data.size();
     desc.private_data.insert(desc.private_data.end(), extra, 0x00);
     const auto message = ts::build_dsi(desc);
-    dsmcc::CDownloadServerInitiate dsi;
+    CDownloadServerInitiate dsi;
     ASSERT_TRUE(dsi.Parse(message));
     EXPECT_EQ(dsi.header.messageId, 0x1006u);
     EXPECT_EQ(dsi.header.transactionId, 0x80000002u);
@@ -99,7 +101,7 @@ TEST(DownloadInfoIndication, DecodesFieldsModulesAndPrivateDataBehindAnyCompatib
   for (const size_t compatibility : {size_t{0}, size_t{2}, size_t{40}}) {
     SCOPED_TRACE(compatibility);
     const auto message = ts::build_dii(sample_dii(compatibility));
-    dsmcc::CDownloadInfoIndication dii;
+    CDownloadInfoIndication dii;
     ASSERT_TRUE(dii.Parse(message));
     EXPECT_EQ(dii.header.transactionId, 0x80000004u);
     EXPECT_EQ(dii.downloadId, 0x10u);
@@ -125,7 +127,7 @@ TEST(DownloadDataBlock, DecodesTheBlockBehindTheAdaptationHeader) {
     ts::DdbSpec desc = ts::block(0x80000010, 0x0102, 0x0304, {1, 2, 3, 4, 5, 6, 7, 8, 9}, 6);
     desc.header.adaptation = ts::adaptation_header(adaptation);
     const auto message = ts::build_ddb(desc);
-    dsmcc::DownloadDataBlock ddb;
+    DownloadDataBlock ddb;
     ASSERT_TRUE(ddb.Parse(message)) << adaptation;
     EXPECT_EQ(ddb.header.transactionId, 0x80000010u);
     EXPECT_EQ(ddb.moduleId, 0x0102u);
@@ -139,17 +141,14 @@ TEST(DownloadDataBlock, DecodesTheBlockBehindTheAdaptationHeader) {
 // Bad reserved bytes: each decoder's answer and the exact lines it logs.
 TEST(Messages, BadReservedBytesAreRejectedWithTheirLines) {
   using Decode = std::function<bool(bytes::ByteView)>;
-  const Decode header = [](bytes::ByteView m) {
-    dsmcc::DsmccMessageHeader h;
-    return dsmcc::parse_message_header(m, h);
-  };
+  const Decode header = [](bytes::ByteView m) { DsmccMessageHeader h; return parse_message_header(m, h); };
   const Decode data_header = [](bytes::ByteView m) {
-    dsmcc::DsmccMessageHeader h;
-    return dsmcc::parse_download_data_header(m, h);
+    DsmccMessageHeader h;
+    return parse_download_data_header(m, h);
   };
-  const Decode dsi = [](bytes::ByteView m) { dsmcc::CDownloadServerInitiate d; return d.Parse(m); };
-  const Decode dii = [](bytes::ByteView m) { dsmcc::CDownloadInfoIndication d; return d.Parse(m); };
-  const Decode ddb = [](bytes::ByteView m) { dsmcc::DownloadDataBlock d; return d.Parse(m); };
+  const Decode dsi = [](bytes::ByteView m) { CDownloadServerInitiate d; return d.Parse(m); };
+  const Decode dii = [](bytes::ByteView m) { CDownloadInfoIndication d; return d.Parse(m); };
+  const Decode ddb = [](bytes::ByteView m) { DownloadDataBlock d; return d.Parse(m); };
   auto ddb_with = [](size_t adaptation, uint8_t header_reserved, uint8_t block_reserved) {
     ts::DdbSpec desc = ts::block(7, 1, 0, {1, 2, 3});
     desc.header.adaptation = ts::adaptation_header(adaptation);
@@ -206,7 +205,7 @@ TEST(Messages, CutShortAtEveryFieldBoundary) {
       {"DSI",
        dsi,
        [](bytes::ByteView m) {
-         dsmcc::CDownloadServerInitiate d;
+         CDownloadServerInitiate d;
          return d.Parse(m);
        },
        {{0, 0},
@@ -229,7 +228,7 @@ TEST(Messages, CutShortAtEveryFieldBoundary) {
       {"DII",
        ts::build_dii(sample_dii()),
        [](bytes::ByteView m) {
-         dsmcc::CDownloadInfoIndication d;
+         CDownloadInfoIndication d;
          return d.Parse(m);
        },
        {{0, 0},   {8, 8},   {12, 12}, {14, 12}, {16, 16}, {18, 18}, {19, 19}, {20, 20}, {24, 24}, {28, 28},
@@ -237,7 +236,7 @@ TEST(Messages, CutShortAtEveryFieldBoundary) {
       {"DDB",
        ts::build_ddb(ddb_desc),
        [](bytes::ByteView m) {
-         dsmcc::DownloadDataBlock d;
+         DownloadDataBlock d;
          return d.Parse(m);
        },
        {{0, 0},
@@ -274,7 +273,7 @@ TEST(Messages, CutShortAtEveryFieldBoundary) {
   // A DDB's block runs to the end of the message: a shorter one is a shorter block.
   const auto ddb = ts::build_ddb(ddb_desc);
   for (size_t length = 20; length <= ddb.size(); ++length) {
-    dsmcc::DownloadDataBlock block;
+    DownloadDataBlock block;
     ASSERT_TRUE(block.Parse(bytes::ByteView(ddb.data(), length))) << length;
     EXPECT_EQ(block.blockDataLength, length - 20);
   }

@@ -9,6 +9,8 @@
 #include "tests/support/ts_builder.h"
 #include "ui/headless/tree_render.h"
 
+using namespace inspector;
+
 namespace {
 
 using namespace testsupport;
@@ -33,7 +35,7 @@ TEST(HexDump, EightBytesALineWithOffsetsAndCharacters) {
        {"0000: 61 62 63 64 65 66 67 68 ; abcdefgh", "0008: 69 6a 6b 6c 6d 6e 6f 70 ; ijklmnop",
         "0010: 71 ; q"}},
       {{0x09, 0x7F, 0xA0, 0x20, 0x00, 0x1F, 0x7E, 0xFF}, {"0000: 09 7f a0 20 00 1f 7e ff ; ... ..~."}}};
-  for (const auto& [bytes, lines] : cases) EXPECT_EQ(inspector::hex_dump_lines(bytes), lines) << bytes.size();
+  for (const auto& [bytes, lines] : cases) EXPECT_EQ(hex_dump_lines(bytes), lines) << bytes.size();
 }
 
 // ---- the page -----------------------------------------------------------------------------------
@@ -47,7 +49,7 @@ size_t count_nodes(const ui::TreeNode* node) {
 TEST(SectionPage, ShowsTheStoreUpToItsNodeLimitAndStartsAfreshAfterClear) {
   StoreCapture capture({{1, 0x138e}});
   for (uint16_t module = 1; module <= 40; ++module) capture.feed(0x138e, ddb_section(block(0x10, module, 0, Bytes(8, 0x5A))));
-  inspector::CSectionDlg page(&capture.store);
+  CSectionDlg page(&capture.store);
   EXPECT_EQ(page.root(), nullptr);
   page.clear();
   EXPECT_EQ(ui::headless::render_text(page.tree()), ROOT + "\n");

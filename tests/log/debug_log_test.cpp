@@ -23,6 +23,8 @@
 
 #include "tests/support/helpers.h"
 
+using namespace logio;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -58,8 +60,7 @@ class LogTest : public ::testing::Test {
     setenv("TZ", "UTC", 1);
     tzset();
   }
-  int open(logio::CDebugLog& log, const std::string& path, uint32_t options, uint32_t prefixes,
-           int32_t threshold) {
+  int open(CDebugLog& log, const std::string& path, uint32_t options, uint32_t prefixes, int32_t threshold) {
     g_seconds = kBaseTime;
     g_millis = 993;
     log.set_clock(fixed_clock);
@@ -105,7 +106,7 @@ TEST_F(LogTest, LineFormatThresholdNumberingAndTheFileAtEachStart) {
     const std::string file = path("f" + std::to_string(n++));
     SCOPED_TRACE(file);
     if (c.existing) std::ofstream(file, std::ios::binary) << c.existing;
-    logio::CDebugLog log;
+    CDebugLog log;
     ASSERT_EQ(open(log, file, c.options, c.prefixes, c.threshold), 0);
     for (int32_t level : c.levels) log.log(level, "%s", "x");
     EXPECT_EQ(log.close(), 0);
@@ -115,7 +116,7 @@ TEST_F(LogTest, LineFormatThresholdNumberingAndTheFileAtEachStart) {
 }
 
 TEST_F(LogTest, ALineLongerThanItsBufferIsCutAndStillEnds) {
-  logio::CDebugLog log;
+  CDebugLog log;
   ASSERT_EQ(open(log, path("c.txt"), 0x01, 0x104, INT_MAX), 0);
   log.log(1, "%s", std::string(3000, 'a').c_str());
   log.log(INT_MAX, "y");  // an indentation wider than the line
@@ -128,7 +129,7 @@ TEST_F(LogTest, ALineLongerThanItsBufferIsCutAndStillEnds) {
 }
 
 TEST_F(LogTest, ConcurrentLinesStayWholeAndNumberedInFileOrder) {
-  logio::CDebugLog log;
+  CDebugLog log;
   ASSERT_EQ(log.init(path("threads.txt").c_str(), 0x01, 0x10F, 4), 0);
   constexpr int kThreads = 4, kLines = 2500;  // line numbers past four digits
   std::vector<std::thread> threads;
@@ -187,7 +188,7 @@ TEST_F(LogTest, AProcessKilledByAFatalSignalLeavesEveryLineItLogged) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      logio::CDebugLog log;
+      CDebugLog log;
       if (log.init(path("crash.txt").c_str(), 0x01, 0x0C, 4) != 0) _exit(3);
       for (int i = 1; i <= kLines; ++i) log.log(2, "line %d", i);
       c.crash(path("scratch"));
@@ -209,7 +210,7 @@ TEST_F(LogTest, AProcessKilledByAFatalSignalLeavesEveryLineItLogged) {
 }
 
 TEST_F(LogTest, AReaderFollowingTheFileSeesWholeLinesWhileTheLogIsOpen) {
-  logio::CDebugLog log;
+  CDebugLog log;
   ASSERT_EQ(log.init(path("follow.txt").c_str(), 0x01, 0x0C, 4), 0);
   constexpr int kLines = 200000;
   std::thread writer([&] {
@@ -240,11 +241,11 @@ TEST_F(LogTest, AReaderFollowingTheFileSeesWholeLinesWhileTheLogIsOpen) {
 }
 
 TEST(LogFile, AFileThatCannotBeOpenedOrTakesNoMoreLinesCostsLinesNeverTheProgram) {
-  logio::CDebugLog unwritable;
+  CDebugLog unwritable;
   EXPECT_EQ(unwritable.init("/proc/no-such-dir/x.txt", 0x41, 0x0F, 4), 1);
   unwritable.log(1, "x");
   EXPECT_EQ(unwritable.line_count(), 0);
-  logio::CDebugLog log;
+  CDebugLog log;
   ASSERT_EQ(log.init("/dev/full", 0x01, 0x0F, 4), 0);
   for (int i = 0; i < 100000; ++i) log.log(2, "line %d", i);
   log.flush();

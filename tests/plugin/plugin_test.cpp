@@ -12,6 +12,8 @@
 #include "tests/support/helpers.h"
 #include "ui/headless/headless_backend.h"
 
+using namespace plugin;
+
 namespace {
 
 int g_runs = 0;
@@ -22,21 +24,21 @@ void count_runs(OrvexFltMgr*) {
 }  // namespace
 
 // The window these tests give the plug-in: it counts the runs, and reports nothing.
-const plugin::AnalysisWindow& plugin::analysis_window() {
-  static const plugin::AnalysisWindow window{&count_runs};
+const AnalysisWindow& plugin::analysis_window() {
+  static const AnalysisWindow window{&count_runs};
   return window;
 }
 
 namespace {
 
-plugin::CDSMCCPlugin* new_plugin() {
+CDSMCCPlugin* new_plugin() {
   void* out = nullptr;
   void* factory = nullptr;
   EXPECT_EQ(DllGetClassObject(CLSID_DSMCCPlugin, IID_IClassFactory, &factory), S_OK);
   auto* f = static_cast<IClassFactory*>(factory);
   EXPECT_EQ(f->CreateInstance(nullptr, IID_IHostPlugin, &out), S_OK);
   f->Release();
-  return static_cast<plugin::CDSMCCPlugin*>(static_cast<IHostPlugin*>(out));
+  return static_cast<CDSMCCPlugin*>(static_cast<IHostPlugin*>(out));
 }
 
 TEST(Plugin, OnCommandRunsItsChecksInOrder) {
@@ -68,7 +70,7 @@ TEST(Plugin, OnCommandRunsItsChecksInOrder) {
     fakehost::FakeDriver driver;
     driver.result = c.tuner_result;
     driver.tuner_type = c.tuner_type;
-    plugin::CDSMCCPlugin* plugin = new_plugin();
+    CDSMCCPlugin* plugin = new_plugin();
     if (c.filter_manager) plugin->SetInterface(IID_OrvexFltMgr, &fm);
     if (c.driver) plugin->SetInterface(IID_HostDriver, &driver);
     EXPECT_EQ(plugin->OnCommand(7, c.command), c.result);

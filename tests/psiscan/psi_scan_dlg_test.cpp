@@ -13,6 +13,8 @@
 #include "tests/support/helpers.h"
 #include "tests/support/psi_builder.h"
 
+using namespace psiscan;
+
 namespace {
 
 namespace ts = testsupport;
@@ -58,19 +60,19 @@ TEST(DsmccStreams, OnlyCarouselStreamsAreListed) {
   int row = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE("row " + std::to_string(row++));
-    psiscan::PsiScanResult result;
+    PsiScanResult result;
     result.pmts.emplace(7, parse_pmt(7, {{c.stream_type, 0x0bb9, c.descriptors}}));
-    EXPECT_EQ(psiscan::select_dsmcc_streams(result).size(), c.listed ? 1u : 0u);
+    EXPECT_EQ(select_dsmcc_streams(result).size(), c.listed ? 1u : 0u);
   }
   // Programmes ascending whatever the order of arrival, streams in PMT order, a shared PID once each.
-  psiscan::PsiScanResult result;
+  PsiScanResult result;
   const Bytes carousel = carousel_id_descriptor(0x3d);
   result.pmts.emplace(0x0d53, parse_pmt(0x0d53, {{0x0B, 0x0bba, carousel}, {0x0B, 0x0bb9, carousel}}));
   result.pmts.emplace(
       0x0d49, parse_pmt(0x0d49, {{0x04, 0x028a, {}}, {0x0B, 0x0bb9, carousel}, {0x0B, 0x0bba, carousel}}));
-  EXPECT_EQ(psiscan::select_dsmcc_streams(result),
-            (std::vector<psiscan::DsmccStream>{
-                {0x0d49, 0x0bb9}, {0x0d49, 0x0bba}, {0x0d53, 0x0bba}, {0x0d53, 0x0bb9}}));
+  EXPECT_EQ(
+      select_dsmcc_streams(result),
+      (std::vector<DsmccStream>{{0x0d49, 0x0bb9}, {0x0d49, 0x0bba}, {0x0d53, 0x0bba}, {0x0d53, 0x0bb9}}));
 }
 
 Bytes pmt_with_carousel(uint16_t program_number, uint16_t pid) {
@@ -112,7 +114,7 @@ TEST(PsiScan, RequestsAndResultOfEachOutcome) {
     host.add_table(0x0101, 0x02, {p2}, 0x0d4a);
     host.fail_call = c.fail_call;
     {
-      psiscan::CPSIScanDlg scan(static_cast<OrvexFltMgr*>(&host), nullptr, false);
+      CPSIScanDlg scan(static_cast<OrvexFltMgr*>(&host), nullptr, false);
       EXPECT_EQ(scan.run_modal(), c.result);
       std::map<int, uint32_t> first_pids;  // a PMT is filed under its own programme number
       for (const auto& [programme, pmt] : scan.result().pmts)
@@ -130,8 +132,8 @@ TEST(PsiScan, RequestsAndResultOfEachOutcome) {
   host.offer_sisection = false;
   int shown = 0;
   const ui::AutomationHook previous = ui::set_automation([&](ui::Dialog&) { ++shown; });
-  EXPECT_EQ(psiscan::CPSIScanDlg(static_cast<OrvexFltMgr*>(&host), nullptr, false).run_modal(), 2);
-  EXPECT_EQ(psiscan::CPSIScanDlg(nullptr, nullptr, false).run_modal(), 2);
+  EXPECT_EQ(CPSIScanDlg(static_cast<OrvexFltMgr*>(&host), nullptr, false).run_modal(), 2);
+  EXPECT_EQ(CPSIScanDlg(nullptr, nullptr, false).run_modal(), 2);
   ui::set_automation(previous);
   EXPECT_EQ(shown, 0) << "a window ended in its initialisation never shows";
   EXPECT_TRUE(log.has(1, "Failed QueryInterface(IID_ISISection) (0x80004002)")) << log.dump();

@@ -16,6 +16,8 @@
 #include "tests/support/store_capture.h"
 #include "tests/support/trust_builder.h"
 
+using namespace save;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -50,14 +52,14 @@ std::map<std::string, std::string> snapshot(const std::string& root) {
   return out;
 }
 
-std::string errors_of(const save::SaveReport& report) {
+std::string errors_of(const SaveReport& report) {
   std::string all;
   for (const auto& e : report.errors) all += e + "\n";
   return all;
 }
 
-save::SaveOptions options_for(const std::string& dir, bool force = false) {
-  save::SaveOptions options;
+SaveOptions options_for(const std::string& dir, bool force = false) {
+  SaveOptions options;
   options.dir = dir;
   options.force = force;
   return options;
@@ -98,7 +100,7 @@ TEST(Save, ObjectsNotAvailableAreListedAndNotWritten) {
   const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store);
 
   ts::TempDir sandbox;
-  save::SaveReport report = save::save_object_carousels(model, options_for(sandbox.path() + "/out"));
+  SaveReport report = save_object_carousels(model, options_for(sandbox.path() + "/out"));
   ASSERT_TRUE(report.ok()) << errors_of(report);
 
   const std::map<std::string, std::string> expected = {
@@ -124,17 +126,17 @@ TEST(Save, ExistingFilesAreKeptUnlessForced) {
 
   ts::TempDir sandbox;
   const std::string out = sandbox.path() + "/out";
-  save::SaveReport first = save::save_object_carousels(model, options_for(out));
+  SaveReport first = save_object_carousels(model, options_for(out));
   ASSERT_TRUE(first.ok()) << errors_of(first);
   EXPECT_EQ(first.files_written, 2u);
   std::ofstream(out + "/" + kCarousel + "/index.html") << "edited locally";
 
-  save::SaveReport again = save::save_object_carousels(model, options_for(out));
+  SaveReport again = save_object_carousels(model, options_for(out));
   ASSERT_TRUE(again.ok()) << errors_of(again);
   EXPECT_EQ(again.existing_kept, 3u);  // both files and missing.txt
   EXPECT_EQ(read_text(out + "/" + kCarousel + "/index.html"), "edited locally");
 
-  save::SaveReport forced = save::save_object_carousels(model, options_for(out, true));
+  SaveReport forced = save_object_carousels(model, options_for(out, true));
   ASSERT_TRUE(forced.ok()) << errors_of(forced);
   EXPECT_EQ(forced.files_written, 2u);
   EXPECT_EQ(read_text(out + "/" + kCarousel + "/index.html"), "<html/>");
@@ -192,7 +194,7 @@ TEST(Save, CraftedCarouselsSaveOnlyWholeModulesOfOneVersion) {
     EXPECT_EQ(carousel::module_section_counts(program, 0x10, dii->modules.at(0), dii->blockSize), c.shown);
 
     ts::TempDir sandbox;
-    ASSERT_TRUE(save::save_carousels(model, options_for(sandbox.path() + "/out")).ok());
+    ASSERT_TRUE(save_carousels(model, options_for(sandbox.path() + "/out")).ok());
     auto saved = snapshot(sandbox.path() + "/out");
     // No saved file is ever other than a file the carousel carried.
     for (const auto& [path, bytes] : saved) {

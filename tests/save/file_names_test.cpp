@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+using namespace save;
+
 namespace {
 
 struct EscapeCase {
@@ -36,7 +38,7 @@ TEST(EscapeBindingId, HostileAndOrdinaryIds) {
       {"highest code point kept", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(save::escape_binding_id(c.id), c.name) << c.what;
+    EXPECT_EQ(escape_binding_id(c.id), c.name) << c.what;
   }
 }
 

@@ -14,6 +14,8 @@
 #include "tests/support/store_capture.h"
 #include "tests/support/trust_builder.h"
 
+using namespace store;
+
 namespace ts = testsupport;
 using Bytes = std::vector<uint8_t>;
 
@@ -107,10 +109,10 @@ TEST(Intake, RecordsOwnTheirSectionsAndKeepTheFirstCopy) {
   capture.deliver(kPid, dsi(0x22));
   capture.deliver(kPid, ddb(0x20, 3, 5, {0xA1}));
   capture.deliver(kPid, ddb(0x20, 3, 5, {0xFF}));
-  const store::PidRecord* a = capture.record(1, kPid);
-  const store::PidRecord* b = capture.record(2, kPid);
+  const PidRecord* a = capture.record(1, kPid);
+  const PidRecord* b = capture.record(2, kPid);
   ASSERT_TRUE(a && b);
-  const store::StoredMessage& stored = a->dsi.at(0);
+  const StoredMessage& stored = a->dsi.at(0);
   const auto& bytes = stored.section->section_bytes();
   // The delivery buffer is gone: the message views its own section's bytes.
   EXPECT_GE(stored.dsi()->privateData.data(), bytes.data());
@@ -145,7 +147,7 @@ TEST(Intake, BlockCopiesKeepWhatASaveNeedsAndMarkConflicts) {
       Bytes section = ddb(0x20, 1, 0, {copy.byte, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, copy.version);
       capture.deliver(kPid, copy.verified ? section : ts::unverifiable_copy(section, section.size() - 6));
     }
-    const store::BlockCopies& block = capture.record(1, kPid)->block_copies.at(0x20).at(1).at(0);
+    const BlockCopies& block = capture.record(1, kPid)->block_copies.at(0x20).at(1).at(0);
     EXPECT_EQ(block.copies.size(), c.kept);
     EXPECT_EQ(block.conflict, c.conflict);
     ASSERT_NE(block.verified(1), nullptr);
