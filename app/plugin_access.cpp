@@ -19,13 +19,14 @@ bool file_exists(const std::string& path) {
 }  // namespace
 
 std::unique_ptr<host::LoadedPlugin> load_analyzer_plugin(std::string& error) {
-  Registry registry;
+  contract::Registry registry;
   if (registry.load()) {
     for (const host::RegisteredPlugin& entry : host::registered_plugins(registry)) {
       if (!file_exists(entry.module_path)) continue;
       std::string why;
       if (auto loaded = host::LoadedPlugin::load(entry.module_path, &entry.clsid, why)) return loaded;
-      std::fprintf(stderr, "dsmcc: registered plug-in %s skipped: %s\n", entry.clsid_text.c_str(), why.c_str());
+      std::fprintf(stderr, "dsmcc: registered plug-in %s skipped: %s\n", entry.clsid_text.c_str(),
+                   why.c_str());
     }
   }
   const std::string beside = host::module_beside_program();
@@ -38,8 +39,11 @@ std::string plugin_help_text() {
          "       dsmcc unregister [MODULE]\n"
          "       dsmcc plugins\n"
          "\n"
-         "register writes the plug-in class of MODULE (default: dsmcc.so beside the program) into the per-user\n"
-         "registry " + Registry::default_path() + "; unregister removes it; plugins lists every registered\n"
+         "register writes the plug-in class of MODULE (default: dsmcc.so beside the program) into the "
+         "per-user\n"
+         "registry " +
+         contract::Registry::default_path() +
+         "; unregister removes it; plugins lists every registered\n"
          "class with its module, name and menu. The analysis commands load the registered plug-in, or the\n"
          "module beside the program when none is registered.\n"
          "\n"
@@ -60,16 +64,16 @@ int run_plugin_command(const std::string& command, const std::string& module_arg
     }
     if (FAILED(hr)) {
       std::fprintf(stderr, "dsmcc: %s of %s failed (%#x); registry %s\n", entry, module_path.c_str(),
-                   static_cast<unsigned int>(hr), Registry::default_path().c_str());
+                   static_cast<unsigned int>(hr), contract::Registry::default_path().c_str());
       return 1;
     }
     std::printf("%s %s in %s\n", command == "register" ? "registered" : "unregistered", module_path.c_str(),
-                Registry::default_path().c_str());
+                contract::Registry::default_path().c_str());
     return 0;
   }
 
   // plugins: every registered class, loaded and asked for its name and menu.
-  Registry registry;
+  contract::Registry registry;
   if (!registry.load()) {
     std::fprintf(stderr, "dsmcc: %s\n", registry.error().c_str());
     return 2;
@@ -77,8 +81,8 @@ int run_plugin_command(const std::string& command, const std::string& module_arg
   const auto entries = host::registered_plugins(registry);
   if (entries.empty()) std::printf("no plug-in registered in %s\n", registry.path().c_str());
   for (const host::RegisteredPlugin& entry : entries) {
-    std::printf("%s %s\n  module: %s\n  threading model: %s\n", entry.clsid_text.c_str(), entry.prog_id.c_str(),
-                entry.module_path.c_str(), entry.threading_model.c_str());
+    std::printf("%s %s\n  module: %s\n  threading model: %s\n", entry.clsid_text.c_str(),
+                entry.prog_id.c_str(), entry.module_path.c_str(), entry.threading_model.c_str());
     std::string error;
     auto loaded = host::LoadedPlugin::load(entry.module_path, &entry.clsid, error);
     if (!loaded) {
@@ -93,7 +97,8 @@ int run_plugin_command(const std::string& command, const std::string& module_arg
     HostMenu* menu = nullptr;
     if (SUCCEEDED(loaded->plugin()->GetMenu(&menu)) && menu) {
       std::printf("  menu %u:\n", menu->id);
-      for (const HostMenuItem& item : menu->items) std::printf("    %#x %s\n", item.command, item.text.c_str());
+      for (const HostMenuItem& item : menu->items)
+        std::printf("    %#x %s\n", item.command, item.text.c_str());
       delete menu;
     }
   }
@@ -103,13 +108,15 @@ int run_plugin_command(const std::string& command, const std::string& module_arg
 void start_analyzer_plugin(IHostPlugin* plugin, const LogOptions& log) {
   void* out = nullptr;
   ILogSettings* settings = nullptr;
-  if (SUCCEEDED(plugin->QueryInterface(IID_ILogSettings, &out)) && out) settings = static_cast<ILogSettings*>(out);
+  if (SUCCEEDED(plugin->QueryInterface(IID_ILogSettings, &out)) && out)
+    settings = static_cast<ILogSettings*>(out);
   if (settings) settings->SetLogOptions(log.path.c_str(), log.level);
   plugin->StartPlugin(0, 0, 0);
   if (!settings) return;
   char path[512], reason[512];
   if (settings->GetLogState(path, reason, sizeof path) == S_FALSE)
-    std::fprintf(stderr, "dsmcc: cannot write the log %s: %s; going on without it (--log PATH puts it elsewhere)\n",
+    std::fprintf(stderr,
+                 "dsmcc: cannot write the log %s: %s; going on without it (--log PATH puts it elsewhere)\n",
                  path, reason);
   settings->Release();
 }

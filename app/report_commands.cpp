@@ -21,28 +21,28 @@ using ui::headless::json_string;
 const char* severity_text(Severity s) { return s == Severity::error ? "error" : "warning"; }
 
 std::string place_text(const Place& p) {
-  std::string out = p.programme ? printed("prg 0x%04x", *p.programme) : "capture";
-  if (p.pid) out += printed(" pid 0x%04x", *p.pid);
-  if (p.download && p.download != p.carousel) out += printed(" download 0x%08x", *p.download);
-  if (p.carousel) out += printed(" carousel 0x%08x", *p.carousel);
-  if (p.module) out += printed(" module 0x%04x", *p.module);
+  std::string out = p.programme ? text::printed("prg 0x%04x", *p.programme) : "capture";
+  if (p.pid) out += text::printed(" pid 0x%04x", *p.pid);
+  if (p.download && p.download != p.carousel) out += text::printed(" download 0x%08x", *p.download);
+  if (p.carousel) out += text::printed(" carousel 0x%08x", *p.carousel);
+  if (p.module) out += text::printed(" module 0x%04x", *p.module);
   if (!p.path.empty()) out += " " + p.path;
   return out;
 }
 
 std::string carousel_text(const CarouselDescription& c) {
-  std::string out = printed("prg 0x%04x download 0x%08x", c.programme, c.downloadId);
-  if (c.carouselId) out += printed(" (object carousel 0x%08x)", *c.carouselId);
+  std::string out = text::printed("prg 0x%04x download 0x%08x", c.programme, c.downloadId);
+  if (c.carouselId) out += text::printed(" (object carousel 0x%08x)", *c.carouselId);
   return out;
 }
 
 void json_number(std::string& out, const char* name, uint64_t value) {
-  out += printed(",\"%s\":%llu", name, static_cast<unsigned long long>(value));
+  out += text::printed(",\"%s\":%llu", name, static_cast<unsigned long long>(value));
 }
 
 std::string list_text(const std::vector<uint32_t>& values) {
   std::string out;
-  for (uint32_t v : values) out += (out.empty() ? "" : ", ") + printed("0x%08x", v);
+  for (uint32_t v : values) out += (out.empty() ? "" : ", ") + text::printed("0x%08x", v);
   return out.empty() ? "none" : out;
 }
 
@@ -50,7 +50,7 @@ std::string versions_text(const std::vector<uint32_t>& transactions) {
   std::set<uint32_t> versions;
   for (uint32_t t : transactions) versions.insert(transaction_version(t));
   std::string out;
-  for (uint32_t v : versions) out += (out.empty() ? "" : ", ") + printed("%u", v);
+  for (uint32_t v : versions) out += (out.empty() ? "" : ", ") + text::printed("%u", v);
   return out.empty() ? "none" : out;
 }
 
@@ -62,12 +62,15 @@ struct Change {
 };
 
 template <typename T>
-void detail(std::vector<std::string>& out, const char* name, const T& a, const T& b, std::string (*show)(const T&)) {
+void detail(std::vector<std::string>& out, const char* name, const T& a, const T& b,
+            std::string (*show)(const T&)) {
   if (!(a == b)) out.push_back(std::string(name) + " " + show(a) + " -> " + show(b));
 }
 
-std::string show_u32(const uint32_t& v) { return printed("%u", v); }
-std::string show_bytes(const uint64_t& v) { return printed("%llu bytes", static_cast<unsigned long long>(v)); }
+std::string show_u32(const uint32_t& v) { return text::printed("%u", v); }
+std::string show_bytes(const uint64_t& v) {
+  return text::printed("%llu bytes", static_cast<unsigned long long>(v));
+}
 
 std::vector<std::string> module_details(const ModuleDescription& a, const ModuleDescription& b) {
   std::vector<std::string> out;
@@ -75,9 +78,10 @@ std::vector<std::string> module_details(const ModuleDescription& a, const Module
   detail(out, "version", a.version, b.version, show_u32);
   detail(out, "size", a.size, b.size, show_u32);
   if (a.blocks_received != b.blocks_received || a.blocks_expected != b.blocks_expected)
-    out.push_back(printed("blocks %u/%u -> %u/%u", a.blocks_received, a.blocks_expected, b.blocks_received,
-                       b.blocks_expected));
-  if (a.complete != b.complete) out.push_back(a.complete ? "complete -> incomplete" : "incomplete -> complete");
+    out.push_back(text::printed("blocks %u/%u -> %u/%u", a.blocks_received, a.blocks_expected,
+                                b.blocks_received, b.blocks_expected));
+  if (a.complete != b.complete)
+    out.push_back(a.complete ? "complete -> incomplete" : "incomplete -> complete");
   if (a.complete && b.complete) {
     if (a.image_size != b.image_size || a.image_digest != b.image_digest) out.push_back("image bytes differ");
     if (a.inflated || b.inflated) detail(out, "inflated size", a.inflated_size, b.inflated_size, show_bytes);
@@ -88,7 +92,8 @@ std::vector<std::string> module_details(const ModuleDescription& a, const Module
 std::vector<std::string> object_details(const ObjectDescription& a, const ObjectDescription& b) {
   std::vector<std::string> out;
   if (a.directory != b.directory) out.push_back(a.directory ? "directory -> file" : "file -> directory");
-  if (a.available != b.available) out.push_back(a.available ? "available -> not available" : "not available -> available");
+  if (a.available != b.available)
+    out.push_back(a.available ? "available -> not available" : "not available -> available");
   if (!a.directory && !b.directory && a.available && b.available) {
     detail(out, "size", a.size, b.size, show_bytes);
     if (a.digest != b.digest) out.push_back("content differs");
@@ -96,7 +101,9 @@ std::vector<std::string> object_details(const ObjectDescription& a, const Object
   return out;
 }
 
-std::string object_subject(const ObjectDescription& o) { return (o.directory ? "directory " : "file ") + o.path; }
+std::string object_subject(const ObjectDescription& o) {
+  return (o.directory ? "directory " : "file ") + o.path;
+}
 
 void control_change(std::vector<Change>& changes, const char* subject, const std::vector<uint32_t>& a,
                     const std::vector<uint32_t>& b) {
@@ -117,9 +124,11 @@ std::vector<Change> carousel_changes(const CarouselDescription& a, const Carouse
   for (const auto& m : a.modules) modules[m.moduleId].first = &m;
   for (const auto& m : b.modules) modules[m.moduleId].second = &m;
   for (const auto& [id, pair] : modules) {
-    const std::string subject = printed("module 0x%04x", id);
+    const std::string subject = text::printed("module 0x%04x", id);
     if (!pair.first) {
-      changes.push_back({subject, "added", {printed("version %u, size %u", pair.second->version, pair.second->size)}});
+      changes.push_back({subject,
+                         "added",
+                         {text::printed("version %u, size %u", pair.second->version, pair.second->size)}});
     } else if (!pair.second) {
       changes.push_back({subject, "removed", {}});
     } else if (auto details = module_details(*pair.first, *pair.second); !details.empty()) {
@@ -134,8 +143,9 @@ std::vector<Change> carousel_changes(const CarouselDescription& a, const Carouse
     if (!pair.first) {
       const ObjectDescription& o = *pair.second;
       changes.push_back({object_subject(o), "added",
-                         o.directory ? std::vector<std::string>{}
-                                     : std::vector<std::string>{o.available ? show_bytes(o.size) : "not available"}});
+                         o.directory
+                             ? std::vector<std::string>{}
+                             : std::vector<std::string>{o.available ? show_bytes(o.size) : "not available"}});
     } else if (!pair.second) {
       changes.push_back({object_subject(*pair.first), "removed", {}});
     } else if (auto details = object_details(*pair.first, *pair.second); !details.empty()) {
@@ -148,9 +158,11 @@ std::vector<Change> carousel_changes(const CarouselDescription& a, const Carouse
 }  // namespace
 
 std::string check_help_text() {
-  return "usage: dsmcc check SOURCE [--pair PRG:PID]... [--all] [--json] [--duration SECONDS] [--tuner-type N]\n"
+  return "usage: dsmcc check SOURCE [--pair PRG:PID]... [--all] [--json] [--duration SECONDS] [--tuner-type "
+         "N]\n"
          "\n"
-         "Captures as capture does, then checks every carousel of the capture and prints one finding a line:\n"
+         "Captures as capture does, then checks every carousel of the capture and prints one finding a "
+         "line:\n"
          "its severity (error or warning), where it lies (programme, PID, downloadId or carouselId, module,\n"
          "path of the object), what is wrong, and what was expected against what was found; then a summary.\n"
          "Checked: each module's image, blocks and versions against its DII; DSI and DII versions that\n"
@@ -162,9 +174,12 @@ std::string check_help_text() {
          "options:\n"
          "  --pair PRG:PID     capture PID under programme PRG, as for capture; repeatable\n"
          "  --all              capture every entry of the \"MUX DSMCC streams\" list, as for capture\n"
-         "  --json             the findings and the summary as one JSON object: {\"findings\": [{\"severity\",\n"
-         "                     \"code\", \"programme\", \"pid\", \"downloadId\", \"carouselId\", \"module\", \"path\",\n"
-         "                     \"what\", \"expected\", \"found\"}], \"summary\": {...}}; a field that does not apply\n"
+         "  --json             the findings and the summary as one JSON object: {\"findings\": "
+         "[{\"severity\",\n"
+         "                     \"code\", \"programme\", \"pid\", \"downloadId\", \"carouselId\", \"module\", "
+         "\"path\",\n"
+         "                     \"what\", \"expected\", \"found\"}], \"summary\": {...}}; a field that does "
+         "not apply\n"
          "                     is left out\n"
          "  --duration SECONDS end the capture after this many seconds\n"
          "  --tuner-type N     the tuner type the host reports (4 and 8 are refused); default 3\n" +
@@ -183,7 +198,8 @@ std::string diff_help_text() {
   return "usage: dsmcc diff A B [--pair PRG:PID]... [--all] [--json] [--duration SECONDS] [--tuner-type N]\n"
          "\n"
          "Captures A, then B, each as capture does with the same options, and prints what changed from A to\n"
-         "B, carousel by carousel (a carousel is one download group of one programme): DSI and DII versions;\n"
+         "B, carousel by carousel (a carousel is one download group of one programme): DSI and DII "
+         "versions;\n"
          "modules added, removed or changed (version, size, blocks, whether the image bytes differ); files\n"
          "and directories added, removed or changed (size, content), by path. Nothing is printed when the\n"
          "carousels are the same.\n"
@@ -191,7 +207,8 @@ std::string diff_help_text() {
          "options:\n"
          "  --pair PRG:PID     capture PID under programme PRG in both, as for capture; repeatable\n"
          "  --all              capture every entry of each \"MUX DSMCC streams\" list, as for capture\n"
-         "  --json             one JSON object: {\"same\": bool, \"carousels\": [{\"programme\", \"downloadId\",\n"
+         "  --json             one JSON object: {\"same\": bool, \"carousels\": [{\"programme\", "
+         "\"downloadId\",\n"
          "                     \"change\", \"changes\": [{\"subject\", \"change\", \"details\": [text]}]}]}\n"
          "  --duration SECONDS end each capture after this many seconds\n"
          "  --tuner-type N     the tuner type the host reports (4 and 8 are refused); default 3\n" +
@@ -210,11 +227,13 @@ std::string format_check(const CaptureReport& report, bool json) {
     std::string out;
     for (const Finding& f : report.findings) {
       out += std::string(severity_text(f.severity)) + ": " + place_text(f.where) + ": " + f.what;
-      if (!f.expected.empty() || !f.found.empty()) out += " (expected " + f.expected + ", found " + f.found + ")";
+      if (!f.expected.empty() || !f.found.empty())
+        out += " (expected " + f.expected + ", found " + f.found + ")";
       out += "\n";
     }
-    out += printed("summary: %u/%u modules complete, %u/%u files resolved, %u errors, %u warnings\n", s.modules_complete,
-                s.modules_total, s.files_resolved, s.files_total, s.errors, s.warnings);
+    out += text::printed("summary: %u/%u modules complete, %u/%u files resolved, %u errors, %u warnings\n",
+                         s.modules_complete, s.modules_total, s.files_resolved, s.files_total, s.errors,
+                         s.warnings);
     return out;
   }
   std::string out = "{\"findings\":[";
@@ -233,16 +252,18 @@ std::string format_check(const CaptureReport& report, bool json) {
            ",\"found\":" + json_string(f.found) + "}";
   }
   out += "],\"summary\":{";
-  out += printed("\"modules_complete\":%u,\"modules_total\":%u,\"files_resolved\":%u,\"files_total\":%u,"
-              "\"errors\":%u,\"warnings\":%u}}\n",
-              s.modules_complete, s.modules_total, s.files_resolved, s.files_total, s.errors, s.warnings);
+  out += text::printed(
+      "\"modules_complete\":%u,\"modules_total\":%u,\"files_resolved\":%u,\"files_total\":%u,"
+      "\"errors\":%u,\"warnings\":%u}}\n",
+      s.modules_complete, s.modules_total, s.files_resolved, s.files_total, s.errors, s.warnings);
   return out;
 }
 
 int check_status(const CaptureReport& report) { return report.summary.errors ? 3 : 0; }
 
 std::string format_diff(const CaptureReport& a, const CaptureReport& b, bool json, bool& same) {
-  std::map<std::pair<uint32_t, uint32_t>, std::pair<const CarouselDescription*, const CarouselDescription*>> carousels;
+  std::map<std::pair<uint32_t, uint32_t>, std::pair<const CarouselDescription*, const CarouselDescription*>>
+      carousels;
   for (const auto& c : a.carousels) carousels[{c.programme, c.downloadId}].first = &c;
   for (const auto& c : b.carousels) carousels[{c.programme, c.downloadId}].second = &c;
   same = true;
@@ -251,8 +272,8 @@ std::string format_diff(const CaptureReport& a, const CaptureReport& b, bool jso
   for (const auto& [key, pair] : carousels) {
     const CarouselDescription& shown = pair.second ? *pair.second : *pair.first;
     const char* change = !pair.first ? "added" : !pair.second ? "removed" : "changed";
-    const std::vector<Change> changes = pair.first && pair.second ? carousel_changes(*pair.first, *pair.second)
-                                                                  : std::vector<Change>{};
+    const std::vector<Change> changes =
+        pair.first && pair.second ? carousel_changes(*pair.first, *pair.second) : std::vector<Change>{};
     if (pair.first && pair.second && changes.empty()) continue;
     same = false;
     if (!json) {
@@ -266,12 +287,13 @@ std::string format_diff(const CaptureReport& a, const CaptureReport& b, bool jso
     }
     out += first ? "{" : ",{";
     first = false;
-    out += printed("\"programme\":%u,\"downloadId\":%u,\"change\":\"%s\",\"changes\":[", shown.programme,
-                shown.downloadId, change);
+    out += text::printed("\"programme\":%u,\"downloadId\":%u,\"change\":\"%s\",\"changes\":[",
+                         shown.programme, shown.downloadId, change);
     for (size_t i = 0; i < changes.size(); ++i) {
       out += (i ? ",{" : "{") + std::string("\"subject\":") + json_string(changes[i].subject) +
              ",\"change\":" + json_string(changes[i].change) + ",\"details\":[";
-      for (size_t d = 0; d < changes[i].details.size(); ++d) out += (d ? "," : "") + json_string(changes[i].details[d]);
+      for (size_t d = 0; d < changes[i].details.size(); ++d)
+        out += (d ? "," : "") + json_string(changes[i].details[d]);
       out += "]}";
     }
     out += "]}";

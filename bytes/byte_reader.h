@@ -16,6 +16,8 @@
 #include <span>
 #include <vector>
 
+namespace bytes {
+
 // Owned bytes, and a view of bytes owned elsewhere.
 using Bytes = std::vector<uint8_t>;
 using ByteView = std::span<const uint8_t>;
@@ -150,3 +152,5 @@ class ByteReader {
   size_t error_offset_ = 0;
   size_t error_wanted_ = 0;
 };
+
+}  // namespace bytes

@@ -16,6 +16,8 @@
 #include "psiscan/dsmcc_streams.h"
 #include "psiscan/psi_scan_dlg.h"
 
+namespace capture {
+
 namespace {
 
 // Compiled on first use and kept for the life of the module.
@@ -63,9 +65,9 @@ CDSMCCDlg::CDSMCCDlg(IUnknown* filter_manager_host_object, ui::Dialog* parent)
         m_section_filter = static_cast<ISectionFilter*>(out);
     }
   }
-  m_data_page = std::make_unique<CDataCarouselDlg>(this);
-  m_object_page = std::make_unique<CObjectCarouselDlg>(this);
-  m_section_page = std::make_unique<CSectionDlg>(&m_store, this);
+  m_data_page = std::make_unique<carousel::CDataCarouselDlg>(this);
+  m_object_page = std::make_unique<carousel::CObjectCarouselDlg>(this);
+  m_section_page = std::make_unique<inspector::CSectionDlg>(&m_store, this);
 
   on_command(resources::ANALYSIS_START, [this] { Start(); });
   on_command(resources::ANALYSIS_ADD, [this] { add_from_edits(); });
@@ -78,7 +80,7 @@ CDSMCCDlg::CDSMCCDlg(IUnknown* filter_manager_host_object, ui::Dialog* parent)
 
 CDSMCCDlg::~CDSMCCDlg() {
   remove_filters();
-  m_model = CarouselModel{};
+  m_model = carousel::CarouselModel{};
   m_intake.clear_store();
   m_section_page.reset();
   m_object_page.reset();
@@ -122,14 +124,14 @@ bool CDSMCCDlg::OnInitDialog() {
 }
 
 void CDSMCCDlg::run_psi_scan() {
-  CPSIScanDlg scan(m_filter_manager, this, false);
+  psiscan::CPSIScanDlg scan(m_filter_manager, this, false);
   if (scan.run_modal() == ui::RESULT_OK) init_psi_list(scan.result());
 }
 
-void CDSMCCDlg::init_psi_list(const PsiScanResult& result) {
-  g_log.log(4, "CDSMCCDlg::init_psi_list()");
+void CDSMCCDlg::init_psi_list(const psiscan::PsiScanResult& result) {
+  logio::g_log.log(4, "CDSMCCDlg::init_psi_list()");
   if (!m_mux_list) return;
-  for (const DsmccStream& stream : select_dsmcc_streams(result))
+  for (const psiscan::DsmccStream& stream : psiscan::select_dsmcc_streams(result))
     m_mux_list->insert_string(-1, pair_text(stream.program_number, stream.pid));
 }
 
@@ -142,11 +144,11 @@ bool CDSMCCDlg::add_pair(uint32_t program_number, uint32_t pid) {
   // A number above 0xFFFF would give a text that the pattern cannot read back, so Remove could never
   // take the pair out of the store again.
   if (program_number > 0xFFFF || pid > 0xFFFF) {
-    g_log.log(2, "pair not added: Prg %#x PID %#x do not fit the list", static_cast<unsigned>(program_number),
-              static_cast<unsigned>(pid));
+    logio::g_log.log(2, "pair not added: Prg %#x PID %#x do not fit the list",
+                     static_cast<unsigned>(program_number), static_cast<unsigned>(pid));
     return false;
   }
-  const ProgramPid pair{program_number, pid};
+  const store::ProgramPid pair{program_number, pid};
   if (m_store.capture_pairs.insert(pair).second && m_capture_list) {
     // Entries stand in the order of adding, whatever the list's sorted style.
     m_capture_list->insert_string(-1, pair_text(program_number, pid));
@@ -163,9 +165,11 @@ void CDSMCCDlg::add_from_edits() {
   // A PID has 13 bits and a programme number 16: a larger value names nothing in a stream, and cut
   // down it would name another PID.
   if (pid > 0x1FFF || program_number > 0xFFFF) {
-    const std::string why = pid > 0x1FFF ? "PID " + pid_text + " is above 0x1fff" : "Prg No " + program_text + " is above 0xffff";
-    g_log.log(2, "pair not added: %s", why.c_str());
-    ui::message_box(this, (why + ": the pair is not added").c_str(), "DSMCC", ui::BOX_OK | ui::BOX_ICON_WARNING);
+    const std::string why =
+        pid > 0x1FFF ? "PID " + pid_text + " is above 0x1fff" : "Prg No " + program_text + " is above 0xffff";
+    logio::g_log.log(2, "pair not added: %s", why.c_str());
+    ui::message_box(this, (why + ": the pair is not added").c_str(), "DSMCC",
+                    ui::BOX_OK | ui::BOX_ICON_WARNING);
     return;
   }
   add_pair(static_cast<uint32_t>(program_number), static_cast<uint32_t>(pid));
@@ -187,7 +191,7 @@ void CDSMCCDlg::remove_selected() {
   for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
     uint32_t program_number = 0, pid = 0;
     if (parse_pair_text(m_capture_list->text_at(*it), program_number, pid)) {
-      m_store.capture_pairs.erase(ProgramPid{program_number, pid});
+      m_store.capture_pairs.erase(store::ProgramPid{program_number, pid});
       auto entry = m_store.pid_map.find(static_cast<int32_t>(program_number));
       if (entry != m_store.pid_map.end()) {
         entry->second.erase(pid);
@@ -200,15 +204,15 @@ void CDSMCCDlg::remove_selected() {
 
 void CDSMCCDlg::install_filters() {
   std::set<uint32_t> pids;
-  for (const ProgramPid& pair : m_store.capture_pairs) pids.insert(pair.second);
+  for (const store::ProgramPid& pair : m_store.capture_pairs) pids.insert(pair.second);
   if (!pids.empty() && !m_section_filter)
-    g_log.log(1, "no ISectionFilter: the capture runs without section filters");
+    logio::g_log.log(1, "no ISectionFilter: the capture runs without section filters");
   for (uint32_t pid : pids) {
-    auto context = std::make_unique<FilterContext>(FilterContext{pid, 0, &m_intake});
-    g_log.log(4, "Adding PID filter (%d)", static_cast<int>(pid));
-    const HRESULT hr = m_section_filter ? m_section_filter->AddSectionFilter(pid, &FILTER_MATCH, &FILTER_MASK,
-                                                                             FILTER_LENGTH, section_callback,
-                                                                             context.get(), &context->handle)
+    auto context = std::make_unique<store::FilterContext>(store::FilterContext{pid, 0, &m_intake});
+    logio::g_log.log(4, "Adding PID filter (%d)", static_cast<int>(pid));
+    const HRESULT hr = m_section_filter ? m_section_filter->AddSectionFilter(
+                                              pid, &FILTER_MATCH, &FILTER_MASK, FILTER_LENGTH,
+                                              store::section_callback, context.get(), &context->handle)
                                         : E_FAIL;
     // A filter that the host refuses is left out; the capture runs with the others.
     if (hr >= 0) m_filters.push_back(std::move(context));
@@ -225,7 +229,7 @@ void CDSMCCDlg::remove_filters() {
 
 void CDSMCCDlg::Start() {
   // The model borrows the store's messages: it goes before them.
-  m_model = CarouselModel{};
+  m_model = carousel::CarouselModel{};
   m_intake.clear_store();
   m_section_page->clear();
   m_data_page->clear();
@@ -241,7 +245,9 @@ void CDSMCCDlg::Start() {
   }
   remove_filters();
   m_section_page->rebuild();
-  m_model = rebuild_carousels(m_store);
+  m_model = carousel::rebuild_carousels(m_store);
   m_data_page->rebuild(m_model);
   m_object_page->rebuild(m_model);
 }
+
+}  // namespace capture

@@ -20,9 +20,15 @@
 #include "psiscan/psi_scan_result.h"
 #include "ui/ui.h"
 
+namespace carousel {
 class CDataCarouselDlg;
 class CObjectCarouselDlg;
+}  // namespace carousel
+namespace inspector {
 class CSectionDlg;
+}  // namespace inspector
+
+namespace capture {
 
 // "Prg 0x%04x PID 0x%04x": the text of a pair in both lists.
 std::string pair_text(uint32_t program_number, uint32_t pid);
@@ -41,7 +47,7 @@ class CDSMCCDlg : public ui::Dialog {
   ~CDSMCCDlg() override;
 
   // Fills the MUX list from a finished PSI scan (appends; a rescan empties the list first).
-  void init_psi_list(const PsiScanResult& result);
+  void init_psi_list(const psiscan::PsiScanResult& result);
   // Empties the MUX list and runs a new PSI scan.
   void rescan();
   // Add: the pair typed into the PID and Prg No edits.
@@ -59,16 +65,16 @@ class CDSMCCDlg : public ui::Dialog {
 
   OrvexFltMgr* filter_manager() const { return m_filter_manager; }
   ISectionFilter* section_filter() const { return m_section_filter; }
-  CSectionDlg* section_page() const { return m_section_page.get(); }
-  CDataCarouselDlg* data_page() const { return m_data_page.get(); }
-  CObjectCarouselDlg* object_page() const { return m_object_page.get(); }
-  const CarouselStore& store() const { return m_store; }
-  const CaptureCounters& counters() const { return m_counters; }
-  SectionIntake& intake() { return m_intake; }
+  inspector::CSectionDlg* section_page() const { return m_section_page.get(); }
+  carousel::CDataCarouselDlg* data_page() const { return m_data_page.get(); }
+  carousel::CObjectCarouselDlg* object_page() const { return m_object_page.get(); }
+  const store::CarouselStore& store() const { return m_store; }
+  const store::CaptureCounters& counters() const { return m_counters; }
+  store::SectionIntake& intake() { return m_intake; }
   // What the last capture's carousels are; empty before the first capture ends.
-  const CarouselModel& model() const { return m_model; }
+  const carousel::CarouselModel& model() const { return m_model; }
   // The installed filters of the running capture (empty outside Start).
-  const std::vector<std::unique_ptr<FilterContext>>& installed_filters() const { return m_filters; }
+  const std::vector<std::unique_ptr<store::FilterContext>>& installed_filters() const { return m_filters; }
 
  protected:
   bool OnInitDialog() override;
@@ -85,14 +91,14 @@ class CDSMCCDlg : public ui::Dialog {
   ui::TabControl* m_tabs = nullptr;
   OrvexFltMgr* m_filter_manager = nullptr;
   ISectionFilter* m_section_filter = nullptr;
-  std::unique_ptr<CDataCarouselDlg> m_data_page;
-  std::unique_ptr<CObjectCarouselDlg> m_object_page;
-  std::unique_ptr<CSectionDlg> m_section_page;
-  CarouselStore m_store;
-  CaptureCounters m_counters;
-  SectionIntake m_intake{m_store, m_counters};  // after what it references
-  std::vector<std::unique_ptr<FilterContext>> m_filters;
-  CarouselModel m_model;
+  std::unique_ptr<carousel::CDataCarouselDlg> m_data_page;
+  std::unique_ptr<carousel::CObjectCarouselDlg> m_object_page;
+  std::unique_ptr<inspector::CSectionDlg> m_section_page;
+  store::CarouselStore m_store;
+  store::CaptureCounters m_counters;
+  store::SectionIntake m_intake{m_store, m_counters};  // after what it references
+  std::vector<std::unique_ptr<store::FilterContext>> m_filters;
+  carousel::CarouselModel m_model;
   ui::ListBox* m_capture_list = nullptr;
   ui::Button* m_add = nullptr;
   ui::Button* m_remove = nullptr;
@@ -101,3 +107,5 @@ class CDSMCCDlg : public ui::Dialog {
   ui::Button* m_mux_add = nullptr;
   ui::Edit* m_prg_edit = nullptr;
 };
+
+}  // namespace capture

@@ -4,7 +4,9 @@
 
 #include "log/debug_log.h"
 
-DSMCCScanning::DSMCCScanning(CaptureCounters* counters, ui::Dialog* parent)
+namespace capture {
+
+DSMCCScanning::DSMCCScanning(store::CaptureCounters* counters, ui::Dialog* parent)
     : ui::Dialog(resources::DIALOG_SCANNING, parent), m_counters(counters) {
   m_dsi_text = static_text(resources::SCANNING_DSI_COUNT);
   m_dii_text = static_text(resources::SCANNING_DII_COUNT);
@@ -48,12 +50,12 @@ void DSMCCScanning::leave_apartment() {}
 uint32_t DSMCCScanning::worker_thread() {
   int32_t hr = 0;
   if (!join_apartment(hr)) {
-    g_log.log(1, "Failed CoInitializeEx(), hr=%#x", static_cast<unsigned>(hr));
+    logio::g_log.log(1, "Failed CoInitializeEx(), hr=%#x", static_cast<unsigned>(hr));
     return static_cast<uint32_t>(-1);
   }
   // The first refresh comes one period after the start, and none follows the stop request.
   while (!m_stop_event->wait(200)) update_counters();
-  g_log.log(4, "ending worker thread");
+  logio::g_log.log(4, "ending worker thread");
   leave_apartment();
   return 0;
 }
@@ -82,15 +84,18 @@ uint32_t DSMCCScanning::wait_pumping_messages(std::span<ui::Waitable* const> han
 }
 
 void DSMCCScanning::stop_worker() {
-  g_log.log(4, "DSMCCScanning: requested worker thread stop");
+  logio::g_log.log(4, "DSMCCScanning: requested worker thread stop");
   if (!m_worker) return;
   m_stop_event->set();
   // The wait must run the window's work: the worker's last texts may be queued for this thread.
   ui::Waitable* handles[] = {m_worker.get()};
   const uint32_t ret = wait_pumping_messages(handles);
-  if (ret != 0) g_log.log(1, "worker thread not termimated successfully, ret=%u", static_cast<unsigned>(ret));
+  if (ret != 0)
+    logio::g_log.log(1, "worker thread not termimated successfully, ret=%u", static_cast<unsigned>(ret));
   // Deleting the thread object joins the thread. It goes before the event: a wait cut short by a quit
   // request leaves a worker that may still be looking at the event.
   m_worker.reset();
   m_stop_event.reset();
 }
+
+}  // namespace capture

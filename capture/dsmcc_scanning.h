@@ -12,10 +12,12 @@
 #include "store/carousel_store.h"
 #include "ui/ui.h"
 
+namespace capture {
+
 class DSMCCScanning : public ui::Dialog {
  public:
   // counters: dsi_count, dii_count and ddb_count of the analysis dialog; not owned.
-  explicit DSMCCScanning(CaptureCounters* counters, ui::Dialog* parent = nullptr);
+  explicit DSMCCScanning(store::CaptureCounters* counters, ui::Dialog* parent = nullptr);
   ~DSMCCScanning() override;
 
   void start_worker();
@@ -43,5 +45,7 @@ class DSMCCScanning : public ui::Dialog {
   ui::StaticText* m_ddb_text = nullptr;
   std::unique_ptr<ui::Thread> m_worker;
   std::unique_ptr<ui::Event> m_stop_event;
-  CaptureCounters* m_counters = nullptr;
+  store::CaptureCounters* m_counters = nullptr;
 };
+
+}  // namespace capture

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace capture {
+
 class CDSMCCDlg;
 
 enum class SaveKind {
@@ -23,3 +25,5 @@ std::string save_from_page(CDSMCCDlg& dialog, SaveKind kind);
 // Everything the last capture rebuilt, both kinds, below `dir` without a question (the command line's
 // --save): one log line and one summary for the whole save. `ok` says whether it was written whole.
 std::string save_whole_capture(CDSMCCDlg& dialog, const std::string& dir, bool force, bool& ok);
+
+}  // namespace capture

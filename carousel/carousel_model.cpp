@@ -6,7 +6,8 @@
 #include "carousel/object_carousel.h"
 #include "log/debug_log.h"
 
-using namespace carousel_pages;
+namespace carousel {
+
 
 namespace {
 
@@ -45,7 +46,7 @@ class DataTreeBuilder {
 
   void add_download(size_t programme_node, int32_t downloadId, const ProgrammeModel& program) {
     const uint32_t id = static_cast<uint32_t>(downloadId);
-    g_log.log(4, "CDataCarouselDlg::add_dii() downloadid=%#x", id);
+    logio::g_log.log(4, "CDataCarouselDlg::add_dii() downloadid=%#x", id);
     char text[128];
     std::snprintf(text, sizeof text, "downloadId 0x%08x (%lu)", id, static_cast<unsigned long>(id));
     const size_t group = add(programme_node, text, IMAGE_CLOSED_FOLDER, IMAGE_OPEN_FOLDER);
@@ -55,12 +56,12 @@ class DataTreeBuilder {
     if (diis == program.dii_by_download.end()) return;
     for (const auto& [extension, stored] : diis->second) {
       if (!program.ddb_by_download.contains(downloadId)) {
-        g_log.log(4, "downloadid %#x not found", id);
+        logio::g_log.log(4, "downloadid %#x not found", id);
         continue;
       }
-      const CDownloadInfoIndication* dii = stored.dii();
+      const dsmcc::CDownloadInfoIndication* dii = stored.dii();
       if (!dii) continue;
-      for (const Module& module : dii->modules) {
+      for (const dsmcc::Module& module : dii->modules) {
         const auto [received, expected] = module_section_counts(program, downloadId, module, dii->blockSize);
         std::snprintf(text, sizeof text, "%#x (%lu) Length: %#x (%d) Sections: (%d/%d)", module.moduleId,
                       static_cast<unsigned long>(module.moduleId), module.moduleSize,
@@ -90,7 +91,8 @@ class ObjectTreeSink : public ObjectCarouselSink {
   }
   Node carousel_node(Node programme, uint32_t carouselId) override {
     char text[64];
-    std::snprintf(text, sizeof text, "carouselId 0x%08x (%lu)", carouselId, static_cast<unsigned long>(carouselId));
+    std::snprintf(text, sizeof text, "carouselId 0x%08x (%lu)", carouselId,
+                  static_cast<unsigned long>(carouselId));
     return tree_.add(programme, text, IMAGE_CLOSED_FOLDER, IMAGE_CLOSED_FOLDER);
   }
   Node directory_node(Node parent, const std::string& id) override {
@@ -115,7 +117,7 @@ class ObjectTreeSink : public ObjectCarouselSink {
 void parse_OC_modules(CarouselModel& model) {
   for (auto& [programme_number, program] : model.programs) {
     for (auto& [key, carousel] : program.object_carousels) {
-      g_log.log(4, "parsing OC %#x on Prg %#x", static_cast<uint32_t>(key),
+      logio::g_log.log(4, "parsing OC %#x on Prg %#x", static_cast<uint32_t>(key),
                 static_cast<uint32_t>(programme_number));
       for (const auto& [moduleId, image] : carousel.modules) {
         parse_OC_module(image, carousel, static_cast<uint32_t>(key), moduleId);
@@ -124,7 +126,7 @@ void parse_OC_modules(CarouselModel& model) {
   }
 }
 
-CarouselModel rebuild_carousels(const CarouselStore& store, const CarouselLimits& limits) {
+CarouselModel rebuild_carousels(const store::CarouselStore& store, const CarouselLimits& limits) {
   CarouselModel model;
   merge_programme_index(store, model);
   DataTreeBuilder(model.data_tree, limits.node_limit).build(model);
@@ -135,3 +137,5 @@ CarouselModel rebuild_carousels(const CarouselStore& store, const CarouselLimits
   build_tree(model, sink, limits.node_limit);
   return model;
 }
+
+}  // namespace carousel

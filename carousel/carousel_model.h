@@ -16,6 +16,8 @@
 #include "carousel/page_tree.h"
 #include "store/carousel_store.h"
 
+namespace carousel {
+
 // A module may claim any size once inflated; past this the image is left compressed.
 inline constexpr size_t kMaxInflatedModuleSize = size_t{256} << 20;
 // All inflated images of one capture together, whatever the number of modules: memory stays bounded
@@ -25,11 +27,11 @@ inline constexpr size_t kMaxInflatedBytes = size_t{1} << 30;
 // One file message: its content is a view into the module image that holds it.
 struct FileRecord {
   uint32_t content_length = 0;
-  ByteView content;
+  bytes::ByteView content;
 };
 
 struct Binding {
-  ObjectLocationRef ref;
+  dsmcc::ObjectLocationRef ref;
   std::string id;
   std::string kind;
 };
@@ -40,11 +42,11 @@ struct DirectoryRecord {
 };
 
 struct ObjectCarousel {
-  std::map<ObjectLocationRef, FileRecord> files;
-  std::map<uint32_t, Bytes> modules;  // moduleId -> image (owned; FileRecords view into it)
+  std::map<dsmcc::ObjectLocationRef, FileRecord> files;
+  std::map<uint32_t, bytes::Bytes> modules;  // moduleId -> image (owned; FileRecords view into it)
   // moduleId -> the limit in bytes that kept its image compressed (the module's or the capture's).
   std::map<uint32_t, size_t> not_inflated;
-  std::map<ObjectLocationRef, DirectoryRecord> directories;
+  std::map<dsmcc::ObjectLocationRef, DirectoryRecord> directories;
 };
 
 // What one PID's record holds, for readers that ask which PID carried what.
@@ -56,11 +58,12 @@ struct PidSummary {
 // One programme's index over all its PIDs. A later PID's entries replace an earlier PID's under the
 // same key; nothing is united.
 struct ProgrammeModel {
-  std::map<int32_t, std::map<int32_t, StoredMessage>> dii_by_download;  // downloadId, table_id_extension
-  std::map<int32_t, StoredMessage> gateway_dsis;                        // carouselId
-  DownloadBlockMap ddb_by_download;
+  std::map<int32_t, std::map<int32_t, store::StoredMessage>>
+      dii_by_download;  // downloadId, table_id_extension
+  std::map<int32_t, store::StoredMessage> gateway_dsis;                        // carouselId
+  store::DownloadBlockMap ddb_by_download;
   // Merged like ddb_by_download: a module's copies come from the same PID as its ModuleBlockMap.
-  DownloadBlockCopies copies_by_download;
+  store::DownloadBlockCopies copies_by_download;
   std::map<int32_t, ObjectCarousel> object_carousels;  // downloadId
   // The PID whose entry each index above holds.
   std::map<int32_t, uint32_t> dii_pid;                         // downloadId
@@ -78,8 +81,8 @@ struct CarouselModel {
   CarouselModel& operator=(CarouselModel&&) = default;
 
   std::map<int32_t, ProgrammeModel> programs;
-  std::vector<ProgramPid> capture_pairs;  // the capture list, in the store's order
-  IntakeNotes notes;                      // what the intake saw beyond the copies it kept
+  std::vector<store::ProgramPid> capture_pairs;  // the capture list, in the store's order
+  store::IntakeNotes notes;                      // what the intake saw beyond the copies it kept
   // Bytes the module images took when inflated, counted against the capture's budget.
   size_t inflated_bytes = 0;
   PageTree data_tree;    // "Data Carousels": programmes, download groups, modules with their counts
@@ -93,4 +96,6 @@ struct CarouselLimits {
 
 // Everything above, in the order the log tells it: the index, the data carousel tree, the module
 // images, their inflation and parsing, then the name walk into the object carousel tree.
-CarouselModel rebuild_carousels(const CarouselStore& store, const CarouselLimits& limits = {});
+CarouselModel rebuild_carousels(const store::CarouselStore& store, const CarouselLimits& limits = {});
+
+}  // namespace carousel

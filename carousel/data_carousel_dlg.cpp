@@ -2,7 +2,8 @@
 
 #include "carousel/page_common.h"
 
-using namespace carousel_pages;
+namespace carousel {
+
 
 CDataCarouselDlg::CDataCarouselDlg(ui::Dialog* parent)
     : ui::Dialog(resources::DIALOG_DATA_CAROUSEL_PAGE, parent), images_(page_images()) {
@@ -32,3 +33,5 @@ void CDataCarouselDlg::rebuild(const CarouselModel& model) {
   root_ = show_tree(*view, model.data_tree);
   view->expand(root_);
 }
+
+}  // namespace carousel

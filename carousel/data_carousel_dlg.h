@@ -6,6 +6,8 @@
 #include "carousel/carousel_model.h"
 #include "ui/dialog.h"
 
+namespace carousel {
+
 class CDataCarouselDlg : public ui::Dialog {
  public:
   explicit CDataCarouselDlg(ui::Dialog* parent = nullptr);
@@ -29,3 +31,5 @@ class CDataCarouselDlg : public ui::Dialog {
   ui::ImageList images_;
   std::function<void()> save_action_;
 };
+
+}  // namespace carousel

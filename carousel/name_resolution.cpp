@@ -5,7 +5,9 @@
 #include "carousel/object_carousel.h"
 #include "log/debug_log.h"
 
-std::string object_key_text(ByteView objectKey) {
+namespace carousel {
+
+std::string object_key_text(bytes::ByteView objectKey) {
   std::string text;
   text.reserve(objectKey.size() * 2);
   for (uint8_t byte : objectKey) {
@@ -16,7 +18,7 @@ std::string object_key_text(ByteView objectKey) {
   return text;
 }
 
-std::string reference_text(const ObjectLocationRef& ref) {
+std::string reference_text(const dsmcc::ObjectLocationRef& ref) {
   std::string key = object_key_text(ref.objectKey);
   int n = std::snprintf(nullptr, 0, "carousel_id=0x%08x module_id=0x%08x key=%s", ref.carouselId,
                         ref.moduleId, key.c_str());
@@ -52,7 +54,7 @@ class NameWalk {
     struct Frame {
       ObjectCarouselSink::Node node;
       const DirectoryRecord* record;
-      const ObjectLocationRef* ref;
+      const dsmcc::ObjectLocationRef* ref;
       size_t next_directory;
       size_t next_file;
     };
@@ -61,13 +63,13 @@ class NameWalk {
       if (path_.count(binding.ref)) {
         // A cut costs as much as a node: bindings back to an ancestor could otherwise keep the walk
         // busy without ever growing the tree.
-        if (budget_.take()) g_log.log(4, "object key already processed");
+        if (budget_.take()) logio::g_log.log(4, "object key already processed");
         return;
       }
       auto found = carousel_.directories.find(binding.ref);
       const DirectoryRecord* record = &kEmptyDirectory;
       if (found == carousel_.directories.end()) {
-        g_log.log(2, "not found");
+        logio::g_log.log(2, "not found");
       } else {
         record = &found->second;
       }
@@ -96,26 +98,26 @@ class NameWalk {
   const ObjectCarousel& carousel_;
   ObjectCarouselSink& sink_;
   TreeBudget& budget_;
-  std::set<ObjectLocationRef> path_;
+  std::set<dsmcc::ObjectLocationRef> path_;
 };
 
 void build_carousel(const ProgrammeModel& program, int32_t key, const ObjectCarousel& carousel,
                     ObjectCarouselSink& sink, ObjectCarouselSink::Node programme_node, TreeBudget& budget) {
   uint32_t carousel_key = static_cast<uint32_t>(key);
-  g_log.log(4, "Processing OC %#x", carousel_key);
-  g_log.log(4, "%d DSI sections", static_cast<int>(program.gateway_dsis.size()));
+  logio::g_log.log(4, "Processing OC %#x", carousel_key);
+  logio::g_log.log(4, "%d DSI sections", static_cast<int>(program.gateway_dsis.size()));
   auto gateway = program.gateway_dsis.find(key);
   if (gateway == program.gateway_dsis.end()) {
-    g_log.log(2, "OC %#x not found", carousel_key);
+    logio::g_log.log(2, "OC %#x not found", carousel_key);
     return;
   }
-  const CDownloadServerInitiate* dsi = gateway->second.dsi();
+  const dsmcc::CDownloadServerInitiate* dsi = gateway->second.dsi();
   if (!dsi || dsi->gateway.profiles.empty()) {
-    g_log.log(4, "profile body empty");
+    logio::g_log.log(4, "profile body empty");
     return;
   }
-  const BiopProfileBody& profile = dsi->gateway.profiles.front();
-  ObjectLocationRef root_ref;
+  const dsmcc::BiopProfileBody& profile = dsi->gateway.profiles.front();
+  dsmcc::ObjectLocationRef root_ref;
   root_ref.carouselId = profile.carouselId;
   root_ref.moduleId = profile.moduleId;
   root_ref.objectKey = profile.objectKey;
@@ -123,18 +125,19 @@ void build_carousel(const ProgrammeModel& program, int32_t key, const ObjectCaro
   ObjectCarouselSink::Node carousel_node = sink.carousel_node(programme_node, carousel_key);
 
   const DirectoryRecord* root = &kEmptyDirectory;
-  if (auto found = carousel.directories.find(root_ref); !root_ref.objectKey.empty() && found != carousel.directories.end())
+  if (auto found = carousel.directories.find(root_ref);
+      !root_ref.objectKey.empty() && found != carousel.directories.end())
     root = &found->second;
-  g_log.log(4, "root key: %s", reference_text(root_ref).c_str());
+  logio::g_log.log(4, "root key: %s", reference_text(root_ref).c_str());
 
   NameWalk walk(carousel, sink, budget);
-  g_log.log(4, "resolving %u directories", static_cast<unsigned>(root->directories.size()));
+  logio::g_log.log(4, "resolving %u directories", static_cast<unsigned>(root->directories.size()));
   for (const Binding& binding : root->directories) {
     if (budget.exhausted()) return;
-    g_log.log(4, "adding directory: %s", binding.id.c_str());
+    logio::g_log.log(4, "adding directory: %s", binding.id.c_str());
     walk.add_directory(carousel_node, binding);
   }
-  g_log.log(4, "resolving %u files", static_cast<unsigned>(root->files.size()));
+  logio::g_log.log(4, "resolving %u files", static_cast<unsigned>(root->files.size()));
   for (const Binding& binding : root->files) {
     if (budget.exhausted()) return;
     walk.add_file(carousel_node, binding);
@@ -145,11 +148,11 @@ void build_carousel(const ProgrammeModel& program, int32_t key, const ObjectCaro
 
 void build_tree(const CarouselModel& model, ObjectCarouselSink& sink, size_t node_limit) {
   TreeBudget budget(node_limit, kObjectLimitLine);
-  g_log.log(4, "CObjectCarouselDlg::build_tree()");
+  logio::g_log.log(4, "CObjectCarouselDlg::build_tree()");
   if (!budget.take()) return;
   ObjectCarouselSink::Node root = sink.root_node();
   for (const auto& [programme_number, program] : model.programs) {
-    g_log.log(4, "Processing Prg %#x", static_cast<uint32_t>(programme_number));
+    logio::g_log.log(4, "Processing Prg %#x", static_cast<uint32_t>(programme_number));
     if (!budget.take()) return;
     ObjectCarouselSink::Node programme_node =
         sink.programme_node(root, static_cast<uint32_t>(programme_number));
@@ -159,3 +162,5 @@ void build_tree(const CarouselModel& model, ObjectCarouselSink& sink, size_t nod
     }
   }
 }
+
+}  // namespace carousel

@@ -12,13 +12,15 @@
 
 #include "carousel/carousel_model.h"
 
+namespace carousel {
+
 // The key as lower-case hex pairs ("0001ff"); an empty key gives "".
-std::string object_key_text(ByteView objectKey);
+std::string object_key_text(bytes::ByteView objectKey);
 // "carousel_id=0x%08x module_id=0x%08x key=%s".
-std::string reference_text(const ObjectLocationRef& ref);
+std::string reference_text(const dsmcc::ObjectLocationRef& ref);
 
 // Fills the index of every programme of the store from its PIDs, one model programme per programme.
-void merge_programme_index(const CarouselStore& store, CarouselModel& model);
+void merge_programme_index(const store::CarouselStore& store, CarouselModel& model);
 
 // One image per complete module of ddb_by_download, for every programme.
 void save_modules_to_memory(CarouselModel& model);
@@ -26,10 +28,10 @@ void save_modules_to_memory(CarouselModel& model);
 // Inflates one image in place when its first two bytes pass the zlib header test. True when the image
 // was replaced by its inflated bytes; false when it was left as it was (not zlib, or an error that was
 // logged). Output beyond max_output counts as an inflate error, and sets *stopped_at_limit.
-bool inflate_module_image(Bytes& image, uint32_t moduleId, size_t max_output = kMaxInflatedModuleSize,
+bool inflate_module_image(bytes::Bytes& image, uint32_t moduleId, size_t max_output = kMaxInflatedModuleSize,
                           bool* stopped_at_limit = nullptr);
 // The first two bytes pass the zlib header test (a multiple of 31).
-bool has_zlib_header(ByteView image);
+bool has_zlib_header(bytes::ByteView image);
 // Inflates every image of every carousel that begins with a zlib header, all of them together within
 // `budget` bytes (model.inflated_bytes says how many they took); a module that a limit stops stays
 // compressed and is noted in its carousel's not_inflated.
@@ -37,7 +39,8 @@ void uncompress_mem_modules(CarouselModel& model, size_t budget = kMaxInflatedBy
 
 // Records the directories, service gateways and files of one module image in `carousel`. The image
 // must stay unchanged and in place while the carousel lives: file records view its bytes.
-void parse_OC_module(ByteView image, ObjectCarousel& carousel, uint32_t carousel_key, uint32_t moduleId);
+void parse_OC_module(bytes::ByteView image, ObjectCarousel& carousel, uint32_t carousel_key,
+                     uint32_t moduleId);
 // parse_OC_module for every image of every carousel of every programme.
 void parse_OC_modules(CarouselModel& model);
 
@@ -61,3 +64,5 @@ class ObjectCarouselSink {
 // node per programme, then per carousel that has a gateway DSI its directories (each with its whole
 // subtree) and its files. Reports at most node_limit nodes.
 void build_tree(const CarouselModel& model, ObjectCarouselSink& sink, size_t node_limit = kMaxTreeNodes);
+
+}  // namespace carousel

@@ -2,7 +2,8 @@
 
 #include "carousel/page_common.h"
 
-using namespace carousel_pages;
+namespace carousel {
+
 
 CObjectCarouselDlg::CObjectCarouselDlg(ui::Dialog* parent)
     : ui::Dialog(resources::DIALOG_OBJECT_CAROUSEL_PAGE, parent), images_(page_images()) {
@@ -28,3 +29,5 @@ void CObjectCarouselDlg::rebuild(const CarouselModel& model) {
   root_ = show_tree(*view, model.object_tree);
   view->expand(root_);
 }
+
+}  // namespace carousel

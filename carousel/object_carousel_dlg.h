@@ -7,6 +7,8 @@
 #include "carousel/carousel_model.h"
 #include "ui/dialog.h"
 
+namespace carousel {
+
 class CObjectCarouselDlg : public ui::Dialog {
  public:
   explicit CObjectCarouselDlg(ui::Dialog* parent = nullptr);
@@ -30,3 +32,5 @@ class CObjectCarouselDlg : public ui::Dialog {
   ui::TreeNode* root_ = nullptr;
   std::function<void()> save_action_;
 };
+
+}  // namespace carousel

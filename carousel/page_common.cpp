@@ -5,12 +5,12 @@
 
 #include <vector>
 
-namespace carousel_pages {
+namespace carousel {
 
 ui::ImageList page_images() {
   ui::ImageList images(resources::ICON_SIZE, resources::ICON_SIZE, 3, 10);
   for (int id : {resources::ICON_CLOSED_FOLDER, resources::ICON_OPEN_FOLDER, resources::ICON_DATA_DRUM}) {
-    if (images.add(resources::find_icon(id)) < 0) g_log.log(1, "carousel page: icon %d missing", id);
+    if (images.add(resources::find_icon(id)) < 0) logio::g_log.log(1, "carousel page: icon %d missing", id);
   }
   return images;
 }
@@ -19,10 +19,6 @@ void set_up_tree(ui::TreeView& tree, const ui::ImageList& images) {
   tree.add_style(resources::TREE_HAS_LINES | resources::TREE_HAS_BUTTONS);
   tree.set_image_list(images);
 }
-
-}  // namespace carousel_pages
-
-namespace carousel_pages {
 
 ui::TreeNode* show_tree(ui::TreeView& view, const PageTree& tree) {
   std::vector<ui::TreeNode*> shown;
@@ -34,4 +30,4 @@ ui::TreeNode* show_tree(ui::TreeView& view, const PageTree& tree) {
   return shown.empty() ? nullptr : shown.front();
 }
 
-}  // namespace carousel_pages
+}  // namespace carousel

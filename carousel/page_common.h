@@ -4,7 +4,7 @@
 #include "carousel/page_tree.h"
 #include "ui/controls.h"
 
-namespace carousel_pages {
+namespace carousel {
 
 // 16 x 16 masked icons, room for 3 growing by 10: closed folder, open folder, data drum.
 ui::ImageList page_images();
@@ -14,4 +14,4 @@ void set_up_tree(ui::TreeView& tree, const ui::ImageList& images);
 // root), or null for an empty tree.
 ui::TreeNode* show_tree(ui::TreeView& view, const PageTree& tree);
 
-}  // namespace carousel_pages
+}  // namespace carousel

@@ -2,6 +2,8 @@
 
 #include "log/debug_log.h"
 
+namespace carousel {
+
 bool TreeBudget::take() {
   if (used_ < limit_) {
     ++used_;
@@ -9,7 +11,9 @@ bool TreeBudget::take() {
   }
   if (!exhausted_) {
     exhausted_ = true;
-    g_log.log(1, limit_line_, limit_);
+    logio::g_log.log(1, limit_line_, limit_);
   }
   return false;
 }
+
+}  // namespace carousel

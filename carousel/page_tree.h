@@ -7,18 +7,16 @@
 #include <string>
 #include <vector>
 
+namespace carousel {
+
 // Directories that bind each other can make the name walk exponential, and a capture can store a
 // million blocks of a dozen section page nodes each: every page stops growing here.
 inline constexpr size_t kMaxTreeNodes = 1000000;
-
-namespace carousel_pages {
 
 // Image indexes of the carousel trees.
 inline constexpr int IMAGE_CLOSED_FOLDER = 0;
 inline constexpr int IMAGE_OPEN_FOLDER = 1;
 inline constexpr int IMAGE_DATA_DRUM = 2;
-
-}  // namespace carousel_pages
 
 // Hands out nodes up to a limit. The first node refused writes `limit_line` (a format taking the
 // limit as %zu) at level 1, once: the page says that it was cut, not how often.
@@ -55,3 +53,5 @@ struct PageTree {
   }
   bool empty() const { return nodes.empty(); }
 };
+
+}  // namespace carousel

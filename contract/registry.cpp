@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace contract {
+
 namespace {
 
 bool make_dirs(const std::string& dir) {
@@ -138,3 +140,5 @@ std::vector<std::string> Registry::subkeys(const std::string& key) const {
   names.assign(unique.begin(), unique.end());
   return names;
 }
+
+}  // namespace contract

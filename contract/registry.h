@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace contract {
+
 class Registry {
  public:
   // $XDG_CONFIG_HOME/dsmcc/registry.ini, or ~/.config/dsmcc/registry.ini.
@@ -37,3 +39,5 @@ class Registry {
   mutable std::string error_;
   std::map<std::string, std::map<std::string, std::string>> keys_;
 };
+
+}  // namespace contract

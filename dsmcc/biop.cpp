@@ -11,17 +11,19 @@
 #include "log/debug_log.h"
 #include "bytes/byte_reader.h"
 
+namespace dsmcc {
+
 namespace {
 
-void log_stopped(const char* what, const ByteReader& r) {
-  g_log.log(2, "%s ends early: %zu bytes wanted at offset %zu of %zu, decoding stops there", what,
+void log_stopped(const char* what, const bytes::ByteReader& r) {
+  logio::g_log.log(2, "%s ends early: %zu bytes wanted at offset %zu of %zu, decoding stops there", what,
             r.error_wanted(), r.error_offset(), r.size());
 }
 
 // Field reads that store into the record only what was read whole, so that a record of a body that
 // stops early holds exactly the fields in front of the stop.
 struct FieldReader {
-  ByteReader& r;
+  bytes::ByteReader& r;
   bool big_endian;
 
   bool get8(uint32_t& out) {
@@ -39,8 +41,8 @@ struct FieldReader {
     if (r.ok()) out = v;
     return r.ok();
   }
-  bool get_bytes(size_t n, Bytes& out) {
-    const ByteView v = r.bytes(n);
+  bool get_bytes(size_t n, bytes::Bytes& out) {
+    const bytes::ByteView v = r.bytes(n);
     if (r.ok()) out.assign(v.begin(), v.end());
     return r.ok();
   }
@@ -68,10 +70,11 @@ bool read_first_tap(FieldReader& f, DSM::Tap& tap) {
 
 }  // namespace
 
-void log_object_location(uint32_t carouselId, uint32_t moduleId, ByteView objectKey) {
-  g_log.log(4, "carousel_id: %#x (%d)", static_cast<unsigned>(carouselId), static_cast<int>(carouselId));
-  g_log.log(4, "module_id: %#x (%d)", static_cast<unsigned>(moduleId), static_cast<int>(moduleId));
-  g_log.log(4, "objectkey:");
+void log_object_location(uint32_t carouselId, uint32_t moduleId, bytes::ByteView objectKey) {
+  logio::g_log.log(4, "carousel_id: %#x (%d)", static_cast<unsigned>(carouselId),
+                   static_cast<int>(carouselId));
+  logio::g_log.log(4, "module_id: %#x (%d)", static_cast<unsigned>(moduleId), static_cast<int>(moduleId));
+  logio::g_log.log(4, "objectkey:");
   std::string text;
   if (objectKey.empty()) {
     text = "empty";
@@ -82,34 +85,35 @@ void log_object_location(uint32_t carouselId, uint32_t moduleId, ByteView object
       text += digits;
     }
   }
-  g_log.log(4, "%s", text.c_str());
+  logio::g_log.log(4, "%s", text.c_str());
 }
 
 namespace {
 
 // The body over a reader of its own, which ends where the profile's data ends, so that no field of the
 // body can take bytes of the profile behind it.
-void read_profile_body(ByteReader& r, ObjectLocationRef& location, BiopProfileBody& body, bool trace) {
-  if (trace) g_log.log(4, "parse_BIOP_ProfileBody()");
+void read_profile_body(bytes::ByteReader& r, ObjectLocationRef& location, BiopProfileBody& body, bool trace) {
+  if (trace) logio::g_log.log(4, "parse_BIOP_ProfileBody()");
   FieldReader f{r, true};
   auto stop = [&]() { log_stopped("BIOP profile body", r); };
 
   if (!f.get8(body.profile_data_byte_order) || !f.get8(body.lite_component_count)) return stop();
-  if (trace) g_log.log(4, "lite_component_count=%d", static_cast<int>(body.lite_component_count));
+  if (trace) logio::g_log.log(4, "lite_component_count=%d", static_cast<int>(body.lite_component_count));
   f.big_endian = body.profile_data_byte_order == 0;
 
   // BIOP::ObjectLocation
   if (!f.get32(body.location_componentId_tag)) return stop();
   if (body.location_componentId_tag != BIOP::TAG_ObjectLocation) return;
   if (!f.get8(body.location_component_data_length)) return stop();
-  if (trace) g_log.log(4, "component_data_length=%d", static_cast<int>(body.location_component_data_length));
+  if (trace)
+    logio::g_log.log(4, "component_data_length=%d", static_cast<int>(body.location_component_data_length));
   if (!f.get32(body.carouselId) || !f.get16(body.moduleId) || !f.get8(body.version_major) ||
       !f.get8(body.version_minor))
     return stop();
   if (trace) {
-    g_log.log(4, "version_major: %#x (%d) ", static_cast<unsigned>(body.version_major),
+    logio::g_log.log(4, "version_major: %#x (%d) ", static_cast<unsigned>(body.version_major),
               static_cast<int>(body.version_major));
-    g_log.log(4, "version_minor: %#x (%d) ", static_cast<unsigned>(body.version_minor),
+    logio::g_log.log(4, "version_minor: %#x (%d) ", static_cast<unsigned>(body.version_minor),
               static_cast<int>(body.version_minor));
   }
   if (!f.get8(body.objectKey_length) || !f.get_bytes(body.objectKey_length, body.objectKey)) return stop();
@@ -122,9 +126,10 @@ void read_profile_body(ByteReader& r, ObjectLocationRef& location, BiopProfileBo
   if (!f.get32(body.binder_componentId_tag)) return stop();
   if (body.binder_componentId_tag != BIOP::TAG_ConnBinder) return;
   if (!f.get8(body.binder_component_data_length)) return stop();
-  if (trace) g_log.log(4, "component_data_length=%d", static_cast<int>(body.binder_component_data_length));
+  if (trace)
+    logio::g_log.log(4, "component_data_length=%d", static_cast<int>(body.binder_component_data_length));
   if (!f.get8(body.taps_count)) return stop();
-  if (trace) g_log.log(4, "taps_count=%d", static_cast<int>(body.taps_count));
+  if (trace) logio::g_log.log(4, "taps_count=%d", static_cast<int>(body.taps_count));
 
   // A binder that declares no tap has none: reading one anyway would take the following component's
   // bytes for a tap.
@@ -146,13 +151,13 @@ void read_profile_body(ByteReader& r, ObjectLocationRef& location, BiopProfileBo
 
 }  // namespace
 
-void parse_BIOP_ProfileBody(ByteView profile_data, ObjectLocationRef& location, BiopProfileBody& body,
+void parse_BIOP_ProfileBody(bytes::ByteView profile_data, ObjectLocationRef& location, BiopProfileBody& body,
                             bool trace) {
-  ByteReader r(profile_data);
+  bytes::ByteReader r(profile_data);
   read_profile_body(r, location, body, trace);
 }
 
-bool parse_IOR(ByteReader& r, bool big_endian, ObjectLocationRef& location,
+bool parse_IOR(bytes::ByteReader& r, bool big_endian, ObjectLocationRef& location,
                std::vector<BiopProfileBody>* profiles, bool trace) {
   auto stop = [&]() {
     log_stopped("IOP::IOR", r);
@@ -164,18 +169,18 @@ bool parse_IOR(ByteReader& r, bool big_endian, ObjectLocationRef& location,
   if (type_id_length % 4 != 0) r.skip(4 - type_id_length % 4);
   const auto profile_count = static_cast<int32_t>(r.u32(big_endian));
   if (!r.ok()) return stop();
-  if (trace) g_log.log(4, "taggedProfiles_count=%d", static_cast<int>(profile_count));
+  if (trace) logio::g_log.log(4, "taggedProfiles_count=%d", static_cast<int>(profile_count));
 
   for (int32_t i = 0; i < profile_count; ++i) {
     const uint32_t tag = r.u32(big_endian);
     if (!r.ok()) return stop();
-    if (trace) g_log.log(4, "profileId_tag=%d", static_cast<int>(tag));
+    if (trace) logio::g_log.log(4, "profileId_tag=%d", static_cast<int>(tag));
     const uint32_t length = r.u32(big_endian);
     if (!r.ok()) return stop();
-    if (trace) g_log.log(4, "profile_data_length=%d", static_cast<int>(length));
+    if (trace) logio::g_log.log(4, "profile_data_length=%d", static_cast<int>(length));
 
     // A profile longer than the bytes left is still decoded as far as it goes, then the IOR ends.
-    ByteReader data = r.sub_or_rest(length);
+    bytes::ByteReader data = r.sub_or_rest(length);
     if (tag == BIOP::TAG_BIOP) {
       BiopProfileBody body;
       body.profileId_tag = tag;
@@ -188,15 +193,15 @@ bool parse_IOR(ByteReader& r, bool big_endian, ObjectLocationRef& location,
   return true;
 }
 
-bool CServiceGatewayInfo::parse(ByteView data, uint32_t& length) {
-  g_log.log(4, "CServiceGatewayInfo::parse(%#x,%d)",
+bool CServiceGatewayInfo::parse(bytes::ByteView data, uint32_t& length) {
+  logio::g_log.log(4, "CServiceGatewayInfo::parse(%#x,%d)",
             static_cast<unsigned>(reinterpret_cast<uintptr_t>(data.data()) & 0xFFFFFFFFu),
             static_cast<int>(length));
   profiles.clear();
   downloadTaps_count = 0;
   serviceContextList_count = 0;
   userInfoLength = 0;
-  ByteReader r(data);
+  bytes::ByteReader r(data);
   auto done = [&]() {
     length = static_cast<uint32_t>(r.position());
     return true;
@@ -211,7 +216,7 @@ bool CServiceGatewayInfo::parse(ByteView data, uint32_t& length) {
 
   FieldReader f{r, true};
   if (!f.get8(downloadTaps_count)) return stop();
-  g_log.log(4, "downloadTaps_count=%d", static_cast<int>(downloadTaps_count));
+  logio::g_log.log(4, "downloadTaps_count=%d", static_cast<int>(downloadTaps_count));
   for (uint32_t i = 0; i < downloadTaps_count; ++i) {
     r.skip(6);  // id, use, assocTag
     const uint32_t selector_length = r.u8();
@@ -219,7 +224,7 @@ bool CServiceGatewayInfo::parse(ByteView data, uint32_t& length) {
   }
 
   if (!f.get8(serviceContextList_count)) return stop();
-  g_log.log(4, "serviceContextList_count=%d", static_cast<int>(serviceContextList_count));
+  logio::g_log.log(4, "serviceContextList_count=%d", static_cast<int>(serviceContextList_count));
   for (uint32_t i = 0; i < serviceContextList_count; ++i) {
     r.skip(4);  // context_id
     const uint32_t context_length = r.be16();
@@ -228,6 +233,8 @@ bool CServiceGatewayInfo::parse(ByteView data, uint32_t& length) {
 
   if (!f.get16(userInfoLength)) return stop();
   if (!r.skip(userInfoLength)) return stop();
-  g_log.log(4, "userInfoLength=%d", static_cast<int>(userInfoLength));
+  logio::g_log.log(4, "userInfoLength=%d", static_cast<int>(userInfoLength));
   return done();
 }
+
+}  // namespace dsmcc

@@ -10,12 +10,14 @@
 #include "log/debug_log.h"
 #include "bytes/byte_reader.h"
 
+namespace dsmcc {
+
 namespace {
 
 enum class HeaderResult { ok, short_message, bad_reserved };
 
 // Both header variants share this reader; they differ only in what they say about a bad reserved byte.
-HeaderResult read_header(ByteReader& r, DsmccMessageHeader& h, uint8_t& reserved) {
+HeaderResult read_header(bytes::ByteReader& r, DsmccMessageHeader& h, uint8_t& reserved) {
   const uint32_t protocolDiscriminator = r.u8();
   const uint32_t dsmccType = r.u8();
   const uint32_t messageId = r.be16();
@@ -25,7 +27,7 @@ HeaderResult read_header(ByteReader& r, DsmccMessageHeader& h, uint8_t& reserved
   if (reserved != 0xFF) return HeaderResult::bad_reserved;
   const uint32_t adaptationLength = r.u8();
   const uint32_t messageLength = r.be16();
-  const ByteView adaptation = r.bytes(adaptationLength);
+  const bytes::ByteView adaptation = r.bytes(adaptationLength);
   if (!r.ok()) return HeaderResult::short_message;
 
   h.protocolDiscriminator = protocolDiscriminator;
@@ -40,49 +42,49 @@ HeaderResult read_header(ByteReader& r, DsmccMessageHeader& h, uint8_t& reserved
 }
 
 // The DownloadDataHeader variant: a bad reserved byte is logged here, a short message by the caller.
-HeaderResult read_download_data_header(ByteReader& r, DsmccMessageHeader& h) {
+HeaderResult read_download_data_header(bytes::ByteReader& r, DsmccMessageHeader& h) {
   uint8_t reserved = 0;
   const HeaderResult result = read_header(r, h, reserved);
   if (result == HeaderResult::bad_reserved)
-    g_log.log(1, "DownloadDataHeader unexpected reserved value: %#x", static_cast<unsigned>(reserved));
+    logio::g_log.log(1, "DownloadDataHeader unexpected reserved value: %#x", static_cast<unsigned>(reserved));
   return result;
 }
 
-void log_truncated(const char* what, const ByteReader& r) {
-  g_log.log(1, "%s message truncated: %zu bytes wanted at offset %zu, message has %zu", what,
+void log_truncated(const char* what, const bytes::ByteReader& r) {
+  logio::g_log.log(1, "%s message truncated: %zu bytes wanted at offset %zu, message has %zu", what,
             r.error_wanted(), r.error_offset(), r.size());
 }
 
 }  // namespace
 
-bool parse_message_header(ByteView message, DsmccMessageHeader& header) {
-  ByteReader r(message);
+bool parse_message_header(bytes::ByteView message, DsmccMessageHeader& header) {
+  bytes::ByteReader r(message);
   uint8_t reserved = 0;
   return read_header(r, header, reserved) == HeaderResult::ok;
 }
 
-bool parse_download_data_header(ByteView message, DsmccMessageHeader& header) {
-  ByteReader r(message);
+bool parse_download_data_header(bytes::ByteView message, DsmccMessageHeader& header) {
+  bytes::ByteReader r(message);
   return read_download_data_header(r, header) == HeaderResult::ok;
 }
 
 // ---- DSI ---------------------------------------------------------------------------------------
 
-bool CDownloadServerInitiate::Parse(ByteView message) {
-  ByteReader r(message);
+bool CDownloadServerInitiate::Parse(bytes::ByteView message) {
+  bytes::ByteReader r(message);
   uint8_t reserved = 0;
   const HeaderResult hr = read_header(r, header, reserved);
   if (hr != HeaderResult::ok) {
     if (hr == HeaderResult::short_message) log_truncated("DSI", r);
-    g_log.log(1, "Failed to parse header");
+    logio::g_log.log(1, "Failed to parse header");
     return false;
   }
 
-  const ByteView server = r.bytes(20);
+  const bytes::ByteView server = r.bytes(20);
   const uint32_t compatibility_length = r.be16();
   r.skip(compatibility_length);
   const uint32_t private_length = r.be16();
-  const ByteView private_data = r.bytes(private_length);
+  const bytes::ByteView private_data = r.bytes(private_length);
   if (!r.ok()) {
     log_truncated("DSI", r);
     return false;
@@ -97,7 +99,7 @@ bool CDownloadServerInitiate::Parse(ByteView message) {
   uint32_t occupied = privateDataLength;
   gatewayParsed = gateway.parse(privateData, occupied);
   if (gatewayParsed && privateDataLength != occupied) {
-    g_log.log(3, "ServiceGatewayInfo length mismatch (%d/%d)", static_cast<int>(privateDataLength),
+    logio::g_log.log(3, "ServiceGatewayInfo length mismatch (%d/%d)", static_cast<int>(privateDataLength),
               static_cast<int>(occupied));
   }
   return true;
@@ -105,14 +107,14 @@ bool CDownloadServerInitiate::Parse(ByteView message) {
 
 // ---- DII ---------------------------------------------------------------------------------------
 
-bool Module::Parse(ByteReader& r) {
+bool Module::Parse(bytes::ByteReader& r) {
   const uint32_t id = r.be16();
   if (!r.ok()) return false;
-  g_log.log(4, "Module::Parse module_id: %#x", static_cast<unsigned>(id));
+  logio::g_log.log(4, "Module::Parse module_id: %#x", static_cast<unsigned>(id));
   const uint32_t size = r.be32();
   const uint32_t version = r.u8();
   const uint32_t info_length = r.u8();
-  const ByteView info = r.bytes(info_length);
+  const bytes::ByteView info = r.bytes(info_length);
   if (!r.ok()) return false;
 
   moduleId = id;
@@ -123,9 +125,9 @@ bool Module::Parse(ByteReader& r) {
   return true;
 }
 
-bool CDownloadInfoIndication::Parse(ByteView message) {
-  g_log.log(4, "CDownloadInfoIndication::Parse()");
-  ByteReader r(message);
+bool CDownloadInfoIndication::Parse(bytes::ByteView message) {
+  logio::g_log.log(4, "CDownloadInfoIndication::Parse()");
+  bytes::ByteReader r(message);
   uint8_t reserved = 0;
   const HeaderResult hr = read_header(r, header, reserved);
   if (hr != HeaderResult::ok) {
@@ -149,7 +151,7 @@ bool CDownloadInfoIndication::Parse(ByteView message) {
   ackPeriod = ack;
   tcDownloadWindow = window_time;
   tcDownloadScenario = scenario_time;
-  g_log.log(4, "download_id: %#x", static_cast<unsigned>(downloadId));
+  logio::g_log.log(4, "download_id: %#x", static_cast<unsigned>(downloadId));
 
   const uint32_t compatibility_length = r.be16();
   r.skip(compatibility_length);
@@ -167,15 +169,15 @@ bool CDownloadInfoIndication::Parse(ByteView message) {
     const size_t entry_at = r.position();
     Module module;
     if (!module.Parse(r)) {
-      g_log.log(1, "DII module entry %u of %u runs past the message at offset %zu", static_cast<unsigned>(i),
-                static_cast<unsigned>(numberOfModules), entry_at);
+      logio::g_log.log(1, "DII module entry %u of %u runs past the message at offset %zu",
+                       static_cast<unsigned>(i), static_cast<unsigned>(numberOfModules), entry_at);
       return false;
     }
     modules.push_back(module);
   }
 
   const uint32_t private_length = r.be16();
-  const ByteView private_data = r.bytes(private_length);
+  const bytes::ByteView private_data = r.bytes(private_length);
   if (!r.ok()) {
     log_truncated("DII", r);
     return false;
@@ -187,8 +189,8 @@ bool CDownloadInfoIndication::Parse(ByteView message) {
 
 // ---- DDB ---------------------------------------------------------------------------------------
 
-bool DownloadDataBlock::Parse(ByteView message) {
-  ByteReader r(message);
+bool DownloadDataBlock::Parse(bytes::ByteView message) {
+  bytes::ByteReader r(message);
   const HeaderResult hr = read_download_data_header(r, header);
   if (hr != HeaderResult::ok) {
     if (hr == HeaderResult::short_message) log_truncated("DDB", r);
@@ -203,7 +205,7 @@ bool DownloadDataBlock::Parse(ByteView message) {
     return false;
   }
   if (block_reserved != 0xFF) {
-    g_log.log(1, "DownloadDataBlock unexpected reserved value: %#x, offset %ld",
+    logio::g_log.log(1, "DownloadDataBlock unexpected reserved value: %#x, offset %ld",
               static_cast<unsigned>(block_reserved), static_cast<long>(header.body_offset));
     return false;
   }
@@ -220,3 +222,5 @@ bool DownloadDataBlock::Parse(ByteView message) {
   blockDataLength = static_cast<uint32_t>(blockData.size());
   return true;
 }
+
+}  // namespace dsmcc

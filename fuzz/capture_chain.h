@@ -24,8 +24,8 @@ class CaptureChain final : private host::SectionSink {
       store.capture_pairs.insert({programme, pid});
       store.pid_map[static_cast<int32_t>(programme)].insert(pid);
       if (filters_.count(pid)) continue;
-      filters_[pid] = std::make_unique<FilterContext>(
-          FilterContext{pid, static_cast<uint32_t>(filters_.size() + 1), &intake});
+      filters_[pid] = std::make_unique<store::FilterContext>(
+          store::FilterContext{pid, static_cast<uint32_t>(filters_.size() + 1), &intake});
       demux_.subscribe(static_cast<uint16_t>(pid));
     }
     intake.start_programs();
@@ -41,18 +41,18 @@ class CaptureChain final : private host::SectionSink {
   // Told about every section the demultiplexer hands on, before the filter is applied.
   std::function<void(uint16_t pid, std::span<const uint8_t> section)> on_delivered;
 
-  CarouselStore store;
-  CaptureCounters counters;
-  SectionIntake intake{store, counters};
+  store::CarouselStore store;
+  store::CaptureCounters counters;
+  store::SectionIntake intake{store, counters};
 
  private:
   void on_section(uint16_t pid, std::span<const uint8_t> section) override {
     if (on_delivered) on_delivered(pid, section);
     const auto filter = filters_.find(pid);
     if (filter != filters_.end() && (section[0] & 0x38) == 0x38)
-      section_callback(filter->second.get(), static_cast<uint32_t>(section.size()), section.data());
+      store::section_callback(filter->second.get(), static_cast<uint32_t>(section.size()), section.data());
   }
-  std::map<uint32_t, std::unique_ptr<FilterContext>> filters_;
+  std::map<uint32_t, std::unique_ptr<store::FilterContext>> filters_;
   host::Demux demux_{*this};
   host::PacketFramer framer_;
 };

@@ -6,6 +6,8 @@
 #include "carousel/object_carousel.h"
 #include "fuzz/fuzz_support.h"
 
+using namespace carousel;
+
 namespace {
 
 constexpr int32_t kCarouselKey = 0x10;
@@ -26,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CarouselModel model;
   ProgrammeModel& program = model.programs[1];
   ObjectCarousel& carousel = program.object_carousels[kCarouselKey];
-  std::vector<Bytes> images(1);
+  std::vector<bytes::Bytes> images(1);
   for (size_t i = 0; i < size; ++i) {
     if (images.size() < 4 && i + 4 <= size && std::memcmp(data + i, "|MOD", 4) == 0) {
       images.emplace_back();
@@ -40,17 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& [moduleId, image] : carousel.modules)
     parse_OC_module(image, carousel, kCarouselKey, moduleId);
   // The gateway: the first directory recorded, or an empty key when there is none.
-  CDownloadServerInitiate dsi;
+  dsmcc::CDownloadServerInitiate dsi;
   dsi.gatewayParsed = true;
-  BiopProfileBody profile;
-  profile.profileId_tag = BIOP::TAG_BIOP;
+  dsmcc::BiopProfileBody profile;
+  profile.profileId_tag = dsmcc::BIOP::TAG_BIOP;
   profile.carouselId = kCarouselKey;
   if (!carousel.directories.empty()) {
     profile.moduleId = carousel.directories.begin()->first.moduleId;
     profile.objectKey = carousel.directories.begin()->first.objectKey;
   }
   dsi.gateway.profiles.push_back(profile);
-  program.gateway_dsis[kCarouselKey] = StoredMessage{nullptr, &dsi};
+  program.gateway_dsis[kCarouselKey] = store::StoredMessage{nullptr, &dsi};
   CountingSink sink;
   build_tree(model, sink, 1500);
   return 0;

@@ -18,9 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       {{1, 0x00C8}, {1, 0x07D3}, {1, 0x0BB9}, {1, 0x138E}, {2, 0x138E}, {2, 0x0BBA}});
   chain.feed_stream(std::span<const uint8_t>(data, size));
   ui::Dialog window{resources::DIALOG_ANALYSIS};
-  CSectionDlg section_page(&chain.store, &window);
-  CDataCarouselDlg data_page(&window);
-  CObjectCarouselDlg object_page(&window);
+  inspector::CSectionDlg section_page(&chain.store, &window);
+  carousel::CDataCarouselDlg data_page(&window);
+  carousel::CObjectCarouselDlg object_page(&window);
   data_page.create(window);
   object_page.create(window);
   section_page.create(window);
@@ -28,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   data_page.clear();
   object_page.clear();
   section_page.rebuild();
-  CarouselLimits limits;
+  carousel::CarouselLimits limits;
   limits.node_limit = kPageNodeLimit;
-  const CarouselModel model = rebuild_carousels(chain.store, limits);
+  const carousel::CarouselModel model = carousel::rebuild_carousels(chain.store, limits);
   data_page.rebuild(model);
   object_page.rebuild(model);
   return 0;

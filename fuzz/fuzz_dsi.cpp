@@ -5,17 +5,19 @@
 #include "dsmcc/messages.h"
 #include "fuzz/fuzz_support.h"
 
+using namespace dsmcc;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::open_log_once();
   const std::vector<uint8_t> copy(data, data + size);
-  const ByteView message(copy);
+  const bytes::ByteView message(copy);
   CDownloadServerInitiate dsi;
   dsi.Parse(message);
   CServiceGatewayInfo gateway;
   uint32_t occupied = static_cast<uint32_t>(size);
   gateway.parse(message, occupied);
   for (bool big_endian : {true, false}) {
-    ByteReader r(message);
+    bytes::ByteReader r(message);
     ObjectLocationRef location;
     std::vector<BiopProfileBody> profiles;
     parse_IOR(r, big_endian, location, &profiles, false);

@@ -21,8 +21,8 @@ inline void open_log_once() {
     const char* wanted = std::getenv("DSMCC_FUZZ_LOG");
     if (wanted && wanted[0] == '0') return false;
     const bool to_file = wanted && wanted[0] == '/';
-    g_log.init(to_file ? wanted : "/dev/null", CDebugLog::OPT_FILE,
-               to_file ? uint32_t{CDebugLog::PFX_LEVEL} : 0u, 4);
+    logio::g_log.init(to_file ? wanted : "/dev/null", logio::CDebugLog::OPT_FILE,
+               to_file ? uint32_t{logio::CDebugLog::PFX_LEVEL} : 0u, 4);
     return true;
   }();
   (void)opened;

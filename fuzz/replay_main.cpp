@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
       std::vector<uint8_t> copy(bytes.begin(), bytes.end());
       LLVMFuzzerTestOneInput(copy.data(), copy.size());
       if (!golden) continue;
-      g_log.flush();
+      logio::g_log.flush();
       const std::string all = read_all(log_path);
       seen[fs::path(argv[i]).filename().string() + "/" + file.filename().string()] =
           digest_of(all.substr(std::min(logged, all.size())));

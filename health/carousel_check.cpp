@@ -26,20 +26,20 @@ std::string numbers_text(const std::vector<uint32_t>& numbers) {
     size_t j = i;
     while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1) ++j;
     if (!out.empty()) out += ", ";
-    out += j == i ? printed("%u", numbers[i]) : printed("%u-%u", numbers[i], numbers[j]);
+    out += j == i ? text::printed("%u", numbers[i]) : text::printed("%u-%u", numbers[i], numbers[j]);
     i = j + 1;
   }
   return out;
 }
 
-std::string blocks_text(size_t n) { return printed("%zu block%s", n, n == 1 ? "" : "s"); }
-std::string bytes_text(size_t n) { return printed("%zu byte%s", n, n == 1 ? "" : "s"); }
+std::string blocks_text(size_t n) { return text::printed("%zu block%s", n, n == 1 ? "" : "s"); }
+std::string bytes_text(size_t n) { return text::printed("%zu byte%s", n, n == 1 ? "" : "s"); }
 
 std::string versions_text(const std::set<uint32_t>& transactions) {
   std::set<uint32_t> versions;
   for (uint32_t t : transactions) versions.insert(transaction_version(t));
   std::string out;
-  for (uint32_t v : versions) out += (out.empty() ? "" : ", ") + printed("%u", v);
+  for (uint32_t v : versions) out += (out.empty() ? "" : ", ") + text::printed("%u", v);
   return out;
 }
 
@@ -49,8 +49,8 @@ size_t distinct_versions(const std::set<uint32_t>& transactions) {
   return versions.size();
 }
 
-std::string key_text(ByteView key) {
-  std::string hex = object_key_text(key);
+std::string key_text(bytes::ByteView key) {
+  std::string hex = carousel::object_key_text(key);
   return hex.empty() ? "(empty)" : hex;
 }
 
@@ -67,11 +67,11 @@ struct Compression {
 };
 
 // A compressed_module_descriptor (tag 0x09) in a descriptor loop.
-std::optional<Compression> find_compression(ByteView loop) {
-  ByteReader r(loop);
+std::optional<Compression> find_compression(bytes::ByteView loop) {
+  bytes::ByteReader r(loop);
   while (!r.at_end()) {
     const uint8_t tag = r.u8();
-    ByteReader body = r.sub(r.u8());
+    bytes::ByteReader body = r.sub(r.u8());
     if (!r.ok()) break;
     if (tag == 0x09) {
       Compression c;
@@ -85,15 +85,15 @@ std::optional<Compression> find_compression(ByteView loop) {
 
 // An object carousel's moduleInfo is a BIOP::ModuleInfo whose userInfo holds the descriptors; a data
 // carousel's is the descriptor loop itself.
-std::optional<Compression> module_compression(ByteView moduleInfo) {
-  ByteReader r(moduleInfo);
+std::optional<Compression> module_compression(bytes::ByteView moduleInfo) {
+  bytes::ByteReader r(moduleInfo);
   r.skip(12);  // moduleTimeOut, blockTimeOut, minBlockTime
   const uint8_t taps = r.u8();
   for (unsigned i = 0; i < taps && r.ok(); ++i) {
     r.skip(6);  // id, use, assocTag
     r.skip(r.u8());
   }
-  ByteView user_info = r.bytes(r.u8());
+  bytes::ByteView user_info = r.bytes(r.u8());
   if (r.ok() && r.at_end()) return find_compression(user_info);
   return find_compression(moduleInfo);
 }
@@ -105,7 +105,7 @@ struct Inflation {
 };
 
 // Inflates without keeping the bytes, so that the check needs no more memory than the module.
-Inflation inflate_size(ByteView data) {
+Inflation inflate_size(bytes::ByteView data) {
   if (data.size() < 2 || (data[0] * 256 + data[1]) % 31 != 0) return {false, 0, "no zlib header"};
   if (data.size() > std::numeric_limits<uInt>::max()) return {false, 0, "a module too large to inflate"};
   z_stream z{};
@@ -115,7 +115,7 @@ Inflation inflate_size(ByteView data) {
   uint8_t buffer[16384];
   uint64_t total = 0;
   int err = Z_OK;
-  while (err == Z_OK && total <= kMaxInflatedModuleSize) {
+  while (err == Z_OK && total <= carousel::kMaxInflatedModuleSize) {
     z.next_out = buffer;
     z.avail_out = sizeof buffer;
     err = inflate(&z, Z_NO_FLUSH);
@@ -123,15 +123,19 @@ Inflation inflate_size(ByteView data) {
   }
   inflateEnd(&z);
   if (err == Z_STREAM_END) return {true, total, {}};
-  if (err == Z_OK) return {false, total, printed("more than %zu MiB once inflated", kMaxInflatedModuleSize >> 20)};
-  return {false, total, printed("an inflate error (%d) after %llu bytes", err, static_cast<unsigned long long>(total))};
+  if (err == Z_OK)
+    return {false, total,
+            text::printed("more than %zu MiB once inflated", carousel::kMaxInflatedModuleSize >> 20)};
+  return {
+      false, total,
+      text::printed("an inflate error (%d) after %llu bytes", err, static_cast<unsigned long long>(total))};
 }
 
 // What a BIOP walk of one module image tells.
 struct ModuleObjects {
-  std::set<Bytes> keys;  // every object key, whatever its kind
+  std::set<bytes::Bytes> keys;  // every object key, whatever its kind
   struct SizeMismatch {
-    Bytes key;
+    bytes::Bytes key;
     uint64_t content_size;
     uint32_t content_length;
   };
@@ -159,7 +163,7 @@ class Checker {
   }
 
   void check_capture_list() {
-    for (const ProgramPid& pair : model_.pairs) {
+    for (const store::ProgramPid& pair : model_.pairs) {
       Place where{pair.first, pair.second, {}, {}, {}, {}};
       auto stored = model_.stored.find(pair);
       if (stored == model_.stored.end() || stored->second == 0)
@@ -170,9 +174,11 @@ class Checker {
         std::string seen;
         for (const auto& [section, version, last] : dropped->second)
           seen += (seen.empty() ? "" : "; ") +
-                  printed("section_number %u, version_number %u, last_section_number %u", section, version, last);
+                  text::printed("section_number %u, version_number %u, last_section_number %u", section,
+                                version, last);
         add(Severity::warning, "control-section-dropped", where,
-            "DSI/DII sections dropped: the analyzer keeps only those whose section_number, version_number and "
+            "DSI/DII sections dropped: the analyzer keeps only those whose section_number, version_number "
+            "and "
             "last_section_number are 0",
             "0, 0, 0", seen);
       }
@@ -181,7 +187,8 @@ class Checker {
       for (const ControlModel& dsi : dsis->second)
         if (distinct_versions(dsi.transactions) > 1)
           add(Severity::warning, "dsi-version-changed", where,
-              printed("DSI 0x%04x changed during the capture; the pages show the first copy", dsi.extension),
+              text::printed("DSI 0x%04x changed during the capture; the pages show the first copy",
+                            dsi.extension),
               "one version", "versions " + versions_text(dsi.transactions));
     }
     if (model_.store_limit_reached)
@@ -197,14 +204,16 @@ class Checker {
     const GatewayModel* gateway = gateway_of(download);
     if (gateway) {
       carousel.carouselId = gateway->carouselId;
-      carousel.dsi_transactions.assign(gateway->control.transactions.begin(), gateway->control.transactions.end());
+      carousel.dsi_transactions.assign(gateway->control.transactions.begin(),
+                                       gateway->control.transactions.end());
     }
     for (const ControlModel& dii : download.diis) {
       pids.insert(dii.pid);
       dii_transactions.insert(dii.transactions.begin(), dii.transactions.end());
       if (distinct_versions(dii.transactions) > 1)
         add(Severity::warning, "dii-version-changed", place(download, dii.pid),
-            printed("DII 0x%04x changed during the capture; the pages show the first copy", dii.extension),
+            text::printed("DII 0x%04x changed during the capture; the pages show the first copy",
+                          dii.extension),
             "one version", "versions " + versions_text(dii.transactions));
     }
     carousel.dii_transactions.assign(dii_transactions.begin(), dii_transactions.end());
@@ -230,7 +239,8 @@ class Checker {
     return Place{download.programme, pid, download.downloadId, {}, module, {}};
   }
 
-  ModuleDescription check_module(const DownloadModel& download, const ModuleModel& module, bool object_carousel) {
+  ModuleDescription check_module(const DownloadModel& download, const ModuleModel& module,
+                                 bool object_carousel) {
     const Announcement* dii = module.announced.empty() ? nullptr : &module.announced.back();
     const std::optional<uint32_t> pid = module.pid ? module.pid : dii ? std::optional<uint32_t>(dii->pid)
                                                                       : std::nullopt;
@@ -245,13 +255,13 @@ class Checker {
     d.blocks_expected = expected_blocks(module);
     if (!dii && !module.blocks.empty())
       add(Severity::error, "module-not-announced", where, "blocks of a module that no DII announces",
-          printed("a DII entry for module 0x%04x", module.moduleId), blocks_text(module.blocks.size()));
+          text::printed("a DII entry for module 0x%04x", module.moduleId), blocks_text(module.blocks.size()));
     if (dii && module.blocks.empty())
       add(Severity::error, "module-no-blocks", where, "module announced by the DII; no block of it was seen",
           blocks_text(d.blocks_expected), "0 blocks");
     if (module.blocks.empty()) return d;
 
-    const std::optional<Bytes> image = check_blocks(where, dii, module, d);
+    const std::optional<bytes::Bytes> image = check_blocks(where, dii, module, d);
     if (!image) return d;
     d.complete = true;
     d.image_size = image->size();
@@ -265,14 +275,14 @@ class Checker {
 
   // The blocks of one version against the DII; the module's image when every block of that version
   // is there: each block's verified copy, else its first.
-  std::optional<Bytes> check_blocks(const Place& where, const Announcement* dii, const ModuleModel& module,
-                                    const ModuleDescription& d) {
+  std::optional<bytes::Bytes> check_blocks(const Place& where, const Announcement* dii,
+                                           const ModuleModel& module, const ModuleDescription& d) {
     const uint32_t version = d.version;
     const uint32_t block_size = dii ? dii->blockSize : 0;
     const uint32_t expected = d.blocks_expected;
     std::vector<uint32_t> missing, past, shorter, unverified, unverified_first, conflicting, without_version;
     std::map<uint32_t, std::vector<uint32_t>> other_versions;
-    std::vector<ByteView> chosen(expected);
+    std::vector<bytes::ByteView> chosen(expected);
     size_t b = 0;
     for (uint32_t n = 0; n < expected; ++n) {
       while (b < module.blocks.size() && module.blocks[b].number < n) ++b;
@@ -304,18 +314,20 @@ class Checker {
       if (block.number + 1 < expected && copy->data.size() < block_size) shorter.push_back(block.number);
       chosen[block.number] = copy->data;
     }
-    const std::string version_text = printed("moduleVersion %u", version);
+    const std::string version_text = text::printed("moduleVersion %u", version);
     if (!missing.empty())
-      add(Severity::error, "module-incomplete", where, "module never completed; missing blocks " + numbers_text(missing),
-          blocks_text(expected), blocks_text(expected - missing.size()));
+      add(Severity::error, "module-incomplete", where,
+          "module never completed; missing blocks " + numbers_text(missing), blocks_text(expected),
+          blocks_text(expected - missing.size()));
     if (!past.empty())
       add(Severity::error, "block-past-end", where, "blocks past the DII's moduleSize: " + numbers_text(past),
-          printed("blocks 0-%u (moduleSize %u, blockSize %u)", expected - 1, d.size, block_size),
-          printed("block %u", past.back()));
+          text::printed("blocks 0-%u (moduleSize %u, blockSize %u)", expected - 1, d.size, block_size),
+          text::printed("block %u", past.back()));
     if (!shorter.empty())
       add(Severity::error, "block-short", where,
           "blocks other than the last shorter than the DII's blockSize: " + numbers_text(shorter),
-          printed("%u bytes", block_size), printed("%zu bytes in block %u", chosen[shorter.front()].size(), shorter.front()));
+          text::printed("%u bytes", block_size),
+          text::printed("%zu bytes in block %u", chosen[shorter.front()].size(), shorter.front()));
     if (!without_version.empty())
       add(Severity::error, "block-version", where,
           "blocks received only in another moduleVersion than the DII's: " + numbers_text(without_version),
@@ -323,29 +335,33 @@ class Checker {
     for (const auto& [other, numbers] : other_versions)
       if (without_version.empty())
         add(Severity::warning, "block-version", where,
-            "blocks also received in another moduleVersion than the DII's (the module changed during the capture): " +
+            "blocks also received in another moduleVersion than the DII's (the module changed during the "
+            "capture): " +
                 numbers_text(numbers),
-            version_text, printed("moduleVersion %u", other));
+            version_text, text::printed("moduleVersion %u", other));
     if (!unverified.empty())
       add(Severity::error, "block-unverified", where,
-          "blocks whose every copy came in a section with section_syntax_indicator 0, so no CRC-32 was checked: " +
+          "blocks whose every copy came in a section with section_syntax_indicator 0, so no CRC-32 was "
+          "checked: " +
               numbers_text(unverified),
           "a verified copy of each block", "none for these blocks");
     if (!unverified_first.empty())
       add(Severity::warning, "block-unverified", where,
-          "blocks first received in a section with section_syntax_indicator 0 (no CRC-32 checked), then verified; "
-          "the pages show the first copy: " + numbers_text(unverified_first),
+          "blocks first received in a section with section_syntax_indicator 0 (no CRC-32 checked), then "
+          "verified; "
+          "the pages show the first copy: " +
+              numbers_text(unverified_first),
           "a verified first copy", "an unverified one");
     if (!conflicting.empty())
       add(Severity::error, "block-conflict", where,
           "blocks received twice with a valid CRC-32 and different bytes: " + numbers_text(conflicting),
           "one content per block and version", "two");
     if (!missing.empty() || !without_version.empty()) return std::nullopt;
-    Bytes image;
-    for (ByteView data : chosen) image.insert(image.end(), data.begin(), data.end());
+    bytes::Bytes image;
+    for (bytes::ByteView data : chosen) image.insert(image.end(), data.begin(), data.end());
     if (dii && image.size() != d.size)
       add(Severity::error, "module-size", where, "assembled image is not the DII's moduleSize",
-          printed("%u bytes", d.size), printed("%zu bytes", image.size()));
+          text::printed("%u bytes", d.size), text::printed("%zu bytes", image.size()));
     return image;
   }
 
@@ -355,27 +371,30 @@ class Checker {
     if (compression) {
       if (!inflation.ok)
         add(Severity::error, "inflate-failed", where, "compressed module does not inflate",
-            printed("a zlib stream of %u bytes once inflated", compression->original_size), inflation.why);
+            text::printed("a zlib stream of %u bytes once inflated", compression->original_size),
+            inflation.why);
       else if (inflation.size != compression->original_size)
-        add(Severity::error, "inflated-size", where, "compressed module inflates to another size than original_size",
-            printed("%u bytes", compression->original_size),
-            printed("%llu bytes", static_cast<unsigned long long>(inflation.size)));
+        add(Severity::error, "inflated-size", where,
+            "compressed module inflates to another size than original_size",
+            text::printed("%u bytes", compression->original_size),
+            text::printed("%llu bytes", static_cast<unsigned long long>(inflation.size)));
     } else if (inflation.ok) {
       add(object_carousel ? Severity::error : Severity::warning, "zlib-not-announced", where,
           "module announced uncompressed holds a zlib stream", "no compressed_module_descriptor (0x09)",
-          printed("a zlib stream of %llu bytes once inflated", static_cast<unsigned long long>(inflation.size)));
+          text::printed("a zlib stream of %llu bytes once inflated",
+                        static_cast<unsigned long long>(inflation.size)));
     }
   }
 
   // Every message of an object carousel module: kinds, sizes, and where the walk has to stop.
   ModuleObjects walk_biop(const DownloadModel& download, const ModuleModel& module) {
     ModuleObjects objects;
-    const ByteView image(*module.image);
+    const bytes::ByteView image(*module.image);
     const Place where = place(download, module.pid, module.moduleId);
     size_t p = 0;
     while (p < image.size()) {
-      ByteReader r(image.subspan(p));
-      ByteView magic = r.bytes(4);
+      bytes::ByteReader r(image.subspan(p));
+      bytes::ByteView magic = r.bytes(4);
       const uint8_t major = r.u8(), minor = r.u8();
       const bool big_endian = r.u8() == 0;
       r.u8();  // message_type
@@ -383,30 +402,33 @@ class Checker {
       if (!r.ok() || magic[0] != 'B' || magic[1] != 'I' || magic[2] != 'O' || magic[3] != 'P' || major != 1 ||
           minor != 0) {
         add(Severity::error, "not-biop", where,
-            printed("no BIOP message at offset %zu; the rest of the module is ignored", p), "a BIOP 1.0 message header",
-            bytes_text(image.size() - p) + " of something else");
+            text::printed("no BIOP message at offset %zu; the rest of the module is ignored", p),
+            "a BIOP 1.0 message header", bytes_text(image.size() - p) + " of something else");
         break;
       }
       if (message_size > r.remaining()) {
-        add(Severity::error, "biop-overrun", where, printed("BIOP message at offset %zu runs past the module", p),
-            printed("message_size at most %zu", r.remaining()), printed("message_size %u", message_size));
+        add(Severity::error, "biop-overrun", where,
+            text::printed("BIOP message at offset %zu runs past the module", p),
+            text::printed("message_size at most %zu", r.remaining()),
+            text::printed("message_size %u", message_size));
         break;
       }
-      ByteReader m = r.sub(message_size);
-      ByteView key = m.bytes(m.u8());
-      ByteView kind_length = m.bytes(4);
-      ByteView kind = m.bytes(kind_length.size() == 4 ? kind_length[3] : 0);
+      bytes::ByteReader m = r.sub(message_size);
+      bytes::ByteView key = m.bytes(m.u8());
+      bytes::ByteView kind_length = m.bytes(4);
+      bytes::ByteView kind = m.bytes(kind_length.size() == 4 ? kind_length[3] : 0);
       std::string kind_text(reinterpret_cast<const char*>(kind.data()), kind.size());
       kind_text = kind_text.substr(0, kind_text.find('\0'));
-      objects.keys.insert(Bytes(key.begin(), key.end()));
+      objects.keys.insert(bytes::Bytes(key.begin(), key.end()));
       static const std::set<std::string> kKnown = {"dir", "fil", "srg", "str", "ste"};
-      const bool standard_length = m.ok() && kind_length[0] == 0 && kind_length[1] == 0 && kind_length[2] == 0 &&
-                                   kind_length[3] == 4;
+      const bool standard_length =
+          m.ok() && kind_length[0] == 0 && kind_length[1] == 0 && kind_length[2] == 0 && kind_length[3] == 4;
       if (!standard_length || !kKnown.contains(kind_text)) {
-        add(Severity::warning, "object-kind", with_key(where, key), "object kind is not dir, fil, srg, str or ste",
-            "dir, fil, srg, str or ste", standard_length ? "'" + kind_text + "'" : "an objectKind of another length");
+        add(Severity::warning, "object-kind", with_key(where, key),
+            "object kind is not dir, fil, srg, str or ste", "dir, fil, srg, str or ste",
+            standard_length ? "'" + kind_text + "'" : "an objectKind of another length");
       } else if (kind_text == "fil") {
-        ByteReader info = m.sub(m.u16(big_endian));  // objectInfo: DSM::File::ContentSize first
+        bytes::ByteReader info = m.sub(m.u16(big_endian));  // objectInfo: DSM::File::ContentSize first
         const uint64_t content_size = big_endian ? info.be64() : info.le64();
         const uint8_t contexts = m.u8();
         for (unsigned i = 0; i < contexts && m.ok(); ++i) {
@@ -416,14 +438,15 @@ class Checker {
         m.u32(big_endian);  // messageBody_length
         const uint32_t content_length = m.u32(big_endian);
         if (m.ok() && info.ok() && content_size != content_length)
-          objects.size_mismatches.push_back({Bytes(key.begin(), key.end()), content_size, content_length});
+          objects.size_mismatches.push_back(
+              {bytes::Bytes(key.begin(), key.end()), content_size, content_length});
       }
       p += 12 + message_size;
     }
     return objects;
   }
 
-  static Place with_key(Place where, ByteView key) {
+  static Place with_key(Place where, bytes::ByteView key) {
     where.path = "key " + key_text(key);
     return where;
   }
@@ -434,38 +457,45 @@ class Checker {
     Severity severity = Severity::error;
     std::string what, expected, found;
   };
-  Reason why_missing(const DownloadModel& download, const ObjectLocationRef& ref, const char* kind) {
+  Reason why_missing(const DownloadModel& download, const dsmcc::ObjectLocationRef& ref, const char* kind) {
     const ModuleModel* module = nullptr;
     for (const ModuleModel& m : download.modules)
       if (m.moduleId == ref.moduleId) module = &m;
     if (!module || module->announced.empty())
-      return {"dangling-module", Severity::error, "binding points at a module that no DII of the carousel announces",
-              "a module of the carousel's DIIs", printed("module 0x%04x, which no DII lists", ref.moduleId)};
+      return {"dangling-module", Severity::error,
+              "binding points at a module that no DII of the carousel announces",
+              "a module of the carousel's DIIs",
+              text::printed("module 0x%04x, which no DII lists", ref.moduleId)};
     if (!module->image)
       return {"not-available", Severity::warning, "object not available: its module did not complete",
-              printed("module 0x%04x complete", ref.moduleId),
-              printed("module 0x%04x did not complete (%zu of %s)", ref.moduleId, module->blocks.size(),
+              text::printed("module 0x%04x complete", ref.moduleId),
+              text::printed("module 0x%04x did not complete (%zu of %s)", ref.moduleId, module->blocks.size(),
                    blocks_text(expected_blocks(*module)).c_str())};
     const auto& keys = objects_[&download][ref.moduleId].keys;
     if (!keys.contains(ref.objectKey))
-      return {"dangling-key", Severity::error, "binding points at an object key that the module does not hold",
-              printed("an object with key %s in module 0x%04x", key_text(ref.objectKey).c_str(), ref.moduleId),
-              printed("module 0x%04x holds no such key", ref.moduleId)};
-    return {"dangling-key", Severity::error, printed("binding names a %s that cannot be read as one", kind),
-            printed("a %s with key %s in module 0x%04x", kind, key_text(ref.objectKey).c_str(), ref.moduleId),
+      return {"dangling-key", Severity::error,
+              "binding points at an object key that the module does not hold",
+              text::printed("an object with key %s in module 0x%04x", key_text(ref.objectKey).c_str(),
+                            ref.moduleId),
+              text::printed("module 0x%04x holds no such key", ref.moduleId)};
+    return {"dangling-key", Severity::error,
+            text::printed("binding names a %s that cannot be read as one", kind),
+            text::printed("a %s with key %s in module 0x%04x", kind, key_text(ref.objectKey).c_str(),
+                          ref.moduleId),
             "an object of another kind, or one that does not decode"};
   }
 
   void check_gateway(const GatewayModel& gateway) {
-    Place where{gateway.programme, gateway.control.pid, gateway.carouselId, gateway.carouselId, gateway.root.moduleId,
-                "/"};
+    Place where{gateway.programme,  gateway.control.pid,   gateway.carouselId,
+                gateway.carouselId, gateway.root.moduleId, "/"};
     const DownloadModel* download = gateway.download;
-    const ObjectCarousel* carousel = download ? download->carousel : nullptr;
-    const std::string expected = printed("the srg object of key %s in module 0x%04x",
+    const carousel::ObjectCarousel* carousel = download ? download->carousel : nullptr;
+    const std::string expected = text::printed("the srg object of key %s in module 0x%04x",
                                       key_text(gateway.root.objectKey).c_str(), gateway.root.moduleId);
     if (!download || !carousel) {
       add(Severity::error, "gateway-not-found", where, "the DSI's service gateway is not found", expected,
-          download ? "no module of the carousel completed" : printed("no DII or block of download 0x%08x", gateway.carouselId));
+          download ? "no module of the carousel completed"
+                   : text::printed("no DII or block of download 0x%08x", gateway.carouselId));
       return;
     }
     // The model files an empty directory under the root's key when it resolves names, so only the
@@ -482,20 +512,20 @@ class Checker {
     CarouselDescription* description = nullptr;
     for (CarouselDescription& c : report_.carousels)
       if (c.programme == download->programme && c.downloadId == download->downloadId) description = &c;
-    std::map<Bytes, std::string> file_paths;  // by moduleId and key, for the BIOP findings
+    std::map<bytes::Bytes, std::string> file_paths;  // by moduleId and key, for the BIOP findings
     auto where_of = [&](uint32_t moduleId, const std::string& path) {
       Place p = where;
       p.module = moduleId;
       p.path = path;
       return p;
     };
-    std::map<ObjectLocationRef, std::string> visited{{gateway.root, "/"}};
-    std::deque<std::pair<const DirectoryRecord*, std::string>> queue{{&root->second, ""}};
+    std::map<dsmcc::ObjectLocationRef, std::string> visited{{gateway.root, "/"}};
+    std::deque<std::pair<const carousel::DirectoryRecord*, std::string>> queue{{&root->second, ""}};
     std::vector<ObjectDescription> objects;
     while (!queue.empty()) {
       auto [record, parent] = queue.front();
       queue.pop_front();
-      for (const Binding& binding : record->directories) {
+      for (const carousel::Binding& binding : record->directories) {
         const std::string path = parent + "/" + binding.id;
         objects.push_back({path, true, false, 0, 0});
         auto seen = visited.find(binding.ref);
@@ -513,7 +543,7 @@ class Checker {
         visited.emplace(binding.ref, path);
         queue.emplace_back(&found->second, path);
       }
-      for (const Binding& binding : record->files) {
+      for (const carousel::Binding& binding : record->files) {
         const std::string path = parent + "/" + binding.id;
         ++report_.summary.files_total;
         auto found = carousel->files.find(binding.ref);
@@ -524,30 +554,32 @@ class Checker {
         }
         ++report_.summary.files_resolved;
         objects.push_back({path, false, true, found->second.content_length, digest(found->second.content)});
-        Bytes id = module_key(binding.ref.moduleId, binding.ref.objectKey);
+        bytes::Bytes id = module_key(binding.ref.moduleId, binding.ref.objectKey);
         file_paths.emplace(std::move(id), path);
       }
     }
     for (const auto& [moduleId, module_objects] : objects_[download])
       for (const auto& mismatch : module_objects.size_mismatches) {
         auto path = file_paths.find(module_key(moduleId, mismatch.key));
-        add(Severity::error, "content-size", where_of(moduleId, path == file_paths.end() ? "key " + key_text(mismatch.key) : path->second),
+        add(Severity::error, "content-size",
+            where_of(moduleId, path == file_paths.end() ? "key " + key_text(mismatch.key) : path->second),
             "file content_length differs from the ContentSize of its objectInfo",
-            printed("%llu bytes", static_cast<unsigned long long>(mismatch.content_size)),
-            printed("%u bytes", mismatch.content_length));
+            text::printed("%llu bytes", static_cast<unsigned long long>(mismatch.content_size)),
+            text::printed("%u bytes", mismatch.content_length));
       }
     std::sort(objects.begin(), objects.end(),
               [](const ObjectDescription& a, const ObjectDescription& b) { return a.path < b.path; });
     if (description) description->objects = std::move(objects);
   }
 
-  static Bytes module_key(uint32_t moduleId, const Bytes& key) {
-    Bytes id{static_cast<uint8_t>(moduleId >> 8), static_cast<uint8_t>(moduleId)};
+  static bytes::Bytes module_key(uint32_t moduleId, const bytes::Bytes& key) {
+    bytes::Bytes id{static_cast<uint8_t>(moduleId >> 8), static_cast<uint8_t>(moduleId)};
     id.insert(id.end(), key.begin(), key.end());
     return id;
   }
 
-  void report_missing(const DownloadModel& download, const ObjectLocationRef& ref, const char* kind, Place where) {
+  void report_missing(const DownloadModel& download, const dsmcc::ObjectLocationRef& ref, const char* kind,
+                      Place where) {
     Reason reason = why_missing(download, ref, kind);
     add(reason.severity, reason.code, std::move(where), std::move(reason.what), std::move(reason.expected),
         std::move(reason.found));
@@ -562,7 +594,7 @@ class Checker {
 
 CaptureReport check_capture(const CaptureModel& model) { return Checker(model).run(); }
 
-CaptureReport describe_capture(const CarouselModel& carousels) {
+CaptureReport describe_capture(const carousel::CarouselModel& carousels) {
   return check_capture(read_capture_model(carousels));
 }
 

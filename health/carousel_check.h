@@ -13,6 +13,6 @@ namespace health {
 CaptureReport check_capture(const CaptureModel& model);
 
 // check_capture over the carousel model of a finished capture.
-CaptureReport describe_capture(const CarouselModel& carousels);
+CaptureReport describe_capture(const carousel::CarouselModel& carousels);
 
 }  // namespace health

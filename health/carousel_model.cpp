@@ -17,26 +17,26 @@ std::optional<Value> find_in(const std::map<Key, Value>& map, const Key& key) {
   return found->second;
 }
 
-void read_module(ModuleModel& module, const ModuleBlockMap* sections, const ModuleBlockCopies& copies,
-                 const ObjectCarousel* carousel) {
+void read_module(ModuleModel& module, const store::ModuleBlockMap* sections,
+                 const store::ModuleBlockCopies& copies, const carousel::ObjectCarousel* carousel) {
   for (const auto& [number, block] : copies) {
     BlockModel model{number, {}, block.conflict};
-    for (const BlockCopy& copy : block.copies) {
-      const DownloadDataBlock* ddb = copy.stored.ddb();
+    for (const store::BlockCopy& copy : block.copies) {
+      const dsmcc::DownloadDataBlock* ddb = copy.stored.ddb();
       if (!ddb) continue;
       const size_t n = std::min<size_t>(ddb->blockDataLength, ddb->blockData.size());
       model.copies.push_back({copy.moduleVersion, copy.crc_verified, ddb->blockData.first(n)});
     }
     if (!model.copies.empty()) module.blocks.push_back(std::move(model));
   }
-  module.expected_by_sections = u32(module_expected_count(sections));
+  module.expected_by_sections = u32(carousel::module_expected_count(sections));
   if (!carousel) return;
   auto image = carousel->modules.find(module.moduleId);
   if (image != carousel->modules.end()) module.image = &image->second;
 }
 
-DownloadModel read_download(const IntakeNotes& notes, int32_t programme, const ProgrammeModel& program,
-                            int32_t downloadId) {
+DownloadModel read_download(const store::IntakeNotes& notes, int32_t programme,
+                            const carousel::ProgrammeModel& program, int32_t downloadId) {
   DownloadModel download;
   download.programme = u32(programme);
   download.downloadId = u32(downloadId);
@@ -52,9 +52,9 @@ DownloadModel read_download(const IntakeNotes& notes, int32_t programme, const P
       auto seen = notes.dii_transactions.find({programme, pid, downloadId, extension});
       if (seen != notes.dii_transactions.end()) control.transactions = seen->second;
       download.diis.push_back(std::move(control));
-      const CDownloadInfoIndication* dii = stored.dii();
+      const dsmcc::CDownloadInfoIndication* dii = stored.dii();
       if (!dii) continue;
-      for (const Module& entry : dii->modules)
+      for (const dsmcc::Module& entry : dii->modules)
         modules[entry.moduleId].announced.push_back({pid, u32(extension), dii->blockSize, &entry});
     }
   }
@@ -66,7 +66,7 @@ DownloadModel read_download(const IntakeNotes& notes, int32_t programme, const P
       auto pids = program.copies_pid.find(downloadId);
       if (pids != program.copies_pid.end()) module.pid = find_in(pids->second, moduleId);
       module.moduleId = u32(moduleId);
-      const ModuleBlockMap* map = nullptr;
+      const store::ModuleBlockMap* map = nullptr;
       if (sections != program.ddb_by_download.end()) {
         auto m = sections->second.find(moduleId);
         if (m != sections->second.end()) map = &m->second;
@@ -83,14 +83,14 @@ DownloadModel read_download(const IntakeNotes& notes, int32_t programme, const P
 
 }  // namespace
 
-uint64_t digest(ByteView bytes) {
+uint64_t digest(bytes::ByteView bytes) {
   uint64_t hash = 0xcbf29ce484222325ull;
   for (uint8_t byte : bytes) hash = (hash ^ byte) * 0x100000001b3ull;
   return hash;
 }
 
-CaptureModel read_capture_model(const CarouselModel& carousels) {
-  const IntakeNotes& notes = carousels.notes;
+CaptureModel read_capture_model(const carousel::CarouselModel& carousels) {
+  const store::IntakeNotes& notes = carousels.notes;
   CaptureModel model;
   model.pairs = carousels.capture_pairs;
   model.store_limit_reached = notes.store_limit_reached;
@@ -105,7 +105,7 @@ CaptureModel read_capture_model(const CarouselModel& carousels) {
       model.downloads.push_back(read_download(notes, programme, program, downloadId));
 
     for (const auto& [pid, summary] : program.pids) {
-      const ProgramPid pair{u32(programme), u32(pid)};
+      const store::ProgramPid pair{u32(programme), u32(pid)};
       model.stored[pair] = summary.messages;
       for (int32_t extension : summary.dsi_extensions) {
         ControlModel control{u32(pid), u32(extension), {}};
@@ -118,7 +118,7 @@ CaptureModel read_capture_model(const CarouselModel& carousels) {
 
   for (const auto& [programme, program] : carousels.programs) {
     for (const auto& [carouselId, stored] : program.gateway_dsis) {
-      const CDownloadServerInitiate* dsi = stored.dsi();
+      const dsmcc::CDownloadServerInitiate* dsi = stored.dsi();
       if (!dsi || dsi->gateway.profiles.empty() || !stored.section) continue;
       GatewayModel gateway;
       gateway.programme = u32(programme);
@@ -129,8 +129,9 @@ CaptureModel read_capture_model(const CarouselModel& carousels) {
       auto kept = model.dsis.find({u32(programme), gateway.control.pid});
       if (kept != model.dsis.end())
         for (const ControlModel& control : kept->second)
-          if (control.extension == gateway.control.extension) gateway.control.transactions = control.transactions;
-      const BiopProfileBody& profile = dsi->gateway.profiles.front();
+          if (control.extension == gateway.control.extension)
+            gateway.control.transactions = control.transactions;
+      const dsmcc::BiopProfileBody& profile = dsi->gateway.profiles.front();
       gateway.root = {profile.carouselId, profile.moduleId, profile.objectKey};
       for (const DownloadModel& download : model.downloads)
         if (download.programme == gateway.programme && download.downloadId == gateway.carouselId)

@@ -22,7 +22,7 @@ namespace health {
 struct BlockCopyModel {
   uint32_t moduleVersion = 0;  // the DDB's own
   bool crc_verified = false;   // its section's CRC-32 was checked and matched
-  ByteView data;               // its block data
+  bytes::ByteView data;               // its block data
 };
 
 // Every copy of one block number that the capture kept.
@@ -37,7 +37,7 @@ struct Announcement {
   uint32_t pid = 0;
   uint32_t dii_extension = 0;  // table_id_extension of the DII's section
   uint32_t blockSize = 0;
-  const Module* entry = nullptr;
+  const dsmcc::Module* entry = nullptr;
 };
 
 struct ModuleModel {
@@ -48,7 +48,7 @@ struct ModuleModel {
   uint32_t expected_by_sections = 0;    // last_section_number + 1, as the data carousel page counts
   // The image the analyzer made of the module (inflated where it was compressed) and parsed into the
   // carousel's objects; null when it made none.
-  const Bytes* image = nullptr;
+  const bytes::Bytes* image = nullptr;
 };
 
 struct ControlModel {
@@ -62,7 +62,7 @@ struct DownloadModel {
   uint32_t downloadId = 0;
   std::vector<ControlModel> diis;
   std::vector<ModuleModel> modules;  // ascending moduleId: announced, or with blocks
-  const ObjectCarousel* carousel = nullptr;  // the images the analyzer made, and their objects
+  const carousel::ObjectCarousel* carousel = nullptr;  // the images the analyzer made, and their objects
 };
 
 // A DSI whose ServiceGatewayInfo names an object carousel.
@@ -70,23 +70,24 @@ struct GatewayModel {
   uint32_t programme = 0;
   uint32_t carouselId = 0;
   ControlModel control;
-  ObjectLocationRef root;          // the service gateway's object
+  dsmcc::ObjectLocationRef root;          // the service gateway's object
   const DownloadModel* download = nullptr;  // the download whose downloadId is the carouselId
 };
 
 struct CaptureModel {
-  std::vector<ProgramPid> pairs;                              // the capture list
-  std::map<ProgramPid, size_t, ProgramPidLess> stored;        // messages the store holds per pair
-  std::map<ProgramPid, std::set<std::array<uint32_t, 3>>, ProgramPidLess> invalid_control;
-  std::map<ProgramPid, std::vector<ControlModel>, ProgramPidLess> dsis;  // every DSI kept, per pair
+  std::vector<store::ProgramPid> pairs;                              // the capture list
+  std::map<store::ProgramPid, size_t, store::ProgramPidLess> stored;  // messages the store holds per pair
+  std::map<store::ProgramPid, std::set<std::array<uint32_t, 3>>, store::ProgramPidLess> invalid_control;
+  std::map<store::ProgramPid, std::vector<ControlModel>, store::ProgramPidLess>
+      dsis;                              // every DSI kept, per pair
   std::vector<DownloadModel> downloads;  // programme, then downloadId
   std::vector<GatewayModel> gateways;    // programme, then carouselId
   bool store_limit_reached = false;
 };
 
-CaptureModel read_capture_model(const CarouselModel& carousels);
+CaptureModel read_capture_model(const carousel::CarouselModel& carousels);
 
 // FNV-1a, 64 bits: enough to tell two images or files apart across captures.
-uint64_t digest(ByteView bytes);
+uint64_t digest(bytes::ByteView bytes);
 
 }  // namespace health

@@ -13,7 +13,7 @@ constexpr size_t SECTION_HEADER_SIZE = 3;
 constexpr size_t MAX_ADAPTATION_LENGTH = TS_PACKET_SIZE - 5;
 
 size_t section_size_from_header(std::span<const uint8_t> header) {
-  ByteReader r(header);
+  bytes::ByteReader r(header);
   r.skip(1);
   return SECTION_HEADER_SIZE + (r.be16() & 0x0FFF);
 }
@@ -98,7 +98,7 @@ void Demux::drop_errored(uint16_t pid, uint32_t epoch) {
 
 void Demux::assemble(uint16_t pid, uint32_t epoch, std::span<const uint8_t, TS_PACKET_SIZE> packet) {
   Assembler& a = assembler_for(pid, epoch);
-  ByteReader r(packet);
+  bytes::ByteReader r(packet);
   r.skip(1);
   const bool unit_start = (r.be16() & 0x4000) != 0;
   const uint8_t control = r.u8();
@@ -151,7 +151,7 @@ void Demux::assemble(uint16_t pid, uint32_t epoch, std::span<const uint8_t, TS_P
     return;
   }
 
-  ByteReader p(payload);
+  bytes::ByteReader p(payload);
   const uint8_t pointer = p.u8();
   if (!p.ok() || pointer > p.remaining()) {
     ++counters_.malformed_packets;
@@ -168,7 +168,7 @@ void Demux::assemble(uint16_t pid, uint32_t epoch, std::span<const uint8_t, TS_P
 }
 
 void Demux::start_sections(uint16_t pid, Assembler& a, std::span<const uint8_t> from_section_start) {
-  ByteReader p(from_section_start);
+  bytes::ByteReader p(from_section_start);
   while (!p.at_end()) {
     if (p.peek_u8() == STUFFING_TABLE_ID) return;
     const std::span<const uint8_t> rest = p.rest();
@@ -194,7 +194,7 @@ void Demux::start_sections(uint16_t pid, Assembler& a, std::span<const uint8_t> 
 }
 
 void Demux::continue_section(uint16_t pid, Assembler& a, std::span<const uint8_t> bytes) {
-  ByteReader r(bytes);
+  bytes::ByteReader r(bytes);
   while (a.active) {
     if (a.buffer.size() < SECTION_HEADER_SIZE) {
       const auto header_part = r.bytes(std::min(SECTION_HEADER_SIZE - a.buffer.size(), r.remaining()));

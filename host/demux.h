@@ -74,7 +74,7 @@ class Demux {
   // Takes one packet (it begins with the sync byte). Only the feeding thread may call this.
   void feed(std::span<const uint8_t, TS_PACKET_SIZE> packet) {
     ++counters_.packets;
-    ByteReader header(packet);
+    bytes::ByteReader header(packet);
     header.skip(1);
     const uint16_t flags_pid = header.be16();
     const uint16_t pid = flags_pid & 0x1FFF;

@@ -23,7 +23,7 @@ void Diagnostics::report(DiagnosticKind kind, const char* format, ...) {
   }
   va_list args;
   va_start(args, format);
-  const std::string text = vprinted(format, args);
+  const std::string text = text::vprinted(format, args);
   va_end(args);
   handler_(text);
 }

@@ -15,7 +15,8 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t PIPE_BLOCK_SIZE = 1 << 20;
 constexpr size_t PIPE_QUEUE_LIMIT = 16;          // blocks; the reader waits beyond this
 constexpr size_t KEPT_LIVE_BYTES_LIMIT = size_t{64} << 20;  // a live source's bytes before its capture
-constexpr auto LIVE_CAPTURE_SETTLE = std::chrono::milliseconds(200);  // filters quiet: the capture is in place
+constexpr auto LIVE_CAPTURE_SETTLE =
+    std::chrono::milliseconds(200);              // filters quiet: the capture is in place
 constexpr size_t UDP_BLOCK_SIZE = 256 * 1024;    // datagrams gathered into one block
 constexpr size_t UDP_QUEUE_LIMIT = 64;           // blocks; datagrams are dropped beyond this
 constexpr size_t MAX_DATAGRAM_PAYLOAD = 65536;
@@ -26,7 +27,8 @@ unsigned long long ull(uint64_t v) { return static_cast<unsigned long long>(v); 
 
 SectionFilterManager::SectionFilterManager()
     : table_(std::make_unique<FilterTable>(static_cast<SectionSink&>(*this))),
-      psi_(std::make_unique<PsiService>(static_cast<PsiService::Feed&>(*this), table_->demux(), diagnostics_)) {
+      psi_(std::make_unique<PsiService>(static_cast<PsiService::Feed&>(*this), table_->demux(),
+                                        diagnostics_)) {
   table_->demux().set_event_handler([this](const DemuxEvent& e) { report_demux(e); });
 }
 
@@ -63,7 +65,8 @@ HRESULT SectionFilterManager::AddSectionFilter(uint32_t pid, const uint8_t* matc
                                                uint32_t* handle) {
   if (!handle) return E_POINTER;
   uint32_t new_handle = 0;
-  if (const HRESULT r = table_->add(pid, match, mask, length, callback, context, new_handle); FAILED(r)) return r;
+  if (const HRESULT r = table_->add(pid, match, mask, length, callback, context, new_handle); FAILED(r))
+    return r;
   bool start = false;
   {
     std::lock_guard lock(control_mutex_);
@@ -225,7 +228,9 @@ bool SectionFilterManager::run_capture_file_pass(const FileSource& file) {
   PacketFramer framer;
   uint64_t bytes = 0;
   FilePassHooks hooks;
-  hooks.keep_going = [this] { return !stop_requested() && !restart_requested_.load(std::memory_order_acquire); };
+  hooks.keep_going = [this] {
+    return !stop_requested() && !restart_requested_.load(std::memory_order_acquire);
+  };
   // A pass starts at the file's first packet: nothing of an earlier pass's position carries over.
   table_->demux().restart();
   hooks.after_block = [&](uint64_t block) {
@@ -299,7 +304,8 @@ void SectionFilterManager::reader_main(LiveSource& live) {
     if (r.status == LiveSource::ReadStatus::interrupted) return;
     if (r.status == LiveSource::ReadStatus::data) {
       if (r.size == 0) continue;
-      push_block(std::vector<uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(r.size)), false, 0);
+      push_block(std::vector<uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(r.size)),
+                 false, 0);
       continue;
     }
     if (r.status == LiveSource::ReadStatus::error) {
@@ -321,7 +327,7 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
   auto feed_block = [&](PacketFramer& f, std::vector<uint8_t>& held, const std::vector<uint8_t>& block,
                         uint64_t* counted) {
     if (live.datagrams()) {
-      ByteReader r(block);
+      bytes::ByteReader r(block);
       while (!r.at_end()) {
         const uint16_t length = r.be16();
         const auto payload = r.bytes(length);
@@ -369,7 +375,8 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
     keeping = false;
     PacketFramer replay_framer;
     std::vector<uint8_t> replay_held;
-    for (const KeptBlock& block : kept) feed_block(replay_framer, replay_held, block.bytes, block.counted ? nullptr : &bytes);
+    for (const KeptBlock& block : kept)
+      feed_block(replay_framer, replay_held, block.bytes, block.counted ? nullptr : &bytes);
     framer = replay_framer;
     carry = std::move(replay_held);
     kept.clear();
@@ -491,8 +498,9 @@ void SectionFilterManager::report_sync(const SyncEvent& e) {
     diagnostics_.report(DiagnosticKind::torn_packet, "packet at byte %llu is cut short (%llu bytes); dropped",
                         ull(e.lost_at), ull(e.found_at - e.lost_at));
   } else {
-    diagnostics_.report(DiagnosticKind::sync, "sync byte missing at byte %llu; packets found again at byte %llu",
-                        ull(e.lost_at), ull(e.found_at));
+    diagnostics_.report(DiagnosticKind::sync,
+                        "sync byte missing at byte %llu; packets found again at byte %llu", ull(e.lost_at),
+                        ull(e.found_at));
   }
 }
 
@@ -501,7 +509,8 @@ void SectionFilterManager::report_demux(const DemuxEvent& e) {
   const unsigned pid = e.pid;
   switch (e.kind) {
     case DemuxEvent::continuity:
-      diagnostics_.report(DiagnosticKind::continuity, "PID 0x%04x: continuity_counter %u where %u was expected%s", pid,
+      diagnostics_.report(DiagnosticKind::continuity,
+                          "PID 0x%04x: continuity_counter %u where %u was expected%s", pid,
                           unsigned{e.got_cc}, unsigned{e.expected_cc}, dropped);
       break;
     case DemuxEvent::transport_error:
@@ -510,7 +519,8 @@ void SectionFilterManager::report_demux(const DemuxEvent& e) {
       break;
     case DemuxEvent::bad_adaptation:
       diagnostics_.report(DiagnosticKind::malformed_packet,
-                          "PID 0x%04x: adaptation_field_length runs past the packet; packet dropped%s", pid, dropped);
+                          "PID 0x%04x: adaptation_field_length runs past the packet; packet dropped%s", pid,
+                          dropped);
       break;
     case DemuxEvent::bad_pointer:
       diagnostics_.report(DiagnosticKind::malformed_packet,
@@ -522,7 +532,8 @@ void SectionFilterManager::report_demux(const DemuxEvent& e) {
       break;
     case DemuxEvent::section_cut:
       diagnostics_.report(DiagnosticKind::section_cut,
-                          "PID 0x%04x: a section was cut short by the start of the next one and dropped", pid);
+                          "PID 0x%04x: a section was cut short by the start of the next one and dropped",
+                          pid);
       break;
   }
 }

@@ -53,7 +53,7 @@ std::optional<IID> parse_iid(const std::string& text) {
   return id;
 }
 
-std::vector<RegisteredPlugin> registered_plugins(const Registry& registry) {
+std::vector<RegisteredPlugin> registered_plugins(const contract::Registry& registry) {
   std::vector<RegisteredPlugin> found;
   const std::string root = "HKEY_CLASSES_ROOT\\CLSID";
   for (const std::string& name : registry.subkeys(root)) {

@@ -25,7 +25,7 @@ struct RegisteredPlugin {
 std::optional<IID> parse_iid(const std::string& text);
 
 // Every class of the registry whose InprocServer32 names a module, in key order.
-std::vector<RegisteredPlugin> registered_plugins(const Registry& registry);
+std::vector<RegisteredPlugin> registered_plugins(const contract::Registry& registry);
 
 // A module file of the program's own: NAME in the program's folder (the build tree), else
 // ../lib/dsmcc/NAME from it (an installed program).
@@ -38,7 +38,8 @@ class LoadedPlugin {
  public:
   // Loads module_path and creates the object of clsid (or, when clsid is null, of the class the module
   // names itself). Null with `error` set on failure.
-  static std::unique_ptr<LoadedPlugin> load(const std::string& module_path, const CLSID* clsid, std::string& error);
+  static std::unique_ptr<LoadedPlugin> load(const std::string& module_path, const CLSID* clsid,
+                                            std::string& error);
   ~LoadedPlugin();
   LoadedPlugin(const LoadedPlugin&) = delete;
   LoadedPlugin& operator=(const LoadedPlugin&) = delete;

@@ -23,7 +23,7 @@ struct LongHeader {
 };
 
 bool read_long_header(std::span<const uint8_t> section, LongHeader& h) {
-  ByteReader r(section);
+  bytes::ByteReader r(section);
   h.table_id = r.u8();
   h.long_syntax = (r.be16() & 0x8000) != 0;
   h.extension = r.be16();

@@ -39,8 +39,10 @@ std::string ipv4_text(uint32_t address) {
 bool is_multicast(uint32_t address) { return (address >> 28) == 0xE; }
 
 std::string not_a_stream_message(const std::string& who, size_t looked_at) {
-  return printed("%s is not a transport stream: no sync byte 0x47 repeating every 188, 192 or 204 bytes in its first %zu bytes",
-                who.c_str(), looked_at);
+  return text::printed(
+      "%s is not a transport stream: no sync byte 0x47 repeating every 188, 192 or 204 bytes in its first "
+      "%zu bytes",
+      who.c_str(), looked_at);
 }
 
 // Standard input from a pipe or a terminal. The bytes read while checking that it is a transport
@@ -73,7 +75,7 @@ class PipeSource final : public LiveSource {
         if (!wait) return {ReadStatus::data, 0, {}};
         continue;
       }
-      return {ReadStatus::error, 0, printed("cannot read %s: %s", who_.c_str(), std::strerror(errno))};
+      return {ReadStatus::error, 0, text::printed("cannot read %s: %s", who_.c_str(), std::strerror(errno))};
     }
   }
 
@@ -103,7 +105,7 @@ class PipeSource final : public LiveSource {
       const ssize_t got = ::read(fd, block, sizeof block);
       if (got < 0) {
         if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-        error = printed("cannot read %s: %s", who.c_str(), std::strerror(errno));
+        error = text::printed("cannot read %s: %s", who.c_str(), std::strerror(errno));
         if (fd > STDERR_FILENO) ::close(fd);
         return nullptr;
       }
@@ -148,9 +150,11 @@ class UdpSource final : public LiveSource {
           if (!wait) return {ReadStatus::data, 0, {}};
           continue;
         }
-        return {ReadStatus::error, 0, printed("cannot receive from %s: %s", name().c_str(), std::strerror(errno))};
+        return {ReadStatus::error, 0,
+                text::printed("cannot receive from %s: %s", name().c_str(), std::strerror(errno))};
       }
-      const auto payload = datagram_payload(std::span<const uint8_t>(datagram_.data(), static_cast<size_t>(got)));
+      const auto payload =
+          datagram_payload(std::span<const uint8_t>(datagram_.data(), static_cast<size_t>(got)));
       if (payload.empty() || payload.size() > into.size()) {
         if (!wait) return {ReadStatus::data, 0, {}};
         continue;
@@ -169,7 +173,7 @@ std::unique_ptr<Source> open_udp(const std::string& location, std::string& error
   if (!parse_udp_address(location, address, error)) return nullptr;
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    error = printed("cannot open a UDP socket: %s", std::strerror(errno));
+    error = text::printed("cannot open a UDP socket: %s", std::strerror(errno));
     return nullptr;
   }
   auto fail = [&](std::string message) -> std::unique_ptr<Source> {
@@ -189,22 +193,25 @@ std::unique_ptr<Source> open_udp(const std::string& location, std::string& error
   // on the same port.
   bind_to.sin_addr.s_addr = htonl(address.group ? address.group : address.local);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&bind_to), sizeof bind_to) != 0) {
-    return fail(printed("cannot listen on %s:%u: %s", ipv4_text(address.group ? address.group : address.local).c_str(),
-                       static_cast<unsigned>(address.port), std::strerror(errno)));
+    return fail(text::printed("cannot listen on %s:%u: %s",
+                              ipv4_text(address.group ? address.group : address.local).c_str(),
+                              static_cast<unsigned>(address.port), std::strerror(errno)));
   }
   if (address.group) {
     ip_mreq request{};
     request.imr_multiaddr.s_addr = htonl(address.group);
     request.imr_interface.s_addr = htonl(address.local);
     if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
-      return fail(printed("cannot join multicast group %s on interface %s: %s", ipv4_text(address.group).c_str(),
-                         address.local ? ipv4_text(address.local).c_str() : "(default)", std::strerror(errno)));
+      return fail(text::printed(
+          "cannot join multicast group %s on interface %s: %s", ipv4_text(address.group).c_str(),
+          address.local ? ipv4_text(address.local).c_str() : "(default)", std::strerror(errno)));
     }
   }
   return std::unique_ptr<Source>(new UdpSource(location, fd));
 }
 
-std::unique_ptr<Source> check_file(std::unique_ptr<FileSource> file, const std::string& who, std::string& error) {
+std::unique_ptr<Source> check_file(std::unique_ptr<FileSource> file, const std::string& who,
+                                   std::string& error) {
   if (file->size() == 0) {
     error = who + " is empty";
     return nullptr;
@@ -236,7 +243,7 @@ long FileSource::read_at(uint64_t offset, std::span<uint8_t> into, std::string& 
     const ssize_t got = ::pread(fd_, into.data(), into.size(), static_cast<off_t>(offset));
     if (got >= 0) return static_cast<long>(got);
     if (errno == EINTR) continue;
-    error = printed("cannot read %s: %s", name().c_str(), std::strerror(errno));
+    error = text::printed("cannot read %s: %s", name().c_str(), std::strerror(errno));
     return -1;
   }
 }
@@ -272,7 +279,7 @@ bool LiveSource::wait_readable() {
 bool parse_udp_address(const std::string& location, UdpAddress& out, std::string& error) {
   static constexpr char scheme[] = "udp://";
   auto bad = [&](const std::string& why) {
-    error = printed("bad UDP address \"%s\": %s", location.c_str(), why.c_str());
+    error = text::printed("bad UDP address \"%s\": %s", location.c_str(), why.c_str());
     return false;
   };
   if (location.compare(0, sizeof scheme - 1, scheme) != 0) return bad("expected udp://[group@]host:port");
@@ -291,7 +298,8 @@ bool parse_udp_address(const std::string& location, UdpAddress& out, std::string
   bool digits = !port_text.empty() && port_text.size() <= 5;
   for (char c : port_text) digits = digits && c >= '0' && c <= '9';
   if (digits) port = std::stoul(port_text);
-  if (!digits || port == 0 || port > 65535) return bad("the port \"" + port_text + "\" is not a number from 1 to 65535");
+  if (!digits || port == 0 || port > 65535)
+    return bad("the port \"" + port_text + "\" is not a number from 1 to 65535");
 
   auto resolve = [&](const std::string& text, uint32_t& address) {
     if (text.empty()) {
@@ -324,7 +332,8 @@ bool parse_udp_address(const std::string& location, UdpAddress& out, std::string
     if (!resolve(group_text, result.group)) return false;
     if (!is_multicast(result.group))
       return bad(group_text + " is not a multicast group (224.0.0.0 to 239.255.255.255)");
-    if (is_multicast(result.local)) return bad("the part after @ must be a local interface address, not a group");
+    if (is_multicast(result.local))
+      return bad("the part after @ must be a local interface address, not a group");
   } else if (is_multicast(result.local)) {
     result.group = result.local;
     result.local = 0;
@@ -336,7 +345,7 @@ bool parse_udp_address(const std::string& location, UdpAddress& out, std::string
 std::span<const uint8_t> datagram_payload(std::span<const uint8_t> datagram, bool* was_rtp) {
   if (was_rtp) *was_rtp = false;
   if (datagram.empty() || datagram[0] == TS_SYNC_BYTE) return datagram;
-  ByteReader r(datagram);
+  bytes::ByteReader r(datagram);
   const uint8_t first = r.u8();
   if ((first >> 6) != 2) return datagram;  // not RTP version 2
   const bool padding = (first & 0x20) != 0;
@@ -364,7 +373,8 @@ std::unique_ptr<Source> open_source(const std::string& location, std::string& er
                                     const std::function<bool()>& give_up) {
   error.clear();
   if (location.empty()) {
-    error = "no source given: expected a transport-stream file, - for standard input, or udp://[group@]host:port";
+    error =
+        "no source given: expected a transport-stream file, - for standard input, or udp://[group@]host:port";
     return nullptr;
   }
   if (location.compare(0, 4, "udp:") == 0) return open_udp(location, error);
@@ -372,18 +382,19 @@ std::unique_ptr<Source> open_source(const std::string& location, std::string& er
   if (location == "-") {
     struct stat st {};
     if (::fstat(STDIN_FILENO, &st) != 0) {
-      error = printed("cannot use standard input: %s", std::strerror(errno));
+      error = text::printed("cannot use standard input: %s", std::strerror(errno));
       return nullptr;
     }
     if (S_ISREG(st.st_mode)) {
       // Redirected from a file: read it like one, from its start, as often as needed.
       const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
       if (fd < 0) {
-        error = printed("cannot use standard input: %s", std::strerror(errno));
+        error = text::printed("cannot use standard input: %s", std::strerror(errno));
         return nullptr;
       }
-      return check_file(std::unique_ptr<FileSource>(new FileSource("-", fd, static_cast<uint64_t>(st.st_size))),
-                        "standard input", error);
+      return check_file(
+          std::unique_ptr<FileSource>(new FileSource("-", fd, static_cast<uint64_t>(st.st_size))),
+          "standard input", error);
     }
     return PipeSource::open("-", "standard input", STDIN_FILENO, give_up, error);
   }
@@ -392,18 +403,18 @@ std::unique_ptr<Source> open_source(const std::string& location, std::string& er
   // file ignores the flag.
   const int fd = ::open(location.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    error = printed("cannot open %s: %s", location.c_str(), std::strerror(errno));
+    error = text::printed("cannot open %s: %s", location.c_str(), std::strerror(errno));
     return nullptr;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
-    error = printed("cannot open %s: %s", location.c_str(), std::strerror(errno));
+    error = text::printed("cannot open %s: %s", location.c_str(), std::strerror(errno));
     ::close(fd);
     return nullptr;
   }
   if (S_ISDIR(st.st_mode)) {
     ::close(fd);
-    error = printed("%s is a directory, not a transport-stream file", location.c_str());
+    error = text::printed("%s is a directory, not a transport-stream file", location.c_str());
     return nullptr;
   }
   if (!S_ISREG(st.st_mode)) {
@@ -411,8 +422,9 @@ std::unique_ptr<Source> open_source(const std::string& location, std::string& er
     return PipeSource::open(location, location, fd, give_up, error);
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return check_file(std::unique_ptr<FileSource>(new FileSource(location, fd, static_cast<uint64_t>(st.st_size))), location,
-                    error);
+  return check_file(
+      std::unique_ptr<FileSource>(new FileSource(location, fd, static_cast<uint64_t>(st.st_size))), location,
+      error);
 }
 
 }  // namespace host

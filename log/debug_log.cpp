@@ -14,6 +14,8 @@
 
 #include "log/log_writer.h"
 
+namespace logio {
+
 CDebugLog g_log;
 
 namespace {
@@ -189,7 +191,8 @@ int CDebugLog::write_line(const char* text, int32_t level) {
       format_local_time(stamp, sizeof stamp, "%b %d %H:%M:%S", now_seconds);
       std::memcpy(scratch_, stamp, sizeof stamp);
     }
-    snprintf(time_of_day_, sizeof time_of_day_, "%.15s.%3hu - ", scratch_, static_cast<unsigned short>(now_millis));
+    snprintf(time_of_day_, sizeof time_of_day_, "%.15s.%3hu - ", scratch_,
+             static_cast<unsigned short>(now_millis));
     time_of_day_size_ = std::strlen(time_of_day_);
     double elapsed = static_cast<double>(now_seconds - start_seconds_) +
                      (static_cast<int>(now_millis) - static_cast<int>(start_millis_)) * 0.001;
@@ -205,7 +208,8 @@ int CDebugLog::write_line(const char* text, int32_t level) {
     prefix_size_ = 0;
     if (prefixes_ & PFX_TIME_OF_DAY)
       prefix_size_ = append_cut(prefix_, prefix_size_, sizeof prefix_, time_of_day_, time_of_day_size_);
-    if (prefixes_ & PFX_ELAPSED) prefix_size_ = append_cut(prefix_, prefix_size_, sizeof prefix_, elapsed_, elapsed_size_);
+    if (prefixes_ & PFX_ELAPSED)
+      prefix_size_ = append_cut(prefix_, prefix_size_, sizeof prefix_, elapsed_, elapsed_size_);
     if (prefixes_ & PFX_LEVEL) {
       char level_text[32];
       const int n = snprintf(level_text, sizeof level_text, "<%ld> - ", static_cast<long>(level));
@@ -366,3 +370,5 @@ bool debugger_attached() {
   text[n] = '\0';
   return tracer_pid_from_status(text) != 0;
 }
+
+}  // namespace logio

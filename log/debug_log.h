@@ -10,8 +10,8 @@
 #include <string>
 
 namespace logio {
+
 class LogWriter;
-}
 
 class CDebugLog {
  public:
@@ -38,7 +38,8 @@ class CDebugLog {
   CDebugLog(const CDebugLog&) = delete;
   CDebugLog& operator=(const CDebugLog&) = delete;
 
-  // 0 opened; 1 the file could not be opened; 4 already open; 5 neither file nor debugger output; 6 options 0.
+  // 0 opened; 1 the file could not be opened; 4 already open; 5 neither file nor debugger output; 6 options
+  // 0.
   int init(const char* path, uint32_t options, uint32_t prefixes, int32_t threshold);
   void set_level(int32_t threshold);
   // printf-style; always 0.
@@ -76,7 +77,7 @@ class CDebugLog {
   void update_pass_limit();
 
   mutable std::recursive_mutex mutex_;
-  std::unique_ptr<logio::LogWriter> file_;
+  std::unique_ptr<LogWriter> file_;
   uint32_t prefixes_ = 0;
   int32_t threshold_ = 0;
   uint32_t open_ = 0;
@@ -134,3 +135,5 @@ std::string this_module_path();
 long tracer_pid_from_status(const char* status_text);
 // True while a debugger (any tracer) is attached to this process.
 bool debugger_attached();
+
+}  // namespace logio

@@ -7,38 +7,40 @@
 #include "health/carousel_check.h"
 #include "plugin/dsmcc_plugin.h"
 
+namespace plugin {
+
 namespace {
 
 // The window being run, for the report that the program may ask for while it is open (the counts
 // from another thread too).
-std::atomic<CDSMCCDlg*> g_running{nullptr};
+std::atomic<capture::CDSMCCDlg*> g_running{nullptr};
 
 void run_analysis_dialog(OrvexFltMgr* filter_manager) {
-  CDSMCCDlg dialog(filter_manager, nullptr);
+  capture::CDSMCCDlg dialog(filter_manager, nullptr);
   struct Running {
-    explicit Running(CDSMCCDlg& d) { g_running = &d; }
+    explicit Running(capture::CDSMCCDlg& d) { g_running = &d; }
     ~Running() { g_running = nullptr; }
   } running(dialog);
   dialog.run_modal();
 }
 
 health::CaptureReport* describe_running_capture() {
-  CDSMCCDlg* running = g_running;
+  capture::CDSMCCDlg* running = g_running;
   if (!running) return nullptr;
   return new health::CaptureReport(health::describe_capture(running->model()));
 }
 
 bool save_running_capture(const std::string& dir, bool force, std::string& summary, bool& ok) {
-  CDSMCCDlg* running = g_running;
+  capture::CDSMCCDlg* running = g_running;
   if (!running) return false;
-  summary = save_whole_capture(*running, dir, force, ok);
+  summary = capture::save_whole_capture(*running, dir, force, ok);
   return true;
 }
 
 bool count_running_capture(int32_t& dsi, int32_t& dii, int32_t& ddb) {
-  CDSMCCDlg* running = g_running;
+  capture::CDSMCCDlg* running = g_running;
   if (!running) return false;
-  const CaptureCounters& counters = running->counters();
+  const store::CaptureCounters& counters = running->counters();
   dsi = counters.dsi_count.load();
   dii = counters.dii_count.load();
   ddb = counters.ddb_count.load();
@@ -52,3 +54,5 @@ const AnalysisWindow& analysis_window() {
                                      &count_running_capture};
   return window;
 }
+
+}  // namespace plugin

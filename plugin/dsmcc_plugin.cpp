@@ -8,6 +8,8 @@
 #include "resources/resources.h"
 #include "ui/backend.h"
 
+namespace plugin {
+
 namespace {
 
 // The text of a string resource, or "" when the module lacks it.
@@ -73,7 +75,7 @@ uint32_t CDSMCCPlugin::Release() {
 }
 
 HRESULT CDSMCCPlugin::StartPlugin(uint32_t, uint32_t, uint32_t) {
-  log_error_ = start_plugin_log(log_path_, log_level_);
+  log_error_ = logio::start_plugin_log(log_path_, log_level_);
   return S_OK;
 }
 
@@ -91,7 +93,9 @@ HRESULT CDSMCCPlugin::GetLogState(char* path, char* reason, uint32_t size) {
     std::memcpy(to, text.data(), n);
     to[n] = '\0';
   };
-  copy(path, g_log.is_open() ? g_log.file_path() : (log_path_.empty() ? log_path_for_module(this_module_path()) : log_path_));
+  copy(path, logio::g_log.is_open()
+                 ? logio::g_log.file_path()
+                 : (log_path_.empty() ? logio::log_path_for_module(logio::this_module_path()) : log_path_));
   copy(reason, log_error_);
   return log_error_.empty() ? S_OK : S_FALSE;
 }
@@ -121,21 +125,21 @@ HRESULT CDSMCCPlugin::GetMenu(HostMenu** menu) {
 }
 
 HRESULT CDSMCCPlugin::OnCommand(uint32_t value, uint32_t command) {
-  g_log.log(4, "CDSMCCPlugin::OnCommand(%#x,%u)", value, command);
+  logio::g_log.log(4, "CDSMCCPlugin::OnCommand(%#x,%u)", value, command);
   if (!filter_manager_) {
-    g_log.log(1, "OrvexFltMgr is NULL");
+    logio::g_log.log(1, "OrvexFltMgr is NULL");
     show_string(resources::STRING_FILTER_MANAGER_NULL);
     return E_FAIL;
   }
   if (!driver_) {
-    g_log.log(1, "InitDriver is NULL");
+    logio::g_log.log(1, "InitDriver is NULL");
     show_string(resources::STRING_INIT_DRIVER_NULL);
     return E_FAIL;
   }
   uint16_t tuner_type = 0;
   HRESULT hr = driver_->GetTunerType(&tuner_type);
   if (FAILED(hr)) {
-    g_log.log(1, "Failed GetTunerType (%#x)", static_cast<unsigned int>(hr));
+    logio::g_log.log(1, "Failed GetTunerType (%#x)", static_cast<unsigned int>(hr));
     return E_FAIL;
   }
   if (tuner_type == TUNER_ATSC || tuner_type == TUNER_ATSC_CABLE) {
@@ -149,7 +153,7 @@ HRESULT CDSMCCPlugin::OnCommand(uint32_t value, uint32_t command) {
 }
 
 HRESULT CDSMCCPlugin::SetInterface(REFIID iid, IUnknown* host_object) {
-  g_log.log(4, "CDSMCCPlugin::SetInterface(REFIID,%#x)",
+  logio::g_log.log(4, "CDSMCCPlugin::SetInterface(REFIID,%#x)",
             static_cast<unsigned int>(reinterpret_cast<uintptr_t>(host_object) & 0xFFFFFFFFu));
   if (iid == IID_OrvexFltMgr) {
     safe_release(filter_manager_);
@@ -200,3 +204,5 @@ HRESULT CDSMCCPlugin::SaveCapture(const char* dir, bool force, std::string* summ
     return E_FAIL;
   }
 }
+
+}  // namespace plugin

@@ -7,6 +7,7 @@
 #include "plugin/dsmcc_plugin.h"
 #include "contract/registry.h"
 
+namespace plugin {
 namespace {
 
 class ClassFactory : public IClassFactory {
@@ -48,8 +49,13 @@ class ClassFactory : public IClassFactory {
 std::string key(const std::string& path) { return std::string(registration::kRoot) + "\\" + path; }
 
 }  // namespace
+}  // namespace plugin
 
-HRESULT DllCanUnloadNow() { return module_state::objects() == 0 && module_state::locks() == 0 ? S_OK : S_FALSE; }
+using namespace plugin;
+
+HRESULT DllCanUnloadNow() {
+  return module_state::objects() == 0 && module_state::locks() == 0 ? S_OK : S_FALSE;
+}
 
 HRESULT DllGetClassObject(const CLSID& clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
@@ -67,9 +73,9 @@ HRESULT DllGetPluginClass(CLSID* clsid) {
   return S_OK;
 }
 
-HRESULT register_module(const std::string& registry_path, const std::string& module_path) {
+HRESULT plugin::register_module(const std::string& registry_path, const std::string& module_path) {
   using namespace registration;
-  Registry reg(registry_path);
+  contract::Registry reg(registry_path);
   if (!reg.load()) return E_FAIL;
   const std::string clsid = iid_to_string(CLSID_DSMCCPlugin);
   const std::string libid = iid_to_string(LIBID_DSMCCLib);
@@ -104,9 +110,9 @@ HRESULT register_module(const std::string& registry_path, const std::string& mod
   return reg.save() ? S_OK : E_FAIL;
 }
 
-HRESULT unregister_module(const std::string& registry_path) {
+HRESULT plugin::unregister_module(const std::string& registry_path) {
   using namespace registration;
-  Registry reg(registry_path);
+  contract::Registry reg(registry_path);
   if (!reg.load()) return E_FAIL;
   reg.delete_tree(key(kProgId));
   reg.delete_tree(key(kVersionIndependentProgId));
@@ -117,9 +123,9 @@ HRESULT unregister_module(const std::string& registry_path) {
 }
 
 HRESULT DllRegisterServer() {
-  std::string path = this_module_path();
+  std::string path = logio::this_module_path();
   if (path.empty()) return E_FAIL;
-  return register_module(Registry::default_path(), path);
+  return register_module(contract::Registry::default_path(), path);
 }
 
-HRESULT DllUnregisterServer() { return unregister_module(Registry::default_path()); }
+HRESULT DllUnregisterServer() { return unregister_module(contract::Registry::default_path()); }

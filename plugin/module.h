@@ -23,6 +23,8 @@ using DllGetClassObjectFn = HRESULT (*)(const CLSID&, REFIID, void**);
 using DllRegisterServerFn = HRESULT (*)();
 using DllGetPluginClassFn = HRESULT (*)(CLSID*);
 
+namespace plugin {
+
 // Registry keys and values the module writes (the host reads the same names).
 namespace registration {
 inline constexpr const char* kRoot = "HKEY_CLASSES_ROOT";
@@ -37,3 +39,5 @@ inline constexpr const char* kTypeLibDescription = "dsmcc 1.0 Type Library";
 // Registration against a given registry file and module path (the entry points use the defaults).
 HRESULT register_module(const std::string& registry_path, const std::string& module_path);
 HRESULT unregister_module(const std::string& registry_path);
+
+}  // namespace plugin

@@ -1,5 +1,7 @@
 #include "psiscan/dsmcc_streams.h"
 
+namespace psiscan {
+
 bool is_candidate_stream_type(uint32_t stream_type) {
   return stream_type == 0x0B || stream_type == 0x0D || stream_type >= 0x80;
 }
@@ -30,3 +32,5 @@ std::vector<DsmccStream> select_dsmcc_streams(const PsiScanResult& result) {
   }
   return streams;
 }
+
+}  // namespace psiscan

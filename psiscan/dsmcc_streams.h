@@ -7,6 +7,8 @@
 
 #include "psiscan/psi_scan_result.h"
 
+namespace psiscan {
+
 struct DsmccStream {
   uint32_t program_number = 0;
   uint32_t pid = 0;
@@ -26,3 +28,5 @@ bool is_dsmcc_stream(const sitables::ElementaryStream& stream);
 // The DSM-CC streams by ascending programme number, each programme's streams in PMT order. A PID that
 // serves two programmes is listed once per programme.
 std::vector<DsmccStream> select_dsmcc_streams(const PsiScanResult& result);
+
+}  // namespace psiscan

@@ -9,6 +9,8 @@
 #include "log/debug_log.h"
 #include "bytes/byte_reader.h"
 
+namespace psiscan {
+
 namespace {
 
 // Whether a reply holds a first section to parse.
@@ -19,7 +21,7 @@ bool has_first_section(const SectionReply& reply) {
 // A reply section as the host hands it over: a pointer to whole section bytes from table_id on, whose
 // extent its own section_length gives.
 std::span<const uint8_t> reply_section(const uint8_t* section) {
-  ByteReader header(section, 3);
+  bytes::ByteReader header(section, 3);
   header.skip(1);
   const size_t section_length = header.be16() & 0x0FFFu;
   return {section, 3 + section_length};
@@ -46,7 +48,7 @@ CPSIScanDlg::CPSIScanDlg(OrvexFltMgr* filter_manager, ui::Dialog* parent, bool s
   out = nullptr;
   const HRESULT hr = m_filter_manager->QueryInterface(IID_ISISection, &out);
   if (FAILED(hr) || !out) {
-    g_log.log(1, "Failed QueryInterface(IID_ISISection) (%#x)", static_cast<unsigned>(hr));
+    logio::g_log.log(1, "Failed QueryInterface(IID_ISISection) (%#x)", static_cast<unsigned>(hr));
     return;
   }
   m_sisection = static_cast<ISISection*>(out);
@@ -120,11 +122,11 @@ bool CPSIScanDlg::join_apartment() { return true; }
 void CPSIScanDlg::leave_apartment() {}
 
 uint32_t CPSIScanDlg::threadproc() {
-  g_log.log(4, "CPSIScanDlg::threadproc()");
+  logio::g_log.log(4, "CPSIScanDlg::threadproc()");
   uint32_t result = 2;
   if (join_apartment()) {
     result = scansi();
-    g_log.log(4, "PSI scanning thread completed");
+    logio::g_log.log(4, "PSI scanning thread completed");
     leave_apartment();
   }
   post([this] { OnEndStreamThread(); });
@@ -132,7 +134,7 @@ uint32_t CPSIScanDlg::threadproc() {
 }
 
 void CPSIScanDlg::OnEndStreamThread() {
-  g_log.log(4, "CPSIScanDlg::OnEndStreamThread()");
+  logio::g_log.log(4, "CPSIScanDlg::OnEndStreamThread()");
   if (!m_worker) return;
   m_worker->join();
   const uint32_t exit_code = m_worker->exit_code();
@@ -143,7 +145,7 @@ void CPSIScanDlg::OnEndStreamThread() {
 }
 
 uint32_t CPSIScanDlg::scansi() {
-  g_log.log(4, "CPSIScanDlg::scansi()");
+  logio::g_log.log(4, "CPSIScanDlg::scansi()");
   PsiScanResult result;
   std::array<SectionRequest, MAX_SECTION_REQUESTS> requests{};
   std::array<SectionReply, MAX_SECTION_REQUESTS> replies{};
@@ -151,17 +153,17 @@ uint32_t CPSIScanDlg::scansi() {
   uint32_t count = 0;
   requests[count++] = SectionRequest::make(0x0000, 0x00);
   if (m_scan_cat) {
-    g_log.log(4, "CAT scanning enabled");
+    logio::g_log.log(4, "CAT scanning enabled");
     requests[count++] = SectionRequest::make(0x0001, 0x01);
   }
   if (m_sisection->RequestSections(count, requests.data(), 30, replies.data()) != 0) return 1;
 
-  g_log.log(4, "Got %d PAT sections", static_cast<int>(replies[0].count));
+  logio::g_log.log(4, "Got %d PAT sections", static_cast<int>(replies[0].count));
   if (has_first_section(replies[0])) {
     try {
       result.pat.Parse(reply_section(replies[0].sections[0]), false);
     } catch (const sitables::error& e) {
-      g_log.log(1, "Error parsing PAT section: %s", e.what());
+      logio::g_log.log(1, "Error parsing PAT section: %s", e.what());
       release_reply(replies[0]);
       if (m_scan_cat) release_reply(replies[1]);
       return 2;
@@ -170,12 +172,12 @@ uint32_t CPSIScanDlg::scansi() {
   release_reply(replies[0]);
 
   if (m_scan_cat) {
-    g_log.log(4, "Got %d CAT sections", static_cast<int>(replies[1].count));
+    logio::g_log.log(4, "Got %d CAT sections", static_cast<int>(replies[1].count));
     if (has_first_section(replies[1])) {
       try {
         result.cat.Parse(reply_section(replies[1].sections[0]), false);
       } catch (const sitables::error& e) {
-        g_log.log(1, "Error parsing CAT section: %s", e.what());
+        logio::g_log.log(1, "Error parsing CAT section: %s", e.what());
       }
     }
     release_reply(replies[1]);
@@ -186,7 +188,8 @@ uint32_t CPSIScanDlg::scansi() {
   for (size_t i = 0; i < result.pat.get_program_info_size() && count < MAX_SECTION_REQUESTS; ++i) {
     const sitables::program_info& entry = result.pat.get_program_info(i);
     if (entry.program_number == 0) continue;
-    requests[count++] = SectionRequest::make(entry.PID, 0x02, true, static_cast<uint16_t>(entry.program_number));
+    requests[count++] =
+        SectionRequest::make(entry.PID, 0x02, true, static_cast<uint16_t>(entry.program_number));
   }
   replies = {};
   if (m_sisection->RequestSections(count, requests.data(), 30, replies.data()) != 0) return 1;
@@ -201,7 +204,7 @@ uint32_t CPSIScanDlg::scansi() {
       pmt.Parse(reply_section(replies[k].sections[0]), false);
       result.pmts.insert_or_assign(static_cast<int32_t>(pmt.program_number()), pmt);
     } catch (const sitables::error& e) {
-      g_log.log(1, "Error parsing PMT section: %s", e.what());
+      logio::g_log.log(1, "Error parsing PMT section: %s", e.what());
     }
     release_reply(replies[k]);
   }
@@ -209,3 +212,5 @@ uint32_t CPSIScanDlg::scansi() {
   m_result = result;
   return 1;
 }
+
+}  // namespace psiscan

@@ -12,6 +12,8 @@
 #include "psiscan/psi_scan_result.h"
 #include "ui/ui.h"
 
+namespace psiscan {
+
 class CPSIScanDlg : public ui::Dialog {
  public:
   // The analysis dialog's filter manager (may be null), the owner window and whether the CAT is
@@ -52,3 +54,5 @@ class CPSIScanDlg : public ui::Dialog {
   bool m_marquee = false;
   int32_t m_position = 0;
 };
+
+}  // namespace psiscan

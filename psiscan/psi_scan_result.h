@@ -6,8 +6,12 @@
 
 #include "tables/sitables.h"
 
+namespace psiscan {
+
 struct PsiScanResult {
   sitables::Pat pat;
   sitables::Cat cat;
   std::map<int32_t, sitables::PmtDVB> pmts;
 };
+
+}  // namespace psiscan

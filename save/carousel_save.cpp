@@ -14,6 +14,8 @@
 #include "save/file_names.h"
 #include "save/trusted_modules.h"
 
+namespace save {
+
 namespace {
 
 std::string numbered(const char* format, uint32_t value) {
@@ -39,7 +41,7 @@ std::string lines_of(const std::vector<std::string>& lines) {
 // One save: the open target directory, the writer, the budget and the report that every step adds to.
 class SaveSession {
  public:
-  SaveSession(const CarouselModel& model, const SaveOptions& options, SaveReport& report)
+  SaveSession(const carousel::CarouselModel& model, const SaveOptions& options, SaveReport& report)
       : options_(options), report_(report), writer_(options.force) {
     shown_root_ = options.dir;
     while (shown_root_.size() > 1 && shown_root_.back() == '/') shown_root_.pop_back();
@@ -58,7 +60,7 @@ class SaveSession {
   TrustedCarousels& trusted() { return *trusted_; }
   bool stopped() const { return !report_.errors.empty(); }
   void stop(std::string message) {
-    g_log.log(1, "save stopped: %s", message.c_str());
+    logio::g_log.log(1, "save stopped: %s", message.c_str());
     report_.errors.push_back(std::move(message));
   }
   std::string shown(const std::string& relative) const { return shown_root_ + "/" + relative; }
@@ -83,7 +85,7 @@ class SaveSession {
     if (fd.valid()) return fd;
     if (was_refused) {
       ++report_.paths_refused;
-      g_log.log(1, "save: %s", error.c_str());
+      logio::g_log.log(1, "save: %s", error.c_str());
       report_.warnings.push_back(error + "; nothing below it was written");
       if (refused) {
         *refused = "not written: a symbolic link or another entry that is no directory stands there";
@@ -104,9 +106,10 @@ class SaveSession {
     }
     if (!report_.budget_reached) {
       report_.budget_reached = true;
-      g_log.log(1, "save: the budget of %llu files and %llu MiB is reached at %s; the rest is left out",
-                static_cast<unsigned long long>(options_.max_files),
-                static_cast<unsigned long long>(options_.max_bytes >> 20), shown(relative).c_str());
+      logio::g_log.log(1,
+                       "save: the budget of %llu files and %llu MiB is reached at %s; the rest is left out",
+                       static_cast<unsigned long long>(options_.max_files),
+                       static_cast<unsigned long long>(options_.max_bytes >> 20), shown(relative).c_str());
       report_.warnings.push_back(budget_text() + " at " + relative + "; what the save reached after it is "
                                  "left out");
     }
@@ -131,8 +134,8 @@ class SaveSession {
 
   // A hard link to a file this save wrote (`from`, below `from_dir`); not_linked leaves it to the
   // caller to write the bytes.
-  bool link(int from_dir, const std::string& from, int dir, const std::string& name, const std::string& relative,
-            WriteOutcome* outcome) {
+  bool link(int from_dir, const std::string& from, int dir, const std::string& name,
+            const std::string& relative, WriteOutcome* outcome) {
     std::string error;
     WriteOutcome result = writer_.link_file(from_dir, from, dir, name, shown(relative), error);
     return settle(result, error, outcome);
@@ -148,7 +151,7 @@ class SaveSession {
     if (result == WriteOutcome::kept) ++report_.existing_kept;
     if (result == WriteOutcome::refused) {
       ++report_.paths_refused;
-      g_log.log(1, "save: %s", error.c_str());
+      logio::g_log.log(1, "save: %s", error.c_str());
     }
     return true;
   }
@@ -164,12 +167,13 @@ class SaveSession {
   uint64_t bytes_ = 0;
 };
 
-constexpr const char* kRefusedFile = "not written: a symbolic link or another entry that is no regular file stands there";
+constexpr const char* kRefusedFile =
+    "not written: a symbolic link or another entry that is no regular file stands there";
 
 // Writes the nodes of the object carousel walk as they come. The walk is depth first and appends
 // each node behind its siblings, so the open directories form one stack: a node's parent is always
 // on it, and whatever stands above the parent is finished.
-class ObjectSaveSink : public ObjectCarouselSink {
+class ObjectSaveSink : public carousel::ObjectCarouselSink {
  public:
   explicit ObjectSaveSink(SaveSession& session) : session_(session) {}
 
@@ -241,7 +245,7 @@ class ObjectSaveSink : public ObjectCarouselSink {
     return me;
   }
 
-  Node file_node(Node parent, const std::string& id, const FileRecord* file) override {
+  Node file_node(Node parent, const std::string& id, const carousel::FileRecord* file) override {
     Node me = next();
     if (session_.stopped()) return me;
     const int at = enter(parent);
@@ -261,10 +265,12 @@ class ObjectSaveSink : public ObjectCarouselSink {
     if (!within_budget(again ? 0 : file->content.size(), relative)) return me;
     WriteOutcome outcome = WriteOutcome::not_linked;
     const std::string shown = join_path(carousel_path_, relative);
-    if (again && !session_.link(levels_.front().fd.get(), first->second, up.fd.get(), name, shown, &outcome)) {
+    if (again &&
+        !session_.link(levels_.front().fd.get(), first->second, up.fd.get(), name, shown, &outcome)) {
       return me;
     }
-    if (outcome == WriteOutcome::not_linked && !session_.write(up.fd.get(), name, file->content, shown, &outcome)) {
+    if (outcome == WriteOutcome::not_linked &&
+        !session_.write(up.fd.get(), name, file->content, shown, &outcome)) {
       return me;
     }
     if (outcome == WriteOutcome::refused) missing_.push_back(relative + "\t" + kRefusedFile);
@@ -342,7 +348,8 @@ class ObjectSaveSink : public ObjectCarouselSink {
       if (const auto* modules = session_.trusted().download(static_cast<int32_t>(programme_),
                                                             static_cast<int32_t>(carouselId_))) {
         for (const auto& [moduleId, module] : *modules) {
-          if (!module.saved) missing_.push_back(numbered("module 0x%04x", moduleId) + "\tnot saved: " + module.reason);
+          if (!module.saved)
+            missing_.push_back(numbered("module 0x%04x", moduleId) + "\tnot saved: " + module.reason);
         }
       }
       const int fd = levels_.front().fd.get();
@@ -378,7 +385,8 @@ class ObjectSaveSink : public ObjectCarouselSink {
   std::vector<Level> levels_;  // the carousel directory, then the open directories below it
   std::vector<std::string> missing_;
   std::vector<std::string> renamed_;
-  std::map<const FileRecord*, std::string> written_;  // file object -> its first path in the carousel
+  std::map<const carousel::FileRecord*, std::string>
+      written_;  // file object -> its first path in the carousel
   bool budget_listed_ = false;
   uint64_t too_deep_ = 0;
 };
@@ -386,7 +394,7 @@ class ObjectSaveSink : public ObjectCarouselSink {
 void save_objects(SaveSession& session) {
   if (session.stopped()) return;
   ObjectSaveSink sink(session);
-  build_tree(session.trusted().objects(), sink, session.options().node_limit);
+  carousel::build_tree(session.trusted().objects(), sink, session.options().node_limit);
   sink.finish();
   if (sink.nodes() >= session.options().node_limit) {
     session.report().tree_cut = true;
@@ -398,8 +406,8 @@ void save_objects(SaveSession& session) {
   }
 }
 
-void save_download(SaveSession& session, const ProgrammeModel& program, int32_t programme, uint32_t downloadId,
-                   int programme_fd, const std::string& programme_path) {
+void save_download(SaveSession& session, const carousel::ProgrammeModel& program, int32_t programme,
+                   uint32_t downloadId, int programme_fd, const std::string& programme_path) {
   const std::string name = numbered("download-0x%08x", downloadId);
   const std::string path = programme_path + "/" + name;
   std::string refused;
@@ -409,7 +417,8 @@ void save_download(SaveSession& session, const ProgrammeModel& program, int32_t 
   ++report.download_groups;
 
   static const TrustedCarousels::Modules kNone;
-  const TrustedCarousels::Modules* found = session.trusted().download(programme, static_cast<int32_t>(downloadId));
+  const TrustedCarousels::Modules* found =
+      session.trusted().download(programme, static_cast<int32_t>(downloadId));
   const TrustedCarousels::Modules& modules = found ? *found : kNone;
 
   std::map<uint32_t, std::string> not_written;  // moduleId -> why its file is not there
@@ -448,31 +457,34 @@ void save_download(SaveSession& session, const ProgrammeModel& program, int32_t 
   auto diis = program.dii_by_download.find(static_cast<int32_t>(downloadId));
   if (diis != program.dii_by_download.end()) {
     for (const auto& [table_id_extension, stored] : diis->second) {
-      const CDownloadInfoIndication* dii = stored.dii();
+      const dsmcc::CDownloadInfoIndication* dii = stored.dii();
       if (!dii) continue;
       std::snprintf(line, sizeof line, "DII table_id_extension 0x%04x: %zu modules\n",
                     static_cast<uint32_t>(table_id_extension), dii->modules.size());
       listing += line;
-      for (const Module& module : dii->modules) {
-        const auto [received, expected] =
-            module_section_counts(program, static_cast<int32_t>(downloadId), module, dii->blockSize);
+      for (const dsmcc::Module& module : dii->modules) {
+        const auto [received, expected] = carousel::module_section_counts(
+            program, static_cast<int32_t>(downloadId), module, dii->blockSize);
         std::snprintf(line, sizeof line, "  module 0x%04x (%u) size %u sections %d/%d: ", module.moduleId,
                       module.moduleId, module.moduleSize, received, expected);
         listing += line;
         auto verdict = modules.find(module.moduleId);
         const TrustedModule* trusted = verdict == modules.end() ? nullptr : &verdict->second;
         if (trusted && trusted->saved) {
-          std::snprintf(line, sizeof line, "module-0x%04x.bin, %zu bytes\n", module.moduleId, trusted->image.size());
+          std::snprintf(line, sizeof line, "module-0x%04x.bin, %zu bytes\n", module.moduleId,
+                        trusted->image.size());
           listing += line;
           // A DII of the version before an update: what was saved is the version announced since.
           if (trusted->moduleVersion != module.moduleVersion) {
             listing.pop_back();
-            std::snprintf(line, sizeof line, ", moduleVersion %u (this DII announces %u)\n", trusted->moduleVersion,
-                          module.moduleVersion);
+            std::snprintf(line, sizeof line, ", moduleVersion %u (this DII announces %u)\n",
+                          trusted->moduleVersion, module.moduleVersion);
             listing += line;
           }
         } else {
-          listing += (trusted && !trusted->incomplete ? "not saved, " + trusted->reason : std::string("not complete, not saved")) + "\n";
+          listing += (trusted && !trusted->incomplete ? "not saved, " + trusted->reason
+                                                      : std::string("not complete, not saved")) +
+                     "\n";
         }
         if (!announced.count(module.moduleId)) note_missing(module.moduleId, trusted);
         announced.insert(module.moduleId);
@@ -490,10 +502,11 @@ void save_download(SaveSession& session, const ProgrammeModel& program, int32_t 
       heading = true;
     }
     if (module.saved) {
-      std::snprintf(line, sizeof line, "  module 0x%04x (%u): module-0x%04x.bin, %zu bytes\n", moduleId, moduleId,
-                    moduleId, module.image.size());
+      std::snprintf(line, sizeof line, "  module 0x%04x (%u): module-0x%04x.bin, %zu bytes\n", moduleId,
+                    moduleId, moduleId, module.image.size());
     } else {
-      std::snprintf(line, sizeof line, "  module 0x%04x (%u): not saved, %s\n", moduleId, moduleId, module.reason.c_str());
+      std::snprintf(line, sizeof line, "  module 0x%04x (%u): not saved, %s\n", moduleId, moduleId,
+                    module.reason.c_str());
     }
     listing += line;
     note_missing(moduleId, &module);
@@ -504,7 +517,7 @@ void save_download(SaveSession& session, const ProgrammeModel& program, int32_t 
   session.write(dir.get(), "missing.txt", text_view(missing_listing), path + "/missing.txt");
 }
 
-void save_data(SaveSession& session, const CarouselModel& model) {
+void save_data(SaveSession& session, const carousel::CarouselModel& model) {
   UniqueFd data_fd;
   for (const auto& [programme_number, program] : model.programs) {
     if (session.stopped()) return;
@@ -541,21 +554,21 @@ std::string counted(uint64_t n, const char* one, const char* many) {
 
 }  // namespace
 
-SaveReport save_object_carousels(const CarouselModel& model, const SaveOptions& options) {
+SaveReport save_object_carousels(const carousel::CarouselModel& model, const SaveOptions& options) {
   SaveReport report;
   SaveSession session(model, options, report);
   save_objects(session);
   return report;
 }
 
-SaveReport save_data_carousels(const CarouselModel& model, const SaveOptions& options) {
+SaveReport save_data_carousels(const carousel::CarouselModel& model, const SaveOptions& options) {
   SaveReport report;
   SaveSession session(model, options, report);
   if (!session.stopped()) save_data(session, model);
   return report;
 }
 
-SaveReport save_carousels(const CarouselModel& model, const SaveOptions& options) {
+SaveReport save_carousels(const carousel::CarouselModel& model, const SaveOptions& options) {
   SaveReport report;
   SaveSession session(model, options, report);
   save_objects(session);
@@ -584,9 +597,10 @@ std::string format_save_summary(const SaveReport& report) {
             " not complete (listed in missing.txt).";
   }
   if (report.modules_refused != 0) {
-    text += " " + counted(report.modules_refused, "module", "modules") +
-            " not saved: their blocks are not one whole the save can vouch for (listed in missing.txt with the "
-            "reason).";
+    text +=
+        " " + counted(report.modules_refused, "module", "modules") +
+        " not saved: their blocks are not one whole the save can vouch for (listed in missing.txt with the "
+        "reason).";
   }
   if (report.files_linked != 0) {
     text += " " + counted(report.files_linked, "further path", "further paths") +
@@ -613,3 +627,5 @@ std::string format_save_summary(const SaveReport& report) {
   }
   return text;
 }
+
+}  // namespace save

@@ -54,6 +54,8 @@
 
 #include "carousel/object_carousel.h"
 
+namespace save {
+
 // How deep directories of a carousel are written. Real carousels are a few levels deep; a chain of
 // directories deeper than this is reported and left out, which bounds the open descriptors.
 inline constexpr size_t kMaxSaveDepth = 128;
@@ -65,10 +67,10 @@ inline constexpr uint64_t kMaxSaveBytes = uint64_t{4} << 30;
 struct SaveOptions {
   std::string dir;
   bool force = false;  // replace files that already exist
-  size_t node_limit = kMaxTreeNodes;
+  size_t node_limit = carousel::kMaxTreeNodes;
   uint64_t max_files = kMaxSaveFiles;
   uint64_t max_bytes = kMaxSaveBytes;
-  size_t inflate_budget = kMaxInflatedBytes;  // the capture's, of which the model took its share
+  size_t inflate_budget = carousel::kMaxInflatedBytes;  // the capture's, of which the model took its share
 };
 
 struct SaveReport {
@@ -96,12 +98,14 @@ struct SaveReport {
 };
 
 // The object carousels of every programme, below DIR/object.
-SaveReport save_object_carousels(const CarouselModel& model, const SaveOptions& options);
+SaveReport save_object_carousels(const carousel::CarouselModel& model, const SaveOptions& options);
 // The download groups of every programme, below DIR/data.
-SaveReport save_data_carousels(const CarouselModel& model, const SaveOptions& options);
+SaveReport save_data_carousels(const carousel::CarouselModel& model, const SaveOptions& options);
 // Both: object carousels first, then data carousels; an error in the first stops the second.
-SaveReport save_carousels(const CarouselModel& model, const SaveOptions& options);
+SaveReport save_carousels(const carousel::CarouselModel& model, const SaveOptions& options);
 
 // One paragraph for stderr (a single line ending in '\n'): what was written and where, what is not
 // available, what was kept, escaped or left out, and the error that stopped the save.
 std::string format_save_summary(const SaveReport& report);
+
+}  // namespace save

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace save {
+
 namespace {
 
 std::string describe(const char* what, const std::string& shown, int error_number) {
@@ -75,7 +77,8 @@ UniqueFd DiskWriter::open_subdirectory(int parent, const std::string& name, cons
   return fd;
 }
 
-WriteOutcome DiskWriter::look(int dir, const std::string& name, const std::string& shown, std::string& error) {
+WriteOutcome DiskWriter::look(int dir, const std::string& name, const std::string& shown,
+                              std::string& error) {
   struct stat st;
   if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (!S_ISREG(st.st_mode)) {
@@ -96,8 +99,8 @@ std::string DiskWriter::temp_name() {
   return "%tmp." + std::to_string(::getpid()) + "." + std::to_string(temp_counter_++);
 }
 
-WriteOutcome DiskWriter::place(int dir, const std::string& temp, const std::string& name, const std::string& shown,
-                               std::string& error) {
+WriteOutcome DiskWriter::place(int dir, const std::string& temp, const std::string& name,
+                               const std::string& shown, std::string& error) {
   auto fail = [&](const char* what, int error_number) {
     ::unlinkat(dir, temp.c_str(), 0);
     error = describe(what, shown, error_number);
@@ -129,7 +132,8 @@ WriteOutcome DiskWriter::place(int dir, const std::string& temp, const std::stri
 
 WriteOutcome DiskWriter::write_file(int dir, const std::string& name, std::span<const uint8_t> content,
                                     const std::string& shown, std::string& error) {
-  if (WriteOutcome standing = look(dir, name, shown, error); standing != WriteOutcome::written) return standing;
+  if (WriteOutcome standing = look(dir, name, shown, error); standing != WriteOutcome::written)
+    return standing;
 
   // The temporary name cannot be the escaped name of any binding ("%t" is no escape), and O_EXCL
   // refuses whatever already stands there, a planted link included.
@@ -158,13 +162,17 @@ WriteOutcome DiskWriter::write_file(int dir, const std::string& name, std::span<
 
 WriteOutcome DiskWriter::link_file(int from_dir, const std::string& from, int dir, const std::string& name,
                                    const std::string& shown, std::string& error) {
-  if (WriteOutcome standing = look(dir, name, shown, error); standing != WriteOutcome::written) return standing;
+  if (WriteOutcome standing = look(dir, name, shown, error); standing != WriteOutcome::written)
+    return standing;
   std::string temp;
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp = temp_name();
     // Without AT_SYMLINK_FOLLOW a link in place of `from` would be linked itself, never followed.
-    if (::linkat(from_dir, from.c_str(), dir, temp.c_str(), 0) == 0) return place(dir, temp, name, shown, error);
+    if (::linkat(from_dir, from.c_str(), dir, temp.c_str(), 0) == 0)
+      return place(dir, temp, name, shown, error);
     if (errno != EEXIST) break;
   }
   return WriteOutcome::not_linked;
 }
+
+}  // namespace save

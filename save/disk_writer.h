@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+namespace save {
+
 // Owns one file descriptor.
 class UniqueFd {
  public:
@@ -80,3 +82,5 @@ class DiskWriter {
   bool force_;
   uint32_t temp_counter_ = 0;
 };
+
+}  // namespace save

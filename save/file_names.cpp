@@ -8,12 +8,14 @@
 
 #include "bytes/byte_reader.h"
 
+namespace save {
+
 namespace {
 
 // Length of the well-formed UTF-8 sequence that starts the reader's rest, or 0 when its first byte
 // does not start one. Ranges follow the table of well-formed byte sequences of the Unicode standard,
 // which rules out overlong forms, surrogates and code points above U+10FFFF.
-size_t utf8_sequence_length(ByteReader& reader) {
+size_t utf8_sequence_length(bytes::ByteReader& reader) {
   const size_t remaining = reader.remaining();
   const uint8_t lead = reader.peek_u8();
   size_t length = 0;
@@ -65,7 +67,8 @@ std::string cut_units(const std::vector<std::string>& units, size_t limit) {
   for (size_t i = extension; i < units.size(); ++i) extension_size += units[i].size();
   if (extension_size > kKeptExtension) extension = units.size(), extension_size = 0;
   std::string out;
-  for (size_t i = 0; i < extension && out.size() + units[i].size() + extension_size <= limit; ++i) out += units[i];
+  for (size_t i = 0; i < extension && out.size() + units[i].size() + extension_size <= limit; ++i)
+    out += units[i];
   for (size_t i = extension; i < units.size(); ++i) out += units[i];
   return out;
 }
@@ -95,7 +98,7 @@ std::string escape_binding_id(std::string_view id) {
   if (id == "..") return "%2E%2E";
 
   std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(id.data()), id.size());
-  ByteReader reader(bytes);
+  bytes::ByteReader reader(bytes);
   std::vector<std::string> units;  // one character each, escaped or not: a cut falls between two of them
   size_t total = 0;
   while (!reader.at_end()) {
@@ -136,7 +139,7 @@ std::string escape_binding_id(std::string_view id) {
 
 std::string listed_binding_id(std::string_view id) {
   std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(id.data()), id.size());
-  ByteReader reader(bytes);
+  bytes::ByteReader reader(bytes);
   std::string out;
   auto hex = [&out](uint8_t byte) {
     char text[5];
@@ -179,3 +182,5 @@ std::string NameClaims::claim(const std::string& name, bool* suffixed) {
     }
   }
 }
+
+}  // namespace save

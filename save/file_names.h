@@ -34,6 +34,8 @@
 #include <string>
 #include <string_view>
 
+namespace save {
+
 inline constexpr size_t kMaxEscapedName = 255;
 inline constexpr size_t kKeptExtension = 32;
 
@@ -54,3 +56,5 @@ class NameClaims {
  private:
   std::set<std::string> names_;
 };
+
+}  // namespace save

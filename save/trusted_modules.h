@@ -25,20 +25,23 @@
 
 #include "carousel/object_carousel.h"
 
+namespace save {
+
 // The save's judgement of one module.
 struct ModuleJudgement {
-  std::vector<const DownloadDataBlock*> blocks;  // the copies to save, in block order; empty: not saved
+  std::vector<const dsmcc::DownloadDataBlock*>
+      blocks;  // the copies to save, in block order; empty: not saved
   uint32_t moduleVersion = 0;
   std::string reason;  // why the module is not saved; empty when it is
   bool incomplete = false;  // the reason is that blocks are missing
   uint32_t unverified_passed = 0;  // blocks of the saved version whose first copy could not be verified
 };
 
-ModuleJudgement judge_module(const ProgrammeModel& program, int32_t downloadId, uint32_t moduleId);
+ModuleJudgement judge_module(const carousel::ProgrammeModel& program, int32_t downloadId, uint32_t moduleId);
 
 // One module as the save writes it.
 struct TrustedModule {
-  ByteView image;      // the module's bytes (inflated where it was compressed); valid when saved
+  bytes::ByteView image;      // the module's bytes (inflated where it was compressed); valid when saved
   bool saved = false;
   uint32_t moduleVersion = 0;  // of the blocks saved
   std::string reason;       // why it is not saved
@@ -49,12 +52,13 @@ class TrustedCarousels {
  public:
   // Judges every module of the model; `inflate_budget` is the capture's budget, of which the model's
   // images took their share.
-  explicit TrustedCarousels(const CarouselModel& model, size_t inflate_budget = kMaxInflatedBytes);
+  explicit TrustedCarousels(const carousel::CarouselModel& model,
+                            size_t inflate_budget = carousel::kMaxInflatedBytes);
   TrustedCarousels(const TrustedCarousels&) = delete;
   TrustedCarousels& operator=(const TrustedCarousels&) = delete;
 
   // The model's programmes with object carousels that hold only what may be saved, for the walk.
-  const CarouselModel& objects() const { return objects_; }
+  const carousel::CarouselModel& objects() const { return objects_; }
 
   using Modules = std::map<uint32_t, TrustedModule>;  // moduleId
   // Every module of a download group that has blocks or that a stored DII announces; null for none.
@@ -63,6 +67,8 @@ class TrustedCarousels {
   const std::string* reason_not_saved(int32_t programme, int32_t downloadId, uint32_t moduleId) const;
 
  private:
-  CarouselModel objects_;
+  carousel::CarouselModel objects_;
   std::map<int32_t, std::map<int32_t, Modules>> modules_;  // programme, downloadId
 };
+
+}  // namespace save

@@ -16,14 +16,22 @@
 #include "dsmcc/messages.h"
 #include "tables/sitables.h"
 
+namespace store {
+
 // A section object and its decoded message, borrowed: the PidRecord that filed them owns both.
 struct StoredMessage {
   const sitables::DsmCC* section = nullptr;
-  const DsmccMessage* message = nullptr;
+  const dsmcc::DsmccMessage* message = nullptr;
 
-  const CDownloadServerInitiate* dsi() const { return static_cast<const CDownloadServerInitiate*>(message); }
-  const CDownloadInfoIndication* dii() const { return static_cast<const CDownloadInfoIndication*>(message); }
-  const DownloadDataBlock* ddb() const { return static_cast<const DownloadDataBlock*>(message); }
+  const dsmcc::CDownloadServerInitiate* dsi() const {
+    return static_cast<const dsmcc::CDownloadServerInitiate*>(message);
+  }
+  const dsmcc::CDownloadInfoIndication* dii() const {
+    return static_cast<const dsmcc::CDownloadInfoIndication*>(message);
+  }
+  const dsmcc::DownloadDataBlock* ddb() const {
+    return static_cast<const dsmcc::DownloadDataBlock*>(message);
+  }
 };
 
 // The blocks of one module by the 8-bit section_number of the sections that carried them: the first
@@ -68,7 +76,7 @@ using DownloadBlockCopies = std::map<int32_t, std::map<int32_t, ModuleBlockCopie
 // The message views the section's bytes: it is declared after the section, so it goes first.
 struct OwnedMessage {
   std::unique_ptr<const sitables::DsmCC> section;
-  std::unique_ptr<const DsmccMessage> message;
+  std::unique_ptr<const dsmcc::DsmccMessage> message;
 };
 
 struct PidRecord {
@@ -81,7 +89,7 @@ struct PidRecord {
   std::vector<OwnedMessage> owned;
 
   // Keeps the pair and returns it borrowed.
-  StoredMessage keep(std::unique_ptr<sitables::DsmCC> section, std::unique_ptr<DsmccMessage> message) {
+  StoredMessage keep(std::unique_ptr<sitables::DsmCC> section, std::unique_ptr<dsmcc::DsmccMessage> message) {
     const StoredMessage stored{section.get(), message.get()};
     owned.push_back({std::move(section), std::move(message)});
     return stored;
@@ -133,3 +141,5 @@ struct CaptureCounters {
     ddb_count = 0;
   }
 };
+
+}  // namespace store

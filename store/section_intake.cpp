@@ -7,6 +7,8 @@
 
 #include "log/debug_log.h"
 
+namespace store {
+
 namespace {
 
 constexpr uint32_t kUserNetworkTable = 0x3B;
@@ -20,7 +22,7 @@ std::unique_ptr<sitables::DsmCC> parse_section(std::span<const uint8_t> bytes) {
   try {
     section->Parse(bytes, false);
   } catch (const sitables::error& e) {
-    g_log.log(2, "failed to parse dsm section: %s", e.text());
+    logio::g_log.log(2, "failed to parse dsm section: %s", e.text());
     return nullptr;
   }
   return section;
@@ -33,18 +35,18 @@ void section_callback(void* context, uint32_t section_size, const uint8_t* secti
   try {
     auto* filter = static_cast<FilterContext*>(context);
     if (!filter || !filter->owner) {
-      g_log.log(1, "section callback without a filter context");
+      logio::g_log.log(1, "section callback without a filter context");
       return;
     }
     if (!section || section_size == 0) {
-      g_log.log(2, "empty section delivered on pid %#x", static_cast<unsigned>(filter->pid));
+      logio::g_log.log(2, "empty section delivered on pid %#x", static_cast<unsigned>(filter->pid));
       return;
     }
     filter->owner->dispatch_section(filter->pid, std::span<const uint8_t>(section, section_size));
   } catch (const std::exception& e) {
-    g_log.log(1, "section intake failed: %s", e.what());
+    logio::g_log.log(1, "section intake failed: %s", e.what());
   } catch (...) {
-    g_log.log(1, "section intake failed");
+    logio::g_log.log(1, "section intake failed");
   }
 }
 
@@ -56,17 +58,17 @@ SectionIntake::~SectionIntake() = default;
 void SectionIntake::dispatch_section(uint32_t pid, std::span<const uint8_t> section) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (section.empty()) {
-    g_log.log(2, "empty section delivered on pid %#x", static_cast<unsigned>(pid));
+    logio::g_log.log(2, "empty section delivered on pid %#x", static_cast<unsigned>(pid));
     return;
   }
   const uint32_t table_id = section[0];
   if (table_id != kUserNetworkTable && table_id != kDownloadDataTable) {
-    g_log.log(4, "unsupported message");
+    logio::g_log.log(4, "unsupported message");
     return;
   }
   if (stored_bytes_ >= byte_limit_) {
     if (!limit_logged_) {
-      g_log.log(1, "section store limit of %zu bytes reached; new sections are dropped", byte_limit_);
+      logio::g_log.log(1, "section store limit of %zu bytes reached; new sections are dropped", byte_limit_);
       limit_logged_ = true;
       store_.notes.store_limit_reached = true;
     }
@@ -75,21 +77,22 @@ void SectionIntake::dispatch_section(uint32_t pid, std::span<const uint8_t> sect
   for (const auto& [program_number, record] : store_.programs) {
     const auto pids = store_.pid_map.find(program_number);
     if (pids == store_.pid_map.end()) {
-      g_log.log(2, "Unexpected PRG not in PID map (%#x)", static_cast<unsigned>(program_number));
+      logio::g_log.log(2, "Unexpected PRG not in PID map (%#x)", static_cast<unsigned>(program_number));
       continue;
     }
     if (!pids->second.contains(pid)) continue;
-    const bool trace_off = !g_log.passes(4);
-    const int32_t threshold = trace_off ? g_log.threshold() : 4;
+    const bool trace_off = !logio::g_log.passes(4);
+    const int32_t threshold = trace_off ? logio::g_log.threshold() : 4;
     if (trace_off && is_quiet_repeat(program_number, pid, section, threshold)) continue;
-    const int32_t lines_before = trace_off ? g_log.line_count() : 0;
+    const int32_t lines_before = trace_off ? logio::g_log.line_count() : 0;
     just_stored_ = nullptr;
     if (table_id == kUserNetworkTable)
       _OnUserNetworkMessage(pid, section, program_number);
     else
       _OnDownloadDataMessage(pid, section, program_number);
-    if (trace_off && just_stored_ && g_log.line_count() == lines_before)
-      quiet_copies_.emplace(repeat_key(program_number, pid, *just_stored_), QuietCopy{just_stored_, threshold});
+    if (trace_off && just_stored_ && logio::g_log.line_count() == lines_before)
+      quiet_copies_.emplace(repeat_key(program_number, pid, *just_stored_),
+                            QuietCopy{just_stored_, threshold});
   }
 }
 
@@ -111,18 +114,18 @@ bool SectionIntake::is_quiet_repeat(int32_t program_number, uint32_t pid, std::s
 
 void SectionIntake::_OnUserNetworkMessage(uint32_t pid, std::span<const uint8_t> bytes,
                                           int32_t program_number) {
-  g_log.log(4, "CDSMCCDlg::_OnUserNetworkMessage() pid=%#x", static_cast<unsigned>(pid));
+  logio::g_log.log(4, "CDSMCCDlg::_OnUserNetworkMessage() pid=%#x", static_cast<unsigned>(pid));
   auto section = parse_section(bytes);
   if (!section) return;
 
-  g_log.log(4, "table_id_extension: %#x", static_cast<unsigned>(section->get_table_extension()));
-  g_log.log(4, "version_number: %#x", static_cast<unsigned>(section->version_number));
-  g_log.log(4, "section_number: %#x", static_cast<unsigned>(section->section_number));
-  g_log.log(4, "last_section_number: %#x", static_cast<unsigned>(section->last_section_number));
-  g_log.log(4, "current_next_indicator: %#x", static_cast<unsigned>(section->current_next_indicator));
+  logio::g_log.log(4, "table_id_extension: %#x", static_cast<unsigned>(section->get_table_extension()));
+  logio::g_log.log(4, "version_number: %#x", static_cast<unsigned>(section->version_number));
+  logio::g_log.log(4, "section_number: %#x", static_cast<unsigned>(section->section_number));
+  logio::g_log.log(4, "last_section_number: %#x", static_cast<unsigned>(section->last_section_number));
+  logio::g_log.log(4, "current_next_indicator: %#x", static_cast<unsigned>(section->current_next_indicator));
 
   if (section->section_number != 0 || section->version_number != 0 || section->last_section_number != 0) {
-    g_log.log(2, "invalid dsm section, section=%d version=%d last_section=%d",
+    logio::g_log.log(2, "invalid dsm section, section=%d version=%d last_section=%d",
               static_cast<int>(section->section_number), static_cast<int>(section->version_number),
               static_cast<int>(section->last_section_number));
     store_.notes.invalid_control[{program_number, pid}].insert(
@@ -132,28 +135,28 @@ void SectionIntake::_OnUserNetworkMessage(uint32_t pid, std::span<const uint8_t>
 
   const std::span<const uint8_t> message = section->get_data();
   if (message.size() < 4) {
-    g_log.log(2, "Unknown msg: message part of %zu bytes holds no messageId, pid=%#x", message.size(),
+    logio::g_log.log(2, "Unknown msg: message part of %zu bytes holds no messageId, pid=%#x", message.size(),
               static_cast<unsigned>(pid));
     return;
   }
   const uint32_t messageId = (static_cast<uint32_t>(message[2]) << 8) + message[3];
 
   if (messageId == kMessageIdDSI) {
-    auto dsi = std::make_unique<CDownloadServerInitiate>();
+    auto dsi = std::make_unique<dsmcc::CDownloadServerInitiate>();
     if (!dsi->Parse(message)) {
-      g_log.log(1, "Failed to parse DSI");
+      logio::g_log.log(1, "Failed to parse DSI");
       return;
     }
     file_dsi(program_number, pid, std::move(section), std::move(dsi));
   } else if (messageId == kMessageIdDII) {
-    auto dii = std::make_unique<CDownloadInfoIndication>();
+    auto dii = std::make_unique<dsmcc::CDownloadInfoIndication>();
     if (!dii->Parse(message)) {
-      g_log.log(1, "Failed to parse DII");
+      logio::g_log.log(1, "Failed to parse DII");
       return;
     }
     file_dii(program_number, pid, std::move(section), std::move(dii));
   } else {
-    g_log.log(4, "Unknown msg: %#x", static_cast<unsigned>(messageId));
+    logio::g_log.log(4, "Unknown msg: %#x", static_cast<unsigned>(messageId));
   }
 }
 
@@ -162,9 +165,9 @@ void SectionIntake::_OnDownloadDataMessage(uint32_t pid, std::span<const uint8_t
   auto section = parse_section(bytes);
   if (!section) return;
   // No validity check here: a block's section_number is its position in the module.
-  auto ddb = std::make_unique<DownloadDataBlock>();
+  auto ddb = std::make_unique<dsmcc::DownloadDataBlock>();
   if (!ddb->Parse(section->get_data())) {
-    g_log.log(1, "Failed to parse DDD");
+    logio::g_log.log(1, "Failed to parse DDD");
     return;
   }
   file_ddb(program_number, pid, std::move(section), std::move(ddb));
@@ -177,7 +180,7 @@ PidRecord& SectionIntake::pid_record(int32_t program_number, uint32_t pid) {
 }
 
 void SectionIntake::file_dsi(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
-                             std::unique_ptr<CDownloadServerInitiate> dsi) {
+                             std::unique_ptr<dsmcc::CDownloadServerInitiate> dsi) {
   const auto key = static_cast<int32_t>(section->get_table_extension());
   store_.notes.dsi_transactions[{program_number, pid, key}].insert(dsi->header.transactionId);
   PidRecord& record = pid_record(program_number, pid);
@@ -190,7 +193,7 @@ void SectionIntake::file_dsi(int32_t program_number, uint32_t pid, std::unique_p
 }
 
 void SectionIntake::file_dii(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
-                             std::unique_ptr<CDownloadInfoIndication> dii) {
+                             std::unique_ptr<dsmcc::CDownloadInfoIndication> dii) {
   const auto download = static_cast<int32_t>(dii->downloadId);
   const auto key = static_cast<int32_t>(section->get_table_extension());
   store_.notes.dii_transactions[{program_number, pid, download, key}].insert(dii->header.transactionId);
@@ -199,7 +202,7 @@ void SectionIntake::file_dii(int32_t program_number, uint32_t pid, std::unique_p
   const bool new_download = !diis.contains(download);
   auto& by_extension = diis[download];
   if (by_extension.contains(key)) {
-    g_log.log(4, "DII already in tree");
+    logio::g_log.log(4, "DII already in tree");
     return;
   }
   stored_bytes_ += section->section_bytes().size();
@@ -213,7 +216,7 @@ namespace {
 // Whether a copy of a block adds anything to what is kept for its block number: a moduleVersion not
 // seen yet, or the first verified copy of a version seen so far only unverified. Two verified copies
 // of one version with different data mark the block as conflicting.
-bool block_copy_wanted(BlockCopies& block, const DownloadDataBlock& ddb, bool verified) {
+bool block_copy_wanted(BlockCopies& block, const dsmcc::DownloadDataBlock& ddb, bool verified) {
   bool seen = false;
   for (const BlockCopy& copy : block.copies) {
     if (copy.moduleVersion != ddb.moduleVersion) continue;
@@ -228,7 +231,7 @@ bool block_copy_wanted(BlockCopies& block, const DownloadDataBlock& ddb, bool ve
 }  // namespace
 
 void SectionIntake::file_ddb(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
-                             std::unique_ptr<DownloadDataBlock> ddb) {
+                             std::unique_ptr<dsmcc::DownloadDataBlock> ddb) {
   const auto download = static_cast<int32_t>(ddb->header.transactionId);
   const auto module = static_cast<int32_t>(ddb->moduleId);
   const auto number = static_cast<int32_t>(section->section_number);
@@ -263,9 +266,12 @@ void SectionIntake::clear_store() {
 void SectionIntake::start_programs() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const auto& [program_number, pids] : store_.pid_map) {
-    g_log.log(4, "Adding PRG (%d)", static_cast<int>(program_number));
+    logio::g_log.log(4, "Adding PRG (%d)", static_cast<int>(program_number));
     store_.programs[program_number] = ProgramRecord{};
     const int32_t programme = program_number;  // clang 14 cannot capture a structured binding
-    std::erase_if(quiet_copies_, [programme](const auto& entry) { return entry.first.program_number == programme; });
+    std::erase_if(quiet_copies_,
+                  [programme](const auto& entry) { return entry.first.program_number == programme; });
   }
 }
+
+}  // namespace store

@@ -16,6 +16,8 @@
 
 #include "store/carousel_store.h"
 
+namespace store {
+
 class SectionIntake;
 
 // The section bytes a capture may store. A live source whose content keeps changing would otherwise
@@ -69,11 +71,11 @@ class SectionIntake {
  private:
   PidRecord& pid_record(int32_t program_number, uint32_t pid);
   void file_dsi(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
-                std::unique_ptr<CDownloadServerInitiate> dsi);
+                std::unique_ptr<dsmcc::CDownloadServerInitiate> dsi);
   void file_dii(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
-                std::unique_ptr<CDownloadInfoIndication> dii);
+                std::unique_ptr<dsmcc::CDownloadInfoIndication> dii);
   void file_ddb(int32_t program_number, uint32_t pid, std::unique_ptr<sitables::DsmCC> section,
-                std::unique_ptr<DownloadDataBlock> ddb);
+                std::unique_ptr<dsmcc::DownloadDataBlock> ddb);
 
   // A carousel repeats each section hundreds of times, and a section byte-identical to one already
   // stored changes nothing in the store: its filing finds the copy there. What can still differ is the
@@ -98,7 +100,8 @@ class SectionIntake {
   };
   static RepeatKey repeat_key(int32_t program_number, uint32_t pid, std::span<const uint8_t> section);
   // A stored copy with these bytes whose intake wrote no line at `threshold` or a higher one.
-  bool is_quiet_repeat(int32_t program_number, uint32_t pid, std::span<const uint8_t> section, int32_t threshold) const;
+  bool is_quiet_repeat(int32_t program_number, uint32_t pid, std::span<const uint8_t> section,
+                       int32_t threshold) const;
 
   CarouselStore& store_;
   CaptureCounters& counters_;
@@ -110,3 +113,5 @@ class SectionIntake {
   size_t byte_limit_ = kMaxStoredSectionBytes;
   bool limit_logged_ = false;
 };
+
+}  // namespace store

@@ -22,13 +22,13 @@ constexpr size_t kCrcSize = 4;
 [[noreturn]] __attribute__((format(printf, 1, 2))) void fail(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string text = vprinted(format, args);
+  std::string text = text::vprinted(format, args);
   va_end(args);
   throw error(text);
 }
 
 // A decoder that ran its reader past the descriptor body names the field that wanted the bytes.
-void check_body(const ByteReader& r, const DescriptorBase& d, const char* name) {
+void check_body(const bytes::ByteReader& r, const DescriptorBase& d, const char* name) {
   if (r.ok()) return;
   fail("%s (tag 0x%02x) runs past its descriptor_length %u: a field at byte %zu of its body needs %zu bytes",
        name, d.tag, d.length, r.error_offset(), r.error_wanted());
@@ -63,7 +63,7 @@ void PsiTableBase::Parse(std::span<const uint8_t> section, bool /*flag*/) {
 }
 
 void PsiTableBase::parse_section(std::span<const uint8_t> section) {
-  ByteReader head(section);
+  bytes::ByteReader head(section);
   const uint32_t id = head.u8();
   const uint16_t flags_and_length = head.be16();
   if (!head.ok()) fail("got %zu bytes, a section header needs 3", section.size());
@@ -72,7 +72,7 @@ void PsiTableBase::parse_section(std::span<const uint8_t> section) {
   const uint32_t length = flags_and_length & 0x0FFFu;
   const size_t total = 3 + static_cast<size_t>(length);
   // The section is its header and section_length bytes; what follows in the caller's buffer is not.
-  const std::span<const uint8_t> whole = ByteReader(section).bytes(total);
+  const std::span<const uint8_t> whole = bytes::ByteReader(section).bytes(total);
   if (whole.empty()) fail("got %zu bytes, section_length needs %zu", section.size(), total);
   if (!is_valid_syntax_indicator(syntax)) {
     fail("section_syntax_indicator %u is not allowed in a %s", syntax, get_table_id_text().c_str());
@@ -84,10 +84,10 @@ void PsiTableBase::parse_section(std::span<const uint8_t> section) {
   section_length = length;
   bytes_.assign(whole.begin(), whole.end());
 
-  ByteReader whole_reader(bytes_);
+  bytes::ByteReader whole_reader(bytes_);
   whole_reader.skip(3);
   // Everything behind the three header bytes is section_length's scope: nothing read below can leave it.
-  ByteReader r = whole_reader.sub(length);
+  bytes::ByteReader r = whole_reader.sub(length);
   std::span<const uint8_t> body;
   if (syntax == 1 || always_long_form()) {
     if (total < kLongHeader + kCrcSize) {
@@ -104,7 +104,7 @@ void PsiTableBase::parse_section(std::span<const uint8_t> section) {
     body = r.bytes(r.remaining() - kCrcSize);
     crc_32 = r.be32();
     if (syntax == 1) {
-      const uint32_t computed = crc32_mpeg2(ByteReader(bytes_).bytes(total - kCrcSize));
+      const uint32_t computed = crc32_mpeg2(bytes::ByteReader(bytes_).bytes(total - kCrcSize));
       if (computed != crc_32) fail("CRC-32 mismatch (computed 0x%08x, carried 0x%08x)", computed, crc_32);
     }
   } else {
@@ -146,7 +146,7 @@ bool PsiTableBase::is_valid_syntax_indicator(uint32_t indicator) const {
 
 std::span<const uint8_t> DsmCC::get_data() const {
   if (bytes_.size() <= kLongHeader + kCrcSize) return {};
-  ByteReader r(bytes_);
+  bytes::ByteReader r(bytes_);
   r.skip(kLongHeader);
   return r.bytes(r.remaining() - kCrcSize);
 }
@@ -170,7 +170,7 @@ void Pat::_reset() {
 }
 
 void Pat::_parse(std::span<const uint8_t> body) {
-  ByteReader r(body);
+  bytes::ByteReader r(body);
   while (!r.at_end()) {
     if (r.remaining() < 4) {
       fail("PAT entry at offset %zu needs 4 bytes, %zu left", body_offset_ + r.position(), r.remaining());
@@ -189,7 +189,7 @@ std::string DescriptorBase::get_tag_text() const {
 }
 
 void DescriptorBase::_parse(std::span<const uint8_t> descriptor) {
-  ByteReader r(descriptor);
+  bytes::ByteReader r(descriptor);
   tag = r.u8();
   length = r.u8();
   auto body = r.bytes(length);
@@ -202,7 +202,7 @@ void DescriptorBase::_parse(std::span<const uint8_t> descriptor) {
 
 void DescriptorDataBroadcast::_parse(std::span<const uint8_t> descriptor) {
   DescriptorBase::_parse(descriptor);
-  ByteReader r(data);
+  bytes::ByteReader r(data);
   data_broadcast_id = r.be16();
   component_tag = r.u8();
   const uint8_t selector_length = r.u8();
@@ -218,7 +218,7 @@ void DescriptorDataBroadcast::_parse(std::span<const uint8_t> descriptor) {
 
 void DescriptorDataBroadcastId::_parse(std::span<const uint8_t> descriptor) {
   DescriptorBase::_parse(descriptor);
-  ByteReader r(data);
+  bytes::ByteReader r(data);
   data_broadcast_id = r.be16();
   check_body(r, *this, "data_broadcast_id_descriptor");
   const auto selector_bytes = r.take_rest();
@@ -227,7 +227,7 @@ void DescriptorDataBroadcastId::_parse(std::span<const uint8_t> descriptor) {
 
 void DescriptorCarouselId::_parse(std::span<const uint8_t> descriptor) {
   DescriptorBase::_parse(descriptor);
-  ByteReader r(data);
+  bytes::ByteReader r(data);
   carousel_id = r.be32();
   FormatID = r.u8();
   check_body(r, *this, "carousel_identifier_descriptor");
@@ -237,7 +237,7 @@ void DescriptorCarouselId::_parse(std::span<const uint8_t> descriptor) {
 
 DescriptorList parse_descriptor_loop(std::span<const uint8_t> loop, size_t base_offset) {
   DescriptorList list;
-  ByteReader r(loop);
+  bytes::ByteReader r(loop);
   while (!r.at_end()) {
     const size_t at = r.position();
     if (!r.can_read(2)) {
@@ -305,7 +305,7 @@ void PmtDVB::_reset() {
 }
 
 void PmtDVB::_parse(std::span<const uint8_t> body) {
-  ByteReader r(body);
+  bytes::ByteReader r(body);
   if (r.remaining() < 4) {
     fail("PCR_PID and program_info_length at offset %zu need 4 bytes, %zu left", body_offset_, r.remaining());
   }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+namespace text {
+
 // `args` is consumed; the caller still ends it with va_end.
 __attribute__((format(printf, 1, 0))) inline std::string vprinted(const char* format, va_list args) {
   va_list again;
@@ -27,3 +29,5 @@ __attribute__((format(printf, 1, 2))) inline std::string printed(const char* for
   va_end(args);
   return text;
 }
+
+}  // namespace text

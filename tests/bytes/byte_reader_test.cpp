@@ -6,6 +6,8 @@
 #include <functional>
 #include <vector>
 
+using namespace bytes;
+
 namespace {
 
 const std::array<uint8_t, 8> kBytes = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};

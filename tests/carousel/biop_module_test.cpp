@@ -6,6 +6,8 @@
 #include "tests/support/oc_builder.h"
 #include "tests/support/psi_builder.h"
 
+using namespace carousel;
+
 namespace {
 
 namespace ts = testsupport;

@@ -13,6 +13,8 @@
 #include "tests/support/oc_builder.h"
 #include "tests/support/store_capture.h"
 
+using namespace carousel;
+
 namespace ts = testsupport;
 using ts::ByteVec;
 

@@ -6,9 +6,9 @@
 #include "resources/resources.h"
 #include "tests/support/helpers.h"
 
-namespace {
+using namespace carousel;
 
-using namespace carousel_pages;
+namespace {
 
 // One line per node: indentation, text, [image/selected image] and "+" when expanded.
 void render(const ui::TreeNode& node, int depth, std::string& out) {

@@ -14,6 +14,8 @@
 #include "tests/support/psi_builder.h"
 #include "ui/headless/headless_backend.h"
 
+using namespace capture;
+
 namespace {
 
 using fakehost::FakeHost;
@@ -93,14 +95,14 @@ TEST(DsmccDlg, StartFiltersEachPidOnceAndTheSectionsDeliveredReachTheStoreAndThe
     pids.push_back(f.pid);
     EXPECT_EQ(f.match, Bytes{0x38});
     EXPECT_EQ(f.mask, Bytes{0x38});
-    EXPECT_EQ(f.callback, &section_callback);
+    EXPECT_EQ(f.callback, &store::section_callback);
     ASSERT_NE(f.context, nullptr);
   }
   EXPECT_EQ(pids, (std::vector<uint32_t>{0x100, 0x101}));
   EXPECT_EQ(host.removed().size(), 2u);
   EXPECT_EQ(host.installed_count(), 0u);
   EXPECT_EQ(delivered, 3);
-  const CarouselStore& s = dlg.store();
+  const store::CarouselStore& s = dlg.store();
   ASSERT_EQ(s.programs.size(), 2u);
   EXPECT_EQ(s.programs.at(1).pids.at(0x100)->dsi.size(), 1u);
   EXPECT_EQ(s.programs.at(2).pids.at(0x100)->dsi.size(), 1u) << "a shared PID files under each programme";

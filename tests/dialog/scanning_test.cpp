@@ -10,13 +10,15 @@
 #include "tests/dialog/automation.h"
 #include "tests/support/helpers.h"
 
+using namespace capture;
+
 namespace {
 
 using testdialog::Automation;
 
 TEST(Scanning, EveryWayOfClosingStopsTheWorkerFirst) {
   testsupport::LogCapture log;
-  CaptureCounters counters;
+  store::CaptureCounters counters;
   Automation automation;
   struct Way {
     const char* name;

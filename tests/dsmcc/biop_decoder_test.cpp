@@ -10,6 +10,8 @@
 #include "tests/support/dsmcc_builder.h"
 #include "tests/support/helpers.h"
 
+using namespace dsmcc;
+
 namespace ts = testsupport;
 using testsupport::LogCapture;
 
@@ -53,23 +55,24 @@ TEST(BiopProfileBody, DecodesEveryPartInBothByteOrders) {
     EXPECT_EQ(b.version_major, 1u);
     EXPECT_EQ(b.version_minor, 0u);
     EXPECT_EQ(b.objectKey_length, 2u);
-    EXPECT_EQ(b.objectKey, (Bytes{0xAB, 0x01}));
+    EXPECT_EQ(b.objectKey, (bytes::Bytes{0xAB, 0x01}));
     EXPECT_EQ(b.binder_componentId_tag, 0x49534F40u);
     EXPECT_EQ(b.binder_component_data_length, 1u + 17u + 10u);
     EXPECT_EQ(b.taps_count, 2u);
     ASSERT_EQ(b.taps.size(), 2u);
     EXPECT_EQ(fields(b.taps[0]),
-              std::tuple(0x0102u, 0x0016u, 0x0B0Cu, 10u, 1u, 0x80000004u, 0x11223344u, Bytes{}));
+              std::tuple(0x0102u, 0x0016u, 0x0B0Cu, 10u, 1u, 0x80000004u, 0x11223344u, bytes::Bytes{}));
     // A further tap's selector_type is its selector's first 16 bits, in the profile's byte order.
     const uint32_t type = order == 0 ? 0x0001u : 0x0100u;
-    EXPECT_EQ(fields(b.taps[1]), std::tuple(3u, 0x0017u, 0x0D0Eu, 3u, type, 0u, 0u, Bytes{0x00, 0x01, 0xAA}));
+    EXPECT_EQ(fields(b.taps[1]),
+              std::tuple(3u, 0x0017u, 0x0D0Eu, 3u, type, 0u, 0u, bytes::Bytes{0x00, 0x01, 0xAA}));
     ASSERT_EQ(b.liteComponents.size(), 1u);
     EXPECT_EQ(b.liteComponents[0].componentId_tag, 0x49534F10u);
     EXPECT_EQ(b.liteComponents[0].component_data_length, 3u);
-    EXPECT_EQ(b.liteComponents[0].data, (Bytes{1, 2, 3}));
+    EXPECT_EQ(b.liteComponents[0].data, (bytes::Bytes{1, 2, 3}));
     EXPECT_EQ(location.carouselId, 0x01020304u);
     EXPECT_EQ(location.moduleId, 0x0506u);
-    EXPECT_EQ(location.objectKey, (Bytes{0xAB, 0x01}));
+    EXPECT_EQ(location.objectKey, (bytes::Bytes{0xAB, 0x01}));
   }
 }
 
@@ -141,7 +144,7 @@ TEST(Ior, StepsOverTheAlignmentGapAndKeepsOnlyBiopProfilesInOrder) {
       EXPECT_EQ(gateway.profiles[i].carouselId, c.carouselIds[i]);
       EXPECT_EQ(gateway.profiles[i].profileId_tag, 0x49534F06u);
       EXPECT_EQ(gateway.profiles[i].profile_data_length, ts::build_biop_profile_body(profile(0)).size());
-      EXPECT_EQ(gateway.profiles[i].objectKey, (Bytes{0x05, 0x06}));
+      EXPECT_EQ(gateway.profiles[i].objectKey, (bytes::Bytes{0x05, 0x06}));
     }
     EXPECT_EQ(gateway.userInfoLength, 1u);
   }
@@ -160,7 +163,7 @@ TEST(Ior, ReadsBindingIorsInEitherByteOrderAndStopsBehindThem) {
     const size_t ior_size = bytes.size();
     bytes.push_back(0x5C);  // whatever follows the IOR
 
-    ByteReader reader(bytes);
+    bytes::ByteReader reader(bytes);
     ObjectLocationRef location;
     std::vector<BiopProfileBody> profiles;
     EXPECT_TRUE(parse_IOR(reader, big_endian, location, &profiles));
@@ -170,7 +173,7 @@ TEST(Ior, ReadsBindingIorsInEitherByteOrderAndStopsBehindThem) {
     EXPECT_EQ(profiles[1].moduleId, 0x0304u);
     EXPECT_EQ(location.carouselId, 0x42u) << "the last object location decoded wins";
     EXPECT_EQ(location.moduleId, 0x0304u);
-    EXPECT_EQ(location.objectKey, (Bytes{0x0A}));
+    EXPECT_EQ(location.objectKey, (bytes::Bytes{0x0A}));
   }
 }
 

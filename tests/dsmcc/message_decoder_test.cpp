@@ -12,6 +12,8 @@
 #include "tests/support/dsmcc_builder.h"
 #include "tests/support/helpers.h"
 
+using namespace dsmcc;
+
 namespace ts = testsupport;
 using testsupport::LogCapture;
 
@@ -42,20 +44,20 @@ ts::DiiSpec sample_dii(size_t compatibility = 0) {
 }
 
 // Each decoder on a message of its own: whether it decoded.
-bool header_decodes(ByteView m) {
+bool header_decodes(bytes::ByteView m) {
   DsmccMessageHeader h;
   return parse_message_header(m, h);
 }
-bool data_header_decodes(ByteView m) {
+bool data_header_decodes(bytes::ByteView m) {
   DsmccMessageHeader h;
   return parse_download_data_header(m, h);
 }
 template <typename Message>
-bool decodes(ByteView m) {
+bool decodes(bytes::ByteView m) {
   Message message;
   return message.Parse(m);
 }
-using Decode = bool (*)(ByteView);
+using Decode = bool (*)(bytes::ByteView);
 
 }  // namespace
 

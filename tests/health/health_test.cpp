@@ -23,7 +23,7 @@ health::CaptureReport report_of(const std::vector<ByteVec>& sections,
   StoreCapture capture(std::move(pairs));
   if (limit) capture.intake.set_store_byte_limit(limit);
   capture.feed_all(0x100, sections);
-  return health::describe_capture(rebuild_carousels(capture.store));
+  return health::describe_capture(carousel::rebuild_carousels(capture.store));
 }
 
 std::set<std::string> codes(const health::CaptureReport& report) {
@@ -113,9 +113,9 @@ TEST(HealthCheck, EachSpoiledPartGivesItsFindings) {
     CarouselSending sent = sending(oc, 64, row.images);
     if (row.send) row.send(sent);
     const health::CaptureReport report = report_of(sent.sections(), row.pairs, row.store_limit);
-    const std::string printed = app::format_check(report, false);
-    EXPECT_EQ(codes(report), row.codes) << printed;
-    EXPECT_NE(printed.find(row.mention), std::string::npos) << printed;
+    const std::string shown = app::format_check(report, false);
+    EXPECT_EQ(codes(report), row.codes) << shown;
+    EXPECT_NE(shown.find(row.mention), std::string::npos) << shown;
     EXPECT_EQ(app::check_status(report), report.summary.errors ? 3 : 0);
   }
 }

@@ -7,6 +7,8 @@
 #include "tests/support/store_capture.h"
 #include "ui/headless/tree_render.h"
 
+using namespace inspector;
+
 namespace {
 
 using namespace testsupport;

@@ -21,6 +21,8 @@
 
 #include "tests/support/helpers.h"
 
+using namespace logio;
+
 namespace fs = std::filesystem;
 
 namespace {

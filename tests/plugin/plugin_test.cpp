@@ -12,6 +12,8 @@
 #include "tests/support/helpers.h"
 #include "ui/headless/headless_backend.h"
 
+using namespace plugin;
+
 namespace {
 
 int g_runs = 0;
@@ -22,7 +24,7 @@ void count_runs(OrvexFltMgr*) {
 }  // namespace
 
 // The window these tests give the plug-in: it counts the runs, and reports nothing.
-const AnalysisWindow& analysis_window() {
+const AnalysisWindow& plugin::analysis_window() {
   static const AnalysisWindow window{&count_runs};
   return window;
 }

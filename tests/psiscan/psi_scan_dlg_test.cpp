@@ -13,6 +13,8 @@
 #include "tests/support/helpers.h"
 #include "tests/support/psi_builder.h"
 
+using namespace psiscan;
+
 namespace {
 
 namespace ts = testsupport;

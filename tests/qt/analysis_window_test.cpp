@@ -64,7 +64,7 @@ class AnalysisWindow : public qttest::QtWindows {
 // The lists are built by typing and clicking; Start then captures the pairs until Cancel, and the tabs
 // show the three pages.
 TEST_F(AnalysisWindow, TheListsAreBuiltByTypingAndClickingAndStartCapturesThemUntilCancel) {
-  CDSMCCDlg dialog(host_.filter_manager(), nullptr);
+  capture::CDSMCCDlg dialog(host_.filter_manager(), nullptr);
   testdialog::Automation automation;
   Texts shown;
   // The host delivers the file once the progress window shows; once all went through and the window
@@ -126,7 +126,7 @@ TEST_F(AnalysisWindow, TheListsAreBuiltByTypingAndClickingAndStartCapturesThemUn
 
     click(button_of(dialog, r::ANALYSIS_START));
     backend().flush();
-    const CaptureCounters& c = dialog.counters();
+    const store::CaptureCounters& c = dialog.counters();
     EXPECT_EQ(shown, (Texts{std::to_string(c.dsi_count.load()), std::to_string(c.dii_count.load()),
                             std::to_string(c.ddb_count.load())}));
     EXPECT_GT(c.ddb_count.load(), 0);
@@ -153,7 +153,7 @@ TEST_F(AnalysisWindow, TheListsAreBuiltByTypingAndClickingAndStartCapturesThemUn
 TEST_F(AnalysisWindow, CancelInTheScanWindowStopsTheScanAndLeavesTheMuxListEmpty) {
   fakehost::FakeHost fake;
   fake.block_until_cancel = true;
-  CDSMCCDlg dialog(static_cast<OrvexFltMgr*>(&fake), nullptr);
+  capture::CDSMCCDlg dialog(static_cast<OrvexFltMgr*>(&fake), nullptr);
   testdialog::Automation automation;
   bool cancel_disabled = false, moved = false;
   automation.on(r::DIALOG_PSI_SCAN, [&](ui::Dialog& scan) {

@@ -56,8 +56,8 @@ TEST(Blowups, ModuleInflatingPastTheLimitStaysCompressedAndTheCarouselIsStillBui
   capture.feed(0x100, oc.dii_section());
   capture.feed_all(0x100, ts::module_sections(kCarousel, 1, oc.module_images().at(1)));
   capture.feed_all(0x100, ts::module_sections(kCarousel, 2, bomb));
-  const CarouselModel model = rebuild_carousels(capture.store);
-  const ObjectCarousel& carousel = model.programs.at(1).object_carousels.at(kCarousel);
+  const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store);
+  const carousel::ObjectCarousel& carousel = model.programs.at(1).object_carousels.at(kCarousel);
   EXPECT_EQ(carousel.modules.at(2), bomb);
   EXPECT_EQ(log.count_containing("limit"), 1u) << log.dump();
   EXPECT_EQ(log.count_containing("unexpected inflate error, err="), 1u);

@@ -48,9 +48,9 @@ Capture capture(const std::vector<Bytes>& packets, const std::vector<uint16_t>& 
   for (const Bytes& p : packets) bytes.insert(bytes.end(), p.begin(), p.end());
   chain.feed_stream(bytes);
   ts::TempDir dir;
-  SaveOptions options;
+  save::SaveOptions options;
   options.dir = dir.path() + "/out";
-  EXPECT_TRUE(save_carousels(rebuild_carousels(chain.store), options).ok());
+  EXPECT_TRUE(save::save_carousels(carousel::rebuild_carousels(chain.store), options).ok());
   for (const auto& entry : fs::recursive_directory_iterator(options.dir)) {
     if (!entry.is_regular_file() || entry.path().extension() == ".txt") continue;
     std::ifstream in(entry.path(), std::ios::binary);

@@ -16,6 +16,8 @@
 #include "tests/support/store_capture.h"
 #include "tests/support/trust_builder.h"
 
+using namespace save;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -88,7 +90,7 @@ TEST(Save, ObjectsNotAvailableAreListedAndNotWrittenAndAResaveKeepsWhatIsThereUn
     if (moduleId == 2) blocks.erase(blocks.begin() + 1);  // module 2 never completes
     capture.feed_all(kPid, blocks);
   }
-  const CarouselModel model = rebuild_carousels(capture.store);
+  const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store);
 
   ts::TempDir sandbox;
   SaveReport report = save_object_carousels(model, {.dir = sandbox.path() + "/out"});
@@ -160,10 +162,10 @@ TEST(Save, CraftedCarouselsSaveOnlyWholeModulesOfOneVersion) {
     SCOPED_TRACE(c.what);
     ts::StoreCapture capture;
     capture.feed_all(kPid, c.sections);
-    const CarouselModel model = rebuild_carousels(capture.store);
-    const ProgrammeModel& program = model.programs.at(1);
-    const CDownloadInfoIndication* dii = program.dii_by_download.at(0x10).begin()->second.dii();
-    EXPECT_EQ(module_section_counts(program, 0x10, dii->modules.at(0), dii->blockSize), c.shown);
+    const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store);
+    const carousel::ProgrammeModel& program = model.programs.at(1);
+    const dsmcc::CDownloadInfoIndication* dii = program.dii_by_download.at(0x10).begin()->second.dii();
+    EXPECT_EQ(carousel::module_section_counts(program, 0x10, dii->modules.at(0), dii->blockSize), c.shown);
 
     ts::TempDir sandbox;
     ASSERT_TRUE(save_carousels(model, {.dir = sandbox.path() + "/out"}).ok());

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+using namespace save;
+
 namespace {
 
 struct EscapeCase {

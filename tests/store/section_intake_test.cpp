@@ -14,6 +14,8 @@
 #include "tests/support/store_capture.h"
 #include "tests/support/trust_builder.h"
 
+using namespace store;
+
 namespace ts = testsupport;
 using Bytes = std::vector<uint8_t>;
 
@@ -177,15 +179,15 @@ TEST(Intake, ARepeatWritesEveryLineOfItsDecodingAtTheThresholdInForce) {
   const Bytes section = dsi(0x10, {}, 0x1006, 0xFF, {0xAA, 0xBB});  // past the gateway info: a level-3 line
   ts::LogCapture log;
   auto mismatches = [&] { return log.count_containing("ServiceGatewayInfo length mismatch"); };
-  g_log.set_level(2);
+  logio::g_log.set_level(2);
   capture.deliver(kPid, section);
   capture.deliver(kPid, section);
   EXPECT_EQ(mismatches(), 0u);
-  g_log.set_level(3);
+  logio::g_log.set_level(3);
   capture.deliver(kPid, section);
   capture.deliver(kPid, section);
   EXPECT_EQ(mismatches(), 2u) << log.dump();
-  g_log.set_level(4);
+  logio::g_log.set_level(4);
   capture.deliver(kPid, dsi(0x20));
   capture.deliver(kPid, dsi(0x20));
   EXPECT_EQ(log.count_containing("CDSMCCDlg::_OnUserNetworkMessage() pid=0x100"), 2u) << "the trace is back";

@@ -33,7 +33,7 @@ class LogCapture {
     reopen();
   }
   ~LogCapture() {
-    g_log.close();
+    logio::g_log.close();
     std::remove(path_.c_str());
   }
   LogCapture(const LogCapture&) = delete;
@@ -41,13 +41,15 @@ class LogCapture {
 
   // Empties the file: what follows is all that later reads see.
   void reopen() {
-    g_log.close();
-    ASSERT_EQ(g_log.init(path_.c_str(), CDebugLog::OPT_FILE, CDebugLog::PFX_LEVEL, threshold_), 0)
+    logio::g_log.close();
+    ASSERT_EQ(
+        logio::g_log.init(path_.c_str(), logio::CDebugLog::OPT_FILE, logio::CDebugLog::PFX_LEVEL, threshold_),
+        0)
         << "cannot open the test log " << path_;
   }
 
   std::vector<LogLine> lines() const {
-    g_log.flush();
+    logio::g_log.flush();
     std::vector<LogLine> out;
     std::ifstream in(path_);
     std::string raw;

@@ -28,12 +28,12 @@ class StoreCapture {
   }
   // Through the section callback, from a buffer that dies with the call, as the host delivers.
   void deliver(uint32_t pid, const std::vector<uint8_t>& section) {
-    FilterContext context{pid, 7, &intake};
+    store::FilterContext context{pid, 7, &intake};
     std::vector<uint8_t> buffer(section);
-    section_callback(&context, static_cast<uint32_t>(buffer.size()), buffer.data());
+    store::section_callback(&context, static_cast<uint32_t>(buffer.size()), buffer.data());
   }
   // The record of one PID, or null.
-  const PidRecord* record(int32_t program, uint32_t pid) const {
+  const store::PidRecord* record(int32_t program, uint32_t pid) const {
     auto p = store.programs.find(program);
     if (p == store.programs.end()) return nullptr;
     auto r = p->second.pids.find(static_cast<int32_t>(pid));
@@ -45,11 +45,11 @@ class StoreCapture {
   void feed_all(uint32_t pid, const std::vector<std::vector<uint8_t>>& sections) {
     for (const auto& s : sections) feed(pid, s);
   }
-  ProgramRecord& program(int32_t number = 1) { return store.programs.at(number); }
+  store::ProgramRecord& program(int32_t number = 1) { return store.programs.at(number); }
 
-  CarouselStore store;
-  CaptureCounters counters;
-  SectionIntake intake{store, counters};
+  store::CarouselStore store;
+  store::CaptureCounters counters;
+  store::SectionIntake intake{store, counters};
 };
 
 }  // namespace testsupport

@@ -97,7 +97,7 @@ TEST(SectionHeader, FieldsComeBackAsBuiltAndTheDataLiesBetweenHeaderAndCrc) {
     EXPECT_EQ(s.get_table_id_text(), c.text);
     EXPECT_EQ(s.section_length, 5u + c.message.size() + 4u);
     EXPECT_EQ(s.section_bytes().size(), size);
-    EXPECT_EQ(s.crc_32, ByteReader(section.data() + size - 4, 4).be32());
+    EXPECT_EQ(s.crc_32, bytes::ByteReader(section.data() + size - 4, 4).be32());
     EXPECT_EQ(data_of(s), c.message);
   }
 }
