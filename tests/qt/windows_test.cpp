@@ -22,15 +22,12 @@ TEST(DialogUnits, BaseUnitsRoundTheLetterAverageAndCoordinatesScaleByAQuarterAnd
   const int bases[][4] = {
       {312, 13, 6, 13}, {337, 13, 6, 13}, {338, 15, 7, 15}, {363, 16, 7, 16}, {0, 0, 0, 0}};
   for (const auto& [letters, height, x, y] : bases) {
-    EXPECT_EQ(ui::qt::dialog_units(letters, height).base_x, x) << letters;
-    EXPECT_EQ(ui::qt::dialog_units(letters, height).base_y, y) << letters;
+    const ui::qt::DialogUnits units = ui::qt::dialog_units(letters, height);
+    EXPECT_EQ(std::pair(units.base_x, units.base_y), std::pair(x, y)) << letters;
   }
   const ui::qt::DialogUnits units{6, 13};
   const int coordinates[][3] = {{1, 2, 2}, {4, 6, 7}, {3, 5, 5}, {7, 11, 11}, {390, 585, 634}, {-4, -6, -7}};
-  for (const auto& [du, x, y] : coordinates) {
-    EXPECT_EQ(units.x(du), x) << du;
-    EXPECT_EQ(units.y(du), y) << du;
-  }
+  for (const auto& [du, x, y] : coordinates) EXPECT_EQ(std::pair(units.x(du), units.y(du)), std::pair(x, y)) << du;
 }
 
 TEST(DisplayText, KeepsUtf8AndEscapesWhatWouldBreakOrVanish) {
