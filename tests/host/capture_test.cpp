@@ -1,6 +1,6 @@
 // Captures of a file through the host's delivery thread: what the filters get, when and how often;
-// the counters and messages about damage; PSI requests; filters added, removed and the host stopped
-// while callbacks run.
+// the counters and messages about damage; PSI requests, on standard input; filters added, removed and
+// the host stopped while callbacks run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +16,6 @@ using std::chrono::milliseconds;
 struct Captured {
   std::vector<Bytes> sections;
   host::Statistics stats;
-  std::vector<std::string> messages;
 };
 
 // A file of `stream` captured to its end with one filter.
@@ -24,7 +23,6 @@ Captured capture_of(const Bytes& stream, const FilterArgs& filter) {
   testsupport::TempDir dir;
   host::Host host;
   Captured c;
-  host.set_diagnostic_handler([&](const std::string& m) { c.messages.push_back(m); });
   EXPECT_EQ(host.open(dir.write("s.ts", stream)), "");
   SectionLog log;
   EXPECT_TRUE(capture_to_end(host, filter, log));
@@ -132,11 +130,12 @@ TEST(Capture, EachCaptureGetsTheWholeFileAfreshOnlyOnceItBeginsWithItsDamageRepo
     auto at = sections.begin();
     for (const Bytes& section : first) at = std::find(at, sections.end(), section);
     EXPECT_TRUE(at != sections.end() && first.size() >= sections.size() - 10) << first.size();
-    EXPECT_EQ(messages,
-              (std::vector<std::string>{
-                  "PID 0x0bb9: continuity_counter 5 where 4 was expected; the partial section was dropped",
-                  "PID 0x0bb9: packet with transport_error_indicator dropped; the partial section was dropped",
-                  "sync byte missing at byte 2256; packets found again at byte 2259"}));
+    EXPECT_EQ(
+        messages,
+        (std::vector<std::string>{
+            "PID 0x0bb9: continuity_counter 5 where 4 was expected; the partial section was dropped",
+            "PID 0x0bb9: packet with transport_error_indicator dropped; the partial section was dropped",
+            "sync byte missing at byte 2256; packets found again at byte 2259"}));
     const host::Statistics s = host.statistics();
     EXPECT_TRUE(s.input_ended);
     EXPECT_EQ(s.bytes, stream.size());

@@ -59,7 +59,8 @@ struct EndOfInput {
 template <typename Service>
 Service* service(host::Host& host) {
   void* out = nullptr;
-  host.filter_manager()->QueryInterface(std::is_same_v<Service, ISISection> ? IID_ISISection : IID_ISectionFilter, &out);
+  host.filter_manager()->QueryInterface(
+      std::is_same_v<Service, ISISection> ? IID_ISISection : IID_ISectionFilter, &out);
   return static_cast<Service*>(out);
 }
 
