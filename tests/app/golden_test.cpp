@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "tests/app/subprocess.h"
@@ -40,12 +41,18 @@ TEST(Golden, EveryOutputOfEverySharedStreamIsAsRecorded) {
   }
   fs::remove_all(out);
   ASSERT_GT(seen.size(), 100u) << "the snapshot recorded too little";
-  std::string digests;  // a line "path crc32 size" for each, in path order
-  for (const auto& [name, digest] : seen) digests += name + ' ' + digest + '\n';
   if (std::getenv("DSMCC_GOLDEN_WRITE")) {
-    std::ofstream(manifest) << digests;
+    std::ofstream written(manifest);
+    for (const auto& [name, digest] : seen) written << name << ' ' << digest << '\n';
     GTEST_SKIP() << "recorded " << seen.size() << " digests in " << manifest;
   }
-  // The lines that differ are shown as a diff: "-" as recorded, "+" as seen now.
-  EXPECT_EQ(testapp::slurp(manifest), digests) << "outputs that differ from the recording";
+  std::map<std::string, std::string> recorded;
+  std::istringstream lines(testapp::slurp(manifest));
+  for (std::string name, crc, size; lines >> name >> crc >> size;) recorded[name] = crc + ' ' + size;
+  std::string differ;
+  for (const auto& [name, digest] : recorded)
+    if (seen[name] != digest) differ += "\n  " + name + (seen[name].empty() ? " (missing)" : "");
+  for (const auto& [name, digest] : seen)
+    if (!recorded.contains(name)) differ += "\n  " + name + " (new)";
+  EXPECT_EQ(differ, "") << "outputs that differ from the recording:";
 }
