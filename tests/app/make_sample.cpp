@@ -65,8 +65,7 @@ int main(int argc, char** argv) {
                                  testsupport::concat({testsupport::stream_identifier_descriptor(0x0B),
                                                       testsupport::carousel_id_descriptor(kCarouselId),
                                                       testsupport::data_broadcast_id_descriptor(0x00F0)})}});
-  std::vector<ByteVec> carousel = {oc.dsi_section(), oc.dii_section(kBlockSize)};
-  for (ByteVec& ddb : oc.ddb_sections(kBlockSize)) carousel.push_back(std::move(ddb));
+  const std::vector<ByteVec> carousel = oc.sections(kBlockSize);
   testsupport::Packetizer ts;
   for (int repetition = 0; repetition < 3; ++repetition) {
     ts.add_section(0x0000, pat);

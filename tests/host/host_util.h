@@ -1,12 +1,16 @@
 // Captures through the host in tests: a filter callback that records what it gets, the end of input
-// awaited, and a whole capture of an opened source with one filter.
+// awaited, a source opened on standard input, and a whole capture of an opened source with one filter.
 #pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "contract/host_contract.h"
@@ -51,15 +55,24 @@ struct EndOfInput {
   }
 };
 
-inline ISectionFilter* section_filter(host::Host& host) {
+// The host's section filter service (ISectionFilter) or PSI/SI section service (ISISection).
+template <typename Service>
+Service* service(host::Host& host) {
   void* out = nullptr;
-  host.filter_manager()->QueryInterface(IID_ISectionFilter, &out);
-  return static_cast<ISectionFilter*>(out);
+  host.filter_manager()->QueryInterface(
+      std::is_same_v<Service, ISISection> ? IID_ISISection : IID_ISectionFilter, &out);
+  return static_cast<Service*>(out);
 }
-inline ISISection* si_section(host::Host& host) {
-  void* out = nullptr;
-  host.filter_manager()->QueryInterface(IID_ISISection, &out);
-  return static_cast<ISISection*>(out);
+
+// The host opened on standard input redirected from `file`; the process's own is put back after.
+inline std::string open_on_stdin(host::Host& host, const std::string& file) {
+  const int saved = ::dup(STDIN_FILENO), fd = ::open(file.c_str(), O_RDONLY);
+  ::dup2(fd, STDIN_FILENO);
+  ::close(fd);
+  std::string error = host.open("-");
+  ::dup2(saved, STDIN_FILENO);
+  ::close(saved);
+  return error;
 }
 
 struct FilterArgs {
@@ -70,7 +83,7 @@ struct FilterArgs {
 // One filter, the whole input delivered into `log`, the filter removed. True when the input ended.
 inline bool capture_to_end(host::Host& host, const FilterArgs& f, SectionLog& log) {
   const EndOfInput end(host);
-  ISectionFilter* filters = section_filter(host);
+  ISectionFilter* filters = service<ISectionFilter>(host);
   uint32_t handle = 0;
   bool ended = false;
   if (filters->AddSectionFilter(f.pid, f.match.data(), f.mask.data(), static_cast<uint32_t>(f.match.size()),

@@ -1,5 +1,5 @@
-// Live sources: a named pipe (standard input in use) is read once, as it comes, to its end; UDP
-// datagrams, plain or RTP, run until stop().
+// Live sources: a named pipe is read once, as it comes, to its end; UDP datagrams, plain or RTP, run
+// until stop().
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -51,38 +51,6 @@ TEST(PipeSource, DeliversEverythingAndEndsOrIsRefused) {
   EXPECT_NE(host::Host().open(text.path).find(text.path + " is not a transport stream"), std::string::npos);
 }
 
-// Standard input redirected from a file is read like the file: from its start for a PSI request,
-// and again for the capture.
-TEST(StandardInput, RedirectedFromAFileIsReadLikeTheFile) {
-  testsupport::TempDir dir;
-  const auto sections = numbered_sections(30, 300);
-  testsupport::Packetizer p;
-  p.add_section(0x0000, testsupport::pat_section(1, {{1, 0x100}}));
-  p.add_sections(kPid, sections);
-  const int saved = ::dup(STDIN_FILENO);
-  host::Host host, empty;
-  const std::vector<std::pair<std::string, host::Host*>> inputs = {{dir.write("in.ts", p.take()), &host},
-                                                                   {dir.write("empty.ts", {}), &empty}};
-  for (const auto& [file, source] : inputs) {
-    const int fd = ::open(file.c_str(), O_RDONLY);
-    ::dup2(fd, STDIN_FILENO);
-    ::close(fd);
-    EXPECT_EQ(source->open("-"), source == &host ? "" : "standard input is empty");
-  }
-  ::dup2(saved, STDIN_FILENO);
-  ::close(saved);
-  EXPECT_FALSE(host.is_live());
-  ISISection* si = si_section(host);
-  const SectionRequest pat = SectionRequest::make(0x0000, 0x00);
-  SectionReply reply{};
-  ASSERT_EQ(si->RequestSections(1, &pat, 30, &reply), S_OK);
-  EXPECT_EQ(take(reply).size(), 1u);
-  si->Release();
-  SectionLog log;
-  ASSERT_TRUE(capture_to_end(host, {kPid, {}, {}}, log));
-  EXPECT_EQ(log.snapshot(), sections);
-}
-
 struct Udp {
   int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in to{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
@@ -107,7 +75,7 @@ TEST(UdpSource, PlainAndRtpDatagramsReachTheFilters) {
     ASSERT_EQ(host.open(udp.address()), "");
     EXPECT_NE(host::Host().open(udp.address()).find("Address already in use"), std::string::npos);
     SectionLog log;
-    ISectionFilter* filters = section_filter(host);
+    ISectionFilter* filters = service<ISectionFilter>(host);
     const uint8_t match = 0x38;
     uint32_t handle = 0;
     ASSERT_EQ(filters->AddSectionFilter(kPid, &match, &match, 1, &SectionLog::callback, &log, &handle), S_OK);

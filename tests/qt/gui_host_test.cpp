@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <utility>
 
 #include "host/host.h"
 #include "tests/dialog/automation.h"
@@ -25,13 +26,21 @@ using qttest::click;
 using Texts = std::vector<std::string>;
 namespace r = resources;
 
-// The node under `parent` (null: the top level) whose text starts with `prefix`.
-QTreeWidgetItem* child_starting(QTreeWidget* tree, QTreeWidgetItem* parent, const QString& prefix) {
-  for (int i = 0; i < (parent ? parent->childCount() : tree->topLevelItemCount()); ++i) {
-    QTreeWidgetItem* item = parent ? parent->child(i) : tree->topLevelItem(i);
-    if (item->text(0).startsWith(prefix)) return item;
+// The node reached from the top level by `steps`, each the first child whose text starts with it,
+// every node on the way opened; null when a step finds none.
+QTreeWidgetItem* open_path(QTreeWidget* tree, std::initializer_list<const char*> steps) {
+  QTreeWidgetItem* at = nullptr;
+  for (const char* step : steps) {
+    QTreeWidgetItem* parent = std::exchange(at, nullptr);
+    for (int i = 0; !at && i < (parent ? parent->childCount() : tree->topLevelItemCount()); ++i) {
+      QTreeWidgetItem* item = parent ? parent->child(i) : tree->topLevelItem(i);
+      if (item->text(0).startsWith(step)) at = item;
+    }
+    EXPECT_NE(at, nullptr) << step;
+    if (!at) return nullptr;
+    tree->expandItem(at);
   }
-  return nullptr;
+  return at;
 }
 
 class GuiHostWindow : public qttest::QtWindows {};
@@ -87,12 +96,8 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
       return widget<ui::qt::TreeWidget>(dialog.tabs(r::ANALYSIS_TABS)->page(tab)->tree(r::PAGE_TREE));
     };
     ui::qt::TreeWidget* object = open_tab(2);
-    QTreeWidgetItem* at = nullptr;
-    for (const char* step : {"Object Carousels", "Program Number: 0x0001", "carouselId"}) {
-      at = child_starting(object, at, step);
-      ASSERT_NE(at, nullptr) << step;
-      object->expandItem(at);
-    }
+    QTreeWidgetItem* at = open_path(object, {"Object Carousels", "Program Number: 0x0001", "carouselId"});
+    ASSERT_NE(at, nullptr);
     const QImage drum = ui::qt::icon_image(*resources::find_icon(r::ICON_DATA_DRUM));
     for (int i = 0; i < at->childCount(); ++i)
       drum_icons.push_back(
@@ -103,22 +108,16 @@ TEST_F(GuiHostWindow, TheHbbTvCarouselIsCapturedAndShownWithItsFourFiles) {
 
     ui::qt::TreeWidget* data = open_tab(1);
     data->expandAll();
-    at = nullptr;
-    for (const char* step :
-         {"Data Carousels", "Program Number", "downloadId", "0x1 (1) Length: 0x1a20 (6688) Sections: (2/2)"})
-      ASSERT_NE(at = child_starting(data, at, step), nullptr) << step;
+    ASSERT_NE(open_path(data, {"Data Carousels", "Program Number", "downloadId",
+                               "0x1 (1) Length: 0x1a20 (6688) Sections: (2/2)"}),
+              nullptr);
     if (shots) backend().screenshot(dialog, "analysis-data-carousel");
 
     // The section page, opened down to the hexadecimal dump of a DSI's private data.
     ui::qt::TreeWidget* section = open_tab(0);
-    at = nullptr;
-    for (const char* step : {"data carousel sections", "Program Number", "PID 0x138e",
-                             "Download Server Initiate", "transaction id", "privateDataLength"}) {
-      at = child_starting(section, at, step);
-      ASSERT_NE(at, nullptr) << step;
-      section->expandItem(at);
-    }
-    ASSERT_GT(at->childCount(), 0);
+    at = open_path(section, {"data carousel sections", "Program Number", "PID 0x138e",
+                             "Download Server Initiate", "transaction id", "privateDataLength"});
+    ASSERT_TRUE(at && at->childCount() > 0);
     EXPECT_TRUE(at->child(0)->text(0).startsWith("0000: "));
     section->setCurrentItem(at->child(0));
     section->scrollToItem(at, QAbstractItemView::PositionAtTop);

@@ -31,14 +31,11 @@ void type_text(QWidget* widget, const QString& text) {
 void QtWindows::SetUpTestSuite() {
   // One for the process, reachable to the end (so never a leak). CTest sets the platform; a test run by
   // hand without a display gets the same.
-  static QApplication* app = [] {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "qt_tests";
-    static char* argv[] = {name, nullptr};
-    return new QApplication(argc, argv);
-  }();
-  (void)app;
+  static int argc = 1;
+  static char name[] = "qt_tests";
+  static char* argv[] = {name, nullptr};
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  [[maybe_unused]] static QApplication* app = new QApplication(argc, argv);
 }
 
 void QtWindows::SetUp() {

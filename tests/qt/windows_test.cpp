@@ -22,15 +22,13 @@ TEST(DialogUnits, BaseUnitsRoundTheLetterAverageAndCoordinatesScaleByAQuarterAnd
   const int bases[][4] = {
       {312, 13, 6, 13}, {337, 13, 6, 13}, {338, 15, 7, 15}, {363, 16, 7, 16}, {0, 0, 0, 0}};
   for (const auto& [letters, height, x, y] : bases) {
-    EXPECT_EQ(ui::qt::dialog_units(letters, height).base_x, x) << letters;
-    EXPECT_EQ(ui::qt::dialog_units(letters, height).base_y, y) << letters;
+    const ui::qt::DialogUnits units = ui::qt::dialog_units(letters, height);
+    EXPECT_EQ(std::pair(units.base_x, units.base_y), std::pair(x, y)) << letters;
   }
   const ui::qt::DialogUnits units{6, 13};
   const int coordinates[][3] = {{1, 2, 2}, {4, 6, 7}, {3, 5, 5}, {7, 11, 11}, {390, 585, 634}, {-4, -6, -7}};
-  for (const auto& [du, x, y] : coordinates) {
-    EXPECT_EQ(units.x(du), x) << du;
-    EXPECT_EQ(units.y(du), y) << du;
-  }
+  for (const auto& [du, x, y] : coordinates)
+    EXPECT_EQ(std::pair(units.x(du), units.y(du)), std::pair(x, y)) << du;
 }
 
 TEST(DisplayText, KeepsUtf8AndEscapesWhatWouldBreakOrVanish) {
@@ -76,23 +74,20 @@ TEST(GuiPlatform, IsChosenFromTheDisplayVariablesOrRefusedWithAReason) {
 
 constexpr int kList = 10, kTree = 13, kButton = 14, kLabel = 15;
 
-const r::DialogTemplate& layout() {
-  static const r::DialogTemplate controls{9100,
-                                          "Controls",
-                                          220,
-                                          160,
-                                          {{K::list_box, kList, "", {5, 5, 80, 40}, r::LIST_MULTIPLE_SEL},
-                                           {K::static_text, kLabel, "A label", {70, 52, 60, 8}},
-                                           {K::tree_view, kTree, "", {5, 65, 160, 80}, r::TREE_HAS_LINES},
-                                           {K::button, kButton, "Press", {175, 5, 40, 14}},
-                                           {K::default_button, r::ID_OK, "OK", {175, 25, 40, 14}}}};
-  return controls;
-}
+const r::DialogTemplate kLayout{9100,
+                                "Controls",
+                                220,
+                                160,
+                                {{K::list_box, kList, "", {5, 5, 80, 40}, r::LIST_MULTIPLE_SEL},
+                                 {K::static_text, kLabel, "A label", {70, 52, 60, 8}},
+                                 {K::tree_view, kTree, "", {5, 65, 160, 80}, r::TREE_HAS_LINES},
+                                 {K::button, kButton, "Press", {175, 5, 40, 14}},
+                                 {K::default_button, r::ID_OK, "OK", {175, 25, 40, 14}}}};
 
 class Windows : public qttest::QtWindows {};
 
 TEST_F(Windows, ControlsStandWhereTheLayoutPutsThemAndATreeFollowsItsModel) {
-  ui::Dialog window(layout());
+  ui::Dialog window(kLayout);
   testdialog::Automation automation;
   automation.on(9100, [&](ui::Dialog&) {
     ui::qt::WindowView* view = backend().view_of(window);
