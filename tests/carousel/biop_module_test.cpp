@@ -29,9 +29,7 @@ TEST(ParseModule, BadHeaderEndsTheModuleAndKeepsWhatCameBefore) {
   };
   for (const auto& [what, change] : cases) {
     SCOPED_TRACE(what);
-    ts::BiopMessageSpec broken;
-    broken.objectKey = {9};
-    broken.body = {0, 0, 0, 0};
+    ts::BiopMessageSpec broken{.objectKey = {9}, .body = {0, 0, 0, 0}};
     change(broken);
     LogCapture log;
     ObjectCarousel oc;

@@ -55,16 +55,10 @@ const char* kSmallTree =
     "Object Carousels\n  Program Number: 0x0001 (1)\n    carouselId 0x00000010 (16)\n      apps\n"
     "        index.html - size=150\n      logo.png - size=300\n";
 
-// The sections of `oc` in blocks of `block_size`, less block `lost_block` of module `lost_module`.
-std::vector<ByteVec> sent(const ts::OcCarousel& oc, size_t block_size, uint16_t lost_module = 0,
-                          size_t lost_block = 0) {
-  std::vector<ByteVec> out = {oc.dsi_section(), oc.dii_section(block_size)};
-  for (const auto& [moduleId, image] : oc.module_images()) {
-    const auto blocks = ts::module_sections(kCarousel, moduleId, image, block_size);
-    for (size_t n = 0; n < blocks.size(); ++n)
-      if (moduleId != lost_module || n != lost_block) out.push_back(blocks[n]);
-  }
-  return out;
+// `sections` less the one at `at`.
+std::vector<ByteVec> without(std::vector<ByteVec> sections, size_t at) {
+  sections.erase(sections.begin() + static_cast<std::ptrdiff_t>(at));
+  return sections;
 }
 
 struct ModelCase {
@@ -87,19 +81,19 @@ TEST(CarouselModel, RebuildTellsWhatEachCaptureHolds) {
   cyclic.bind(top, "b", shared);
   cyclic.bind(shared, "up", top);
   cyclic.bind_missing(cyclic.gateway(), "gone", "fil", 2, {9, 9});
-  std::vector<ByteVec> without_dsi = sent(oc, 64);
-  without_dsi.erase(without_dsi.begin());
   const std::string programme = "Object Carousels\n  Program Number: 0x0001 (1)\n";
   const std::string gateway = programme + "    carouselId 0x00000010 (16)\n";
   const std::string lost =
       gateway + "      apps\n        index.html - object not available\n      logo.png - size=300\n";
   const std::string cycle = gateway + "      top\n        a\n        b\n      gone - object not available\n";
+  // Blocks 1 and 3 of module 2 are sections 8 and 10: behind the DSI, the DII and module 1's five blocks.
+  const std::vector<ByteVec> whole = oc.sections(64);
   const std::vector<ModelCase> cases = {
-      {"whole carousel", sent(oc, 64), {1, 2, 3}, "(5/5)(4/4)(5/5)", kSmallTree, 0, ""},
-      {"a block lost", sent(oc, 64, 2, 1), {1, 3}, "(5/5)(3/4)(5/5)", lost, 2, "module not complete"},
-      {"last block lost", sent(oc, 64, 2, 3), {1, 3}, "(5/5)(3/4)(5/5)", "", 2, "module not complete"},
-      {"no gateway DSI", without_dsi, {1, 2, 3}, "(5/5)(4/4)(5/5)", programme, 2, "OC 0x10 not found"},
-      {"shared, cyclic, gone", sent(cyclic, 4066), {1}, "(1/1)", cycle, 4, "object key already processed"},
+      {"whole carousel", whole, {1, 2, 3}, "(5/5)(4/4)(5/5)", kSmallTree, 0, ""},
+      {"a block lost", without(whole, 8), {1, 3}, "(5/5)(3/4)(5/5)", lost, 2, "module not complete"},
+      {"last block lost", without(whole, 10), {1, 3}, "(5/5)(3/4)(5/5)", "", 2, "module not complete"},
+      {"no gateway DSI", without(whole, 0), {1, 2, 3}, "(5/5)(4/4)(5/5)", programme, 2, "OC 0x10 not found"},
+      {"shared, cyclic, gone", cyclic.sections(), {1}, "(1/1)", cycle, 4, "object key already processed"},
   };
   for (const ModelCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -126,7 +120,7 @@ TEST(CarouselModel, TheLaterPidOfAProgrammeReplacesTheEarlier) {
   first.add_file(first.gateway(), "f", ts::text_bytes("first"), 2);
   second.add_file(second.gateway(), "f", ts::text_bytes("later"), 2);
   ts::StoreCapture capture({{1, 0x100}, {1, 0x200}});
-  capture.feed_all(0x100, sent(first, 4066));
+  capture.feed_all(0x100, first.sections());
   for (const auto& s : ts::module_sections(kCarousel, 2, second.module_images().at(2)))
     capture.feed(0x200, s);
   const CarouselModel model = rebuild_carousels(capture.store);
@@ -138,7 +132,7 @@ TEST(CarouselModel, LimitsCutTheTreesAndTheInflationWithOneLineEach) {
   oc.add_file(oc.gateway(), "zeros", ByteVec(100000, 0), 4);
   oc.set_compressed(4);
   ts::StoreCapture capture;
-  capture.feed_all(0x100, sent(oc, 40));
+  capture.feed_all(0x100, oc.sections(40));
   ts::LogCapture log;
   const CarouselModel model = rebuild_carousels(capture.store, {5, 50000});
   EXPECT_EQ(model.data_tree.nodes.size(), 5u);

@@ -29,28 +29,23 @@ ts::DsiSpec sample_dsi() {
 }
 
 ts::DiiSpec sample_dii(size_t compatibility = 0) {
-  ts::DiiSpec dii;
-  dii.header.transactionId = 0x80000004;
-  dii.downloadId = 0x00000010;
-  dii.blockSize = 4066;
-  dii.windowSize = 3;
-  dii.ackPeriod = 4;
-  dii.tCDownloadWindow = 0x01020304;
-  dii.tCDownloadScenario = 0x05060708;
-  dii.compatibility_descriptor.assign(compatibility, 0x11);
-  dii.modules = {{1, 5000, 2, {0xAA, 0xBB, 0xCC}}, {2, 7, 0}};
-  dii.private_data = {0x11, 0x22};
-  return dii;
+  return {.header = {.messageId = ts::kMsgDII, .transactionId = 0x80000004},
+          .downloadId = 0x00000010,
+          .blockSize = 4066,
+          .windowSize = 3,
+          .ackPeriod = 4,
+          .tCDownloadWindow = 0x01020304,
+          .tCDownloadScenario = 0x05060708,
+          .compatibility_descriptor = std::vector<uint8_t>(compatibility, 0x11),
+          .modules = {{1, 5000, 2, {0xAA, 0xBB, 0xCC}}, {2, 7, 0}},
+          .private_data = {0x11, 0x22}};
 }
 
 // Each decoder on a message of its own: whether it decoded.
+template <bool (*parse)(bytes::ByteView, DsmccMessageHeader&)>
 bool header_decodes(bytes::ByteView m) {
   DsmccMessageHeader h;
-  return parse_message_header(m, h);
-}
-bool data_header_decodes(bytes::ByteView m) {
-  DsmccMessageHeader h;
-  return parse_download_data_header(m, h);
+  return parse(m, h);
 }
 template <typename Message>
 bool decodes(bytes::ByteView m) {
@@ -66,21 +61,15 @@ TEST(MessageHeader, BothVariantsDecodeTheSameLayout) {
   for (const size_t adaptation : adaptations) {
     SCOPED_TRACE(adaptation);
     LogCapture log;
-    ts::MessageHeaderSpec desc = {.messageId = 0x1002, .transactionId = 0x80010003};
-    desc.protocolDiscriminator = 0x12;
-    desc.dsmccType = 0x04;
-    desc.adaptation = ts::adaptation_header(adaptation);
-    const auto message = ts::build_message(desc, std::vector<uint8_t>(3, 0x5A));
+    const auto message =
+        ts::build_message({0x12, 0x04, 0x1002, 0x80010003, 0xFF, ts::adaptation_header(adaptation)},
+                          std::vector<uint8_t>(3, 0x5A));
     for (bool data_variant : {false, true}) {
       DsmccMessageHeader h;
       ASSERT_TRUE(data_variant ? parse_download_data_header(message, h) : parse_message_header(message, h));
-      EXPECT_EQ(h.protocolDiscriminator, 0x12u);
-      EXPECT_EQ(h.dsmccType, 0x04u);
-      EXPECT_EQ(h.messageId, 0x1002u);
-      EXPECT_EQ(h.transactionId, 0x80010003u);
-      EXPECT_EQ(h.adaptationLength, adaptation);
-      EXPECT_EQ(h.messageLength, adaptation + 3);
-      EXPECT_EQ(h.body_offset, 12 + adaptation);
+      EXPECT_EQ(std::tuple(h.protocolDiscriminator, h.dsmccType, h.messageId, h.transactionId,
+                           h.adaptationLength, h.messageLength, h.body_offset),
+                std::tuple(0x12u, 0x04u, 0x1002u, 0x80010003u, adaptation, adaptation + 3, 12 + adaptation));
       EXPECT_EQ(h.adaptation.data(), adaptation ? message.data() + 12 : h.adaptation.data());
       EXPECT_EQ(h.adaptation.size(), adaptation);
     }
@@ -114,14 +103,11 @@ TEST(DownloadServerInitiate, DecodesFieldsAsViewsAndWarnsOfAPrivateDataItsGatewa
     const auto message = ts::build_dsi(desc);
     CDownloadServerInitiate dsi;
     ASSERT_TRUE(dsi.Parse(message));
-    EXPECT_EQ(dsi.header.messageId, 0x1006u);
-    EXPECT_EQ(dsi.header.transactionId, 0x80000002u);
-    ASSERT_EQ(dsi.serverId.size(), 20u);
-    EXPECT_EQ(dsi.serverId.data(), message.data() + 12);
-    EXPECT_EQ(dsi.serverId[19], 0xA0 + 19);
-    EXPECT_EQ(dsi.privateDataLength, c.private_data.size());
-    EXPECT_EQ(dsi.privateData.data(), message.data() + 36);
-    EXPECT_TRUE(dsi.gatewayParsed);
+    EXPECT_EQ(std::tuple(dsi.header.messageId, dsi.header.transactionId, dsi.serverId.data(),
+                         dsi.privateDataLength, dsi.privateData.data(), dsi.gatewayParsed),
+              std::tuple(0x1006u, 0x80000002u, message.data() + 12, c.private_data.size(),
+                         message.data() + 36, true));
+    EXPECT_EQ(std::vector<uint8_t>(dsi.serverId.begin(), dsi.serverId.end()), desc.serverId);
     ASSERT_EQ(dsi.gateway.profiles.size(), c.profiles);
     for (const auto& profile : dsi.gateway.profiles) EXPECT_EQ(profile.carouselId, 0x10u);
     EXPECT_EQ(log.count_containing("ServiceGatewayInfo length mismatch"), c.mismatch.empty() ? 0u : 1u);
@@ -142,12 +128,10 @@ TEST(DownloadInfoIndication, DecodesFieldsModulesAndPrivateDataBehindAnyCompatib
                          dii.tcDownloadScenario),
               std::tuple(0x10u, 4066u, 3u, 4u, 0x01020304u, 0x05060708u));
     ASSERT_EQ(dii.modules.size(), 2u);
-    EXPECT_EQ(std::tuple(dii.modules[0].moduleId, dii.modules[0].moduleSize, dii.modules[0].moduleVersion),
-              std::tuple(1u, 5000u, 2u));
-    EXPECT_EQ(dii.modules[0].moduleInfo.data(), message.data() + 40 + compatibility);
-    EXPECT_EQ(dii.modules[0].moduleInfo.size(), 3u);
-    EXPECT_EQ(dii.modules[1].moduleId, 2u);
-    EXPECT_TRUE(dii.modules[1].moduleInfo.empty());
+    const auto& m = dii.modules;
+    EXPECT_EQ(std::tuple(m[0].moduleId, m[0].moduleSize, m[0].moduleVersion, m[0].moduleInfo.data(),
+                         m[0].moduleInfo.size(), m[1].moduleId, m[1].moduleInfo.size()),
+              std::tuple(1u, 5000u, 2u, message.data() + 40 + compatibility, 3u, 2u, 0u));
     EXPECT_EQ(dii.privateData.data(), message.data() + message.size() - 2);
   }
 }
@@ -162,11 +146,9 @@ TEST(DownloadDataBlock, DecodesTheBlockBehindTheAdaptationHeader) {
       SCOPED_TRACE(length);
       DownloadDataBlock ddb;
       ASSERT_TRUE(ddb.Parse(ts::head(message, length)));
-      EXPECT_EQ(ddb.header.transactionId, 0x80000010u);
-      EXPECT_EQ(ddb.moduleId, 0x0102u);
-      EXPECT_EQ(ddb.moduleVersion, 6u);
-      EXPECT_EQ(ddb.blockNumber, 0x0304u);
-      EXPECT_EQ(ddb.blockDataLength, length - 18 - adaptation);
+      EXPECT_EQ(std::tuple(ddb.header.transactionId, ddb.moduleId, ddb.moduleVersion, ddb.blockNumber,
+                           ddb.blockDataLength),
+                std::tuple(0x80000010u, 0x0102u, 6u, 0x0304u, length - 18 - adaptation));
     }
     DownloadDataBlock whole;
     ASSERT_TRUE(whole.Parse(message));
@@ -177,19 +159,17 @@ TEST(DownloadDataBlock, DecodesTheBlockBehindTheAdaptationHeader) {
 // Bad reserved bytes: each decoder's answer and the exact lines it logs.
 TEST(Messages, BadReservedBytesAreRejectedWithTheirLines) {
   auto ddb_with = [](size_t adaptation, uint8_t header_reserved, uint8_t block_reserved) {
-    ts::DdbSpec desc = ts::block(7, 1, 0, {1, 2, 3});
-    desc.header.adaptation = ts::adaptation_header(adaptation);
-    desc.header.reserved = header_reserved;
-    desc.reserved = block_reserved;
-    return ts::build_ddb(desc);
+    const ts::MessageHeaderSpec header{
+        0x11, 0x03, ts::kMsgDDB, 7, header_reserved, ts::adaptation_header(adaptation)};
+    return ts::build_ddb(
+        {.header = header, .moduleId = 1, .reserved = block_reserved, .blockData = {1, 2, 3}});
   };
   ts::DsiSpec bad_dsi = sample_dsi();
   bad_dsi.header.reserved = 0x00;
   ts::DiiSpec bad_dii = sample_dii();
   bad_dii.header.reserved = 0x7F;
-  ts::MessageHeaderSpec bad_header = {.messageId = 0x1003, .transactionId = 5};
-  bad_header.reserved = 0xFE;
-  const auto bad_message = ts::build_message(bad_header, {1, 2, 3, 4, 5, 6});
+  const auto bad_message =
+      ts::build_message({.messageId = 0x1003, .transactionId = 5, .reserved = 0xFE}, {1, 2, 3, 4, 5, 6});
   struct Case {
     Decode decode;
     std::vector<uint8_t> message;
@@ -197,8 +177,9 @@ TEST(Messages, BadReservedBytesAreRejectedWithTheirLines) {
   };
   const Decode ddb = decodes<DownloadDataBlock>;
   const Case cases[] = {
-      {header_decodes, bad_message, ""},
-      {data_header_decodes, bad_message, "<1> DownloadDataHeader unexpected reserved value: 0xfe\n"},
+      {header_decodes<parse_message_header>, bad_message, ""},
+      {header_decodes<parse_download_data_header>, bad_message,
+       "<1> DownloadDataHeader unexpected reserved value: 0xfe\n"},
       {decodes<CDownloadServerInitiate>, ts::build_dsi(bad_dsi), "<1> Failed to parse header\n"},
       {decodes<CDownloadInfoIndication>, ts::build_dii(bad_dii), "<4> CDownloadInfoIndication::Parse()\n"},
       {ddb, ddb_with(0, 0xFF, 0xFE), "<1> DownloadDataBlock unexpected reserved value: 0xfe, offset 12\n"},

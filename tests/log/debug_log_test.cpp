@@ -13,7 +13,6 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <thread>
@@ -24,6 +23,7 @@
 using namespace logio;
 
 namespace fs = std::filesystem;
+using testsupport::read_text;
 
 namespace {
 
@@ -34,11 +34,6 @@ uint16_t g_millis = 993;
 void fixed_clock(time_t& seconds, uint16_t& millis) {
   seconds = g_seconds;
   millis = g_millis;
-}
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // "   1 - <2> - line 1\n" ...: `count` numbered lines as a log with prefixes 0x0C writes them.

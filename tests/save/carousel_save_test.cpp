@@ -26,6 +26,7 @@ namespace ts = testsupport;
 using ts::ByteVec;
 using ts::OcCarousel;
 using ts::pattern_bytes;
+using ts::read_text;
 using ts::text_bytes;
 
 constexpr uint32_t kPid = 0x100;
@@ -37,11 +38,6 @@ const std::string kObjects = "object/prg-0x0001/carousel-0x00000010/";
 
 std::string as_text(const ByteVec& bytes) {
   return std::string(bytes.begin(), bytes.end());
-}
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Every entry below `root` by relative path: "<dir>", "<link>", or a file's content.
@@ -83,13 +79,9 @@ TEST(Save, ObjectsNotAvailableAreListedAndNotWrittenAndAResaveKeepsWhatIsThereUn
   oc.add_file(oc.gateway(), "big.bin", pattern_bytes(2000, 1), 2);
   oc.bind_missing(oc.gateway(), "gone.js", "fil", 1, {0x7F, 0, 0, 2});
   oc.bind_missing(oc.gateway(), "bad\nname", "fil", 1, {0x7F, 0, 0, 3});
-  capture.feed(kPid, oc.dsi_section());
-  capture.feed(kPid, oc.dii_section());
-  for (const auto& [moduleId, image] : oc.module_images()) {
-    auto blocks = ts::module_sections(1, moduleId, image, 512);
-    if (moduleId == 2) blocks.erase(blocks.begin() + 1);  // module 2 never completes
-    capture.feed_all(kPid, blocks);
-  }
+  std::vector<ByteVec> sections = oc.sections(512);
+  sections.pop_back();  // the last block of module 2, which never completes
+  capture.feed_all(kPid, sections);
   const carousel::CarouselModel model = carousel::rebuild_carousels(capture.store);
 
   ts::TempDir sandbox;

@@ -37,9 +37,7 @@ TEST(EscapeBindingId, HostileAndOrdinaryIds) {
       {"above U+10FFFF", "\xf4\x90\x80\x80", "%F4%90%80%80"},
       {"highest code point kept", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(escape_binding_id(c.id), c.name) << c.what;
-  }
+  for (const auto& c : cases) EXPECT_EQ(escape_binding_id(c.id), c.name) << c.what;
 }
 
 }  // namespace

@@ -59,11 +59,6 @@ struct IntakeCase {
   std::string line;             // part of that line, which names the case too
 };
 
-Bytes without_crc(Bytes section) {
-  section.resize(section.size() - 4);  // shorter than its section_length says
-  return section;
-}
-
 }  // namespace
 
 TEST(Intake, FilesCountsAndDropsAsEachCaseSays) {
@@ -87,7 +82,10 @@ TEST(Intake, FilesCountsAndDropsAsEachCaseSays) {
       {{dsi(0x10, {}, 0x1003)}, {0, 0, 0}, 4, "Unknown msg: 0x1003"},
       {{ts::long_section({.table_id = 0x3B}, Bytes(3, 0x10))}, {0, 0, 0}, 2, "3 bytes holds no messageId"},
       {{dsi(0x10, {.bad_crc = true})}, {0, 0, 0}, 2, "failed to parse dsm section: "},
-      {{without_crc(ddb(1, 2, 0))}, {0, 0, 0}, 2, "failed to parse dsm section: "},
+      {{ts::head(ddb(1, 2, 0), 20)},
+       {0, 0, 0},
+       2,
+       "failed to parse dsm section: "},  // shorter than its length
       {{dsi(0x10, {}, 0x1006, 0)}, {0, 0, 0}, 1, "Failed to parse DSI"},
       {{dii(1, 2, {}, 0)}, {0, 0, 0}, 1, "Failed to parse DII"},
   };
@@ -100,10 +98,8 @@ TEST(Intake, FilesCountsAndDropsAsEachCaseSays) {
     size_t found = 0;
     for (const auto& line : log.lines())
       found += line.level == c.level && line.text.find(c.line) != std::string::npos;
-    EXPECT_GE(found, 1u) << log.dump();
-    if (c.level < 4) {
-      EXPECT_EQ(found, 1u) << log.dump();
-    }
+    // A trace line may come for each section; any other line comes once.
+    EXPECT_TRUE(found == 1 || (c.level == 4 && found > 1)) << log.dump();
   }
 }
 

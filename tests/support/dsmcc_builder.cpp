@@ -71,9 +71,7 @@ std::vector<uint8_t> build_ior(const IorSpec& s) {
 }
 
 ServiceGatewayInfoSpec gateway_info(const BiopProfileSpec& profile) {
-  ServiceGatewayInfoSpec g;
-  g.ior.profiles.push_back(biop_profile(profile));
-  return g;
+  return {.ior = {.profiles = {biop_profile(profile)}}};
 }
 
 std::vector<uint8_t> build_service_gateway_info(const ServiceGatewayInfoSpec& s) {
@@ -100,9 +98,8 @@ std::vector<uint8_t> build_dii(const DiiSpec& s) {
   body.be32(s.tCDownloadWindow).be32(s.tCDownloadScenario);
   body.be16(s.compatibility_descriptor.size()).bytes(s.compatibility_descriptor);
   body.be16(s.modules.size());
-  for (const auto& m : s.modules) {
+  for (const auto& m : s.modules)
     body.be16(m.moduleId).be32(m.moduleSize).u8(m.moduleVersion).u8(m.moduleInfo.size()).bytes(m.moduleInfo);
-  }
   body.be16(s.private_data.size()).bytes(s.private_data);
   return build_message(s.header, body.data());
 }

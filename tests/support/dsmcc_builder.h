@@ -120,9 +120,9 @@ struct ServiceContextSpec {
 // ServiceGatewayInfo: the IOR, the download taps, the service contexts and the user info.
 struct ServiceGatewayInfoSpec {
   IorSpec ior;
-  std::vector<TapSpec> download_taps;  // each written in the id, use, assocTag, selector form
-  std::vector<ServiceContextSpec> service_contexts;
-  std::vector<uint8_t> user_info;
+  std::vector<TapSpec> download_taps = {};  // each written in the id, use, assocTag, selector form
+  std::vector<ServiceContextSpec> service_contexts = {};
+  std::vector<uint8_t> user_info = {};
 };
 
 // A ServiceGatewayInfo whose IOR ("srg", big-endian) holds the one BIOP profile of `profile`.

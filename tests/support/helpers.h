@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,12 @@ class LogCapture {
   int threshold_;
   std::string path_;
 };
+
+// The whole file as text; empty when it cannot be read.
+inline std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // The first n bytes of v as a buffer of their own, so that the sanitizer build sees a read past them.
 inline std::vector<uint8_t> head(const std::vector<uint8_t>& v, size_t n) {

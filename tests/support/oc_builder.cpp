@@ -55,9 +55,7 @@ BindingSpec binding(const std::string& id, const std::string& kind, uint32_t car
   BiopProfileSpec profile = gateway_profile(carouselId, moduleId, std::move(objectKey), 0x000B, 0x80000002);
   profile.taps.front().use = 0x0017;  // BIOP_OBJECT_USE
   profile.taps.front().selector_length = 0;
-  ByteVec type_id = text_bytes(kind);
-  type_id.push_back(0);
-  return {id, kind, {big_endian, type_id, 0xFF, {biop_profile(profile)}}};
+  return {id, kind, {big_endian, concat({text_bytes(kind), {0}}), 0xFF, {biop_profile(profile)}}};
 }
 
 // The bindings are written in the message's byte order; the IORs keep the byte order they were built with.
@@ -119,25 +117,12 @@ std::vector<ByteVec> module_sections(uint32_t downloadId, uint16_t moduleId, con
 
 // ---- OcCarousel ----------------------------------------------------------------------------------
 
-OcCarousel::OcCarousel(uint32_t carouselId, uint16_t gateway_module) : carouselId_(carouselId) {
-  objects_.push_back(Node{"srg", gateway_module, ByteWriter().be32(next_key_++).take(), {}, {}});
-}
-
 OcCarousel::Object OcCarousel::add(Object parent, const std::string& name, const std::string& kind,
                                    uint16_t moduleId, ByteVec content) {
   Object object = objects_.size();
   objects_.push_back(Node{kind, moduleId, ByteWriter().be32(next_key_++).take(), std::move(content), {}});
   bind(parent, name, object);
   return object;
-}
-
-OcCarousel::Object OcCarousel::add_directory(Object parent, const std::string& name, uint16_t moduleId) {
-  return add(parent, name, "dir", moduleId, {});
-}
-
-OcCarousel::Object OcCarousel::add_file(Object parent, const std::string& name, ByteVec content,
-                                        uint16_t moduleId) {
-  return add(parent, name, "fil", moduleId, std::move(content));
 }
 
 void OcCarousel::bind(Object parent, const std::string& name, Object child,
@@ -152,10 +137,6 @@ void OcCarousel::bind(Object parent, const std::string& name, Object child,
 void OcCarousel::bind_missing(Object parent, const std::string& name, const std::string& kind,
                               uint16_t moduleId, std::vector<uint8_t> objectKey) {
   objects_.at(parent).children.push_back(Child{name, kind, carouselId_, moduleId, std::move(objectKey)});
-}
-
-void OcCarousel::set_compressed(uint16_t moduleId, bool compressed) {
-  compressed_[moduleId] = compressed;
 }
 
 ByteVec OcCarousel::message(const Node& node) const {
@@ -174,9 +155,8 @@ std::map<uint16_t, ByteVec> OcCarousel::plain_module_images() const {
 
 std::map<uint16_t, ByteVec> OcCarousel::module_images() const {
   std::map<uint16_t, ByteVec> images = plain_module_images();
-  for (auto& [moduleId, image] : images) {
-    if (compressed_.count(moduleId) && compressed_.at(moduleId)) image = zlib_compress(image);
-  }
+  for (auto& [moduleId, image] : images)
+    if (compressed_.contains(moduleId) && compressed_.at(moduleId)) image = zlib_compress(image);
   return images;
 }
 
@@ -202,20 +182,11 @@ DiiSpec OcCarousel::dii(size_t block_size) const {
   return dii;
 }
 
-ByteVec OcCarousel::dsi_section() const {
-  return testsupport::dsi_section(dsi());
-}
-
-ByteVec OcCarousel::dii_section(size_t block_size) const {
-  return testsupport::dii_section(dii(block_size));
-}
-
 std::vector<ByteVec> OcCarousel::ddb_sections(size_t block_size) const {
   std::vector<ByteVec> out;
-  for (const auto& [moduleId, image] : module_images()) {
+  for (const auto& [moduleId, image] : module_images())
     for (auto& s : module_sections(carouselId_, moduleId, image, block_size, version_))
       out.push_back(std::move(s));
-  }
   return out;
 }
 

@@ -95,13 +95,19 @@ class OcCarousel {
   using Object = size_t;
 
   // carouselId is used as the downloadId of the DII and DDBs and as the carouselId of every object
-  // location, as DVB carousels do. The gateway lies in gateway_module under the key 00 00 00 01.
-  explicit OcCarousel(uint32_t carouselId, uint16_t gateway_module = 1);
+  // location, as DVB carousels do. The gateway lies in module 1 under the key 00 00 00 01.
+  explicit OcCarousel(uint32_t carouselId) : carouselId_(carouselId) {
+    objects_.push_back(Node{"srg", 1, ByteWriter().be32(next_key_++).take(), {}, {}});
+  }
 
   Object gateway() const { return 0; }
   // Each new object gets the next 4-byte key and is bound from `parent` under `name`.
-  Object add_directory(Object parent, const std::string& name, uint16_t moduleId);
-  Object add_file(Object parent, const std::string& name, ByteVec content, uint16_t moduleId);
+  Object add_directory(Object parent, const std::string& name, uint16_t moduleId) {
+    return add(parent, name, "dir", moduleId, {});
+  }
+  Object add_file(Object parent, const std::string& name, ByteVec content, uint16_t moduleId) {
+    return add(parent, name, "fil", moduleId, std::move(content));
+  }
   // A further binding of an existing object (a second parent, or a loop back to an ancestor). A
   // carouselId override makes the binding's object location name another carousel id.
   void bind(Object parent, const std::string& name, Object child,
@@ -112,7 +118,7 @@ class OcCarousel {
 
   // Writes the object's message (and the IORs of its bindings) little-endian.
   // Sends the module as a zlib stream.
-  void set_compressed(uint16_t moduleId, bool compressed = true);
+  void set_compressed(uint16_t moduleId, bool compressed = true) { compressed_[moduleId] = compressed; }
   // The moduleVersion of every module, in the DII and in every DDB; the DII's transactionId changes
   // with it, as an update changes it.
   void set_version(uint8_t version) { version_ = version; }
@@ -128,9 +134,9 @@ class OcCarousel {
   // The DSI naming the gateway, and the DII listing every module as module_images sends it.
   DsiSpec dsi() const;
   DiiSpec dii(size_t block_size = 4066) const;
-  ByteVec dsi_section() const;
+  ByteVec dsi_section() const { return testsupport::dsi_section(dsi()); }
   // blockSize is what the DDBs are cut to.
-  ByteVec dii_section(size_t block_size = 4066) const;
+  ByteVec dii_section(size_t block_size = 4066) const { return testsupport::dii_section(dii(block_size)); }
   // The DDB sections of every module, modules in ascending moduleId.
   std::vector<ByteVec> ddb_sections(size_t block_size = 4066) const;
   // DSI, DII, then every DDB.

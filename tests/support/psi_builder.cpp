@@ -100,9 +100,8 @@ Bytes pat_section(uint16_t transport_stream_id, const std::vector<PatEntry>& ent
                       body.data());
 }
 
-Bytes cat_section(std::span<const uint8_t> descriptors, uint8_t version) {
-  return long_section({.table_id = 0x01, .table_id_extension = 0xFFFF, .version_number = version},
-                      descriptors);
+Bytes cat_section(std::span<const uint8_t> descriptors) {
+  return long_section({.table_id = 0x01, .table_id_extension = 0xFFFF}, descriptors);
 }
 
 Bytes pmt_section(uint16_t program_number, uint16_t pcr_pid, std::span<const uint8_t> program_descriptors,

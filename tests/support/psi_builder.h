@@ -103,7 +103,7 @@ Bytes pat_section(uint16_t transport_stream_id, const std::vector<PatEntry>& ent
                   uint8_t section_number = 0, uint8_t last_section_number = 0);
 
 // A CAT section (table 0x01) over a descriptor loop (concatenated descriptors).
-Bytes cat_section(std::span<const uint8_t> descriptors, uint8_t version = 0);
+Bytes cat_section(std::span<const uint8_t> descriptors);
 
 struct PmtStream {
   uint8_t stream_type = 0;

@@ -45,7 +45,6 @@ class StoreCapture {
   void feed_all(uint32_t pid, const std::vector<std::vector<uint8_t>>& sections) {
     for (const auto& s : sections) feed(pid, s);
   }
-  store::ProgramRecord& program(int32_t number = 1) { return store.programs.at(number); }
 
   store::CarouselStore store;
   store::CaptureCounters counters;

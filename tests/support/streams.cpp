@@ -21,8 +21,7 @@ std::string stream_path(const std::string& name) {
 }
 
 std::vector<uint8_t> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
+  std::ifstream in(path, std::ios::binary);  // a file that cannot be opened reads as empty
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

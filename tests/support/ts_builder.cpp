@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <utility>
-
-#include "tests/support/psi_builder.h"
 
 namespace testsupport {
 
@@ -35,10 +32,6 @@ uint8_t Packetizer::continuity_counter(uint16_t pid) const {
   return it == counters_.end() ? 0 : it->second;
 }
 
-Bytes Packetizer::take() {
-  return std::exchange(stream_, {});
-}
-
 void Packetizer::emit(uint16_t pid, bool payload_unit_start, std::span<const uint8_t> payload,
                       bool with_adaptation) {
   const bool adaptation = with_adaptation && options_.adaptation_field_length.has_value();
@@ -54,7 +47,8 @@ void Packetizer::emit(uint16_t pid, bool payload_unit_start, std::span<const uin
   stream_.push_back(static_cast<uint8_t>((payload_unit_start ? 0x40 : 0) | ((pid >> 8) & 0x1F)));
   stream_.push_back(static_cast<uint8_t>(pid));
   stream_.push_back(static_cast<uint8_t>((adaptation ? 0x30 : 0x10) | counter));
-  counter = static_cast<uint8_t>((counter + 1) & 0x0F);
+  // Null packets carry no continuity.
+  if (pid != kNullPid) counter = static_cast<uint8_t>((counter + 1) & 0x0F);
   if (adaptation) {
     const uint8_t length = *options_.adaptation_field_length;
     stream_.push_back(length);
@@ -71,13 +65,7 @@ void Packetizer::emit(uint16_t pid, bool payload_unit_start, std::span<const uin
 
 void Packetizer::add_packet(uint16_t pid, bool payload_unit_start, std::span<const uint8_t> payload) {
   emit(pid, payload_unit_start, payload, true);
-  for (size_t i = 0; i < options_.null_packets_after_each; ++i) add_null_packet();
-}
-
-void Packetizer::add_null_packet() {
-  const uint8_t saved = continuity_counter(kNullPid);
-  emit(kNullPid, false, {}, false);
-  counters_[kNullPid] = saved;  // null packets carry no continuity
+  for (size_t i = 0; i < options_.null_packets_after_each; ++i) emit(kNullPid, false, {}, false);
 }
 
 void Packetizer::add_section(uint16_t pid, std::span<const uint8_t> section) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "tests/support/psi_builder.h"
@@ -43,8 +44,6 @@ class Packetizer {
   void add_section(uint16_t pid, std::span<const uint8_t> section);
   // Emits one packet with the given payload (0xFF-padded) and flags, e.g. to inject odd cases.
   void add_packet(uint16_t pid, bool payload_unit_start, std::span<const uint8_t> payload);
-  // Emits one null packet.
-  void add_null_packet();
 
   // The continuity_counter the next packet on pid will carry; setting it makes a discontinuity.
   uint8_t continuity_counter(uint16_t pid) const;
@@ -53,7 +52,7 @@ class Packetizer {
   const Bytes& stream() const { return stream_; }
   size_t packet_count() const { return packets_; }
   // Hands the stream over and starts an empty one (counters keep running).
-  Bytes take();
+  Bytes take() { return std::exchange(stream_, {}); }
 
  private:
   void emit(uint16_t pid, bool payload_unit_start, std::span<const uint8_t> payload, bool with_adaptation);
