@@ -140,9 +140,10 @@ TEST(Capture, EachCaptureGetsTheWholeFileAfreshOnlyOnceItBeginsWithItsDamageRepo
     EXPECT_TRUE(s.input_ended);
     EXPECT_EQ(s.bytes, stream.size());
     // Only the first pass's counts: the demultiplexer's run on over the passes, the framer's do not.
-    if (capture == 0)
+    if (capture == 0) {
       EXPECT_EQ(std::make_tuple(s.cc_errors, s.tei_drops, s.sync_losses, s.torn_packets, s.skipped_bytes),
                 std::make_tuple(1u, 1u, 1u, 0u, 3u));
+    }
   }
   filters->RemoveSectionFilter(handle);
   filters->Release();

@@ -171,7 +171,9 @@ TEST_P(DamagedStreams, KeepOnlySectionsTheStreamCarriedAndNeverSaveADamagedFile)
           EXPECT_TRUE(carried.contains(s)) << "a section no packets carried came out";
       }
       for (const auto& [file, content] : r.saved) EXPECT_TRUE(allowed.contains({file, content})) << file;
-      if (damage == repeats) EXPECT_EQ(r.saved, base.saved) << "a repeat of a packet lost a file";
+      if (damage == repeats) {
+        EXPECT_EQ(r.saved, base.saved) << "a repeat of a packet lost a file";
+      }
     }
   }
 }
