@@ -41,7 +41,7 @@ def main():
             print(f"  product {key:24} {product[key]:6}")
         for key in sorted(suite):
             print(f"  suite   {key:24} {suite[key]:6}")
-    print(f"product {p} lines, tests and fuzz {s} lines: {s / p:.2f} times the product (at most 0.40)")
+    print(f"product {p} lines, tests and fuzz {s} lines: {s / p:.3f} times the product (at most 0.40)")
     return 0
 
 
