@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "log/debug_log.h"
+#include "tests/support/streams.h"
 
 namespace testsupport {
 
@@ -94,8 +94,8 @@ class LogCapture {
 
 // The whole file as text; empty when it cannot be read.
 inline std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t> bytes = read_file(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 // The first n bytes of v as a buffer of their own, so that the sanitizer build sees a read past them.
