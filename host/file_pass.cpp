@@ -1,15 +1,252 @@
 #include "host/file_pass.h"
 
+#include <algorithm>
+#include <array>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
+
+#include "host/mapped_file.h"
+#include "text/printed.h"
 
 namespace host {
 
+namespace {
+
+// One block of the mapping, framed: its packets in order, and the framer's events among them.
+struct FramedPacket {
+  const uint8_t* data;
+  uint16_t flags_pid;  // read while the framer had the packet's first bytes at hand
+};
+
+struct FramedBlock {
+  std::vector<FramedPacket> packets;
+  std::vector<std::pair<size_t, SyncEvent>> events;  // each comes before packets[first]
+  Statistics framer_counters;                          // as they stood at the end of the block
+  uint64_t bytes = 0;                                  // of the file, for the after_block hook
+  uint64_t next_start = 0;  // where the framer's next call begins: what it held back starts there
+  bool cut = false;         // the file became shorter than the mapping in this block
+  bool last = false;
+};
+
+enum class Outcome { whole, stopped, cut };
+
+// The file as it was when opened is read where the page cache holds it: a mapping copies nothing.
+// Three threads share a pass, since each of its parts costs about the same: one sets up the page
+// tables of the mapping ahead of the framer and takes them down behind the feeder, one frames (looks
+// at the sync bytes), and the calling thread feeds the packets to the demultiplexer, in the same
+// order and with the same events between them as one thread would. A thread that cannot be started
+// leaves its part to the calling thread (the framer's) or to the framer's page faults (the pages').
+class MappedPass {
+ public:
+  MappedPass(MappedFile& map, PacketFramer& framer) : map_(map), framer_(framer) {}
+  ~MappedPass() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    framer_cv_.notify_one();
+    pager_cv_.notify_one();
+    if (framer_thread_.joinable()) framer_thread_.join();
+    if (pager_thread_.joinable()) pager_thread_.join();
+  }
+  MappedPass(const MappedPass&) = delete;
+  MappedPass& operator=(const MappedPass&) = delete;
+
+  // `held_from` is where the bytes the framer held back at the end of the mapping begin.
+  Outcome run(Demux& demux, const FilePassHooks& hooks, uint64_t& held_from) {
+    try {
+      pager_thread_ = std::thread([this] { set_up_pages(); });
+      framer_thread_ = std::thread([this] { frame_all(); });
+    } catch (const std::system_error&) {
+    }
+    for (uint64_t n = 0;; ++n) {
+      if (hooks.keep_going && !hooks.keep_going()) return Outcome::stopped;
+      FramedBlock& block = slots_[n % SLOTS];
+      if (framer_thread_.joinable()) {
+        std::unique_lock lock(mutex_);
+        while (produced_ <= n) {
+          feeder_waiting_ = true;
+          feeder_cv_.wait(lock);
+          feeder_waiting_ = false;
+        }
+      } else {
+        frame_block(n);
+      }
+      feed(block, demux, hooks);
+      if (block.cut) return Outcome::cut;
+      if (hooks.after_block) hooks.after_block(block.bytes, block.framer_counters);
+      const bool last = block.last;
+      held_from = block.next_start;
+      {
+        std::lock_guard lock(mutex_);
+        consumed_ = n + 1;
+        if (framer_waiting_ && produced_ - consumed_ <= SLOTS / 2) framer_cv_.notify_one();
+      }
+      if (last) return Outcome::whole;
+    }
+  }
+
+ private:
+  // Each thread wakes another only when there is a good deal of work for it (or the pass ends), so
+  // that a pass costs few wake-ups.
+  static constexpr size_t SLOTS = 8;
+  // The page tables are set up this far ahead of the framer, in steps of kStep: far enough that the
+  // framer does not stop at pages, near enough that a pass stopped early has not made the kernel read
+  // much of a file that is not in the page cache. The distance grows with the pass, so that a pass
+  // that stops after a block or two (a PSI scan) sets up little.
+  static constexpr uint64_t kAhead = 8 << 20;
+  static constexpr uint64_t kStep = 2 << 20;
+
+  static uint64_t ahead_of(uint64_t framed) { return std::min(kAhead, FILE_BLOCK_SIZE + framed); }
+
+  void set_up_pages() {
+    const uint64_t size = map_.bytes().size();
+    uint64_t done = 0;
+    std::unique_lock lock(mutex_);
+    while (!quit_ && done < size) {
+      const uint64_t framed = framed_to_;
+      if (framed + ahead_of(framed) < done + kStep && done > 0) {
+        pager_waiting_ = true;
+        pager_cv_.wait(lock);
+        pager_waiting_ = false;
+        continue;
+      }
+      // The blocks before the oldest one the feeder may still be reading are done with.
+      const uint64_t oldest = consumed_ > 0 ? (consumed_ - 1) * FILE_BLOCK_SIZE : 0;
+      const uint64_t behind = oldest - std::min<uint64_t>(oldest, FRAMER_LOOKAHEAD);
+      lock.unlock();
+      map_.release_before(behind);
+      const uint64_t step = std::min(kStep, ahead_of(framed));
+      const bool ok = map_.prefault(done, step);
+      lock.lock();
+      if (!ok) return;
+      done += step;
+      prefaulted_to_ = done;
+    }
+  }
+
+  void frame_all() {
+    for (uint64_t n = 0;; ++n) {
+      {
+        std::unique_lock lock(mutex_);
+        while (!quit_ && n - consumed_ >= SLOTS) {
+          framer_waiting_ = true;
+          framer_cv_.wait(lock);
+          framer_waiting_ = false;
+        }
+        if (quit_) return;
+      }
+      frame_block(n);
+      const bool last = slots_[n % SLOTS].last;
+      {
+        std::lock_guard lock(mutex_);
+        produced_ = n + 1;
+        framed_to_ = offset_;
+        if (feeder_waiting_ && (last || produced_ - consumed_ >= SLOTS / 2)) feeder_cv_.notify_one();
+        if (pager_waiting_ && framed_to_ + ahead_of(framed_to_) >= prefaulted_to_ + kStep) pager_cv_.notify_one();
+      }
+      if (last) return;
+    }
+  }
+
+  void frame_block(uint64_t n) {
+    FramedBlock& block = slots_[n % SLOTS];
+    block.packets.clear();
+    block.events.clear();
+    const std::span<const uint8_t> bytes = map_.bytes();
+    const uint64_t end = std::min<uint64_t>(offset_ + FILE_BLOCK_SIZE, bytes.size());
+    start_ += framer_.frame(
+        bytes.subspan(start_, end - start_), false,
+        [&block](std::span<const uint8_t, TS_PACKET_SIZE> packet) {
+          block.packets.push_back({packet.data(), static_cast<uint16_t>(packet[1] << 8 | packet[2])});
+        },
+        [&block](const SyncEvent& e) { block.events.emplace_back(block.packets.size(), e); });
+    block.framer_counters = framer_.counters();
+    block.bytes = end - offset_;
+    block.next_start = start_;
+    block.cut = map_.cut();
+    offset_ = end;
+    block.last = block.cut || offset_ >= bytes.size();
+  }
+
+  static void feed(const FramedBlock& block, Demux& demux, const FilePassHooks& hooks) {
+    size_t e = 0;
+    auto events_before = [&](size_t packet) {
+      for (; e < block.events.size() && block.events[e].first <= packet; ++e)
+        if (hooks.on_sync) hooks.on_sync(block.events[e].second);
+    };
+    // The packets that will be assembled are read whole: asked for a few packets ahead, their bytes
+    // are on the way from memory while the packets before them are fed.
+    constexpr size_t kPrefetch = 32;
+    const size_t count = block.packets.size();
+    for (size_t i = 0; i < count; ++i) {
+      if (i + kPrefetch < count && demux.assembling(block.packets[i + kPrefetch].flags_pid)) {
+        const uint8_t* ahead = block.packets[i + kPrefetch].data;
+        __builtin_prefetch(ahead + 64);
+        __builtin_prefetch(ahead + 128);
+      }
+      events_before(i);
+      const FramedPacket& packet = block.packets[i];
+      demux.feed(std::span<const uint8_t, TS_PACKET_SIZE>(packet.data, TS_PACKET_SIZE), packet.flags_pid);
+    }
+    events_before(count);
+  }
+
+  MappedFile& map_;
+  PacketFramer& framer_;
+  // The framer's alone (the calling thread's when there is no framer thread).
+  uint64_t offset_ = 0;
+  uint64_t start_ = 0;
+  std::array<FramedBlock, SLOTS> slots_;
+  std::mutex mutex_;
+  std::condition_variable feeder_cv_;
+  std::condition_variable framer_cv_;
+  std::condition_variable pager_cv_;
+  uint64_t produced_ = 0;
+  uint64_t consumed_ = 0;
+  uint64_t framed_to_ = 0;
+  uint64_t prefaulted_to_ = 0;
+  bool feeder_waiting_ = false;
+  bool framer_waiting_ = false;
+  bool pager_waiting_ = false;
+  bool quit_ = false;
+  std::thread pager_thread_;
+  std::thread framer_thread_;
+};
+
+}  // namespace
+
 bool run_file_pass(const FileSource& file, PacketFramer& framer, Demux& demux, const FilePassHooks& hooks,
                    std::string& error) {
-  std::vector<uint8_t> buffer(FILE_BLOCK_SIZE + FRAMER_LOOKAHEAD);
-  size_t held = 0;  // bytes the framer left for the next round, at the front
-  uint64_t offset = 0;
+  uint64_t offset = 0;  // bytes of the file taken in so far
+  std::vector<uint8_t> buffer(FRAMER_LOOKAHEAD + FILE_BLOCK_SIZE);
+  size_t held = 0;  // bytes the framer left for the next round, at the front of `buffer`
+  {
+    MappedFile map(file.descriptor(), file.size());
+    if (map.valid()) {
+      uint64_t held_from = 0;
+      MappedPass pass(map, framer);
+      switch (pass.run(demux, hooks, held_from)) {
+        case Outcome::stopped:
+          return true;
+        case Outcome::cut:
+          error = text::printed("cannot read %s: it became shorter while it was read", file.name().c_str());
+          return false;
+        case Outcome::whole:
+          break;
+      }
+      offset = map.bytes().size();
+      held = offset - held_from;
+      std::memcpy(buffer.data(), map.bytes().data() + held_from, held);
+    }
+  }
+
+  // What the mapping does not cover: a file that could not be mapped, or what was added to it since.
   auto on_packet = [&demux](std::span<const uint8_t, TS_PACKET_SIZE> packet) { demux.feed(packet); };
   auto on_sync = [&hooks](const SyncEvent& e) {
     if (hooks.on_sync) hooks.on_sync(e);
@@ -24,7 +261,7 @@ bool run_file_pass(const FileSource& file, PacketFramer& framer, Demux& demux, c
     const size_t used = framer.frame(std::span<const uint8_t>(buffer.data(), total), final, on_packet, on_sync);
     held = total - used;
     if (held > 0) std::memmove(buffer.data(), buffer.data() + used, held);
-    if (hooks.after_block) hooks.after_block(static_cast<uint64_t>(got));
+    if (hooks.after_block) hooks.after_block(static_cast<uint64_t>(got), framer.counters());
     if (final) return true;
   }
 }
