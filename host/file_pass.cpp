@@ -26,8 +26,8 @@ struct FramedPacket {
 struct FramedBlock {
   std::vector<FramedPacket> packets;
   std::vector<std::pair<size_t, SyncEvent>> events;  // each comes before packets[first]
-  Statistics framer_counters;                          // as they stood at the end of the block
-  uint64_t bytes = 0;                                  // of the file, for the after_block hook
+  Statistics framer_counters;                        // as they stood at the end of the block
+  uint64_t bytes = 0;                                // of the file, for the after_block hook
   uint64_t next_start = 0;  // where the framer's next call begins: what it held back starts there
   bool cut = false;         // the file became shorter than the mapping in this block
   bool last = false;
@@ -39,35 +39,32 @@ enum class Outcome { whole, stopped, cut };
 // Three threads share a pass, since each of its parts costs about the same: one sets up the page
 // tables of the mapping ahead of the framer and takes them down behind the feeder, one frames (looks
 // at the sync bytes), and the calling thread feeds the packets to the demultiplexer, in the same
-// order and with the same events between them as one thread would. A thread that cannot be started
-// leaves its part to the calling thread (the framer's) or to the framer's page faults (the pages').
+// order and with the same events between them as one thread would. When the threads cannot be
+// started the calling thread does it all, and its page faults set up the pages.
 class MappedPass {
  public:
-  MappedPass(MappedFile& map, PacketFramer& framer) : map_(map), framer_(framer) {}
-  ~MappedPass() {
-    {
-      std::lock_guard lock(mutex_);
-      quit_ = true;
-    }
-    framer_cv_.notify_one();
-    pager_cv_.notify_one();
-    if (framer_thread_.joinable()) framer_thread_.join();
-    if (pager_thread_.joinable()) pager_thread_.join();
+  MappedPass(MappedFile& map, PacketFramer& framer) : map_(map), framer_(framer) {
+    for (FramedBlock& block : slots_) block.packets.reserve(FILE_BLOCK_SIZE / TS_PACKET_SIZE + 1);
   }
+  ~MappedPass() { stop_threads(); }
   MappedPass(const MappedPass&) = delete;
   MappedPass& operator=(const MappedPass&) = delete;
 
   // `held_from` is where the bytes the framer held back at the end of the mapping begin.
   Outcome run(Demux& demux, const FilePassHooks& hooks, uint64_t& held_from) {
+    bool threads = true;
     try {
       pager_thread_ = std::thread([this] { set_up_pages(); });
       framer_thread_ = std::thread([this] { frame_all(); });
     } catch (const std::system_error&) {
+      // The calling thread does it all, and the framer's page faults set up the pages.
+      stop_threads();
+      threads = false;
     }
     for (uint64_t n = 0;; ++n) {
       if (hooks.keep_going && !hooks.keep_going()) return Outcome::stopped;
       FramedBlock& block = slots_[n % SLOTS];
-      if (framer_thread_.joinable()) {
+      if (threads) {
         std::unique_lock lock(mutex_);
         while (produced_ <= n) {
           feeder_waiting_ = true;
@@ -75,6 +72,7 @@ class MappedPass {
           feeder_waiting_ = false;
         }
       } else {
+        map_.release_before(offset_ - std::min<uint64_t>(offset_, FRAMER_LOOKAHEAD));
         frame_block(n);
       }
       feed(block, demux, hooks);
@@ -103,6 +101,17 @@ class MappedPass {
   static constexpr uint64_t kStep = 2 << 20;
 
   static uint64_t ahead_of(uint64_t framed) { return std::min(kAhead, FILE_BLOCK_SIZE + framed); }
+
+  void stop_threads() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    framer_cv_.notify_one();
+    pager_cv_.notify_one();
+    if (framer_thread_.joinable()) framer_thread_.join();
+    if (pager_thread_.joinable()) pager_thread_.join();
+  }
 
   void set_up_pages() {
     const uint64_t size = map_.bytes().size();
@@ -148,7 +157,8 @@ class MappedPass {
         produced_ = n + 1;
         framed_to_ = offset_;
         if (feeder_waiting_ && (last || produced_ - consumed_ >= SLOTS / 2)) feeder_cv_.notify_one();
-        if (pager_waiting_ && framed_to_ + ahead_of(framed_to_) >= prefaulted_to_ + kStep) pager_cv_.notify_one();
+        if (pager_waiting_ && framed_to_ + ahead_of(framed_to_) >= prefaulted_to_ + kStep)
+          pager_cv_.notify_one();
       }
       if (last) return;
     }
@@ -226,19 +236,18 @@ bool run_file_pass(const FileSource& file, PacketFramer& framer, Demux& demux, c
   uint64_t offset = 0;  // bytes of the file taken in so far
   std::vector<uint8_t> buffer(FRAMER_LOOKAHEAD + FILE_BLOCK_SIZE);
   size_t held = 0;  // bytes the framer left for the next round, at the front of `buffer`
-  {
+  // A file of a few blocks is read before threads would have started.
+  constexpr uint64_t kMapFrom = 8 * FILE_BLOCK_SIZE;
+  if (file.size() >= kMapFrom) {
     MappedFile map(file.descriptor(), file.size());
     if (map.valid()) {
       uint64_t held_from = 0;
       MappedPass pass(map, framer);
-      switch (pass.run(demux, hooks, held_from)) {
-        case Outcome::stopped:
-          return true;
-        case Outcome::cut:
-          error = text::printed("cannot read %s: it became shorter while it was read", file.name().c_str());
-          return false;
-        case Outcome::whole:
-          break;
+      const Outcome outcome = pass.run(demux, hooks, held_from);
+      if (outcome == Outcome::stopped) return true;
+      if (outcome == Outcome::cut || map.shrank()) {
+        error = text::printed("cannot read %s: it became shorter while it was read", file.name().c_str());
+        return false;
       }
       offset = map.bytes().size();
       held = offset - held_from;
@@ -258,7 +267,8 @@ bool run_file_pass(const FileSource& file, PacketFramer& framer, Demux& demux, c
     offset += static_cast<uint64_t>(got);
     const bool final = got == 0;
     const size_t total = held + static_cast<size_t>(got);
-    const size_t used = framer.frame(std::span<const uint8_t>(buffer.data(), total), final, on_packet, on_sync);
+    const size_t used =
+        framer.frame(std::span<const uint8_t>(buffer.data(), total), final, on_packet, on_sync);
     held = total - used;
     if (held > 0) std::memmove(buffer.data(), buffer.data() + used, held);
     if (hooks.after_block) hooks.after_block(static_cast<uint64_t>(got), framer.counters());

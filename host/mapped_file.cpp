@@ -1,13 +1,15 @@
 #include "host/mapped_file.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <mutex>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #ifndef MADV_POPULATE_READ
 #define MADV_POPULATE_READ 22
@@ -29,7 +31,9 @@ std::mutex g_guard_mutex;
 struct sigaction g_previous {};
 uintptr_t g_page = 4096;
 
-uint64_t page_floor(uint64_t n) { return n & ~(static_cast<uint64_t>(g_page) - 1); }
+uint64_t page_floor(uint64_t n) {
+  return n & ~(static_cast<uint64_t>(g_page) - 1);
+}
 
 extern "C" void on_bus_error(int signal_number, siginfo_t* info, void* context) {
   if (info && info->si_code > 0) {
@@ -40,8 +44,8 @@ extern "C" void on_bus_error(int signal_number, siginfo_t* info, void* context) 
       if (begin == 0 || address < begin || address >= end) continue;
       const uintptr_t page = page_floor(address);
       // Zeros over the rest of the mapping: the access that failed runs again and reads them.
-      if (::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
-                 0) != MAP_FAILED) {
+      if (::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
         guard.cut.store(true);
         return;
       }
@@ -79,7 +83,7 @@ void install_guard_handler() {
 
 }  // namespace
 
-MappedFile::MappedFile(int fd, uint64_t length) {
+MappedFile::MappedFile(int fd, uint64_t length) : fd_(fd) {
   if (length == 0 || length > SIZE_MAX) return;
   std::lock_guard lock(g_guard_mutex);
   for (size_t i = 0; i < kGuards && guard_ < 0; ++i)
@@ -108,7 +112,14 @@ MappedFile::~MappedFile() {
   ::munmap(data_, length_);
 }
 
-bool MappedFile::cut() const noexcept { return data_ && g_guards[guard_].cut.load(std::memory_order_acquire); }
+bool MappedFile::cut() const noexcept {
+  return data_ && g_guards[guard_].cut.load(std::memory_order_acquire);
+}
+
+bool MappedFile::shrank() const noexcept {
+  struct stat now {};
+  return cut() || (data_ && ::fstat(fd_, &now) == 0 && static_cast<uint64_t>(now.st_size) < length_);
+}
 
 bool MappedFile::prefault(uint64_t offset, uint64_t length) const noexcept {
   if (!data_ || offset >= length_) return false;

@@ -26,6 +26,9 @@ class MappedFile {
   std::span<const uint8_t> bytes() const noexcept { return {data_, length_}; }
   // True once an access failed; the bytes from the failed page on read as zeros.
   bool cut() const noexcept;
+  // cut(), or the file is now shorter than the mapping (a cut inside the last page reads as zeros
+  // without a fault).
+  bool shrank() const noexcept;
   // Sets up the page tables of [offset, offset + length) ahead of use, so that the reader does not
   // stop at every page; false when that part can no longer be read.
   bool prefault(uint64_t offset, uint64_t length) const noexcept;
@@ -36,6 +39,7 @@ class MappedFile {
   uint8_t* data_ = nullptr;
   uint64_t length_ = 0;
   uint64_t released_ = 0;
+  int fd_;
   int guard_ = -1;
 };
 

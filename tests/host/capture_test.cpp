@@ -1,11 +1,14 @@
 // Captures of a file through the host's delivery thread: what the filters get, when and how often;
 // the counters and messages about damage; PSI requests, on standard input; filters added, removed and
 // the host stopped while callbacks run.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <optional>
 
+#include "host/file_pass.h"
 #include "tests/host/host_util.h"
 
 namespace {
@@ -274,6 +277,135 @@ TEST(PsiRequests, FromAFileOnStandardInputTheyComeWholeAndInOrderWhateverTheCapt
   si = service<ISISection>(no_source);
   EXPECT_LT(si->RequestSections(1, &pat, 1, reply), 0);
   si->Release();
+}
+
+// What a pass hands on, in order: the sections of kPid and the framer's events between them.
+struct PassTrace final : host::SectionSink {
+  std::vector<std::string> seen;
+  void on_section(uint16_t pid, std::span<const uint8_t> s) override {
+    if (pid == kPid) seen.emplace_back("section " + std::string(s.begin(), s.end()));
+  }
+  void on_sync(const host::SyncEvent& e) {
+    seen.push_back("sync " + std::to_string(e.kind) + " " + std::to_string(e.lost_at) + "-" +
+                   std::to_string(e.found_at));
+  }
+};
+
+// The whole of `stream` framed in one call, as the reference for a pass over a file of it.
+std::pair<std::vector<std::string>, host::Statistics> framed_at_once(const Bytes& stream) {
+  PassTrace trace;
+  host::Demux demux(trace);
+  demux.subscribe(kPid);
+  host::PacketFramer framer;
+  framer.frame(
+      stream, true, [&](std::span<const uint8_t, 188> p) { demux.feed(p); },
+      [&](const host::SyncEvent& e) { trace.on_sync(e); });
+  return {trace.seen, framer.counters()};
+}
+
+struct PassResult {
+  bool ok = false;
+  std::string error;
+  std::vector<std::string> seen;
+  uint64_t bytes = 0;
+  host::Statistics framed;  // as the last after_block told them
+};
+
+// A pass over the file at `path`; `after_open` runs between opening it and the pass.
+PassResult file_pass(const std::string& path, const std::function<void()>& after_open = {}) {
+  PassResult r;
+  auto source = host::open_source(path, r.error);
+  EXPECT_NE(source, nullptr) << r.error;
+  if (!source) return r;
+  if (after_open) after_open();
+  PassTrace trace;
+  host::Demux demux(trace);
+  demux.subscribe(kPid);
+  host::PacketFramer framer;
+  host::FilePassHooks hooks;
+  hooks.on_sync = [&](const host::SyncEvent& e) { trace.on_sync(e); };
+  hooks.after_block = [&](uint64_t block, const host::Statistics& framed) {
+    r.bytes += block;
+    r.framed = framed;
+  };
+  r.ok = host::run_file_pass(static_cast<const host::FileSource&>(*source), framer, demux, hooks, r.error);
+  r.seen = trace.seen;
+  return r;
+}
+
+Bytes with_garbage(Bytes stream, const std::vector<size_t>& at) {
+  for (auto where = at.rbegin(); where != at.rend(); ++where)
+    stream.insert(stream.begin() + *where, 50, 0x33);
+  return stream;
+}
+
+TEST(FilePass, AFileGivesWhatFramingItAtOnceGivesWhereverBlocksAndDamageFall) {
+  // Files of many blocks, so that the pass reads them through its mapping, its threads and its ring
+  // of blocks wrapping round, and what is added after the opening through reads.
+  testsupport::PacketizerOptions stamped;
+  stamped.packet_size = 192;
+  const Bytes plain = testsupport::packetize(kPid, numbered_sections(1800, 3300));
+  const Bytes timed = testsupport::packetize(kPid, numbered_sections(1800, 3300), stamped);
+  constexpr size_t kBlock = host::FILE_BLOCK_SIZE;
+  Bytes torn_end = plain;
+  torn_end.resize(torn_end.size() - 100);
+  struct Case {
+    std::string name;
+    Bytes stream;
+    size_t added_after_open;  // bytes at the end written after the source was opened
+  };
+  const std::vector<Case> cases = {
+      {"plain", plain, 0},
+      {"stamped", timed, 0},
+      {"garbage_across_block_edges", with_garbage(plain, {kBlock - 30, 4 * kBlock + 10, 9 * kBlock - 188}),
+       0},
+      {"torn_last_packet", torn_end, 0},
+      {"grown_after_opening", with_garbage(plain, {2 * kBlock}), 300 * 188 + 77},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_GT(c.stream.size(), 10 * kBlock);
+    testsupport::TempDir dir;
+    const Bytes first(c.stream.begin(), c.stream.end() - static_cast<long>(c.added_after_open));
+    const std::string path = dir.write("s.ts", first);
+    const PassResult r = file_pass(path, [&] {
+      if (FILE* f = std::fopen(path.c_str(), "ab")) {
+        std::fwrite(c.stream.data() + first.size(), 1, c.added_after_open, f);
+        std::fclose(f);
+      }
+    });
+    const auto [seen, counters] = framed_at_once(c.stream);
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_GT(seen.size(), 1000u);
+    EXPECT_TRUE(r.seen == seen);
+    EXPECT_EQ(r.bytes, c.stream.size());
+    EXPECT_EQ(std::make_tuple(r.framed.sync_losses, r.framed.torn_packets, r.framed.skipped_bytes),
+              std::make_tuple(counters.sync_losses, counters.torn_packets, counters.skipped_bytes));
+  }
+}
+
+TEST(FilePass, AFileCutShortWhileItIsReadIsSaidAndWhatCameBeforeIsKept) {
+  const Bytes stream = testsupport::packetize(kPid, numbered_sections(1800, 3300));
+  testsupport::TempDir dir;
+  const std::string path = dir.write("s.ts", stream);
+  for (const size_t cut : {size_t{4000} * 188, stream.size() - 188}) {  // pages short; a packet short
+    SCOPED_TRACE(cut);
+    const PassResult r =
+        file_pass(path, [&] { EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(cut)), 0); });
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("s.ts: it became shorter while it was read"), std::string::npos) << r.error;
+    // Where the file ends the pass may see zeros, and say the sync was lost: only the sections count.
+    auto sections_of = [](std::vector<std::string> seen) {
+      std::erase_if(seen, [](const std::string& s) { return !s.starts_with("section"); });
+      return seen;
+    };
+    const auto expected =
+        sections_of(framed_at_once(Bytes(stream.begin(), stream.begin() + static_cast<long>(cut))).first);
+    const auto got = sections_of(r.seen);
+    EXPECT_GT(expected.size(), 100u);
+    EXPECT_TRUE(got == expected) << got.size() << " sections, not " << expected.size();
+    dir.write("s.ts", stream);
+  }
 }
 
 }  // namespace
