@@ -72,7 +72,10 @@ class MappedPass {
           feeder_waiting_ = false;
         }
       } else {
-        map_.release_before(offset_ - std::min<uint64_t>(offset_, FRAMER_LOOKAHEAD));
+        if (release_due()) {
+          map_.release_before(done_with());
+          released_to_ = done_with();
+        }
         frame_block(n);
       }
       feed(block, demux, hooks);
@@ -84,6 +87,7 @@ class MappedPass {
         std::lock_guard lock(mutex_);
         consumed_ = n + 1;
         if (framer_waiting_ && produced_ - consumed_ <= SLOTS / 2) framer_cv_.notify_one();
+        if (pager_waiting_ && release_due()) pager_cv_.notify_one();
       }
       if (last) return Outcome::whole;
     }
@@ -99,6 +103,9 @@ class MappedPass {
   // that stops after a block or two (a PSI scan) sets up little.
   static constexpr uint64_t kAhead = 8 << 20;
   static constexpr uint64_t kStep = 2 << 20;
+  // Pages behind the feeder are given back in steps this large: a step costs a flush of the page
+  // tables on both cores.
+  static constexpr uint64_t kReleaseStep = 4 << 20;
 
   static uint64_t ahead_of(uint64_t framed) { return std::min(kAhead, FILE_BLOCK_SIZE + framed); }
 
@@ -113,29 +120,40 @@ class MappedPass {
     if (pager_thread_.joinable()) pager_thread_.join();
   }
 
+  // Where the pages the feeder is done with end: before the oldest block it may still be reading.
+  uint64_t done_with() const {
+    const uint64_t oldest = consumed_ > 0 ? (consumed_ - 1) * FILE_BLOCK_SIZE : 0;
+    return oldest - std::min<uint64_t>(oldest, FRAMER_LOOKAHEAD);
+  }
+  bool release_due() const { return done_with() >= released_to_ + kReleaseStep; }
+  bool prefault_due() const {
+    return prefaulted_to_ < map_.bytes().size() &&
+           framed_to_ + ahead_of(framed_to_) >= prefaulted_to_ + kStep;
+  }
+
   void set_up_pages() {
     const uint64_t size = map_.bytes().size();
-    uint64_t done = 0;
     std::unique_lock lock(mutex_);
-    while (!quit_ && done < size) {
-      const uint64_t framed = framed_to_;
-      if (framed + ahead_of(framed) < done + kStep && done > 0) {
+    while (!quit_) {
+      const bool prefault = prefault_due() || prefaulted_to_ == 0;
+      const bool release = release_due();
+      if (!prefault && !release) {
         pager_waiting_ = true;
         pager_cv_.wait(lock);
         pager_waiting_ = false;
         continue;
       }
-      // The blocks before the oldest one the feeder may still be reading are done with.
-      const uint64_t oldest = consumed_ > 0 ? (consumed_ - 1) * FILE_BLOCK_SIZE : 0;
-      const uint64_t behind = oldest - std::min<uint64_t>(oldest, FRAMER_LOOKAHEAD);
+      // Behind the framer (it faulted those pages in itself), the pages are not set up again.
+      const uint64_t from = std::max(prefaulted_to_, framed_to_);
+      const uint64_t step = std::min(kStep, ahead_of(framed_to_));
+      const uint64_t behind = done_with();
       lock.unlock();
-      map_.release_before(behind);
-      const uint64_t step = std::min(kStep, ahead_of(framed));
-      const bool ok = map_.prefault(done, step);
+      if (release) map_.release_before(behind);
+      // A part that cannot be set up is left to the framer's page faults.
+      const bool ok = !prefault || map_.prefault(from, step);
       lock.lock();
-      if (!ok) return;
-      done += step;
-      prefaulted_to_ = done;
+      if (release) released_to_ = behind;
+      if (prefault) prefaulted_to_ = ok ? from + step : size;
     }
   }
 
@@ -221,6 +239,7 @@ class MappedPass {
   uint64_t consumed_ = 0;
   uint64_t framed_to_ = 0;
   uint64_t prefaulted_to_ = 0;
+  uint64_t released_to_ = 0;
   bool feeder_waiting_ = false;
   bool framer_waiting_ = false;
   bool pager_waiting_ = false;

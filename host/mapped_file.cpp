@@ -134,10 +134,8 @@ bool MappedFile::prefault(uint64_t offset, uint64_t length) const noexcept {
 }
 
 void MappedFile::release_before(uint64_t end) noexcept {
-  // In large steps: a call per block would cost more than the pages it gives back.
-  constexpr uint64_t kStep = 8 << 20;
   const uint64_t upto = page_floor(std::min(end, length_));
-  if (!data_ || upto < released_ + kStep) return;
+  if (!data_ || upto <= released_) return;
   ::madvise(data_ + released_, upto - released_, MADV_DONTNEED);
   released_ = upto;
 }
