@@ -17,12 +17,12 @@ namespace host {
 
 namespace {
 
-// One block of the mapping, framed: its packets in order, and the framer's events among them.
 struct FramedPacket {
   const uint8_t* data;
   uint16_t flags_pid;  // read while the framer had the packet's first bytes at hand
 };
 
+// One block of the mapping, framed: its packets in order, and the framer's events among them.
 struct FramedBlock {
   std::vector<FramedPacket> packets;
   std::vector<std::pair<size_t, SyncEvent>> events;  // each comes before packets[first]
