@@ -17,13 +17,15 @@ namespace host {
 
 namespace {
 
+// Eight bytes a packet: the feeder reads these lists from the framer's core, a cache line at a time.
 struct FramedPacket {
-  const uint8_t* data;
+  uint32_t at;         // from the block's base
   uint16_t flags_pid;  // read while the framer had the packet's first bytes at hand
 };
 
 // One block of the mapping, framed: its packets in order, and the framer's events among them.
 struct FramedBlock {
+  const uint8_t* base = nullptr;  // where the framer's call for this block began
   std::vector<FramedPacket> packets;
   std::vector<std::pair<size_t, SyncEvent>> events;  // each comes before packets[first]
   Statistics framer_counters;                        // as they stood at the end of the block
@@ -188,10 +190,12 @@ class MappedPass {
     block.events.clear();
     const std::span<const uint8_t> bytes = map_.bytes();
     const uint64_t end = std::min<uint64_t>(offset_ + FILE_BLOCK_SIZE, bytes.size());
+    block.base = bytes.data() + start_;
     start_ += framer_.frame(
         bytes.subspan(start_, end - start_), false,
         [&block](std::span<const uint8_t, TS_PACKET_SIZE> packet) {
-          block.packets.push_back({packet.data(), static_cast<uint16_t>(packet[1] << 8 | packet[2])});
+          block.packets.push_back({static_cast<uint32_t>(packet.data() - block.base),
+                                   static_cast<uint16_t>(packet[1] << 8 | packet[2])});
         },
         [&block](const SyncEvent& e) { block.events.emplace_back(block.packets.size(), e); });
     block.framer_counters = framer_.counters();
@@ -214,13 +218,15 @@ class MappedPass {
     const size_t count = block.packets.size();
     for (size_t i = 0; i < count; ++i) {
       if (i + kPrefetch < count && demux.assembling(block.packets[i + kPrefetch].flags_pid)) {
-        const uint8_t* ahead = block.packets[i + kPrefetch].data;
+        const uint8_t* ahead = block.base + block.packets[i + kPrefetch].at;
+        __builtin_prefetch(ahead);
         __builtin_prefetch(ahead + 64);
         __builtin_prefetch(ahead + 128);
       }
       events_before(i);
       const FramedPacket& packet = block.packets[i];
-      demux.feed(std::span<const uint8_t, TS_PACKET_SIZE>(packet.data, TS_PACKET_SIZE), packet.flags_pid);
+      demux.feed(std::span<const uint8_t, TS_PACKET_SIZE>(block.base + packet.at, TS_PACKET_SIZE),
+                 packet.flags_pid);
     }
     events_before(count);
   }
