@@ -177,8 +177,7 @@ class MappedPass {
         produced_ = n + 1;
         framed_to_ = offset_;
         if (feeder_waiting_ && (last || produced_ - consumed_ >= SLOTS / 2)) feeder_cv_.notify_one();
-        if (pager_waiting_ && framed_to_ + ahead_of(framed_to_) >= prefaulted_to_ + kStep)
-          pager_cv_.notify_one();
+        if (pager_waiting_ && prefault_due()) pager_cv_.notify_one();
       }
       if (last) return;
     }

@@ -43,7 +43,8 @@ extern "C" void on_bus_error(int signal_number, siginfo_t* info, void* context) 
       const uintptr_t end = guard.end.load();
       if (begin == 0 || address < begin || address >= end) continue;
       const uintptr_t page = page_floor(address);
-      // Zeros over the rest of the mapping: the access that failed runs again and reads them.
+      // Zeros over the rest of the mapping: the access that failed runs again and reads them. (mmap is
+      // a plain system call, safe here although the standard does not list it.)
       if (::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
         guard.cut.store(true);
