@@ -1,5 +1,8 @@
 #include "host/file_pass.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <array>
 #include <condition_variable>
@@ -37,10 +40,17 @@ struct FramedBlock {
 
 enum class Outcome { whole, stopped, cut };
 
+// The framer and the page thread work for the feeder, which the whole pass waits for: where the cores
+// are all busy they give way to it. (Refused, the call changes nothing.)
+void give_way_to_the_feeder() noexcept {
+  sched_param unused{};
+  pthread_setschedparam(pthread_self(), SCHED_BATCH, &unused);
+}
+
 // The file as it was when opened is read where the page cache holds it: a mapping copies nothing.
 // Three threads share a pass, since each of its parts costs about the same: one sets up the page
-// tables of the mapping ahead of the framer and takes them down behind the feeder, one frames (looks
-// at the sync bytes), and the calling thread feeds the packets to the demultiplexer, in the same
+// tables of the mapping ahead of the framer, one frames (looks at the sync bytes) and takes the page
+// tables down behind the feeder, and the calling thread feeds the packets to the demultiplexer, in the same
 // order and with the same events between them as one thread would. When the threads cannot be
 // started the calling thread does it all, and its page faults set up the pages.
 class MappedPass {
@@ -89,7 +99,6 @@ class MappedPass {
         std::lock_guard lock(mutex_);
         consumed_ = n + 1;
         if (framer_waiting_ && produced_ - consumed_ <= SLOTS / 2) framer_cv_.notify_one();
-        if (pager_waiting_ && release_due()) pager_cv_.notify_one();
       }
       if (last) return Outcome::whole;
     }
@@ -106,7 +115,7 @@ class MappedPass {
   static constexpr uint64_t kAhead = 8 << 20;
   static constexpr uint64_t kStep = 2 << 20;
   // Pages behind the feeder are given back in steps this large: a step costs a flush of the page
-  // tables on both cores.
+  // tables on every core.
   static constexpr uint64_t kReleaseStep = 4 << 20;
 
   static uint64_t ahead_of(uint64_t framed) { return std::min(kAhead, FILE_BLOCK_SIZE + framed); }
@@ -134,12 +143,11 @@ class MappedPass {
   }
 
   void set_up_pages() {
+    give_way_to_the_feeder();
     const uint64_t size = map_.bytes().size();
     std::unique_lock lock(mutex_);
     while (!quit_) {
-      const bool prefault = prefault_due() || prefaulted_to_ == 0;
-      const bool release = release_due();
-      if (!prefault && !release) {
+      if (!prefault_due() && prefaulted_to_ > 0) {
         pager_waiting_ = true;
         pager_cv_.wait(lock);
         pager_waiting_ = false;
@@ -148,19 +156,18 @@ class MappedPass {
       // Behind the framer (it faulted those pages in itself), the pages are not set up again.
       const uint64_t from = std::max(prefaulted_to_, framed_to_);
       const uint64_t step = std::min(kStep, ahead_of(framed_to_));
-      const uint64_t behind = done_with();
       lock.unlock();
-      if (release) map_.release_before(behind);
       // A part that cannot be set up is left to the framer's page faults.
-      const bool ok = !prefault || map_.prefault(from, step);
+      const bool ok = map_.prefault(from, step);
       lock.lock();
-      if (release) released_to_ = behind;
-      if (prefault) prefaulted_to_ = ok ? from + step : size;
+      prefaulted_to_ = ok ? from + step : size;
     }
   }
 
   void frame_all() {
+    give_way_to_the_feeder();
     for (uint64_t n = 0;; ++n) {
+      uint64_t release_to = 0;
       {
         std::unique_lock lock(mutex_);
         while (!quit_ && n - consumed_ >= SLOTS) {
@@ -169,7 +176,10 @@ class MappedPass {
           framer_waiting_ = false;
         }
         if (quit_) return;
+        if (release_due()) release_to = released_to_ = done_with();
       }
+      // Here rather than on the page thread, which may lag: what is mapped stays a few blocks.
+      if (release_to) map_.release_before(release_to);
       frame_block(n);
       const bool last = slots_[n % SLOTS].last;
       {
