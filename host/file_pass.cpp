@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -34,7 +35,7 @@ struct FramedBlock {
   Statistics framer_counters;                        // as they stood at the end of the block
   uint64_t bytes = 0;                                // of the file, for the after_block hook
   uint64_t next_start = 0;  // where the framer's next call begins: what it held back starts there
-  bool cut = false;         // the file became shorter than the mapping in this block
+  bool cut = false;         // an access failed in this block: the file became shorter, or its device failed
   bool last = false;
 };
 
@@ -279,8 +280,11 @@ bool run_file_pass(const FileSource& file, PacketFramer& framer, Demux& demux, c
       MappedPass pass(map, framer);
       const Outcome outcome = pass.run(demux, hooks, held_from);
       if (outcome == Outcome::stopped) return true;
-      if (outcome == Outcome::cut || map.shrank()) {
-        error = text::printed("cannot read %s: it became shorter while it was read", file.name().c_str());
+      const bool shorter = map.shorter();
+      if (outcome == Outcome::cut || shorter) {
+        error = shorter ? text::printed("cannot read %s: it became shorter while it was read",
+                                        file.name().c_str())
+                        : text::printed("cannot read %s: %s", file.name().c_str(), std::strerror(EIO));
         return false;
       }
       offset = map.bytes().size();

@@ -117,9 +117,9 @@ bool MappedFile::cut() const noexcept {
   return data_ && g_guards[guard_].cut.load(std::memory_order_acquire);
 }
 
-bool MappedFile::shrank() const noexcept {
+bool MappedFile::shorter() const noexcept {
   struct stat now {};
-  return cut() || (data_ && ::fstat(fd_, &now) == 0 && static_cast<uint64_t>(now.st_size) < length_);
+  return data_ && ::fstat(fd_, &now) == 0 && static_cast<uint64_t>(now.st_size) < length_;
 }
 
 bool MappedFile::prefault(uint64_t offset, uint64_t length) const noexcept {

@@ -26,9 +26,9 @@ class MappedFile {
   std::span<const uint8_t> bytes() const noexcept { return {data_, length_}; }
   // True once an access failed; the bytes from the failed page on read as zeros.
   bool cut() const noexcept;
-  // cut(), or the file is now shorter than the mapping (a cut inside the last page reads as zeros
-  // without a fault).
-  bool shrank() const noexcept;
+  // The file is now shorter than the mapping. (Cut inside its last page it reads as zeros without a
+  // fault; a fault where the file is not shorter is an error of the device.)
+  bool shorter() const noexcept;
   // Sets up the page tables of [offset, offset + length) ahead of use, so that the reader does not
   // stop at every page; false when that part can no longer be read.
   bool prefault(uint64_t offset, uint64_t length) const noexcept;

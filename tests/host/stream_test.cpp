@@ -296,11 +296,11 @@ TEST(MappedFile, AFileCutUnderItsMappingReadsAsZerosAndAnyOtherFaultStillEndsThe
     host::MappedFile map(fd, 4 * page);
     ASSERT_TRUE(map.valid());
     EXPECT_EQ(map.bytes()[3 * page], 0x47);
-    EXPECT_FALSE(map.shrank());
+    EXPECT_FALSE(map.shorter());
     ASSERT_EQ(::ftruncate(fd, page + 10), 0);
     EXPECT_EQ(map.bytes()[page + 5], 0x47);  // what the file still holds
     EXPECT_FALSE(map.cut());
-    EXPECT_TRUE(map.shrank());
+    EXPECT_TRUE(map.shorter());
     EXPECT_EQ(map.bytes()[3 * page], 0);  // a fault, taken care of
     EXPECT_TRUE(map.cut());
     EXPECT_EQ(map.bytes()[4 * page - 1], 0);
