@@ -106,8 +106,8 @@ class MappedPass {
   }
 
  private:
-  // Each thread wakes another only when there is a good deal of work for it (or the pass ends), so
-  // that a pass costs few wake-ups.
+  // The feeder, which the pass waits for, is woken as soon as a block is ready for it; the helpers only
+  // when there is a good deal of work for them, so that a pass costs few wake-ups.
   static constexpr size_t SLOTS = 8;
   // The page tables are set up this far ahead of the framer, in steps of kStep: far enough that the
   // framer does not stop at pages, near enough that a pass stopped early has not made the kernel read
@@ -187,7 +187,7 @@ class MappedPass {
         std::lock_guard lock(mutex_);
         produced_ = n + 1;
         framed_to_ = offset_;
-        if (feeder_waiting_ && (last || produced_ - consumed_ >= SLOTS / 2)) feeder_cv_.notify_one();
+        if (feeder_waiting_) feeder_cv_.notify_one();
         if (pager_waiting_ && prefault_due()) pager_cv_.notify_one();
       }
       if (last) return;
