@@ -35,7 +35,7 @@ struct FramedBlock {
   Statistics framer_counters;                        // as they stood at the end of the block
   uint64_t bytes = 0;                                // of the file, for the after_block hook
   uint64_t next_start = 0;  // where the framer's next call begins: what it held back starts there
-  bool cut = false;         // an access failed in this block: the file became shorter, or its device failed
+  bool cut = false;         // an access failed in this block (the file became shorter, or its device)
   bool last = false;
 };
 
@@ -51,9 +51,9 @@ void give_way_to_the_feeder() noexcept {
 // The file as it was when opened is read where the page cache holds it: a mapping copies nothing.
 // Three threads share a pass, since each of its parts costs about the same: one sets up the page
 // tables of the mapping ahead of the framer, one frames (looks at the sync bytes) and takes the page
-// tables down behind the feeder, and the calling thread feeds the packets to the demultiplexer, in the same
-// order and with the same events between them as one thread would. When the threads cannot be
-// started the calling thread does it all, and its page faults set up the pages.
+// tables down behind the feeder, and the calling thread feeds the packets to the demultiplexer, in
+// the same order and with the same events between them as one thread would. When the threads cannot
+// be started the calling thread does it all, and its page faults set up the pages.
 class MappedPass {
  public:
   MappedPass(MappedFile& map, PacketFramer& framer) : map_(map), framer_(framer) {
