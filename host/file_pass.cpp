@@ -35,7 +35,7 @@ struct FramedBlock {
   Statistics framer_counters;                        // as they stood at the end of the block
   uint64_t bytes = 0;                                // of the file, for the after_block hook
   uint64_t next_start = 0;  // where the framer's next call begins: what it held back starts there
-  bool cut = false;         // an access failed in this block (the file became shorter, or its device)
+  bool cut = false;         // an access failed in this block: the file shrank, or its device failed
   bool last = false;
 };
 
