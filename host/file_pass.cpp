@@ -70,7 +70,6 @@ class MappedPass {
       pager_thread_ = std::thread([this] { set_up_pages(); });
       framer_thread_ = std::thread([this] { frame_all(); });
     } catch (const std::system_error&) {
-      // The calling thread does it all, and the framer's page faults set up the pages.
       stop_threads();
       threads = false;
     }
@@ -85,10 +84,7 @@ class MappedPass {
           feeder_waiting_ = false;
         }
       } else {
-        if (release_due()) {
-          map_.release_before(done_with());
-          released_to_ = done_with();
-        }
+        if (const uint64_t to = claim_release()) map_.release_before(to);
         frame_block(n);
       }
       feed(block, demux, hooks);
@@ -137,7 +133,13 @@ class MappedPass {
     const uint64_t oldest = consumed_ > 0 ? (consumed_ - 1) * FILE_BLOCK_SIZE : 0;
     return oldest - std::min<uint64_t>(oldest, FRAMER_LOOKAHEAD);
   }
-  bool release_due() const { return done_with() >= released_to_ + kReleaseStep; }
+  // Where the next release of pages ends, taken on as done; 0 when no step is due. The caller holds the
+  // lock, or is the only thread.
+  uint64_t claim_release() {
+    if (done_with() < released_to_ + kReleaseStep) return 0;
+    released_to_ = done_with();
+    return released_to_;
+  }
   bool prefault_due() const {
     return prefaulted_to_ < map_.bytes().size() &&
            framed_to_ + ahead_of(framed_to_) >= prefaulted_to_ + kStep;
@@ -177,7 +179,7 @@ class MappedPass {
           framer_waiting_ = false;
         }
         if (quit_) return;
-        if (release_due()) release_to = released_to_ = done_with();
+        release_to = claim_release();
       }
       // Here rather than on the page thread, which may lag: what is mapped stays a few blocks.
       if (release_to) map_.release_before(release_to);

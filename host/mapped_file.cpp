@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <mutex>
@@ -126,12 +125,8 @@ bool MappedFile::prefault(uint64_t offset, uint64_t length) const noexcept {
   if (!data_ || offset >= length_) return false;
   const uint64_t begin = page_floor(offset);
   const uint64_t end = std::min(offset + length, length_);
-  if (::madvise(data_ + begin, end - begin, MADV_POPULATE_READ) == 0) return true;
-  if (errno != EINVAL) return false;  // EFAULT: the file no longer reaches that far
-  // A kernel without populate: a touch per page does the same, under the guard.
-  volatile uint8_t sink = 0;
-  for (uint64_t at = begin; at < end; at += g_page) sink = sink + data_[at];
-  return !cut();
+  // False also on a kernel without populate (EINVAL): the reader's own page faults do the work then.
+  return ::madvise(data_ + begin, end - begin, MADV_POPULATE_READ) == 0;
 }
 
 void MappedFile::release_before(uint64_t end) noexcept {

@@ -30,7 +30,7 @@ class MappedFile {
   // fault; a fault where the file is not shorter is an error of the device.)
   bool shorter() const noexcept;
   // Sets up the page tables of [offset, offset + length) ahead of use, so that the reader does not
-  // stop at every page; false when that part can no longer be read.
+  // stop at every page; false when that part cannot be set up (then the reader's faults do it).
   bool prefault(uint64_t offset, uint64_t length) const noexcept;
   // Gives back the pages of [0, end) that are done with; the page cache keeps them.
   void release_before(uint64_t end) noexcept;
