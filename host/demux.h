@@ -73,19 +73,10 @@ class Demux {
 
   // Takes one packet (it begins with the sync byte). Only the feeding thread may call this.
   void feed(std::span<const uint8_t, TS_PACKET_SIZE> packet) {
+    ++counters_.packets;
     bytes::ByteReader header(packet);
     header.skip(1);
-    feed(packet, header.be16());
-  }
-  // Whether the PID in `flags_pid` (the two bytes after the sync byte) is assembled now; a hint only,
-  // since a request may come or go before the packet is fed.
-  bool assembling(uint16_t flags_pid) const noexcept {
-    return epochs_[flags_pid & 0x1FFF].load(std::memory_order_relaxed) != 0;
-  }
-  // The same, with the two bytes after the sync byte (error and start flags, PID) read by the caller:
-  // a packet of a PID nobody asks for is then counted without a look at its bytes.
-  void feed(std::span<const uint8_t, TS_PACKET_SIZE> packet, uint16_t flags_pid) {
-    ++counters_.packets;
+    const uint16_t flags_pid = header.be16();
     const uint16_t pid = flags_pid & 0x1FFF;
     const uint32_t epoch = epochs_[pid].load(std::memory_order_relaxed);
     if (flags_pid & 0x8000) {

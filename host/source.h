@@ -42,8 +42,6 @@ class FileSource final : public Source {
   // Reads at an absolute offset without moving any shared position, so readers on several threads
   // do not disturb one another. Returns the bytes read (0 at the end), or -1 with `error` set.
   long read_at(uint64_t offset, std::span<uint8_t> into, std::string& error) const;
-  // For a mapping of the file; the source keeps it open.
-  int descriptor() const noexcept { return fd_; }
 
  private:
   friend std::unique_ptr<Source> open_source(const std::string&, std::string&, const std::function<bool()>&);

@@ -340,8 +340,8 @@ Bytes with_garbage(Bytes stream, const std::vector<size_t>& at) {
 }
 
 TEST(FilePass, AFileGivesWhatFramingItAtOnceGivesWhereverBlocksAndDamageFall) {
-  // Files of many blocks, so that the pass reads them through its mapping, its threads and its ring
-  // of blocks wrapping round, and what is added after the opening through reads.
+  // Files of many blocks, so that the pass reads them through its threads and its ring of blocks
+  // wrapping round, and what is added after the opening by itself.
   testsupport::PacketizerOptions stamped;
   stamped.packet_size = 192;
   const Bytes plain = testsupport::packetize(kPid, numbered_sections(1800, 3300));
@@ -385,16 +385,23 @@ TEST(FilePass, AFileGivesWhatFramingItAtOnceGivesWhereverBlocksAndDamageFall) {
 }
 
 TEST(FilePass, AFileCutShortWhileItIsReadIsSaidAndWhatCameBeforeIsKept) {
-  const Bytes stream = testsupport::packetize(kPid, numbered_sections(1800, 3300));
+  const Bytes whole = testsupport::packetize(kPid, numbered_sections(1800, 3300));
+  const Bytes small(whole.begin(), whole.begin() + 8000 * 188);  // read by the pass alone
   testsupport::TempDir dir;
-  const std::string path = dir.write("s.ts", stream);
-  for (const size_t cut : {size_t{4000} * 188, stream.size() - 188}) {  // pages short; a packet short
+  struct Case {
+    const Bytes& stream;
+    size_t cut;
+  };
+  // Blocks short; a packet short; a file too small for readers ahead.
+  for (const auto& [stream, cut] :
+       {Case{whole, 4000 * 188}, Case{whole, whole.size() - 188}, Case{small, 5000 * 188}}) {
+    const std::string path = dir.write("s.ts", stream);
     SCOPED_TRACE(cut);
     const PassResult r =
         file_pass(path, [&] { EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(cut)), 0); });
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.error.find("s.ts: it became shorter while it was read"), std::string::npos) << r.error;
-    // Where the file ends the pass may see zeros, and say the sync was lost: only the sections count.
+    // The pass may say the packet the cut went through was torn: only the sections count.
     auto sections_of = [](std::vector<std::string> seen) {
       std::erase_if(seen, [](const std::string& s) { return !s.starts_with("section"); });
       return seen;
@@ -404,7 +411,6 @@ TEST(FilePass, AFileCutShortWhileItIsReadIsSaidAndWhatCameBeforeIsKept) {
     const auto got = sections_of(r.seen);
     EXPECT_GT(expected.size(), 100u);
     EXPECT_TRUE(got == expected) << got.size() << " sections, not " << expected.size();
-    dir.write("s.ts", stream);
   }
 }
 

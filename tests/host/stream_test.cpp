@@ -1,19 +1,14 @@
 // Without the host's threads: section assembly (a section that loss or damage may have broken never
 // comes out, and nothing else is lost), packet framing, PSI gathering, the diagnostics cut-off and the
 // parsing of what a source names.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <array>
-#include <csignal>
 #include <functional>
 
 #include "host/demux.h"
 #include "host/diagnostics.h"
 #include "host/framer.h"
-#include "host/mapped_file.h"
 #include "host/psi_collector.h"
 #include "host/source.h"
 #include "tests/host/host_util.h"
@@ -284,36 +279,6 @@ TEST(Sources, WhatCannotBeOpenedIsSaidWithItsReason) {
     EXPECT_NE(error.find(expected), std::string::npos) << error;
     EXPECT_TRUE(path.starts_with("udp://192") || error.find(path) != std::string::npos) << error;
   }
-}
-
-TEST(MappedFile, AFileCutUnderItsMappingReadsAsZerosAndAnyOtherFaultStillEndsTheProcess) {
-  testsupport::TempDir dir;
-  const long page = ::sysconf(_SC_PAGESIZE);
-  const std::string path = dir.write("f.ts", Bytes(4 * page, 0x47));
-  const int fd = ::open(path.c_str(), O_RDWR);
-  ASSERT_GE(fd, 0);
-  {
-    host::MappedFile map(fd, 4 * page);
-    ASSERT_TRUE(map.valid());
-    EXPECT_EQ(map.bytes()[3 * page], 0x47);
-    EXPECT_FALSE(map.shorter());
-    ASSERT_EQ(::ftruncate(fd, page + 10), 0);
-    EXPECT_EQ(map.bytes()[page + 5], 0x47);  // what the file still holds
-    EXPECT_FALSE(map.cut());
-    EXPECT_TRUE(map.shorter());
-    EXPECT_EQ(map.bytes()[3 * page], 0);  // a fault, taken care of
-    EXPECT_TRUE(map.cut());
-    EXPECT_EQ(map.bytes()[4 * page - 1], 0);
-  }
-  // A fault in memory no mapping guards is a crash as before (or what a sanitizer makes of it).
-  EXPECT_DEATH(
-      {
-        host::MappedFile guarded(fd, page);
-        void* other = ::mmap(nullptr, 4 * page, PROT_READ, MAP_PRIVATE, fd, 0);
-        std::printf("%d\n", static_cast<const volatile uint8_t*>(other)[3 * page]);
-      },
-      "");
-  ::close(fd);
 }
 
 }  // namespace
