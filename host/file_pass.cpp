@@ -1,5 +1,8 @@
 #include "host/file_pass.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <array>
 #include <condition_variable>
@@ -91,6 +94,10 @@ class ReadAhead {
   }
 
   void read_blocks() {
+    // The readers work for the feeder, which the whole pass waits for (and with it the log's writer):
+    // where the cores are all busy they give way to it. Refused, the call changes nothing.
+    sched_param unused{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &unused);
     std::unique_lock lock(mutex_);
     for (;;) {
       while (!quit_ && next_ < blocks_ && next_ - consumed_ >= SLOTS) {
