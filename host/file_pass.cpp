@@ -45,17 +45,11 @@ class ReadAhead {
     return true;
   }
 
-  static constexpr uint64_t NO_BLOCK = UINT64_MAX;
-  struct Block {
-    long got;  // bytes read, or -1 with `error` set
-    const std::string* error;
-    // FRAMER_LOOKAHEAD bytes free before the block: what the framer held back goes there.
-    uint8_t* front;
-  };
   uint64_t blocks() const noexcept { return blocks_; }
 
-  // Block `n`, once it has been read; it stays until give_back(n).
-  Block wait_for(uint64_t n) {
+  // Block `n`, once it has been read, at `front` + FRAMER_LOOKAHEAD: the room before it is for what
+  // the framer held back. It stays until give_back(n). Returns the bytes read, or -1 with `error` set.
+  long wait_for(uint64_t n, uint8_t*& front, std::string& error) {
     Slot& slot = slots_[n % SLOTS];
     std::unique_lock lock(mutex_);
     while (slot.block != n) {
@@ -63,7 +57,9 @@ class ReadAhead {
       feeder_cv_.wait(lock);
     }
     feeder_waits_for_ = NO_BLOCK;
-    return {slot.got, &slot.error, slot.bytes.data()};
+    front = slot.bytes.data();
+    if (slot.got < 0) error = slot.error;
+    return slot.got;
   }
 
   void give_back(uint64_t n) {
@@ -75,6 +71,7 @@ class ReadAhead {
 
  private:
   static constexpr size_t SLOTS = 8;
+  static constexpr uint64_t NO_BLOCK = UINT64_MAX;
 
   struct Slot {
     std::vector<uint8_t> bytes;
@@ -142,6 +139,15 @@ bool run_file_pass(const FileSource& file, PacketFramer& framer, Demux& demux, c
   uint64_t offset = 0;  // bytes of the file taken in so far
   std::vector<uint8_t> buffer(FRAMER_LOOKAHEAD + FILE_BLOCK_SIZE);
   size_t held = 0;  // bytes the framer left for the next round, at the front of `buffer`
+  // Frames `total` bytes from `data` (those held back first); what the framer leaves goes to the front
+  // of `buffer`.
+  auto frame = [&](const uint8_t* data, size_t total, bool final, long got) {
+    const size_t used = framer.frame(std::span<const uint8_t>(data, total), final, on_packet, on_sync);
+    held = total - used;
+    std::memmove(buffer.data(), data + used, held);
+    offset += static_cast<uint64_t>(got);
+    if (hooks.after_block) hooks.after_block(static_cast<uint64_t>(got));
+  };
 
   // A file of a few blocks is read before threads would have started.
   constexpr uint64_t kReadAheadFrom = 8 * FILE_BLOCK_SIZE;
@@ -150,21 +156,14 @@ bool run_file_pass(const FileSource& file, PacketFramer& framer, Demux& demux, c
     if (ahead.start()) {
       for (uint64_t n = 0; n < ahead.blocks(); ++n) {
         if (hooks.keep_going && !hooks.keep_going()) return true;
-        const ReadAhead::Block block = ahead.wait_for(n);
-        if (block.got < 0) {
-          error = *block.error;
-          return false;
-        }
-        uint8_t* from = block.front + FRAMER_LOOKAHEAD - held;
+        uint8_t* front = nullptr;
+        const long got = ahead.wait_for(n, front, error);
+        if (got < 0) return false;
+        uint8_t* from = front + FRAMER_LOOKAHEAD - held;
         std::memcpy(from, buffer.data(), held);
-        const size_t total = held + static_cast<size_t>(block.got);
-        const size_t used = framer.frame(std::span<const uint8_t>(from, total), false, on_packet, on_sync);
-        held = total - used;
-        std::memcpy(buffer.data(), from + used, held);
+        frame(from, held + static_cast<size_t>(got), false, got);
         ahead.give_back(n);
-        offset += static_cast<uint64_t>(block.got);
-        if (hooks.after_block) hooks.after_block(static_cast<uint64_t>(block.got), framer.counters());
-        if (block.got < static_cast<long>(FILE_BLOCK_SIZE)) break;
+        if (got < static_cast<long>(FILE_BLOCK_SIZE)) break;
       }
     }
   }
@@ -174,15 +173,8 @@ bool run_file_pass(const FileSource& file, PacketFramer& framer, Demux& demux, c
     if (hooks.keep_going && !hooks.keep_going()) return true;
     const long got = file.read_at(offset, std::span<uint8_t>(buffer).subspan(held), error);
     if (got < 0) return false;
-    offset += static_cast<uint64_t>(got);
-    const bool final = got == 0;
-    const size_t total = held + static_cast<size_t>(got);
-    const size_t used =
-        framer.frame(std::span<const uint8_t>(buffer.data(), total), final, on_packet, on_sync);
-    held = total - used;
-    if (held > 0) std::memmove(buffer.data(), buffer.data() + used, held);
-    if (hooks.after_block) hooks.after_block(static_cast<uint64_t>(got), framer.counters());
-    if (!final) continue;
+    frame(buffer.data(), held + static_cast<size_t>(got), got == 0, got);
+    if (got > 0) continue;
     if (offset >= file.size()) return true;
     error = text::printed("cannot read %s: it became shorter while it was read", file.name().c_str());
     return false;

@@ -18,9 +18,8 @@ inline constexpr size_t FILE_BLOCK_SIZE = 512 * 1024;
 struct FilePassHooks {
   // Asked before each read; false ends the pass early.
   std::function<bool()> keep_going;
-  // Told after each block has been fed, with the bytes of the block and the framer's counters as they
-  // stood at its end (the framer itself may be further on).
-  std::function<void(uint64_t, const Statistics&)> after_block;
+  // Told after each block, with the bytes of the block.
+  std::function<void(uint64_t)> after_block;
   std::function<void(const SyncEvent&)> on_sync;
 };
 

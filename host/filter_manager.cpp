@@ -233,20 +233,16 @@ bool SectionFilterManager::run_capture_file_pass(const FileSource& file) {
   };
   // A pass starts at the file's first packet: nothing of an earlier pass's position carries over.
   table_->demux().restart();
-  // The framer may be blocks ahead of what has been fed: the counters published are those of the
-  // blocks fed, also at the end of a pass that was stopped.
-  Statistics framed = framer.counters();
-  hooks.after_block = [&](uint64_t block, const Statistics& counters) {
+  hooks.after_block = [&](uint64_t block) {
     bytes += block;
-    framed = counters;
-    publish(framed, bytes);
+    publish(framer, bytes);
   };
   hooks.on_sync = [this](const SyncEvent& e) { report_sync(e); };
   std::string error;
   if (!run_file_pass(file, framer, table_->demux(), hooks, error)) {
     diagnostics_.report(DiagnosticKind::input_error, "%s", error.c_str());
   }
-  publish(framed, bytes);
+  publish(framer, bytes);
   return !stop_requested() && !restart_requested_.load(std::memory_order_acquire);
 }
 
@@ -391,7 +387,7 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
     const bool holding = keeping && !kept.empty() && filter_count() > 0;
     if (holding && capture_ready()) {
       replay_kept();
-      publish(framer.counters(), bytes);
+      publish(framer, bytes);
       continue;
     }
     std::vector<uint8_t> block;
@@ -434,9 +430,9 @@ bool SectionFilterManager::run_live_pump(LiveSource& live) {
     }
     feed_block(framer, carry, block, &bytes);
     if (keeping) keep(std::move(block), true);
-    publish(framer.counters(), bytes);
+    publish(framer, bytes);
   }
-  publish(framer.counters(), bytes);
+  publish(framer, bytes);
   live.interrupt();
   {
     std::lock_guard lock(queue_mutex_);
@@ -477,9 +473,9 @@ void SectionFilterManager::stop() {
 
 // --- statistics and diagnostics -------------------------------------------------------------------
 
-void SectionFilterManager::publish(const Statistics& framed, uint64_t bytes) {
+void SectionFilterManager::publish(const PacketFramer& framer, uint64_t bytes) {
   Statistics s = table_->demux().counters();
-  s += framed;
+  s += framer.counters();
   s.bytes = bytes;
   std::lock_guard lock(stats_mutex_);
   s.input_overruns = stats_.input_overruns;  // the reader thread's, counted in place

@@ -93,8 +93,7 @@ class SectionFilterManager final : public OrvexFltMgr,
   bool run_live_pump(LiveSource& live);
   void reader_main(LiveSource& live);
   void push_block(std::vector<uint8_t> block, bool may_drop, uint64_t datagrams);
-  // The demultiplexer's counters with the framer's `framed`.
-  void publish(const Statistics& framed, uint64_t bytes);
+  void publish(const PacketFramer& framer, uint64_t bytes);
   void report_sync(const SyncEvent& e);
   void report_demux(const DemuxEvent& e);
   // The PSI service's view of the delivery side.

@@ -308,7 +308,7 @@ struct PassResult {
   std::string error;
   std::vector<std::string> seen;
   uint64_t bytes = 0;
-  host::Statistics framed;  // as the last after_block told them
+  host::Statistics framed;  // the framer's counters at the pass's end
 };
 
 // A pass over the file at `path`; `after_open` runs between opening it and the pass.
@@ -324,11 +324,9 @@ PassResult file_pass(const std::string& path, const std::function<void()>& after
   host::PacketFramer framer;
   host::FilePassHooks hooks;
   hooks.on_sync = [&](const host::SyncEvent& e) { trace.on_sync(e); };
-  hooks.after_block = [&](uint64_t block, const host::Statistics& framed) {
-    r.bytes += block;
-    r.framed = framed;
-  };
+  hooks.after_block = [&](uint64_t block) { r.bytes += block; };
   r.ok = host::run_file_pass(static_cast<const host::FileSource&>(*source), framer, demux, hooks, r.error);
+  r.framed = framer.counters();
   r.seen = trace.seen;
   return r;
 }
